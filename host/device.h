@@ -1,0 +1,51 @@
+// Device services: keys, ticks, idling, delays, clock and the pseudo-random
+// generator. Everything the instrument code waits for goes through here.
+#pragma once
+#include "host/types.h"
+
+// Key codes.
+enum : u32 {
+    KEY_MOD = 1,
+    KEY_ESC = 2,
+    KEY_ENTER = 3,
+    KEY_UP = 4,
+    KEY_DOWN = 5,
+    KEY_LEFT = 6,
+    KEY_RIGHT = 7,
+    KEY_SHIFT = 128,
+    KEY_NONE = 65535,
+};
+
+// Globals shared with the host window.
+extern volatile u32 pending_key;     // last posted key not yet taken; 65535 = none
+extern volatile u8 power_off_flag;   // set by the host; then every poll answers Esc
+extern volatile u8 screen_dirty;     // set by idle_yield, cleared by the paint handler
+extern volatile u32 tick_counter;    // advanced by the host's 31 ms timer
+extern void (*idle_callback)();      // run by a poll that finds no key
+extern u8 busy_flag;                 // busy mark: a screen is measuring
+extern u32 last_activity_tick;       // last key taken or last busy release
+
+void key_post(u32 code);
+u32 key_poll_raw();
+u16 key_poll();
+u16 key_wait();
+u16 key_wait_timeout(float seconds, u16 default_code);
+void idle_yield();
+void keys_reset();
+u32 ticks_now();
+void delay_ms(u32 ms);
+void busy_mark();
+void busy_release();
+bool key_held(u32 code);
+bool rtc_read(u16* year, u16* month, u16* day, u16* hours, u16* minutes, u16* seconds);
+bool rtc_write(u16 year, u16 month, u16 day, u16 hours, u16 minutes, u16 seconds);
+
+// The project's own pseudo-random generator: values 0..32767, the same
+// sequence on every platform for the same seed.
+void rand_seed(u32 seed);
+int rand_next();
+constexpr int RAND_NEXT_MAX = 32767;
+
+// Puts every device-service global back to its initial value (tests and the
+// start of a run).
+void device_reset();

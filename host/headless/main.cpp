@@ -1,0 +1,279 @@
+// tarvik2-run: the instrument code with virtual time and no display.
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "gfx/framebuffer.h"
+#include "host/device.h"
+#include "host/headless/script.h"
+#include "host/picture.h"
+#include "host/session.h"
+#include "host/virtual_host.h"
+
+namespace {
+
+const char* const USAGE =
+    "usage: tarvik2-run [options] [SCRIPT]\n"
+    "Runs the Tarvik-2 instrument code with virtual time and no display.\n"
+    "  --data DIR      working folder for flash.dat and fram.dat (created if missing;\n"
+    "                  default: the current folder)\n"
+    "  --clock TIME    the instrument clock starts at TIME (YYYY-MM-DDTHH:MM:SS) and\n"
+    "                  advances with virtual time (default: local clock)\n"
+    "  --seed N        seed of the pseudo-random generator (default: from the clock)\n"
+    "  --keys STEPS    steps, separated by ';' or new lines, run after SCRIPT\n"
+    "  --shot FILE     after the last step, save the screen to FILE (.png or .bmp)\n"
+    "  --max-time MS   give up with exit status 3 past MS virtual ms (default 600000)\n"
+    "  -h, --help      this text\n"
+    "  --version       the version\n"
+    "Steps: esc enter up down left right mod, shift+KEY, hold, release, wait MS,\n"
+    "shot FILE, off; '#' starts a comment.\n";
+
+// Virtual milliseconds after a key was taken before the next step.
+constexpr u64 AFTER_KEY_MS = 100;
+// Time the instrument code gets to unwind after the run passes --max-time.
+constexpr u64 UNWIND_GRACE_MS = 60000;
+
+int usage_error(const std::string& what)
+{
+    std::fprintf(stderr, "tarvik2-run: %s (see --help)\n", what.c_str());
+    return 2;
+}
+
+class Runner {
+public:
+    Runner(VirtualHost& host, std::vector<Step> steps, std::string final_shot, u64 max_ms)
+        : host_(host), steps_(std::move(steps)), final_shot_(std::move(final_shot)), max_ms_(max_ms)
+    {
+    }
+
+    // Runs inside the event pump of the device services.
+    void pump()
+    {
+        for (;;) {
+            if (phase_ == Phase::KeyPosted) {
+                if (pending_key != KEY_NONE) return;
+                wait_until_ = host_.elapsed_ms() + AFTER_KEY_MS;
+                phase_ = Phase::Waiting;
+            }
+            if (phase_ == Phase::Waiting) {
+                if (host_.elapsed_ms() < wait_until_) return;
+                phase_ = Phase::Ready;
+            }
+            if (phase_ == Phase::PoweringOff) return;
+            if (next_ >= steps_.size()) {
+                save_shot(final_shot_);
+                power_off_flag = 1;
+                phase_ = Phase::PoweringOff;
+                return;
+            }
+            execute(steps_[next_++]);
+        }
+    }
+
+    // After the main routine has returned: the remaining steps can only save
+    // pictures.
+    void finish()
+    {
+        while (next_ < steps_.size()) {
+            const Step& st = steps_[next_++];
+            if (st.kind == Step::Shot) save_shot(st.file);
+        }
+        if (phase_ != Phase::PoweringOff) save_shot(final_shot_);
+    }
+
+    void on_ms()
+    {
+        const u64 t = host_.elapsed_ms();
+        if (t > max_ms_ && !timed_out_) {
+            timed_out_ = true;
+            std::fprintf(stderr, "tarvik2-run: gave up after %llu virtual ms (--max-time)\n",
+                         static_cast<unsigned long long>(max_ms_));
+            power_off_flag = 1;
+        }
+        if (timed_out_ && t > max_ms_ + UNWIND_GRACE_MS) {
+            std::fprintf(stderr, "tarvik2-run: the instrument code did not return after power-off\n");
+            std::fflush(stderr);
+            std::_Exit(3);
+        }
+    }
+
+    bool timed_out() const { return timed_out_; }
+    bool failed() const { return failed_; }
+
+private:
+    enum class Phase { Ready, KeyPosted, Waiting, PoweringOff };
+
+    void execute(const Step& st)
+    {
+        switch (st.kind) {
+        case Step::Key:
+            if (st.value == KEY_MOD || st.shifted)
+                key_post(st.value);
+            else
+                host_.post_button(st.value);
+            phase_ = Phase::KeyPosted;
+            break;
+        case Step::Hold: host_.set_mod_toggle(true); break;
+        case Step::Release: host_.set_mod_toggle(false); break;
+        case Step::Wait:
+            wait_until_ = host_.elapsed_ms() + st.value;
+            phase_ = Phase::Waiting;
+            break;
+        case Step::Shot: save_shot(st.file); break;
+        case Step::Off:
+            power_off_flag = 1;
+            phase_ = Phase::PoweringOff;
+            break;
+        }
+    }
+
+    void save_shot(const std::string& file)
+    {
+        if (file.empty()) return;
+        std::string error;
+        if (!picture_save(file, framebuffer, LCD_WIDTH, LCD_HEIGHT, -1, &error)) {
+            std::fprintf(stderr, "tarvik2-run: %s\n", error.c_str());
+            failed_ = true;
+        }
+    }
+
+    VirtualHost& host_;
+    std::vector<Step> steps_;
+    std::string final_shot_;
+    u64 max_ms_;
+    size_t next_ = 0;
+    Phase phase_ = Phase::Ready;
+    u64 wait_until_ = 0;
+    bool timed_out_ = false;
+    bool failed_ = false;
+};
+
+bool parse_u64(const char* s, u64 max, u64* out)
+{
+    if (!s || !*s || *s == '-' || *s == '+') return false;
+    errno = 0;
+    char* end = nullptr;
+    const unsigned long long v = std::strtoull(s, &end, 10);
+    if (*end != '\0' || errno == ERANGE || v > max) return false;
+    *out = v;
+    return true;
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    std::string data = ".", script, keys, shot, clock_text;
+    bool have_keys = false, have_seed = false, have_clock = false;
+    u64 seed = 0, max_ms = 600000;
+
+    for (int i = 1; i < argc; ++i) {
+        std::string a = argv[i];
+        std::string value;
+        bool inline_value = false;
+        if (a.rfind("--", 0) == 0 && a.find('=') != std::string::npos) {
+            value = a.substr(a.find('=') + 1);
+            a = a.substr(0, a.find('='));
+            inline_value = true;
+        }
+        auto need_value = [&](std::string* out) {
+            if (inline_value) {
+                *out = value;
+                return true;
+            }
+            if (i + 1 >= argc) return false;
+            *out = argv[++i];
+            return true;
+        };
+        if (a == "-h" || a == "--help") {
+            std::fputs(USAGE, stdout);
+            return 0;
+        } else if (a == "--version") {
+            std::printf("tarvik2-run %s\n", TARVIK2_VERSION);
+            return 0;
+        } else if (a == "--data") {
+            if (!need_value(&data) || data.empty()) return usage_error("--data needs a folder");
+        } else if (a == "--clock") {
+            if (!need_value(&clock_text)) return usage_error("--clock needs a time");
+            have_clock = true;
+        } else if (a == "--seed") {
+            std::string v;
+            if (!need_value(&v) || !parse_u64(v.c_str(), 0xFFFFFFFFull, &seed))
+                return usage_error("--seed needs a number from 0 to 4294967295");
+            have_seed = true;
+        } else if (a == "--keys") {
+            if (!need_value(&keys)) return usage_error("--keys needs steps");
+            have_keys = true;
+        } else if (a == "--shot") {
+            if (!need_value(&shot)) return usage_error("--shot needs a file name");
+            const std::string l = shot.size() >= 4 ? shot.substr(shot.size() - 4) : "";
+            if (l != ".png" && l != ".bmp" && l != ".PNG" && l != ".BMP")
+                return usage_error("--shot file '" + shot + "' must end in .png or .bmp");
+        } else if (a == "--max-time") {
+            std::string v;
+            if (!need_value(&v) || !parse_u64(v.c_str(), 0xFFFFFFFFFFull, &max_ms) || max_ms == 0)
+                return usage_error("--max-time needs a positive number of milliseconds");
+        } else if (a.size() > 1 && a[0] == '-') {
+            return usage_error("unknown option '" + std::string(argv[i]) + "'");
+        } else if (script.empty()) {
+            script = a;
+        } else {
+            return usage_error("only one SCRIPT may be given, got '" + script + "' and '" + a + "'");
+        }
+    }
+
+    std::vector<Step> steps;
+    std::string error;
+    if (!script.empty()) {
+        std::ifstream in(script, std::ios::binary);
+        if (!in) {
+            std::fprintf(stderr, "tarvik2-run: %s: cannot read: %s\n", script.c_str(), std::strerror(errno));
+            return 2;
+        }
+        std::stringstream ss;
+        ss << in.rdbuf();
+        if (!parse_steps(ss.str(), script, &steps, &error)) {
+            std::fprintf(stderr, "tarvik2-run: %s\n", error.c_str());
+            return 2;
+        }
+    }
+    if (have_keys && !parse_steps(keys, "--keys", &steps, &error)) {
+        std::fprintf(stderr, "tarvik2-run: %s\n", error.c_str());
+        return 2;
+    }
+
+    VirtualHost vhost;
+    if (have_clock) {
+        std::time_t t;
+        if (!parse_clock(clock_text.c_str(), &t))
+            return usage_error("--clock '" + clock_text + "' is not a time of the form YYYY-MM-DDTHH:MM:SS");
+        vhost.set_clock(t);
+    }
+    if (have_seed) vhost.set_seed(static_cast<u32>(seed));
+
+    std::error_code ec;
+    std::filesystem::create_directories(data, ec);
+    if (ec || !std::filesystem::is_directory(data)) {
+        std::fprintf(stderr, "tarvik2-run: --data %s: cannot use this folder: %s\n", data.c_str(),
+                     ec ? ec.message().c_str() : "not a folder");
+        return 2;
+    }
+    data_dir_set(data);
+
+    Runner runner(vhost, std::move(steps), shot, max_ms);
+    vhost.set_on_pump([&] { runner.pump(); });
+    vhost.set_on_ms([&] { runner.on_ms(); });
+    host_install(&vhost);
+    emu_run();
+    runner.finish();
+    host_install(nullptr);
+
+    if (runner.timed_out()) return 3;
+    return runner.failed() ? 2 : 0;
+}

@@ -1,0 +1,19 @@
+// The step language of the headless runner.
+#pragma once
+#include <string>
+#include <vector>
+
+#include "host/types.h"
+
+struct Step {
+    enum Kind { Key, Hold, Release, Wait, Shot, Off } kind;
+    u32 value = 0;         // key code or milliseconds
+    bool shifted = false;  // shift+KEY: the code already carries 128
+    std::string file;      // shot file
+    std::string origin;    // script name or "--keys"
+    int line = 0;
+};
+
+// Parses steps separated by ';' or new lines; '#' starts a comment that runs
+// to the end of the line. On error returns false with "ORIGIN:LINE: problem".
+bool parse_steps(const std::string& text, const std::string& origin, std::vector<Step>* steps, std::string* error);

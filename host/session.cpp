@@ -1,0 +1,118 @@
+#include "host/session.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <vector>
+
+#include "host/device.h"
+
+int flash_handle = 0;
+
+namespace {
+
+std::string g_data_dir;
+int (*g_main_routine)() = nullptr;
+bool g_running = false;
+
+std::string describe_errno(const std::string& path, const char* what)
+{
+    return path + ": " + what + ": " + std::strerror(errno);
+}
+
+// Keeps the handle away from 0, which means "closed".
+int nonzero_fd(int fd)
+{
+    if (fd != 0) return fd;
+    int moved = fcntl(fd, F_DUPFD_CLOEXEC, 3);
+    close(fd);
+    return moved;
+}
+
+}  // namespace
+
+void data_dir_set(const std::string& dir)
+{
+    g_data_dir = dir;
+}
+
+const std::string& data_dir()
+{
+    return g_data_dir;
+}
+
+std::string data_path(const char* name)
+{
+    if (g_data_dir.empty()) return name;
+    if (g_data_dir.back() == '/') return g_data_dir + name;
+    return g_data_dir + "/" + name;
+}
+
+void emu_set_main(int (*routine)())
+{
+    g_main_routine = routine;
+}
+
+int flash_file_open(std::string* error)
+{
+    const std::string path = data_path("flash.dat");
+    int fd = open(path.c_str(), O_RDWR | O_CLOEXEC);
+    if (fd >= 0) return nonzero_fd(fd);
+    if (errno != ENOENT) {
+        if (error) *error = describe_errno(path, "cannot open");
+        return 0;
+    }
+    fd = open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, S_IRUSR | S_IWUSR);
+    if (fd < 0) {
+        if (error) *error = describe_errno(path, "cannot create");
+        return 0;
+    }
+    fd = nonzero_fd(fd);
+    // An erased chip: 16384 blocks of 16896 bytes, all 0xFF.
+    std::vector<unsigned char> block(16896, 0xFF);
+    for (int i = 0; i < 16384; ++i) {
+        const unsigned char* p = block.data();
+        size_t left = block.size();
+        while (left > 0) {
+            ssize_t n = write(fd, p, left);
+            if (n < 0 && errno == EINTR) continue;
+            if (n <= 0) {
+                if (error) *error = describe_errno(path, "cannot write the new flash image");
+                close(fd);
+                // A half-written image would look like a damaged chip next time.
+                unlink(path.c_str());
+                return 0;
+            }
+            p += n;
+            left -= static_cast<size_t>(n);
+        }
+    }
+    return fd;
+}
+
+void flash_file_close()
+{
+    if (flash_handle != 0) close(flash_handle);
+    flash_handle = 0;
+}
+
+void emu_run()
+{
+    g_running = true;
+    power_off_flag = 0;
+    std::string error;
+    flash_handle = flash_file_open(&error);
+    if (flash_handle == 0) std::fprintf(stderr, "tarvik2: %s\n", error.c_str());
+    (g_main_routine ? g_main_routine : instrument_main)();
+    flash_file_close();
+    g_running = false;
+}
+
+bool emu_running()
+{
+    return g_running;
+}

@@ -1,0 +1,32 @@
+// One emulator run: open or create flash.dat, call the instrument's main
+// routine, close the file again. Shared by every host.
+#pragma once
+#include <string>
+
+#include "host/types.h"
+
+constexpr u64 FLASH_FILE_SIZE = 276824064ull;   // 131072 pages of 2112 bytes
+
+// Handle of the open flash.dat; 0 while it is closed.
+extern int flash_handle;
+
+// Folder that holds flash.dat and fram.dat ("" = the current folder).
+void data_dir_set(const std::string& dir);
+const std::string& data_dir();
+std::string data_path(const char* name);
+
+// The instrument's main routine; returns after power-off.
+int instrument_main();
+
+// Replaces the main routine that emu_run calls (nullptr: instrument_main).
+void emu_set_main(int (*routine)());
+
+// Opens flash.dat (creating it as an erased chip when it is missing).
+// Returns the handle, 0 on failure; a failure is described in `error`.
+int flash_file_open(std::string* error);
+void flash_file_close();
+
+// The whole run: power-off flag cleared, flash.dat opened, the main routine
+// called, flash.dat closed. True while a run is in progress.
+void emu_run();
+bool emu_running();

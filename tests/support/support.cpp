@@ -1,0 +1,98 @@
+#include "tests/support/support.h"
+
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <stdexcept>
+
+#include "gfx/framebuffer.h"
+#include "host/device.h"
+#include "host/picture.h"
+#include "host/session.h"
+
+TempDir::TempDir()
+{
+    std::string tmpl = (std::filesystem::temp_directory_path() / "tarvik2-test-XXXXXX").string();
+    if (!mkdtemp(tmpl.data())) throw std::runtime_error("mkdtemp failed");
+    path_ = tmpl;
+}
+
+TempDir::~TempDir()
+{
+    std::error_code ec;
+    std::filesystem::remove_all(path_, ec);
+}
+
+VirtualHostScope::VirtualHostScope()
+{
+    device_reset();
+    framebuffer_reset();
+    host_install(&host);
+}
+
+VirtualHostScope::~VirtualHostScope()
+{
+    host_install(nullptr);
+    device_reset();
+}
+
+std::vector<u8> read_file_bytes(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    return std::vector<u8>(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+void write_file_bytes(const std::string& path, const std::vector<u8>& data)
+{
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out.write(reinterpret_cast<const char*>(data.data()), static_cast<std::streamsize>(data.size()));
+}
+
+namespace {
+
+std::string shell_quote(const std::string& s)
+{
+    std::string q = "'";
+    for (char c : s) {
+        if (c == '\'')
+            q += "'\\''";
+        else
+            q += c;
+    }
+    return q + "'";
+}
+
+}  // namespace
+
+RunResult run_runner(const std::vector<std::string>& args)
+{
+    std::string cmd = shell_quote(TARVIK2_RUN_PATH);
+    for (const auto& a : args) cmd += " " + shell_quote(a);
+    cmd += " 2>&1 </dev/null";
+    RunResult r{-1, {}};
+    FILE* p = popen(cmd.c_str(), "r");
+    if (!p) return r;
+    char buf[4096];
+    size_t n;
+    while ((n = fread(buf, 1, sizeof buf, p)) > 0) r.output.append(buf, n);
+    const int st = pclose(p);
+    r.status = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
+    return r;
+}
+
+std::vector<u16> load_screenshot(const std::string& path)
+{
+    int w = 0, h = 0;
+    std::vector<u8> rgb;
+    if (!picture_decode_png(read_file_bytes(path), &w, &h, &rgb, nullptr) || w != LCD_WIDTH || h != LCD_HEIGHT)
+        return {};
+    std::vector<u16> px(static_cast<size_t>(w) * h);
+    for (size_t i = 0; i < px.size(); ++i)
+        px[i] = static_cast<u16>(((rgb[3 * i] >> 3) << 11) | ((rgb[3 * i + 1] >> 2) << 5) | (rgb[3 * i + 2] >> 3));
+    return px;
+}

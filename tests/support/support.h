@@ -1,0 +1,45 @@
+// Helpers shared by the tests.
+#pragma once
+#include <string>
+#include <vector>
+
+#include "host/types.h"
+#include "host/virtual_host.h"
+
+// A fresh empty folder under the system's temporary folder, removed again
+// when the object goes.
+class TempDir {
+public:
+    TempDir();
+    ~TempDir();
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+    const std::string& path() const { return path_; }
+    std::string file(const std::string& name) const { return path_ + "/" + name; }
+
+private:
+    std::string path_;
+};
+
+// Installs a VirtualHost and resets the device services and the drawing
+// state; puts the quiet host back at the end.
+class VirtualHostScope {
+public:
+    VirtualHostScope();
+    ~VirtualHostScope();
+    VirtualHost host;
+};
+
+std::vector<u8> read_file_bytes(const std::string& path);
+void write_file_bytes(const std::string& path, const std::vector<u8>& data);
+
+// Runs the headless runner with the given arguments (each quoted for the
+// shell); returns its exit status and collects stdout+stderr.
+struct RunResult {
+    int status;
+    std::string output;
+};
+RunResult run_runner(const std::vector<std::string>& args);
+
+// Reads a PNG screenshot as 320 x 240 RGB565 pixels (empty when unreadable).
+std::vector<u16> load_screenshot(const std::string& path);

@@ -1,0 +1,91 @@
+// Picture files: PNG and 16-bit BMP of the LCD picture.
+#include <gtest/gtest.h>
+
+#include <vector>
+
+#include "gfx/framebuffer.h"
+#include "host/picture.h"
+#include "tests/support/support.h"
+
+namespace {
+
+std::vector<u16> sample_picture()
+{
+    std::vector<u16> px(LCD_PIXELS);
+    for (int i = 0; i < LCD_PIXELS; ++i) px[i] = static_cast<u16>(i * 2654435761u >> 7);
+    px[0] = 0xFFFF;
+    px[1] = 0x0000;
+    px[2] = 0xF800;
+    return px;
+}
+
+TEST(Picture, PngDecodesBackToTheSamePixels)
+{
+    const auto px = sample_picture();
+    TempDir dir;
+    std::string err;
+    ASSERT_TRUE(picture_save(dir.file("a.png"), px.data(), LCD_WIDTH, LCD_HEIGHT, -1, &err)) << err;
+    const auto back = load_screenshot(dir.file("a.png"));
+    ASSERT_EQ(back.size(), px.size());
+    EXPECT_EQ(back, px);
+    // The widening repeats the top bits: white stays white.
+    u8 rgb[3];
+    rgb565_to_rgb888(0xFFFF, rgb);
+    EXPECT_EQ(rgb[0], 255);
+    EXPECT_EQ(rgb[1], 255);
+    EXPECT_EQ(rgb[2], 255);
+}
+
+TEST(Picture, BmpIsRgb565BitfieldsBottomUp)
+{
+    const auto px = sample_picture();
+    TempDir dir;
+    ASSERT_TRUE(picture_save(dir.file("a.bmp"), px.data(), LCD_WIDTH, LCD_HEIGHT, -1, nullptr));
+    const auto f = read_file_bytes(dir.file("a.bmp"));
+    ASSERT_EQ(f.size(), 66u + 320u * 240u * 2u);
+    auto le32 = [&](size_t o) { return f[o] | (f[o + 1] << 8) | (f[o + 2] << 16) | (u32(f[o + 3]) << 24); };
+    auto le16 = [&](size_t o) { return static_cast<u16>(f[o] | (f[o + 1] << 8)); };
+    EXPECT_EQ(f[0], 'B');
+    EXPECT_EQ(f[1], 'M');
+    EXPECT_EQ(le32(2), f.size());
+    EXPECT_EQ(le32(10), 66u);
+    EXPECT_EQ(le32(18), 320u);
+    EXPECT_EQ(le32(22), 240u);
+    EXPECT_EQ(le16(28), 16);
+    EXPECT_EQ(le32(30), 3u);  // BI_BITFIELDS
+    EXPECT_EQ(le32(54), 0xF800u);
+    EXPECT_EQ(le32(58), 0x07E0u);
+    EXPECT_EQ(le32(62), 0x001Fu);
+    for (int y = 0; y < LCD_HEIGHT; ++y)
+        for (int x = 0; x < LCD_WIDTH; ++x)
+            ASSERT_EQ(le16(66 + ((239 - y) * 320 + x) * 2), px[y * 320 + x]) << x << "," << y;
+}
+
+TEST(Picture, ExplicitFormatOverridesTheExtensionAndErrorsNameTheFile)
+{
+    const auto px = sample_picture();
+    TempDir dir;
+    ASSERT_TRUE(picture_save(dir.file("pic.png"), px.data(), LCD_WIDTH, LCD_HEIGHT, 1, nullptr));
+    EXPECT_EQ(read_file_bytes(dir.file("pic.png"))[0], 'B');
+    std::string err;
+    EXPECT_FALSE(picture_save(dir.file("no/such/dir.png"), px.data(), LCD_WIDTH, LCD_HEIGHT, -1, &err));
+    EXPECT_NE(err.find("no/such/dir.png"), std::string::npos) << err;
+}
+
+TEST(Picture, DecoderRefusesDamagedFiles)
+{
+    const auto px = sample_picture();
+    auto png = picture_encode_png(px.data(), LCD_WIDTH, LCD_HEIGHT);
+    int w, h;
+    std::vector<u8> rgb;
+    std::string err;
+    auto cut = png;
+    cut.resize(png.size() / 2);
+    EXPECT_FALSE(picture_decode_png(cut, &w, &h, &rgb, &err));
+    auto bad = png;
+    bad[1] = 'X';
+    EXPECT_FALSE(picture_decode_png(bad, &w, &h, &rgb, &err));
+    EXPECT_FALSE(picture_decode_png({}, &w, &h, &rgb, &err));
+}
+
+}  // namespace
