@@ -10,6 +10,7 @@
 #include <QMessageBox>
 #include <QPainter>
 #include <QThread>
+#include <csignal>
 #include <cstring>
 #include <string>
 
@@ -151,7 +152,8 @@ void TFormEmul::Button15Click()
     host_install(this);
     emu_run();
     run_finished_ = true;
-    if (close_pending_) close();
+    // The run ends only at power-off; there is no powering on again.
+    close();
 }
 
 void TFormEmul::ButtonPost(unsigned code)
@@ -205,9 +207,16 @@ void TFormEmul::FormKeyDown(int key, Qt::KeyboardModifiers shift)
     ButtonPost(code);
 }
 
+volatile std::sig_atomic_t TFormEmul::stop_requested = 0;
+
 void TFormEmul::TimerTick32Timer()
 {
     tick_counter = tick_counter + 1;
+    // A termination signal asks for the same as the ON/OFF button.
+    if (stop_requested) {
+        stop_requested = 0;
+        ButtonPowerClick();
+    }
 }
 
 void TFormEmul::TimerRedrawTimer()
@@ -274,7 +283,6 @@ void TFormEmul::closeEvent(QCloseEvent* e)
     if (emu_running()) {
         // The instrument code still holds the stack below us: let it unwind
         // (settings saved, flash.dat closed) and close once the run returns.
-        close_pending_ = true;
         e->ignore();
         return;
     }

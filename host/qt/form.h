@@ -1,6 +1,7 @@
 // The desktop window of the emulator.
 #pragma once
 #include <QElapsedTimer>
+#include <csignal>
 #include <QImage>
 #include <QPushButton>
 #include <QTimer>
@@ -78,6 +79,9 @@ public:
     HostDateTime local_time() override;
     bool shift_held() override;
 
+    // Set from a signal handler (SIGTERM, SIGINT, SIGHUP): power off and close.
+    static volatile std::sig_atomic_t stop_requested;
+
     // True once the run has ended and the window may close.
     bool runFinished() const { return run_finished_; }
 
@@ -90,7 +94,6 @@ private:
     void ButtonPost(unsigned code);
 
     unsigned char painting = 0;
-    bool close_pending_ = false;
     bool run_finished_ = false;
     QElapsedTimer clock_;
 };

@@ -1,5 +1,6 @@
 // tarvik2-emu: the emulator window.
 #include <QApplication>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -66,6 +67,9 @@ int main(int argc, char** argv)
         data_dir_set(data);
     }
     TFormEmul form;
+    // Ending the program from outside powers the instrument off first, so
+    // that settings are saved and flash.dat is closed.
+    for (int sig : {SIGTERM, SIGINT, SIGHUP}) std::signal(sig, [](int) { TFormEmul::stop_requested = 1; });
     form.show();
     return app.exec();
 }

@@ -43,8 +43,30 @@ VirtualHostScope::~VirtualHostScope()
 
 std::vector<u8> read_file_bytes(const std::string& path)
 {
-    std::ifstream in(path, std::ios::binary);
-    return std::vector<u8>(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    std::vector<u8> data;
+    FILE* f = std::fopen(path.c_str(), "rb");
+    if (!f) return data;
+    u8 buf[65536];
+    size_t n;
+    while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) data.insert(data.end(), buf, buf + n);
+    std::fclose(f);
+    return data;
+}
+
+bool file_all_bytes(const std::string& path, u8 value, u64* size)
+{
+    *size = 0;
+    FILE* f = std::fopen(path.c_str(), "rb");
+    if (!f) return false;
+    static u8 buf[1 << 20];
+    bool all = true;
+    size_t n;
+    while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) {
+        *size += n;
+        for (size_t i = 0; i < n && all; ++i) all = buf[i] == value;
+    }
+    std::fclose(f);
+    return all;
 }
 
 void write_file_bytes(const std::string& path, const std::vector<u8>& data)

@@ -32,6 +32,8 @@ public:
 
 std::vector<u8> read_file_bytes(const std::string& path);
 void write_file_bytes(const std::string& path, const std::vector<u8>& data);
+// Size of the file in bytes and whether every byte equals `value`.
+bool file_all_bytes(const std::string& path, u8 value, u64* size);
 
 // Runs the headless runner with the given arguments (each quoted for the
 // shell); returns its exit status and collects stdout+stderr.
