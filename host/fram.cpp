@@ -1,0 +1,117 @@
+#include "host/fram.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "host/session.h"
+
+namespace {
+
+bool warned = false;
+
+void warn_once(const std::string& path, const char* what)
+{
+    if (warned) return;
+    warned = true;
+    std::fprintf(stderr, "tarvik2: %s: %s: %s; the settings are not kept\n", path.c_str(), what, std::strerror(errno));
+}
+
+bool write_all(int fd, const u8* p, size_t n)
+{
+    while (n > 0) {
+        ssize_t w = write(fd, p, n);
+        if (w < 0 && errno == EINTR) continue;
+        if (w <= 0) return false;
+        p += w;
+        n -= static_cast<size_t>(w);
+    }
+    return true;
+}
+
+}  // namespace
+
+int fram_open()
+{
+    const std::string path = data_path("fram.dat");
+    int fd = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, S_IRUSR | S_IWUSR);
+    if (fd < 0) {
+        warn_once(path, "cannot open");
+        return -1;
+    }
+    struct stat st {};
+    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        warn_once(path, "not a regular file");
+        close(fd);
+        return -1;
+    }
+    off_t len = st.st_size;
+    if (len < static_cast<off_t>(FRAM_SIZE)) {
+        static const std::vector<u8> erased(1024, 0xFF);
+        if (lseek(fd, 0, SEEK_END) < 0) {
+            close(fd);
+            return -1;
+        }
+        while (len < static_cast<off_t>(FRAM_SIZE)) {
+            if (!write_all(fd, erased.data(), erased.size())) {
+                warn_once(path, "cannot lengthen");
+                break;
+            }
+            len += 1024;
+        }
+    }
+    return fd;
+}
+
+u32 fram_write(u32 offset, const void* data, u32 n)
+{
+    const int fd = fram_open();
+    if (fd < 0) return 0;
+    u32 done = 0;
+    if (lseek(fd, offset, SEEK_SET) >= 0 && write_all(fd, static_cast<const u8*>(data), n)) done = n;
+    close(fd);
+    return done;
+}
+
+u32 fram_read(u32 offset, void* buffer, u32 n)
+{
+    const int fd = fram_open();
+    if (fd < 0) return 0;
+    u32 done = 0;
+    if (lseek(fd, offset, SEEK_SET) >= 0) {
+        u8* p = static_cast<u8*>(buffer);
+        while (done < n) {
+            ssize_t r = read(fd, p + done, n - done);
+            if (r < 0 && errno == EINTR) continue;
+            if (r <= 0) break;
+            done += static_cast<u32>(r);
+        }
+    }
+    close(fd);
+    return done;
+}
+
+int param_read(u32 offset, void* buffer, u32 n)
+{
+    std::memset(buffer, 0, n);
+    fram_read(offset, buffer, n);
+    return 1;
+}
+
+int param_write_verified(u32 offset, const void* data, u32 n)
+{
+    if (n == 0) return 1;
+    std::vector<u8> check(n);
+    for (int attempt = 0; attempt < 8; ++attempt) {
+        fram_write(offset, data, n);
+        param_read(offset, check.data(), n);
+        if (std::memcmp(check.data(), data, n) == 0) return 1;
+    }
+    return 0;
+}

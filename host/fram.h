@@ -1,0 +1,16 @@
+// The 32 KB parameter memory, kept in fram.dat in the data folder.
+#pragma once
+#include "host/types.h"
+
+constexpr u32 FRAM_SIZE = 32768;
+
+// Opens fram.dat for reading and writing (creating it when missing) and
+// lengthens a short file with 1024-byte blocks of 0xFF. Returns a file
+// descriptor, or -1 when the file cannot be used (reported once on stderr).
+int fram_open();
+u32 fram_write(u32 offset, const void* data, u32 n);
+u32 fram_read(u32 offset, void* buffer, u32 n);
+// Clears the buffer, then reads; always 1.
+int param_read(u32 offset, void* buffer, u32 n);
+// Writes and reads back up to 8 times; 1 at the first exact match, else 0.
+int param_write_verified(u32 offset, const void* data, u32 n);
