@@ -80,8 +80,8 @@ void clear_box(i32 x, i32 y, i32 w, i32 h)
 
 void clear_image_area(i32 x, i32 y, const u16* image)
 {
-    // Header words: height, then width; each is taken modulo 256 here.
-    clear_box(x, y, image[1] & 0xFF, image[0] & 0xFF);
+    // Header words 0 and 2 hold the low 8 bits of height and width.
+    clear_box(x, y, image[2] & 0xFF, image[0] & 0xFF);
 }
 
 void draw_line_color(i32 x0, i32 y0, i32 x1, i32 y1, u16 color)

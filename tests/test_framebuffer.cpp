@@ -171,7 +171,7 @@ TEST_F(PrimitiveTest, PlotAndXorBitsHonourTransparency)
 
 TEST_F(PrimitiveTest, ClearImageAreaTakesSizesModulo256)
 {
-    const u16 image[2] = {2, 256 + 3};  // height 2, width 259 -> 3
+    const u16 image[4] = {2, 0, 3, 1};  // height 2, width 3 + 256: taken as 3
     bg_color = INK;
     clear_image_area(4, 5, image);
     EXPECT_EQ(drawn(), box(4, 5, 6, 6));
