@@ -11,6 +11,7 @@
 #include <stdexcept>
 
 #include "gfx/framebuffer.h"
+#include "gfx/text.h"
 #include "host/device.h"
 #include "host/picture.h"
 #include "host/session.h"
@@ -32,6 +33,7 @@ VirtualHostScope::VirtualHostScope()
 {
     device_reset();
     framebuffer_reset();
+    text_reset();
     host_install(&host);
 }
 
