@@ -115,6 +115,9 @@ void results_reset()
     for (u32 g = 0; g < RESULT_GROUPS; ++g)
         for (u32 k = 0; k < RESULT_KINDS; ++k)
             for (u32 q = 0; q < RESULT_SLOTS; ++q) results.group[g].rec[k][q].data = record_buffers[g][k][q];
+    // The values go too: a later pass that skips a quantity must not bring
+    // back a value of the previous measurement.
+    std::memset(band_history, 0, sizeof band_history);
     band_history_count = 0;
     shock_result.valid = 0;
 }
