@@ -270,7 +270,9 @@ void meas_marker_search(u32 m)
         if (level4 > s1 && level4 <= s2) {
             if (!started) {
                 if (i > fifth || i > latest_start) break;
-                s.marker_start = i + 2;
+                // The end starts at the first edge, so that edge is not
+                // counted again as the end of a period.
+                s.marker_start = s.marker_end = i + 2;
                 started = true;
             } else if (i > s.marker_end + 8) {
                 s.marker_end = i + 2;
