@@ -4,7 +4,7 @@
 #include <cstring>
 #include <numbers>
 
-#include "analysis/meas_settings_link.h"
+#include "host/settings.h"
 #include "analysis/measures.h"
 #include "analysis/rounding.h"
 #include "analysis/shock.h"
@@ -54,7 +54,7 @@ u16 sample_word(double v)
 
 bool marker_sensor()
 {
-    const u32 s = meas_settings().sensor;
+    const u32 s = settings.sensor;
     return s == 3 || s == 4;
 }
 }  // namespace
@@ -124,7 +124,7 @@ void meas_prepare_sensor()
 {
     // The sensors are synthesised: none of the preparation routines has
     // anything to switch.
-    switch (meas_settings().sensor) {
+    switch (settings.sensor) {
     case 2: break;
     case 3: break;
     case 4: break;
@@ -151,7 +151,7 @@ int meas_task_top(u16* cont)
 void meas_derive_geometry()
 {
     MeasModuleState& s = meas_state;
-    MeasSettingsView& set = meas_settings();
+    SettingsBlock& set = settings;
     u32 n;
     if (set.meas_mode == 2) {
         n = table_value(SAMPLES_TABLE, set.spectrum_lines_idx);
@@ -177,7 +177,7 @@ int meas_task_vibration(u16* cont)
     MeasModuleState& s = meas_state;
     if (!(s.request & REQ_VIBRATION) || (s.done & REQ_VIBRATION)) return TASK_ENDED;
     if (s.running) {
-        if (!s.geometry_set || meas_settings().meas_params_changed) meas_derive_geometry();
+        if (!s.geometry_set || settings.meas_params_changed) meas_derive_geometry();
         TestSignal& ts = test_signal;
         ts.amplitude = static_cast<float>(rnd() * 50.0 / 32767);
         const double phase = rnd() * 2.0 * std::numbers::pi / 32767;
@@ -317,7 +317,7 @@ int meas_task_process(u16* cont)
     }
 
     if (s.running && s.n_samples > 0) {
-        const u32 sensor = meas_settings().sensor;
+        const u32 sensor = settings.sensor;
         const bool marker = sensor == 3 || sensor == 4;
         if (sensor == 2) {
             s.sensor_set_main = 0;

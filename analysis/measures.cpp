@@ -5,7 +5,7 @@
 #include <numbers>
 
 #include "analysis/meas_module.h"
-#include "analysis/meas_settings_link.h"
+#include "host/settings.h"
 #include "analysis/rounding.h"
 #include "analysis/signal.h"
 
@@ -136,7 +136,7 @@ u32 display_group()
 
 u32 avg_target()
 {
-    switch (meas_settings().averaging_idx) {
+    switch (settings.averaging_idx) {
     case 2:
     case 3: return 4;
     case 4:

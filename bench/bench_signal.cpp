@@ -5,7 +5,7 @@
 
 #include "analysis/fft.h"
 #include "analysis/meas_module.h"
-#include "analysis/meas_settings_link.h"
+#include "host/settings.h"
 #include "analysis/measures.h"
 #include "analysis/signal.h"
 #include "host/device.h"
@@ -34,8 +34,8 @@ BENCHMARK(BM_FftForward)->RangeMultiplier(2)->Range(512, 8192)->Unit(benchmark::
 // values, shock analysis, averaging.
 void run_cycles(benchmark::State& state, u32 mask, u32 mode, u32 sensor)
 {
-    meas_settings_defaults();
-    MeasSettingsView& s = meas_settings();
+    settings_defaults();
+    SettingsBlock& s = settings;
     s.meas_mode = mode;
     s.sensor = sensor;
     s.meas_params_changed = 1;
@@ -73,8 +73,8 @@ BENCHMARK(BM_CycleSpectra4096Marker)->Unit(benchmark::kMicrosecond);
 void BM_DeriveVelocitySpectrum(benchmark::State& state)
 {
     const u32 n = static_cast<u32>(state.range(0));
-    meas_settings_defaults();
-    meas_settings().meas_mode = n == 1024 ? 1 : 2;
+    settings_defaults();
+    settings.meas_mode = n == 1024 ? 1 : 2;
     meas_init();
     results_reset();
     meas_start(REQ_VIBRATION);

@@ -6,7 +6,7 @@
 #include <numbers>
 
 #include "analysis/meas_module.h"
-#include "analysis/meas_settings_link.h"
+#include "host/settings.h"
 #include "analysis/measures.h"
 #include "analysis/shock.h"
 #include "analysis/signal.h"
@@ -21,8 +21,8 @@ class MeasModuleTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        meas_settings_defaults();
-        meas_settings().meas_mode = 1;  // 1024 samples up to 1000 Hz
+        settings_defaults();
+        settings.meas_mode = 1;  // 1024 samples up to 1000 Hz
         meas_calibration_defaults();
         test_signal = TestSignal{79.6f, 14.0f, 0.0f};
         meas_init();
@@ -92,7 +92,7 @@ TEST_F(MeasModuleTest, Geometry)
     for (const Case& c : cases) {
         SCOPED_TRACE(c.mode * 100 + c.sensor);
         SetUp();
-        MeasSettingsView& s = meas_settings();
+        SettingsBlock& s = settings;
         s.meas_mode = c.mode;
         s.spectrum_lines_idx = c.lines_idx;
         s.spectrum_fmax_idx = c.fmax_idx;
@@ -116,7 +116,7 @@ TEST_F(MeasModuleTest, Geometry)
 
 TEST_F(MeasModuleTest, SynthesisedSineMatchesTheTestSignal)
 {
-    meas_settings().meas_params_changed = 1;
+    settings.meas_params_changed = 1;
     meas_start(206);
     meas_set_running(1);
     cycle();
@@ -173,7 +173,7 @@ TEST_F(MeasModuleTest, ShockPulsesPerRecord)
     for (const Case c : {Case{1, 1024, 18, 55}, Case{3, 1280, 23, 54}}) {
         SCOPED_TRACE(c.sensor);
         SetUp();
-        meas_settings().sensor = c.sensor;
+        settings.sensor = c.sensor;
         meas_start(462);
         meas_set_running(1);
         cycle();
@@ -200,7 +200,7 @@ TEST_F(MeasModuleTest, ShockPulsesPerRecord)
 
 TEST_F(MeasModuleTest, MarkerEdgesAndRotationFrequency)
 {
-    meas_settings().sensor = 3;
+    settings.sensor = 3;
     // Up to about 80 Hz a marker pulse (sin >= 0.95) lasts 3 frames or more,
     // enough for the 4-frame edge windows.
     for (float f : {79.6f, 25.0f, 50.0f, 12.0f}) {
@@ -268,7 +268,7 @@ TEST_F(MeasModuleTest, MarkerRecordFitsWhenTheFirstEdgeIsLate)
 
 TEST_F(MeasModuleTest, SwitchingOnClearsTheAveraging)
 {
-    meas_settings().averaging_idx = 2;
+    settings.averaging_idx = 2;
     meas_start(206);
     meas_set_running(1);
     cycle(3);

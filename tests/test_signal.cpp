@@ -8,7 +8,7 @@
 
 #include "analysis/fft.h"
 #include "analysis/meas_module.h"
-#include "analysis/meas_settings_link.h"
+#include "host/settings.h"
 #include "analysis/measures.h"
 #include "analysis/signal.h"
 #include "tests/support/support.h"
@@ -21,7 +21,7 @@ class SignalTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        meas_settings_defaults();
+        settings_defaults();
         meas_init();
         results_reset();
         results.group_count = 2;
@@ -356,7 +356,7 @@ protected:
 
 TEST_F(AveragingTest, TargetFourWithTwoPushesAveragesTwo)
 {
-    meas_settings().averaging_idx = 2;
+    settings.averaging_idx = 2;
     ASSERT_EQ(avg_target(), 4u);
     EXPECT_EQ(avg_count(), 0u);
     EXPECT_EQ(avg_line(1, Q_A, 32), 0.0f);
@@ -374,7 +374,7 @@ TEST_F(AveragingTest, TargetFourWithTwoPushesAveragesTwo)
 
 TEST_F(AveragingTest, RingKeepsTenAndUnlimitedKeepsAll)
 {
-    meas_settings().averaging_idx = 4;
+    settings.averaging_idx = 4;
     ASSERT_EQ(avg_target(), 10u);
     std::vector<double> lines;
     for (int i = 0; i < 14; ++i) lines.push_back(push(1.0 + i));
@@ -384,17 +384,17 @@ TEST_F(AveragingTest, RingKeepsTenAndUnlimitedKeepsAll)
     EXPECT_NEAR(avg_line(1, Q_A, 32), sum / 10, 1e-3);
 
     avg_clear();
-    meas_settings().averaging_idx = 6;
+    settings.averaging_idx = 6;
     ASSERT_EQ(avg_target(), 999u);
     sum = 0;
     for (int i = 0; i < 14; ++i) sum += push(1.0 + i);
     EXPECT_EQ(avg_count(), 14u);
     EXPECT_NEAR(avg_line(1, Q_A, 32), sum / 14, 1e-3);
 
-    meas_settings().averaging_idx = 1;
+    settings.averaging_idx = 1;
     EXPECT_EQ(avg_target(), 1u);
     for (u32 idx : {0u, 7u, 3u, 5u}) {
-        meas_settings().averaging_idx = idx;
+        settings.averaging_idx = idx;
         EXPECT_EQ(avg_target(), idx == 3 ? 4u : idx == 5 ? 10u : 1u);
     }
 }
