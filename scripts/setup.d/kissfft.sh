@@ -29,11 +29,12 @@ command -v dpkg-source >/dev/null || fail "dpkg-source is missing (package dpkg-
 # apt needs a deb-src entry for the suites the machine already uses.
 if ! apt-get indextargets --format '$(CREATED_BY)' 2>/dev/null | grep -q '^Sources$'; then
   if [ ! -f "$LIST" ]; then
-    echo "setup: kissfft: adding deb-src entries in $LIST"
-    $SUDO tee "$LIST" >/dev/null <<'SRCLIST'
+    CODENAME=$(. /etc/os-release && echo "${VERSION_CODENAME:-bookworm}")
+    echo "setup: kissfft: adding deb-src entries for $CODENAME in $LIST"
+    $SUDO tee "$LIST" >/dev/null <<SRCLIST
 Types: deb-src
 URIs: http://deb.debian.org/debian
-Suites: bookworm bookworm-updates
+Suites: $CODENAME $CODENAME-updates
 Components: main
 Signed-By: /usr/share/keyrings/debian-archive-keyring.gpg
 SRCLIST
