@@ -1,0 +1,26 @@
+// Scalar measures over the result store: band values of acceleration,
+// velocity and displacement, severity grading, temperature, the spectrum
+// averaging ring and two estimators of the special measurements.
+#pragma once
+#include "host/types.h"
+
+// Band value history: per group and quantity A, V, D the last 4 values,
+// newest first, and one shared count of filled entries.
+extern float band_history[4][3][4];
+extern u32 band_history_count;
+
+void update_band_values_all();
+float meas_band_value(u32 group, u32 quantity);
+int grade_value(float v, u32 warn_index, u32 alarm_index);
+int grade_temperature(float t);
+float meas_temperature();
+u32 display_group();
+
+u32 avg_target();
+void avg_push();
+u32 avg_count();
+float avg_line(u32 group, u32 quantity, u32 line);
+void avg_clear();
+
+float crossing_rate(const i32* samples, u32 n, u32* first, u32* last, u32* periods);
+int tone_fit(const i32* samples, u32 first, u32 last, float freq_hz, float dt, float* a, float* b);

@@ -1,0 +1,89 @@
+// Signal records and the result store: time signals and spectra of the
+// vibration, marker and shock-pulse channels, derived on demand by FFT,
+// integration and differentiation; band values, grading and averaging.
+#pragma once
+#include "host/types.h"
+
+enum : u32 { REC_EMPTY = 0, REC_ACQUIRED = 1, REC_COMPUTED = 2 };
+enum : u32 { KIND_W = 0, KIND_S = 1, KIND_E = 2, KIND_B = 3 };
+enum : u32 { Q_A = 0, Q_V = 1, Q_D = 2, Q_N = 3 };
+
+constexpr u32 RESULT_GROUPS = 4;
+constexpr u32 RESULT_KINDS = 4;
+constexpr u32 RESULT_SLOTS = 5;          // quantity slots; slot 4 stays empty
+constexpr u32 RECORD_VALUES = 8192;      // i32 values in a record buffer (32 KB)
+constexpr u32 RECORD_PAIRS = RECORD_VALUES / 2;
+
+struct SignalRecord {
+    u32 type;        // REC_EMPTY, REC_ACQUIRED, REC_COMPUTED
+    u32 stamp;
+    u32 kind;        // KIND_W, KIND_S, KIND_E, KIND_B
+    u32 quantity;    // Q_A, Q_V, Q_D, Q_N
+    u32 count;       // samples or spectrum lines
+    float x0;
+    float dx;
+    float x_last;
+    i32 peak;
+    float scale;     // physical units per raw unit
+    i32* data;       // own 32 KB buffer: samples, or (re, im) pairs
+    u32 data_bytes;
+    u32 tick;
+};
+
+struct SignalGroup {
+    u32 active;
+    u32 cal_set;
+    float fmax;
+    float band_start;
+    SignalRecord rec[RESULT_KINDS][RESULT_SLOTS];
+};
+
+struct ResultStore {
+    u32 valid;
+    u32 stamp;
+    u32 tick;
+    u32 busy;
+    u32 group_count;
+    u32 flags;
+    float rotation_hz;
+    SignalGroup group[RESULT_GROUPS];
+};
+
+extern ResultStore results;
+
+// 0 none, 1 Hamming, 2 Hann; 1 except while band values are computed.
+extern u32 window_mode;
+// Window tables, 8193 entries each, built on first use.
+const u32* window_table(u32 mode);
+// Amplitude correction of a window: 1.856 Hamming, 2 Hann, 1 none.
+float window_factor(u32 mode);
+
+extern const char* const DERIVE_RECIPES[33];
+extern const float CLASS_LIMITS[13];
+
+void results_reset();
+SignalRecord* record_at(u32 group, u32 kind, u32 quantity);
+int meas_get_record(u32 group, u32 kind, u32 quantity, SignalRecord** rec);
+
+// Builds the acquired time record of one word column of the raw frames of
+// the measuring module, n samples from frame `start`.
+void build_time_record(u32 column, u32 start, SignalRecord* rec, u32 quantity, float scale);
+
+float x_at(const SignalRecord* rec, u32 i);
+int index_of(const SignalRecord* rec, float x, float tolerance);
+u64 line_power(const SignalRecord* rec, u32 i);
+void copy_record(const SignalRecord* src, SignalRecord* dst);
+int is_vibration_quantity(const SignalRecord* rec);
+
+// The record operations of the derivation; 1 done, 0 refused.
+int spectrum_of(const SignalRecord* in, SignalRecord* out);
+int integrate_record(const SignalRecord* in, SignalRecord* out);
+int differentiate_record(const SignalRecord* in, SignalRecord* out);
+
+// Empties a record, keeping its buffer.
+void clear_record(SignalRecord* rec);
+// Largest |re| or |im| of lines from_line .. lines - 1.
+i32 pair_peak(const i32* pairs, u32 from_line, u32 lines);
+
+// Number of spectrum lines of an n-point transform.
+inline u32 spectrum_lines(u32 n) { return n * 100 / 256 + 1; }

@@ -1,0 +1,96 @@
+// Signal processing: the forward FFT, whole acquisition cycles and on-demand
+// derivation. Cycles also report how many times faster than the instrument
+// acquires the record (n * dt) they run ("realtime_x").
+#include <benchmark/benchmark.h>
+
+#include "analysis/fft.h"
+#include "analysis/meas_module.h"
+#include "host/settings.h"
+#include "analysis/measures.h"
+#include "analysis/signal.h"
+#include "host/device.h"
+
+namespace {
+
+void BM_FftForward(benchmark::State& state)
+{
+    const u32 n = static_cast<u32>(state.range(0));
+    static FftPair out[FFT_MAX_POINTS];
+    u32 x = 1;
+    FftPair* in = fft_input();
+    for (u32 i = 0; i < n; ++i) {
+        x = x * 1103515245u + 12345u;
+        in[i] = FftPair{static_cast<i32>(x >> 17) - 16384, 0};
+    }
+    // The transform is out of place: the input stays as it is.
+    for (auto _ : state) {
+        fft_forward(n, out, n);
+        benchmark::DoNotOptimize(out[1]);
+    }
+}
+BENCHMARK(BM_FftForward)->RangeMultiplier(2)->Range(512, 8192)->Unit(benchmark::kMicrosecond);
+
+// One whole cycle from meas_step to its end: synthesis, processing, band
+// values, shock analysis, averaging.
+void run_cycles(benchmark::State& state, u32 mask, u32 mode, u32 sensor)
+{
+    settings_defaults();
+    SettingsBlock& s = settings;
+    s.meas_mode = mode;
+    s.sensor = sensor;
+    s.meas_params_changed = 1;
+    meas_init();
+    results_reset();
+    rand_seed(7);
+    meas_start(mask);
+    meas_set_running(1);
+    meas_step();  // geometry and the first allocation of the transforms
+    for (auto _ : state) {
+        meas_step();
+        benchmark::DoNotOptimize(results.valid);
+    }
+    const double record_seconds = meas_state.n_samples * double(meas_state.dt);
+    state.counters["n"] = meas_state.n_samples;
+    state.counters["record_ms"] = record_seconds * 1e3;
+    // Record time divided by the time of one cycle (shown with a "/s" suffix).
+    state.counters["realtime_x"] =
+        benchmark::Counter(record_seconds, benchmark::Counter::kIsIterationInvariantRate);
+}
+
+void BM_CycleVibrometer1024(benchmark::State& state)
+{
+    run_cycles(state, 206, 1, 1);
+}
+BENCHMARK(BM_CycleVibrometer1024)->Unit(benchmark::kMicrosecond);
+
+void BM_CycleSpectra4096Marker(benchmark::State& state)
+{
+    // Spectrum mode, 4096 samples up to 4000 Hz (the defaults), marker sensor.
+    run_cycles(state, 462, 2, 3);
+}
+BENCHMARK(BM_CycleSpectra4096Marker)->Unit(benchmark::kMicrosecond);
+
+void BM_DeriveVelocitySpectrum(benchmark::State& state)
+{
+    const u32 n = static_cast<u32>(state.range(0));
+    settings_defaults();
+    settings.meas_mode = n == 1024 ? 1 : 2;
+    meas_init();
+    results_reset();
+    meas_start(REQ_VIBRATION);
+    meas_set_running(1);
+    meas_step();
+    results.group[1].active = 1;
+    build_time_record(0, 0, record_at(1, KIND_W, Q_A), Q_A, 0.01f);
+    for (auto _ : state) {
+        for (u32 q = Q_A; q <= Q_D; ++q) {
+            record_at(1, KIND_S, q)->type = REC_EMPTY;
+            if (q) record_at(1, KIND_W, q)->type = REC_EMPTY;
+        }
+        SignalRecord* sv;
+        benchmark::DoNotOptimize(meas_get_record(1, KIND_S, Q_V, &sv));
+    }
+}
+BENCHMARK(BM_DeriveVelocitySpectrum)->Arg(1024)->Arg(4096)->Unit(benchmark::kMicrosecond);
+
+}  // namespace
