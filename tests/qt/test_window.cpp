@@ -227,13 +227,22 @@ TEST_F(WindowTest, TimersTickAndPowerButtonEndsTheRun)
     TFormEmul form;
     form.show();
     const u32 ticks = tick_counter;
-    QTimer::singleShot(700, &form, [&] { QTest::mouseClick(form.ButtonPower, Qt::LeftButton); });
+    // Press ON/OFF once the 31 ms timer has ticked a few times inside the run.
+    QTimer poll;
+    QObject::connect(&poll, &QTimer::timeout, &form, [&] {
+        if (emu_running() && tick_counter - ticks >= 5 && screen_dirty == 0) {
+            poll.stop();
+            QTest::mouseClick(form.ButtonPower, Qt::LeftButton);
+        }
+    });
+    poll.start(10);
     QElapsedTimer t;
     t.start();
     while (!form.runFinished() && t.elapsed() < 20000) QApplication::processEvents(QEventLoop::AllEvents, 50);
     ASSERT_TRUE(form.runFinished());
     EXPECT_TRUE(routine_returned);
     EXPECT_GE(tick_counter - ticks, 5u);  // the 31 ms timer ran inside the run
+    EXPECT_EQ(flash_handle, 0);
     EXPECT_FALSE(form.isVisible());
     // What the routine drew reached the window's bitmap through the redraw timer.
     EXPECT_EQ(reinterpret_cast<const u16*>(form.ImageScr->bitmap.constScanLine(20))[20], COLOR_WHITE);
