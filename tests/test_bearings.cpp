@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <numbers>
 #include <string>
@@ -387,6 +388,19 @@ TEST_F(BearingTest, UnpackFailuresLeaveAnEmptyCatalogue)
         EXPECT_EQ(bearing_find("B00000"), c.count ? 0 : -1) << c.what;
         EXPECT_EQ(bearing_at(0) != nullptr, c.count != 0) << c.what;
     }
+}
+
+TEST(BearingTable, CommittedTableIsTheGeneratorsOutput)
+{
+    if (std::system("python3 -c 'import zlib' >/dev/null 2>&1") != 0) GTEST_SKIP() << "python3 is not installed";
+    TempDir dir;
+    const std::string out = dir.file("bearing_table.cpp");
+    const std::string command = std::string("python3 '") + TARVIK2_SOURCE_DIR + "/tools/make_bearing_table.py' '" + out + "' >/dev/null";
+    ASSERT_EQ(std::system(command.c_str()), 0);
+    const auto generated = read_file_bytes(out);
+    EXPECT_GT(generated.size(), 100000u);
+    EXPECT_TRUE(generated == read_file_bytes(std::string(TARVIK2_SOURCE_DIR) + "/data/bearing_table.cpp"))
+        << "data/bearing_table.cpp is out of date: run tools/make_bearing_table.py";
 }
 
 }  // namespace
