@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "analysis/stamp.h"
 #include "host/session.h"
 
 namespace {
@@ -112,6 +113,15 @@ int param_write_verified(u32 offset, const void* data, u32 n)
         fram_write(offset, data, n);
         param_read(offset, check.data(), n);
         if (std::memcmp(check.data(), data, n) == 0) return 1;
+    }
+    return 0;
+}
+
+int param_read_checked(u32 offset, void* buffer, u32 n, u32 field)
+{
+    for (int attempt = 0; attempt < 8; ++attempt) {
+        param_read(offset, buffer, n);
+        if (checksum_verify(buffer, n, field) == 1) return 1;
     }
     return 0;
 }

@@ -12,11 +12,6 @@ namespace {
 
 constexpr u32 CHECKSUM_FIELD = offsetof(SettingsBlock, checksum);
 
-bool block_valid(SettingsBlock* b)
-{
-    return checksum_verify(b, SETTINGS_SIZE, CHECKSUM_FIELD) == 1;
-}
-
 }  // namespace
 
 void settings_defaults()
@@ -55,30 +50,22 @@ void settings_load()
 {
     settings_defaults();
     SettingsBlock stored;
-    for (int attempt = 0; attempt < 8; ++attempt) {
-        param_read(SETTINGS_OFFSET, &stored, SETTINGS_SIZE);
-        if (block_valid(&stored)) {
-            settings = stored;
-            settings.meas_params_changed = 1;
-            return;
-        }
+    if (param_read_checked(SETTINGS_OFFSET, &stored, SETTINGS_SIZE, CHECKSUM_FIELD)) {
+        settings = stored;
+        settings.meas_params_changed = 1;
+        return;
     }
-    settings_defaults();
     settings_save();
 }
 
 void settings_save_if_changed()
 {
     SettingsBlock stored;
-    for (int attempt = 0; attempt < 8; ++attempt) {
-        param_read(SETTINGS_OFFSET, &stored, SETTINGS_SIZE);
-        if (block_valid(&stored)) {
-            // Compare with the checksum the RAM block would carry.
-            SettingsBlock current = settings;
-            checksum_store(&current, SETTINGS_SIZE, CHECKSUM_FIELD);
-            if (std::memcmp(&stored, &current, SETTINGS_SIZE) == 0) return;
-            break;
-        }
+    if (param_read_checked(SETTINGS_OFFSET, &stored, SETTINGS_SIZE, CHECKSUM_FIELD)) {
+        // Compare with the checksum the RAM block would carry.
+        SettingsBlock current = settings;
+        checksum_store(&current, SETTINGS_SIZE, CHECKSUM_FIELD);
+        if (std::memcmp(&stored, &current, SETTINGS_SIZE) == 0) return;
     }
     settings_save();
 }
