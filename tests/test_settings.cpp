@@ -139,7 +139,9 @@ TEST_F(SettingsTest, DamagedOrUnusableFilesLeadToTheDefaults)
         auto block = stored_block();
         EXPECT_EQ(checksum_verify(block.data(), 292, 290), 1) << c.name;
         // The rest of a long file is left as it was.
-        if (c.content.size() > 4000) EXPECT_EQ(read_file_bytes(fram())[4000], c.content[4000]) << c.name;
+        if (c.content.size() > 4000) {
+            EXPECT_EQ(read_file_bytes(fram())[4000], c.content[4000]) << c.name;
+        }
     }
 
     // fram.dat that is a folder: nothing can be read or written.
