@@ -1,0 +1,16 @@
+// Screens of the instrument that this build does not have yet: a frame
+// with the item's name, the key codes taken, and Esc to go back.
+#pragma once
+
+void placeholder_screen(const char* title);
+
+// Screens reached from the menus.
+void vibrometer_screen();
+void spectra_screen();
+void route_screen();
+void archive_browser();
+void settings_menu();
+void device_settings_screen();
+void special_rms_screen();
+// Builds the archive tree after a mount.
+void archive_tree_init();
