@@ -42,3 +42,43 @@ void FlashFile::write(u64 offset, const std::vector<u8>& bytes) const
     if (pwrite(fd_, bytes.data(), bytes.size(), static_cast<off_t>(offset)) != static_cast<ssize_t>(bytes.size()))
         throw std::runtime_error("cannot write " + path_);
 }
+
+#include <filesystem>
+
+#include "archive/objects.h"
+#include "storage/dir.h"
+#include "storage/fs.h"
+
+MountedFlash::MountedFlash()
+{
+    std::string tmpl = (std::filesystem::temp_directory_path() / "tarvik2-flash-XXXXXX").string();
+    if (!mkdtemp(tmpl.data())) throw std::runtime_error("mkdtemp failed");
+    folder = tmpl;
+    flash = new FlashFile(folder + "/flash.dat");
+    storage_error_flags = 0;
+    settings_set_current_object(0);
+    remount();
+}
+
+MountedFlash::~MountedFlash()
+{
+    delete flash;
+    std::error_code ec;
+    std::filesystem::remove_all(folder, ec);
+}
+
+void MountedFlash::remount()
+{
+    if (fs_init() != 1 || fs_mount() != 1) throw std::runtime_error("mount failed");
+}
+
+u16 reference_checksum(const u8* data, size_t n, size_t field)
+{
+    u16 c = 0xAAAA;
+    for (size_t i = 0; i < n; ++i) {
+        const u8 b = (i == field || i == field + 1) ? 0 : data[i];
+        c = static_cast<u16>((c << 1) | (c >> 15));
+        c ^= b;
+    }
+    return c;
+}

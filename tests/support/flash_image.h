@@ -31,3 +31,17 @@ constexpr u64 flash_offset(u32 page, u32 column)
 {
     return static_cast<u64>(page) * 2112 + column;
 }
+
+// A mounted file system on a fresh image in a temporary folder. The image
+// starts empty (zero bytes); the mount lengthens it to the chip's size.
+struct MountedFlash {
+    MountedFlash();
+    ~MountedFlash();
+    // Mounts the image again from the chip, as at the next start.
+    void remount();
+    std::string folder;
+    FlashFile* flash;
+};
+
+// Reference checksum of stored records (start 0xAAAA; rotate left, XOR).
+u16 reference_checksum(const u8* data, size_t n, size_t field);
