@@ -1,5 +1,6 @@
 #include "storage/nand.h"
 
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -25,6 +26,32 @@ int g_known_fd = -1;
 u8 g_ff_buffer[1024];
 constexpr u32 FF_CHUNKS_PER_WRITE = 64;
 u8 g_ff_big[sizeof(g_ff_buffer) * FF_CHUNKS_PER_WRITE];
+
+// Reads go through a shared read-only map of the image file (made by
+// nand_init for the open file, as large as the chip); a byte is read through
+// it only once the file is known to reach that byte. Writes use positioned
+// writes, which the map sees at once.
+const u8* g_map = nullptr;
+u64 g_map_size = 0;
+int g_map_fd = -1;
+
+void unmap_image()
+{
+    if (g_map) munmap(const_cast<u8*>(g_map), g_map_size);
+    g_map = nullptr;
+    g_map_size = 0;
+    g_map_fd = -1;
+}
+
+void map_image(u64 size)
+{
+    unmap_image();
+    void* m = mmap(nullptr, size, PROT_READ, MAP_SHARED, flash_handle, 0);
+    if (m == MAP_FAILED) return;   // positioned reads instead
+    g_map = static_cast<const u8*>(m);
+    g_map_size = size;
+    g_map_fd = flash_handle;
+}
 
 u32 page_stride()
 {
@@ -112,6 +139,7 @@ int nand_init()
     nand_info.cached_block = -1;
     g_area_needed = 0;
     g_known_fd = -1;
+    unmap_image();
     if (!nand_present()) return -5;
     std::memcpy(nand_info.id, nand_chip_id, 5);
     const u8* id = nand_info.id;
@@ -149,6 +177,7 @@ int nand_init()
     }
     n.block_bytes = n.page_size * n.pages_per_block;
     n.total_pages = n.block_count * n.pages_per_block;
+    map_image(static_cast<u64>(n.total_pages) * page_stride());
     g_area_needed = n.total_pages * 4 + n.block_bytes + n.pages_per_block * n.spare_size;
     return static_cast<int>(g_area_needed);
 }
@@ -172,6 +201,11 @@ int nand_read_raw(u32 page, void* dst, u32 column, u32 length)
     // exactly at the end of a short file would fail.
     if (!lengthen_to(offset + length)) return 0;
     u8* d = static_cast<u8*>(dst);
+    if (g_map && g_map_fd == flash_handle && g_known_fd == flash_handle && offset + length <= g_known_length &&
+        offset + length <= g_map_size) {
+        std::memcpy(d, g_map + offset, length);
+        return 1;
+    }
     u32 done = 0;
     while (done < length) {
         const ssize_t r = pread(flash_handle, d + done, length - done, static_cast<off_t>(offset + done));
