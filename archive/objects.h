@@ -27,7 +27,7 @@ enum : u32 {
 };
 extern u32 storage_error_flags;
 
-// Current object id, kept in the settings block.
+// Current object id: the field current_object of the settings block.
 u32 settings_current_object();
 void settings_set_current_object(u32 id);
 

@@ -1,17 +1,14 @@
-// The current object id. It belongs to the settings block; until the archive
-// is wired to it, it is kept here.
+// The current object id lives in the settings block, so it survives a
+// restart.
 #include "archive/objects.h"
-
-namespace {
-u32 g_current_object = 0;
-}
+#include "host/settings.h"
 
 u32 settings_current_object()
 {
-    return g_current_object;
+    return settings.current_object;
 }
 
 void settings_set_current_object(u32 id)
 {
-    g_current_object = id;
+    settings.current_object = id;
 }
