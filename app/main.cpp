@@ -8,6 +8,7 @@
 #include "gfx/cp1251.h"
 #include "gfx/dialog.h"
 #include "gfx/frame.h"
+#include "gfx/framebuffer.h"
 #include "gfx/image.h"
 #include "gfx/text.h"
 #include "host/device.h"

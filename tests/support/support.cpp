@@ -11,6 +11,10 @@
 #include <stdexcept>
 
 #include "gfx/framebuffer.h"
+#include "gfx/image.h"
+#include "gfx/text.h"
+#include <algorithm>
+#include <memory>
 #include "gfx/text.h"
 #include "host/device.h"
 #include "host/picture.h"
@@ -119,4 +123,57 @@ std::vector<u16> load_screenshot(const std::string& path)
     for (size_t i = 0; i < px.size(); ++i)
         px[i] = static_cast<u16>(((rgb[3 * i] >> 3) << 11) | ((rgb[3 * i + 1] >> 2) << 5) | (rgb[3 * i + 2] >> 3));
     return px;
+}
+
+void script_keys(VirtualHost& host, std::vector<u32> keys, int gap)
+{
+    auto state = std::make_shared<std::pair<size_t, int>>(0, 0);
+    host.set_on_pump([state, keys = std::move(keys), gap] {
+        if (state->first >= keys.size() || pending_key != KEY_NONE) return;
+        if (++state->second < gap) return;
+        state->second = 0;
+        key_post(keys[state->first++]);
+    });
+}
+
+bool region_is_image(const std::vector<u16>& px, int x, int y, const u16* image)
+{
+    const int h = static_cast<int>(image_height(image)), w = static_cast<int>(image_width(image));
+    if (px.size() != static_cast<size_t>(LCD_PIXELS) || x < 0 || y < 0 || x + w > LCD_WIDTH || y + h > LCD_HEIGHT)
+        return false;
+    for (int j = 0; j < h; ++j)
+        for (int i = 0; i < w; ++i)
+            if (px[(y + j) * LCD_WIDTH + x + i] != image[4 + j * w + i]) return false;
+    return true;
+}
+
+bool region_has_text(const std::vector<u16>& px, int x, int y, const char* text, int font, u32 flags, u16 fg,
+                     u16 bg)
+{
+    if (px.size() != static_cast<size_t>(LCD_PIXELS)) return false;
+    std::vector<u16> saved(framebuffer, framebuffer + LCD_PIXELS);
+    const u8 old_font = font_current;
+    const u16 old_fg = fg_color, old_bg = bg_color;
+    std::fill_n(framebuffer, LCD_PIXELS, bg);
+    font_select(static_cast<u8>(font));
+    fg_color = fg;
+    bg_color = bg;
+    text_draw(x, y, text, flags);
+    // The cells: the text's box after the same horizontal alignment.
+    i32 left = x;
+    if (flags & TF_HCENTER) left -= text_width(text) / 2;
+    else if (flags & TF_RIGHT) left -= text_width(text);
+    const i32 right = left + text_width(text), bottom = y + text_height(text);
+    bool same = true;
+    for (int j = y; j < bottom && same; ++j)
+        for (int i = left; i < right; ++i)
+            if (framebuffer[j * LCD_WIDTH + i] != px[j * LCD_WIDTH + i]) {
+                same = false;
+                break;
+            }
+    std::copy(saved.begin(), saved.end(), framebuffer);
+    font_select(old_font);
+    fg_color = old_fg;
+    bg_color = old_bg;
+    return same;
 }

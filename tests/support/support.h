@@ -45,3 +45,16 @@ RunResult run_runner(const std::vector<std::string>& args);
 
 // Reads a PNG screenshot as 320 x 240 RGB565 pixels (empty when unreadable).
 std::vector<u16> load_screenshot(const std::string& path);
+
+// Posts the keys one after another from the host's event pump: each key
+// once the previous one has been taken and `gap` more pumps have passed.
+void script_keys(VirtualHost& host, std::vector<u32> keys, int gap = 3);
+
+// True when the w x h area at (x, y) of a 320 x 240 picture equals the
+// unpacked image (all its pixels).
+bool region_is_image(const std::vector<u16>& px, int x, int y, const u16* image);
+
+// Renders text the way a screen does (font, flags, colours) on a cleared
+// copy of the screen and tells whether the cells it covers in `px` match.
+bool region_has_text(const std::vector<u16>& px, int x, int y, const char* text, int font, u32 flags, u16 fg,
+                     u16 bg);
