@@ -1,0 +1,170 @@
+// Flash storage: mounting an image of 8192 files (whole mount and longest
+// scan step), saving a 30 KB file into a half-full image, and the two ways
+// of reading page headers from the image file.
+#include <benchmark/benchmark.h>
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "archive/objects.h"
+#include "archive/test_image.h"
+#include "host/session.h"
+#include "storage/dir.h"
+#include "storage/fs.h"
+#include "storage/nand.h"
+
+namespace {
+
+// 64 objects with 127 measurement files of 16 KiB each: 8192 files on
+// 65088 pages, about half of the chip.
+struct BenchImage {
+    std::string folder;
+    std::string path;
+    int fd = 0;
+    bool ok = false;
+
+    BenchImage()
+    {
+        std::string tmpl = (std::filesystem::temp_directory_path() / "tarvik2-bench-XXXXXX").string();
+        if (!mkdtemp(tmpl.data())) return;
+        folder = tmpl;
+        path = folder + "/flash.dat";
+        ImageSpec spec;
+        spec.objects = 64;
+        spec.files_per_object = 127;
+        spec.file_size = 16384;
+        ok = image_build(path.c_str(), spec) == 8192;
+        fd = open(path.c_str(), O_RDWR | O_CLOEXEC);
+        ok = ok && fd > 0;
+    }
+    ~BenchImage()
+    {
+        if (fd > 0) close(fd);
+        std::error_code ec;
+        std::filesystem::remove_all(folder, ec);
+    }
+};
+
+BenchImage& image()
+{
+    static BenchImage img;
+    return img;
+}
+
+// Makes the benchmark image the open flash file.
+bool use_image(benchmark::State& state)
+{
+    if (!image().ok) {
+        state.SkipWithError("cannot build the image");
+        return false;
+    }
+    flash_handle = image().fd;
+    return true;
+}
+
+void BM_Mount8192Files(benchmark::State& state)
+{
+    if (!use_image(state)) return;
+    double longest_step = 0;
+    int steps = 0;
+    for (auto _ : state) {
+        fs_init();
+        fs_dir_reset();
+        steps = 0;
+        for (;;) {
+            const auto t0 = std::chrono::steady_clock::now();
+            const int more = fs_scan_step();
+            const double ms = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - t0).count();
+            if (ms > longest_step) longest_step = ms;
+            ++steps;
+            if (!more) break;
+        }
+        fs_mount_finish();
+    }
+    if (dir_count() != 8192) state.SkipWithError("directory incomplete");
+    state.counters["longest_scan_step_ms"] = longest_step;
+    state.counters["scan_steps"] = steps;
+    flash_handle = 0;
+}
+BENCHMARK(BM_Mount8192Files)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(2.0);
+
+void BM_Save30KFileIntoHalfFullImage(benchmark::State& state)
+{
+    if (!use_image(state)) return;
+    fs_init();
+    fs_mount();
+    std::vector<u8> data(30 * 1024);
+    for (size_t i = 0; i < data.size(); ++i) data[i] = static_cast<u8>(i * 31);
+    const u32 object = dir_id(0);
+    dir_remove(static_cast<int>(dir_count()) - 1);   // room for the new entry
+    u32 stamp = 900000000;
+    for (auto _ : state) {
+        FileHandle h;
+        ++stamp;
+        const int c = fs_create(&h, FILE_TYPE_VIBROMETER, object, 0, static_cast<u32>(data.size()), &stamp);
+        const u32 w = c == 1 ? fs_write(&h, data.data(), 0, static_cast<u32>(data.size())) : 0;
+        const int cl = w == data.size() ? fs_close(&h) : 0;
+        if (cl != 1 || !dir_insert_after(0, h.first, stamp, object, FILE_TYPE_VIBROMETER, 0)) {
+            std::fprintf(stderr, "save failed: create %d write %u close %d\n", c, w, cl);
+            state.SkipWithError("save failed");
+            break;
+        }
+        state.PauseTiming();
+        dir_delete(1);
+        state.ResumeTiming();
+    }
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * data.size()));
+    flash_handle = 0;
+}
+BENCHMARK(BM_Save30KFileIntoHalfFullImage)->Unit(benchmark::kMicrosecond)->Iterations(400);
+
+// Reading marker and header of every page: positioned reads (what the NAND
+// device does) against a memory map of the image.
+void BM_HeaderReadsPread(benchmark::State& state)
+{
+    BenchImage& img = image();
+    if (!img.ok) return state.SkipWithError("cannot build the image");
+    u32 sum = 0;
+    for (auto _ : state) {
+        for (u64 p = 0; p < 131072; ++p) {
+            u8 marker, header[16];
+            if (pread(img.fd, &marker, 1, static_cast<off_t>(p * 2112 + 2048)) != 1 ||
+                pread(img.fd, header, 16, static_cast<off_t>(p * 2112 + 2049)) != 16)
+                return state.SkipWithError("read failed");
+            sum += marker + header[0];
+        }
+    }
+    benchmark::DoNotOptimize(sum);
+}
+BENCHMARK(BM_HeaderReadsPread)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+void BM_HeaderReadsMmap(benchmark::State& state)
+{
+    BenchImage& img = image();
+    if (!img.ok) return state.SkipWithError("cannot build the image");
+    u32 sum = 0;
+    for (auto _ : state) {
+        void* map = mmap(nullptr, FLASH_FILE_SIZE, PROT_READ, MAP_SHARED, img.fd, 0);
+        if (map == MAP_FAILED) return state.SkipWithError("mmap failed");
+        const u8* base = static_cast<const u8*>(map);
+        for (u64 p = 0; p < 131072; ++p) {
+            u8 marker, header[16];
+            std::memcpy(&marker, base + p * 2112 + 2048, 1);
+            std::memcpy(header, base + p * 2112 + 2049, 16);
+            sum += marker + header[0];
+        }
+        munmap(map, FLASH_FILE_SIZE);
+    }
+    benchmark::DoNotOptimize(sum);
+}
+BENCHMARK(BM_HeaderReadsMmap)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+}  // namespace

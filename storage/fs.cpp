@@ -1,0 +1,417 @@
+#include "storage/fs.h"
+
+#include <cstdio>
+#include <cstring>
+
+#include "analysis/stamp.h"
+#include "storage/nand.h"
+
+FsState fs_state;
+
+namespace {
+
+// The page table and the block cache of the NAND device.
+alignas(8) u8 g_work_area[FS_WORK_AREA_SIZE];
+
+// Longest chain a handle can describe (its page count is 16 bits).
+constexpr u32 MAX_HANDLE_PAGES = 0xFFFF;
+
+u8 known_state(u8 s)
+{
+    switch (s) {
+    case PAGE_FREE:
+    case PAGE_HEAD:
+    case PAGE_BODY:
+    case PAGE_LAST:
+    case PAGE_HEAD_ALT:
+    case PAGE_BAD:
+        return s;
+    default:
+        return PAGE_DELETED;
+    }
+}
+
+bool is_head(u8 s)
+{
+    return s == PAGE_HEAD || s == PAGE_HEAD_ALT;
+}
+
+void table_set(u32 page, u8 state, u32 link)
+{
+    if (page < nand_info.total_pages) nand_info.page_table[page] = pt_entry(state, link);
+}
+
+bool in_file_area(u32 page)
+{
+    return page >= fs_state.first_page && page < fs_state.end_page;
+}
+
+u32 pages_for(u64 bytes)
+{
+    const u32 ps = nand_info.page_size;
+    return static_cast<u32>((bytes + ps - 1) / ps);
+}
+
+// Moves bytes between a buffer and a file's chain (reads with
+// nand_read_page, writes with nand_program).
+u32 chain_io(FileHandle* h, u8* buffer, u32 offset, u32 length, bool write)
+{
+    if (length == 0) return 0;
+    const u32 ps = nand_info.page_size;
+    const u64 limit = static_cast<u64>(h->pages) * ps;
+    if (static_cast<u64>(offset) + length > limit) {
+        if (offset / ps >= h->pages) return 0;
+        length = static_cast<u32>(limit - offset);
+    }
+    u32 page = h->first;
+    if (!in_file_area(page)) return 0;
+    for (u32 i = offset / ps; i > 0; --i) {
+        page = fs_next_page(page);
+        if (page == 0) return 0;
+    }
+    auto move = [write](u32 p, u8* buf, u32 col, u32 len) {
+        return write ? nand_program(p, buf, col, len) : nand_read_page(p, buf, col, len);
+    };
+    u32 column = offset % ps;
+    u32 done = 0;
+    while (done < length) {
+        const u32 n = length - done < ps - column ? length - done : ps - column;
+        if (move(page, buffer + done, column, n) != static_cast<int>(n)) return 0;
+        done += n;
+        column = 0;
+        if (done < length) {
+            page = fs_next_page(page);
+            if (page == 0) return 0;
+        }
+    }
+    return done;
+}
+
+}  // namespace
+
+u32 fs_table(u32 page)
+{
+    if (nand_info.page_table == nullptr || page >= nand_info.total_pages) return 0;
+    return nand_info.page_table[page];
+}
+
+bool fs_link_none(u32 link)
+{
+    return (link & FS_LINK_NONE) == FS_LINK_NONE;
+}
+
+bool fs_link_valid(u32 link)
+{
+    return fs_link_none(link) || link < nand_info.total_pages;
+}
+
+bool fs_ready()
+{
+    return (fs_state.flags & FS_READY) != 0;
+}
+
+bool fs_mounted()
+{
+    return (fs_state.flags & (FS_READY | FS_MOUNTED)) == (FS_READY | FS_MOUNTED);
+}
+
+void fs_set_mounted(bool on)
+{
+    if (on)
+        fs_state.flags |= FS_MOUNTED;
+    else
+        fs_state.flags &= static_cast<u8>(~FS_MOUNTED);
+}
+
+int fs_init()
+{
+    std::memset(&fs_state, 0, sizeof fs_state);
+    const int need = nand_init();
+    if (need == -5) return 0;
+    if (need < 0 || static_cast<u32>(need) > FS_WORK_AREA_SIZE) return 2;
+    if (nand_attach(g_work_area, sizeof g_work_area) != 1) return 2;
+    std::memset(g_work_area, 0, sizeof g_work_area);
+    fs_state.first_page = nand_info.pages_per_block;
+    fs_state.end_page = nand_info.total_pages;
+    fs_state.flags = FS_READY;
+    return 1;
+}
+
+int fs_read_header(u32 page, PageHeader* h)
+{
+    std::memset(h, 0xFF, sizeof *h);
+    if (!fs_ready() || page >= nand_info.total_pages) return 0;
+    const u8 marker = nand_read_marker(page);
+    const bool read = nand_read_page(page, h, nand_info.status_column, sizeof *h) == static_cast<int>(sizeof *h);
+    h->marker = marker;
+    h->state = known_state(h->state);
+    if (marker < 0xFF) h->state = PAGE_BAD;
+    table_set(page, h->state, h->next);
+    return read && marker == 0xFF && fs_link_valid(h->next) && fs_link_valid(h->parent);
+}
+
+int fs_write_header(u32 page, const PageHeader* h)
+{
+    if (!fs_ready() || page >= nand_info.total_pages) return 0;
+    if (!fs_link_valid(h->next) || !fs_link_valid(h->parent)) return 0;
+    if (nand_program(page, h, nand_info.status_column, sizeof *h) != static_cast<int>(sizeof *h)) {
+        table_set(page, PAGE_BAD, 0);
+        return 0;
+    }
+    table_set(page, h->state, h->next);
+    return 1;
+}
+
+u32 fs_next_page(u32 page)
+{
+    const u32 e = fs_table(page);
+    const u8 s = pt_state(e);
+    if (s != PAGE_HEAD && s != PAGE_HEAD_ALT && s != PAGE_BODY) return 0;
+    const u32 link = pt_link(e);
+    return in_file_area(link) ? link : 0;
+}
+
+void fs_count_pages()
+{
+    fs_state.free = fs_state.used = fs_state.chained = fs_state.deleted = fs_state.bad = 0;
+    if (nand_info.page_table == nullptr) return;
+    for (u32 p = fs_state.first_page; p < fs_state.end_page; ++p) {
+        switch (pt_state(nand_info.page_table[p])) {
+        case PAGE_FREE: ++fs_state.free; break;
+        case PAGE_HEAD:
+        case PAGE_HEAD_ALT: ++fs_state.used; break;
+        case PAGE_BODY:
+        case PAGE_LAST: ++fs_state.chained; break;
+        case PAGE_BAD: ++fs_state.bad; break;
+        default: ++fs_state.deleted; break;
+        }
+    }
+}
+
+u32 fs_free_bytes()
+{
+    if (!fs_mounted()) return 0;
+    fs_count_pages();
+    return (fs_state.free + fs_state.deleted) * nand_info.page_size;
+}
+
+u32 fs_total_bytes()
+{
+    if (!fs_mounted()) return 0;
+    return (fs_state.end_page - fs_state.first_page) * nand_info.page_size;
+}
+
+int fs_format()
+{
+    if (!fs_ready()) return 0;
+    const u32 ppb = nand_info.pages_per_block;
+    for (u32 b = 1; b < nand_info.block_count; ++b) {
+        const u8 state = nand_erase_block(b, 0) == 1 ? PAGE_FREE : PAGE_BAD;
+        for (u32 k = 0; k < ppb; ++k) table_set(b * ppb + k, state, FS_LINK_NONE);
+    }
+    nand_info.cached_block = -1;
+    fs_count_pages();
+    return 1;
+}
+
+int fs_rebuild()
+{
+    std::fputs("запускаю ребилд блоков\n", stdout);
+    std::fflush(stdout);
+    if (!fs_ready()) return 1;
+    const u32 ppb = nand_info.pages_per_block;
+    for (u32 b = fs_state.first_page / ppb; b < fs_state.end_page / ppb; ++b) {
+        bool dead = false;
+        for (u32 k = 0; k < ppb && !dead; ++k) dead = pt_state(nand_info.page_table[b * ppb + k]) == PAGE_DELETED;
+        if (!dead) continue;
+        nand_purge_block(b);
+        PageHeader h;
+        for (u32 k = 0; k < ppb; ++k) {
+            fs_read_header(b * ppb + k, &h);
+            if (pt_state(nand_info.page_table[b * ppb + k]) == PAGE_BAD) {
+                for (u32 j = 0; j < ppb; ++j) table_set(b * ppb + j, PAGE_BAD, 0);
+                break;
+            }
+        }
+    }
+    return 1;
+}
+
+int fs_create(FileHandle* h, u8 type, u32 parent, u8 attr, u32 size, const u32* stamp)
+{
+    if (!fs_mounted()) return -1;
+    const u32 when = stamp ? *stamp : pack_now();
+    h->mode = FS_READ | FS_WRITE | FS_GROW;
+    h->first = 0;
+    h->pages = 0;
+    h->stamp = when;
+    const u32 needed = size == 0 ? 1 : pages_for(size);
+    fs_count_pages();
+    if (fs_state.free < needed) {
+        if (static_cast<u64>(fs_state.free) + fs_state.deleted < needed) return -2;
+        fs_rebuild();
+        fs_count_pages();
+        if (fs_state.free < needed) return -2;
+    }
+    PageHeader hd;
+    hd.state = PAGE_HEAD;
+    hd.stamp = when;
+    hd.marker = 0xFF;
+    hd.attr = attr;
+    hd.type = type;
+    hd.next = FS_LINK_NONE;
+    hd.parent = parent & FS_LINK_NONE;
+    for (u32 p = fs_state.first_page; p < fs_state.end_page; ++p) {
+        if (pt_state(nand_info.page_table[p]) != PAGE_FREE) continue;
+        if (fs_write_header(p, &hd)) {
+            h->first = p;
+            h->pages = 1;
+            break;
+        }
+    }
+    if (h->pages == 0) return -3;
+    if (h->pages < needed) {
+        fs_extend(h, needed - h->pages);
+        if (h->pages != needed) return -4;
+    }
+    return 1;
+}
+
+int fs_create_object(FileHandle* h, u32 parent, u8 attr, u32 size, const u32* stamp)
+{
+    return fs_create(h, FILE_TYPE_OBJECT, parent, attr, size, stamp);
+}
+
+u32 fs_extend(FileHandle* h, u32 wanted)
+{
+    if (!fs_mounted() || !(h->mode & FS_GROW) || wanted == 0) return 0;
+    if (h->pages == 0 || h->pages > nand_info.total_pages || !in_file_area(h->first)) return 0;
+    if (static_cast<u64>(h->pages) + wanted > MAX_HANDLE_PAGES) return 0;
+    fs_count_pages();
+    if (fs_state.free < wanted) {
+        fs_rebuild();
+        fs_count_pages();
+        if (fs_state.free < wanted) return 0;
+    }
+    PageHeader last;
+    if (!fs_read_header(h->first, &last) || !is_head(last.state)) return 0;
+    u32 last_page = h->first;
+    for (u32 i = 1; i < h->pages; ++i) {
+        last_page = fs_next_page(last_page);
+        if (last_page == 0) return 0;
+    }
+    if (last_page != h->first && !fs_read_header(last_page, &last)) return 0;
+    PageHeader kept = last;
+    const u32 target = h->pages + wanted;
+    u32 added = 0;
+    for (u32 p = fs_state.first_page; p < fs_state.end_page && h->pages < target; ++p) {
+        if (pt_state(nand_info.page_table[p]) != PAGE_FREE) continue;
+        if (last.state == PAGE_LAST) last.state = PAGE_BODY;
+        last.next = p;
+        if (!fs_write_header(last_page, &last)) return added;
+        PageHeader body = last;
+        body.state = PAGE_BODY;
+        body.next = FS_LINK_NONE;
+        body.parent = last_page;
+        if (fs_write_header(p, &body)) {
+            ++h->pages;
+            ++added;
+            last_page = p;
+            last = body;
+            kept = body;
+        } else {
+            last = kept;
+        }
+    }
+    return added;
+}
+
+int fs_open(FileHandle* h, u32 head, u8 mode)
+{
+    h->pages = 0;
+    if (!fs_mounted()) return 0;
+    if ((mode & (FS_READ | FS_WRITE | FS_GROW)) == 0) return -1;
+    if (!in_file_area(head)) return -3;
+    const u32 e = nand_info.page_table[head];
+    if (!is_head(pt_state(e))) return -3;
+    u32 link = pt_link(e);
+    if (!fs_link_valid(link)) return -4;
+    h->mode = mode;
+    h->first = head;
+    h->pages = 1;
+    u32 count = 1;
+    while (!fs_link_none(link)) {
+        if (count + 1 > nand_info.total_pages || count + 1 > MAX_HANDLE_PAGES) return -9;
+        const u32 le = fs_table(link);
+        const u8 s = pt_state(le);
+        if (s != PAGE_BODY && s != PAGE_LAST) return -7;
+        ++count;
+        h->pages = static_cast<u16>(count);
+        link = pt_link(le);
+        if (!fs_link_valid(link)) return -8;
+    }
+    return 1;
+}
+
+u32 fs_read(FileHandle* h, void* buffer, u32 offset, u32 length)
+{
+    if (!fs_mounted() || !(h->mode & FS_READ)) return 0;
+    return chain_io(h, static_cast<u8*>(buffer), offset, length, false);
+}
+
+u32 fs_write(FileHandle* h, const void* buffer, u32 offset, u32 length)
+{
+    if (!fs_mounted() || !(h->mode & FS_WRITE) || length == 0) return 0;
+    const u64 needed = (static_cast<u64>(offset) + length + nand_info.page_size - 1) / nand_info.page_size;
+    if (h->pages < needed) {
+        if (!(h->mode & FS_GROW) || needed > MAX_HANDLE_PAGES) return 0;
+        const u32 more = static_cast<u32>(needed - h->pages);
+        fs_count_pages();
+        if (static_cast<u64>(fs_state.free) + fs_state.deleted < more) return 0;
+        fs_extend(h, more);
+        if (h->pages < needed) return 0;
+    }
+    // nand_program takes a const source; the chain walker shares one pointer
+    // type for both directions and never writes through it when writing.
+    return chain_io(h, const_cast<u8*>(static_cast<const u8*>(buffer)), offset, length, true);
+}
+
+int fs_close(FileHandle* h)
+{
+    if (!fs_mounted()) return 0;
+    if (h->pages == 1) return 1;
+    if (h->pages == 0 || !in_file_area(h->first)) return 0;
+    if (pt_state(nand_info.page_table[h->first]) != PAGE_HEAD) return 0;
+    u32 page = h->first;
+    for (u32 i = 1; i < h->pages; ++i) {
+        const u32 link = pt_link(nand_info.page_table[page]);
+        if (link == 0 || link >= nand_info.total_pages) return 0;
+        page = link;
+        const u8 s = pt_state(nand_info.page_table[page]);
+        if (s == PAGE_LAST) return 1;
+        if (s != PAGE_BODY) return 0;
+    }
+    if (!fs_link_none(pt_link(nand_info.page_table[page]))) return 0;
+    PageHeader hd;
+    if (!fs_read_header(page, &hd)) return 0;
+    hd.state = PAGE_LAST;
+    return fs_write_header(page, &hd);
+}
+
+int fs_delete(u32 head)
+{
+    if (head == 0 || !fs_mounted()) return 0;
+    FileHandle h;
+    const int r = fs_open(&h, head, FS_READ | FS_WRITE | FS_GROW);
+    if (r != 1 && h.pages == 0) return 0;
+    u32 page = head;
+    for (u32 i = 0; i < h.pages; ++i) {
+        PageHeader hd;
+        if (!fs_read_header(page, &hd)) break;
+        hd.state = PAGE_DELETED;
+        fs_write_header(page, &hd);
+        if (!in_file_area(hd.next)) break;
+        page = hd.next;
+    }
+    return 1;
+}

@@ -1,0 +1,96 @@
+// Flash file system: files are chains of pages, each page carrying a 16-byte
+// header in its spare area (state, stamp, attr, type, links). The page table
+// in memory mirrors the headers; the directory (storage/dir.h) lists files.
+#pragma once
+#include "host/types.h"
+
+enum : u8 {
+    PAGE_FREE = 255,
+    PAGE_HEAD = 254,
+    PAGE_BODY = 252,
+    PAGE_LAST = 248,
+    PAGE_HEAD_ALT = 240,
+    PAGE_BAD = 192,
+    PAGE_DELETED = 0,
+};
+
+// File types.
+enum : u8 {
+    FILE_TYPE_SIGNAL = 0,
+    FILE_TYPE_ROUTE = 5,
+    FILE_TYPE_OBJECT = 9,
+    FILE_TYPE_VIBROMETER = 19,
+    FILE_TYPE_RMS_TABLE = 22,
+};
+
+constexpr u32 FS_LINK_NONE = 0xFFFFF;
+constexpr u32 FS_WORK_AREA_SIZE = 659456;
+
+#pragma pack(push, 1)
+struct PageHeader {
+    u8 state;
+    u32 stamp;
+    u8 marker;   // written as 0xFF; holds the bad-block marker after a read
+    u8 attr;
+    u8 type;
+    u32 next;
+    u32 parent;  // head page: owning file; other pages: previous page
+};
+
+struct FileHandle {
+    u8 mode;
+    u32 first;
+    u16 pages;
+    u32 stamp;
+};
+#pragma pack(pop)
+static_assert(sizeof(PageHeader) == 16);
+static_assert(sizeof(FileHandle) == 11);
+
+enum : u8 { FS_READ = 1, FS_WRITE = 2, FS_GROW = 4 };
+enum : u8 { FS_READY = 1, FS_MOUNTED = 2 };
+
+struct FsState {
+    u8 flags;
+    u32 first_page;
+    u32 end_page;
+    u32 free;
+    u32 used;
+    u32 chained;
+    u32 deleted;
+    u32 bad;
+};
+extern FsState fs_state;
+
+// Page table entries: state in the top 8 bits, next link in the low 20.
+inline u8 pt_state(u32 entry) { return static_cast<u8>(entry >> 24); }
+inline u32 pt_link(u32 entry) { return entry & FS_LINK_NONE; }
+inline u32 pt_entry(u8 state, u32 link) { return (static_cast<u32>(state) << 24) | (link & FS_LINK_NONE); }
+u32 fs_table(u32 page);   // the entry of a page; 0 for a page outside the chip
+bool fs_link_none(u32 link);
+bool fs_link_valid(u32 link);   // none or below total_pages
+bool fs_mounted();
+bool fs_ready();
+
+int fs_init();
+int fs_format();
+int fs_rebuild();
+void fs_count_pages();
+u32 fs_free_bytes();
+u32 fs_total_bytes();
+
+int fs_create(FileHandle* h, u8 type, u32 parent, u8 attr, u32 size, const u32* stamp = nullptr);
+int fs_create_object(FileHandle* h, u32 parent, u8 attr, u32 size, const u32* stamp = nullptr);
+int fs_open(FileHandle* h, u32 head, u8 mode);
+u32 fs_read(FileHandle* h, void* buffer, u32 offset, u32 length);
+u32 fs_write(FileHandle* h, const void* buffer, u32 offset, u32 length);
+int fs_close(FileHandle* h);
+int fs_delete(u32 head);
+u32 fs_extend(FileHandle* h, u32 wanted);
+
+int fs_read_header(u32 page, PageHeader* h);
+int fs_write_header(u32 page, const PageHeader* h);
+u32 fs_next_page(u32 page);
+
+// Sets the mounted flag (end of the mount, storage/dir.cpp).
+void fs_set_mounted(bool on);

@@ -1,0 +1,437 @@
+#include "storage/nand.h"
+
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
+#include "host/session.h"
+
+NandInfo nand_info;
+u8 nand_chip_id[5] = {0xEC, 0xDA, 0x10, 0x95, 0x44};
+
+namespace {
+
+// Required size of the work area, set by nand_init.
+u32 g_area_needed = 0;
+// Length of the image file as far as this module knows it; refreshed from
+// the file before the file is lengthened.
+u64 g_known_length = 0;
+int g_known_fd = -1;
+
+// Erased bytes appended to a short image file.
+u8 g_ff_buffer[1024];
+constexpr u32 FF_CHUNKS_PER_WRITE = 64;
+u8 g_ff_big[sizeof(g_ff_buffer) * FF_CHUNKS_PER_WRITE];
+
+// Reads go through a shared read-only map of the image file (made by
+// nand_init for the open file, as large as the chip); a byte is read through
+// it only once the file is known to reach that byte. Writes use positioned
+// writes, which the map sees at once.
+const u8* g_map = nullptr;
+u64 g_map_size = 0;
+int g_map_fd = -1;
+
+void unmap_image()
+{
+    if (g_map) munmap(const_cast<u8*>(g_map), g_map_size);
+    g_map = nullptr;
+    g_map_size = 0;
+    g_map_fd = -1;
+}
+
+void map_image(u64 size)
+{
+    unmap_image();
+    void* m = mmap(nullptr, size, PROT_READ, MAP_SHARED, flash_handle, 0);
+    if (m == MAP_FAILED) return;   // positioned reads instead
+    g_map = static_cast<const u8*>(m);
+    g_map_size = size;
+    g_map_fd = flash_handle;
+}
+
+u32 page_stride()
+{
+    return nand_info.page_size + nand_info.spare_size;
+}
+
+bool geometry_known()
+{
+    return nand_info.total_pages != 0 && nand_info.page_size != 0;
+}
+
+bool file_length(u64* length)
+{
+    struct stat st;
+    if (fstat(flash_handle, &st) != 0) return false;
+    *length = static_cast<u64>(st.st_size);
+    g_known_length = *length;
+    g_known_fd = flash_handle;
+    return true;
+}
+
+// Appends erased bytes, 1024 at a time, until the file is at least `offset`
+// bytes long.
+bool lengthen_to(u64 offset)
+{
+    if (g_known_fd == flash_handle && g_known_length >= offset) return true;
+    u64 length;
+    if (!file_length(&length)) return false;
+    if (length >= offset) return true;
+    if (g_ff_big[0] != 0xFF) {
+        std::memset(g_ff_buffer, 0xFF, sizeof g_ff_buffer);
+        std::memset(g_ff_big, 0xFF, sizeof g_ff_big);
+    }
+    // The same whole number of 1024-byte pieces, written in larger runs, but
+    // never past the end of the chip's last page.
+    u64 missing = (offset - length + sizeof g_ff_buffer - 1) / sizeof g_ff_buffer * sizeof g_ff_buffer;
+    const u64 chip_end = static_cast<u64>(nand_info.total_pages) * page_stride();
+    if (length + missing > chip_end) missing = chip_end > length ? chip_end - length : 0;
+    while (missing > 0) {
+        const size_t n = missing < sizeof g_ff_big ? static_cast<size_t>(missing) : sizeof g_ff_big;
+        const ssize_t w = pwrite(flash_handle, g_ff_big, n, static_cast<off_t>(length));
+        if (w < 0 && errno == EINTR) continue;
+        if (w <= 0) {
+            g_known_fd = -1;
+            return false;
+        }
+        length += static_cast<u64>(w);
+        missing -= static_cast<u64>(w);
+    }
+    g_known_length = length;
+    return true;
+}
+
+// Common checks of the raw operations: file open, geometry known, access
+// inside the page (so nothing outside the image's own pages is touched).
+bool raw_access_ok(u32 page, u32 column, u32 length)
+{
+    if (flash_handle == 0 || !geometry_known()) return false;
+    if (page >= nand_info.total_pages) return false;
+    const u64 end = static_cast<u64>(column) + length;
+    return end <= page_stride();
+}
+
+void print_line(const char* text)
+{
+    std::fputs(text, stdout);
+    std::fflush(stdout);
+}
+
+}  // namespace
+
+u64 nand_file_offset(u32 page, u32 column)
+{
+    return static_cast<u64>(page) * page_stride() + column;
+}
+
+int nand_present()
+{
+    return flash_handle != 0 ? 1 : 0;
+}
+
+int nand_init()
+{
+    std::memset(&nand_info, 0, sizeof nand_info);
+    nand_info.cached_block = -1;
+    g_area_needed = 0;
+    g_known_fd = -1;
+    unmap_image();
+    if (!nand_present()) return -5;
+    std::memcpy(nand_info.id, nand_chip_id, 5);
+    const u8* id = nand_info.id;
+    NandInfo& n = nand_info;
+    if (id[0] == 0x20 && id[1] == 0xAA && id[3] == 0x15 && id[4] == 0x44) {
+        print_line("NAND02GR3B2D \n");
+        n.page_size = 2048;
+        n.spare_size = 64;
+        n.pages_per_block = 64;
+        n.block_count = 2048;
+        n.marker_column = 2048;
+        n.status_column = 2049;
+    } else if (id[0] == 0xEC && id[1] == 0xDA) {
+        const u8 b = id[3];
+        n.page_size = 1024u << (b & 3);
+        n.spare_size = n.page_size / 512 * ((b & 4) ? 16 : 8);
+        const u32 block_size = (64u * 1024u) << ((b >> 4) & 3);
+        n.pages_per_block = block_size / n.page_size;
+        n.block_count = 2048;
+        n.marker_column = static_cast<u16>(n.page_size);
+        n.status_column = static_cast<u16>(n.page_size + 1);
+        // An 8 KiB page in a 64 KiB block leaves 8 pages; every combination
+        // yields at least one page per block.
+    } else if (id[0] == 0xEC && id[1] == 0x76) {
+        if (id[2] == 0xA5) print_line("K9F1208U0M\n");
+        if (id[2] == 0x5A) print_line("K9F1208U0C\n");
+        n.page_size = 512;
+        n.spare_size = 16;
+        n.pages_per_block = 32;
+        n.block_count = 4096;
+        n.marker_column = 517;
+        n.status_column = 512;
+    } else {
+        return -5;
+    }
+    n.block_bytes = n.page_size * n.pages_per_block;
+    n.total_pages = n.block_count * n.pages_per_block;
+    map_image(static_cast<u64>(n.total_pages) * page_stride());
+    g_area_needed = n.total_pages * 4 + n.block_bytes + n.pages_per_block * n.spare_size;
+    return static_cast<int>(g_area_needed);
+}
+
+int nand_attach(void* area, u32 size)
+{
+    if (g_area_needed == 0 || size < g_area_needed) return -5;
+    u8* p = static_cast<u8*>(area);
+    nand_info.page_table = reinterpret_cast<u32*>(p);
+    nand_info.cache_data = p + nand_info.total_pages * 4;
+    nand_info.cache_spare = nand_info.cache_data + nand_info.block_bytes;
+    nand_info.cached_block = -1;
+    return 1;
+}
+
+int nand_read_raw(u32 page, void* dst, u32 column, u32 length)
+{
+    if (!raw_access_ok(page, column, length)) return 0;
+    const u64 offset = nand_file_offset(page, column);
+    // The whole access must lie inside the file, or a read that starts
+    // exactly at the end of a short file would fail.
+    if (!lengthen_to(offset + length)) return 0;
+    u8* d = static_cast<u8*>(dst);
+    if (g_map && g_map_fd == flash_handle && g_known_fd == flash_handle && offset + length <= g_known_length &&
+        offset + length <= g_map_size) {
+        std::memcpy(d, g_map + offset, length);
+        return 1;
+    }
+    u32 done = 0;
+    while (done < length) {
+        const ssize_t r = pread(flash_handle, d + done, length - done, static_cast<off_t>(offset + done));
+        if (r < 0 && errno == EINTR) continue;
+        if (r <= 0) return 0;
+        done += static_cast<u32>(r);
+    }
+    return 1;
+}
+
+int nand_write_raw(u32 page, const void* src, u32 column, u32 length)
+{
+    if (!raw_access_ok(page, column, length)) return 0;
+    const u64 offset = nand_file_offset(page, column);
+    if (!lengthen_to(offset)) return 0;
+    const u8* s = static_cast<const u8*>(src);
+    u32 done = 0;
+    while (done < length) {
+        const ssize_t w = pwrite(flash_handle, s + done, length - done, static_cast<off_t>(offset + done));
+        if (w < 0 && errno == EINTR) continue;
+        if (w <= 0) return 0;
+        done += static_cast<u32>(w);
+    }
+    if (g_known_fd == flash_handle && offset + length > g_known_length) g_known_length = offset + length;
+    return 1;
+}
+
+int nand_read_page(u32 page, void* dst, u32 column, u32 length)
+{
+    return nand_read_raw(page, dst, column, length) ? static_cast<int>(length) : -2;
+}
+
+u8 nand_read_marker(u32 page)
+{
+    u8 marker = 0;
+    if (!nand_read_raw(page, &marker, nand_info.marker_column, 1)) return 0;
+    return marker;
+}
+
+void nand_mark_page_bad(u32 page)
+{
+    const u8 zero = 0;
+    nand_write_raw(page, &zero, nand_info.marker_column, 1);
+}
+
+int nand_mark_block_bad(u32 block)
+{
+    if (block >= nand_info.block_count) return 1;
+    const u32 first = block * nand_info.pages_per_block;
+    for (u32 k = 0; k < nand_info.pages_per_block; ++k) nand_mark_page_bad(first + k);
+    return 1;
+}
+
+int nand_block_is_good(u32 block)
+{
+    if (block >= nand_info.block_count) return 0;
+    const u32 first = block * nand_info.pages_per_block;
+    for (u32 k = 0; k < nand_info.pages_per_block; ++k)
+        if (nand_read_marker(first + k) != 0xFF) return 0;
+    return 1;
+}
+
+int nand_erase_block(u32 block, int force)
+{
+    if (block >= nand_info.block_count) return -6;
+    if (!force && !nand_block_is_good(block)) return -6;
+    const u32 stride = page_stride();
+    if (g_ff_big[0] != 0xFF) {
+        std::memset(g_ff_buffer, 0xFF, sizeof g_ff_buffer);
+        std::memset(g_ff_big, 0xFF, sizeof g_ff_big);
+    }
+    const u32 first = block * nand_info.pages_per_block;
+    bool ok = stride <= sizeof g_ff_big;
+    for (u32 k = 0; ok && k < nand_info.pages_per_block; ++k)
+        if (!nand_write_raw(first + k, g_ff_big, 0, stride)) ok = false;
+    if (ok) return 1;
+    std::printf("помечаю плохой блок: %d\n", static_cast<int>(block));
+    std::fflush(stdout);
+    nand_mark_block_bad(block);
+    return -4;
+}
+
+u32 nand_block_io(NandIo op, u32 block, u8* buffer, u32 offset, u32 length)
+{
+    if (!geometry_known() || block >= nand_info.block_count) return 0;
+    const u32 ps = nand_info.page_size;
+    u32 page = block * nand_info.pages_per_block + offset / ps;
+    const u32 column = offset % ps;
+    auto move = [op](u32 p, u8* buf, u32 col, u32 len) {
+        return op == NAND_IO_READ ? nand_read_raw(p, buf, col, len) : nand_write_raw(p, buf, col, len);
+    };
+    u32 done = 0;
+    if (column != 0 && length > 0) {
+        const u32 n = length < ps - column ? length : ps - column;
+        if (!move(page, buffer, column, n)) return 0;
+        done = n;
+        ++page;
+    }
+    while (length - done >= ps) {
+        if (!move(page, buffer + done, 0, ps)) return done;
+        done += ps;
+        ++page;
+    }
+    if (done < length) {
+        if (!move(page, buffer + done, 0, length - done)) return done;
+        done = length;
+    }
+    return done;
+}
+
+int nand_load_block(u32 block)
+{
+    if (nand_info.cache_data == nullptr || block >= nand_info.block_count) return -2;
+    if (nand_info.cached_block == static_cast<i32>(block)) return 1;
+    bool ok = nand_block_io(NAND_IO_READ, block, nand_info.cache_data, 0, nand_info.block_bytes) ==
+              nand_info.block_bytes;
+    const u32 first = block * nand_info.pages_per_block;
+    for (u32 k = 0; k < nand_info.pages_per_block; ++k) {
+        u8* slot = nand_info.cache_spare + k * nand_info.spare_size;
+        if (!nand_read_raw(first + k, slot, nand_info.page_size, nand_info.spare_size)) {
+            nand_mark_page_bad(first + k);
+            ok = false;
+        }
+    }
+    // A block whose load failed is not kept: its next use reads it again.
+    nand_info.cached_block = ok ? static_cast<i32>(block) : -1;
+    return ok ? 1 : -2;
+}
+
+int nand_flush_block(u32 block)
+{
+    if (nand_info.cache_data == nullptr || block >= nand_info.block_count) return -3;
+    bool ok = nand_block_io(NAND_IO_WRITE, block, nand_info.cache_data, 0, nand_info.block_bytes) ==
+              nand_info.block_bytes;
+    const u32 first = block * nand_info.pages_per_block;
+    for (u32 k = 0; k < nand_info.pages_per_block; ++k) {
+        const u8* slot = nand_info.cache_spare + k * nand_info.spare_size;
+        if (!nand_write_raw(first + k, slot, nand_info.page_size, nand_info.spare_size)) ok = false;
+    }
+    return ok ? 1 : -3;
+}
+
+int nand_rewrite_block(u32 block, u8* place, const void* src, u32 length)
+{
+    if (nand_info.cache_data == nullptr) return 0;
+    if (nand_erase_block(block, 0) != 1) return -4;
+    if (length > 0) std::memmove(place, src, length);
+    if (nand_flush_block(block) != 1) return -3;
+    return static_cast<int>(length);
+}
+
+int nand_program(u32 page, const void* src, u32 column, u32 length)
+{
+    const NandInfo& n = nand_info;
+    if (static_cast<u64>(column) + length > static_cast<u64>(n.page_size) + n.spare_size) return -1;
+    if (!geometry_known() || page >= n.total_pages) return -2;
+    const u32 block = page / n.pages_per_block;
+    if (nand_load_block(block) != 1) return -2;
+    const u8* s = static_cast<const u8*>(src);
+    const u32 k = page - block * n.pages_per_block;
+    u8* spare_slot = n.cache_spare + k * n.spare_size;
+    // The cache keeps data and spare areas apart, so a write that starts in
+    // the data area and runs on into the spare area is split in two pieces.
+    u8* data_target = nullptr;
+    u32 data_len = 0;
+    u8* spare_target = spare_slot;
+    if (column < n.page_size) {
+        data_target = n.cache_data + k * n.page_size + column;
+        data_len = length < n.page_size - column ? length : n.page_size - column;
+    } else {
+        spare_target = spare_slot + (column - n.page_size);
+    }
+    const u32 spare_len = length - data_len;
+    bool in_place = true;
+    // Data bytes must still be erased; spare bytes follow the bit rule.
+    for (u32 i = 0; in_place && i < data_len; ++i)
+        if (data_target[i] != 0xFF) in_place = false;
+    for (u32 i = 0; in_place && i < spare_len; ++i)
+        if (s[data_len + i] & ~spare_target[i]) in_place = false;
+    if (in_place) {
+        if (data_len) std::memcpy(data_target, s, data_len);
+        if (spare_len) std::memcpy(spare_target, s + data_len, spare_len);
+        if (!nand_write_raw(page, s, column, length)) {
+            nand_mark_page_bad(page);
+            return -3;
+        }
+        return static_cast<int>(length);
+    }
+    int r;
+    if (spare_len == 0) {
+        r = nand_rewrite_block(block, data_target, s, length);
+    } else {
+        if (data_len) std::memcpy(data_target, s, data_len);
+        r = nand_rewrite_block(block, spare_target, s + data_len, spare_len);
+        if (r >= 0) r = static_cast<int>(length);
+    }
+    if (r < 0) {
+        // The cache no longer matches the chip.
+        nand_info.cached_block = -1;
+        if (r == -3) nand_mark_block_bad(block);
+    }
+    return r;
+}
+
+int nand_purge_block(u32 block)
+{
+    const NandInfo& n = nand_info;
+    if (block >= n.block_count) return -1;
+    if (!nand_block_is_good(block)) return -6;
+    if (nand_load_block(block) != 1) return -2;
+    const u32 state_at = static_cast<u32>(n.status_column) - n.page_size;
+    bool any = false;
+    for (u32 k = 0; k < n.pages_per_block; ++k) {
+        u8* spare = n.cache_spare + k * n.spare_size;
+        const u8 state = spare[state_at];
+        // Dead pages: state 0, and any value the file system does not know,
+        // which it reads as dead as well.
+        const bool dead = state != 255 && state != 254 && state != 252 && state != 248 && state != 240 &&
+                          state != 192;
+        if (!dead) continue;
+        std::memset(n.cache_data + k * n.page_size, 0xFF, n.page_size);
+        std::memset(spare, 0xFF, n.spare_size);
+        any = true;
+    }
+    if (!any) return 0;
+    const int r = nand_rewrite_block(block, n.cache_data, nullptr, 0);
+    if (r < 0) nand_info.cached_block = -1;
+    return r;
+}

@@ -1,0 +1,53 @@
+// NAND flash device on the image file flash.dat: pages with a spare area,
+// programming that only clears bits, erasure by blocks, bad-block markers and
+// a one-block cache through which every page program passes.
+#pragma once
+#include "host/types.h"
+
+struct NandInfo {
+    u8 id[5];              // maker, device, third, fourth, fifth byte
+    u32 page_size;         // data bytes of a page
+    u32 spare_size;        // spare bytes of a page
+    u32 pages_per_block;
+    u32 total_pages;       // block_count * pages_per_block
+    u32 block_bytes;       // page_size * pages_per_block
+    u32 block_count;
+    u16 marker_column;     // column of the bad-block marker byte
+    u16 status_column;     // column of the file system's 16-byte page header
+    i32 cached_block;      // block held in the cache; -1 = none
+    u32* page_table;       // 4 bytes per page, inside the work area
+    u8* cache_data;        // data areas of the cached block
+    u8* cache_spare;       // spare areas of the cached block, page after page
+};
+
+extern NandInfo nand_info;
+
+// The five bytes the chip answers to the identification command. The
+// emulated chip answers EC DA 10 95 44; other values exist to exercise the
+// decoding of the other chips.
+extern u8 nand_chip_id[5];
+constexpr u8 NAND_EMULATED_ID[5] = {0xEC, 0xDA, 0x10, 0x95, 0x44};
+
+enum NandIo { NAND_IO_READ, NAND_IO_WRITE };
+
+int nand_present();
+int nand_init();
+int nand_attach(void* area, u32 size);
+
+int nand_read_raw(u32 page, void* dst, u32 column, u32 length);
+int nand_write_raw(u32 page, const void* src, u32 column, u32 length);
+int nand_read_page(u32 page, void* dst, u32 column, u32 length);
+u8 nand_read_marker(u32 page);
+void nand_mark_page_bad(u32 page);
+int nand_mark_block_bad(u32 block);
+int nand_block_is_good(u32 block);
+int nand_erase_block(u32 block, int force);
+u32 nand_block_io(NandIo op, u32 block, u8* buffer, u32 offset, u32 length);
+int nand_load_block(u32 block);
+int nand_flush_block(u32 block);
+int nand_rewrite_block(u32 block, u8* place, const void* src, u32 length);
+int nand_program(u32 page, const void* src, u32 column, u32 length);
+int nand_purge_block(u32 block);
+
+// Byte offset of (page, column) in the image file.
+u64 nand_file_offset(u32 page, u32 column);
