@@ -67,6 +67,11 @@ TEST(Nand, UnknownChipOrClosedFileIsRefused)
         const u8 unknown[5] = {0x20, 0xAA, 0x00, 0x16, 0x44};
         std::memcpy(nand_chip_id, unknown, 5);
         EXPECT_EQ(nand_init(), -5);
+        // A chip whose work area exceeds the file system's own.
+        const u8 big[5] = {0xEC, 0xDA, 0x00, 0x37, 0x00};
+        std::memcpy(nand_chip_id, big, 5);
+        EXPECT_EQ(fs_init(), 2);
+        EXPECT_FALSE(fs_ready());
         std::memcpy(nand_chip_id, NAND_EMULATED_ID, 5);
         EXPECT_EQ(nand_init(), 659456);
         static u8 area[659456];
