@@ -104,6 +104,9 @@ void startup_init()
     settings_load();
     keys_reset();
     images_unpack_all();
+    // The loading frame on a cleared screen rather than on a black one.
+    bg_color = COLOR_BACKGROUND;
+    lcd_clear();
     frame_title("Загрузка..."_cp);
     frame_bottom();
     idle_yield();

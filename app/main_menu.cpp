@@ -15,13 +15,7 @@ namespace {
 
 void menu_screen_draw(IconMenu* menu, const char* title)
 {
-    keys_reset();
-    outline_color = COLOR_WHITE;
-    bg_color = COLOR_BACKGROUND;
-    fg_color = COLOR_BLACK;
-    lcd_clear();
-    frame_title(title);
-    frame_bottom();
+    screen_enter(title);
     menu_layout_draw(menu);
 }
 

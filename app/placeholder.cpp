@@ -10,13 +10,7 @@
 
 void placeholder_screen(const char* title)
 {
-    keys_reset();
-    outline_color = COLOR_WHITE;
-    bg_color = COLOR_BACKGROUND;
-    fg_color = COLOR_BLACK;
-    lcd_clear();
-    frame_title(title);
-    frame_bottom();
+    screen_enter(title);
     const u8 font = font_current;
     font_select(4);
     fg_color = COLOR_DARK_BLUE;

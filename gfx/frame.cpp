@@ -46,6 +46,17 @@ void frame_title(const char* title)
     frame_status();
 }
 
+void screen_enter(const char* title)
+{
+    keys_reset();
+    outline_color = COLOR_WHITE;
+    bg_color = COLOR_BACKGROUND;
+    fg_color = COLOR_BLACK;
+    lcd_clear();
+    frame_title(title);
+    frame_bottom();
+}
+
 void frame_status()
 {
     const u8 font = font_current;

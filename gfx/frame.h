@@ -6,6 +6,10 @@ constexpr i32 BOTTOM_BAR_Y = 216;
 constexpr i32 BATTERY_LEVEL = 60;  // the emulated instrument has no battery
 
 void frame_title(const char* title);
+// What every screen does on entry: keys reset, the usual colours (outline
+// white, background 54938, foreground black), a cleared screen, the title
+// bar with `title` and the bottom bar.
+void screen_enter(const char* title);
 void frame_status();
 i32 battery_draw(i32 x, i32 y);
 void frame_bottom();

@@ -129,7 +129,13 @@ void script_keys(VirtualHost& host, std::vector<u32> keys, int gap)
 {
     auto state = std::make_shared<std::pair<size_t, int>>(0, 0);
     host.set_on_pump([state, keys = std::move(keys), gap] {
-        if (state->first >= keys.size() || pending_key != KEY_NONE) return;
+        if (pending_key != KEY_NONE) return;
+        if (state->first >= keys.size()) {
+            // Keys used up: power off after a while, so that a widget still
+            // waiting for keys unwinds instead of hanging the test.
+            if (++state->second > 100000) power_off_flag = 1;
+            return;
+        }
         if (++state->second < gap) return;
         state->second = 0;
         key_post(keys[state->first++]);

@@ -48,6 +48,8 @@ std::vector<u16> load_screenshot(const std::string& path);
 
 // Posts the keys one after another from the host's event pump: each key
 // once the previous one has been taken and `gap` more pumps have passed.
+// When the keys are used up and 100000 more pumps pass, the power-off flag
+// is set so that code still waiting for keys unwinds.
 void script_keys(VirtualHost& host, std::vector<u32> keys, int gap = 3);
 
 // True when the w x h area at (x, y) of a 320 x 240 picture equals the
