@@ -17,8 +17,8 @@ import sys
 import zlib
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from imagelib import (Canvas, clamp, from565, hgrad, mix, rgb565, sd_arc, sd_box, sd_circle,  # noqa: E402
-                      sd_polygon, sd_polyline, sd_ring, sd_segment, sd_subtract, sd_union, vgrad)
+from imagelib import (Canvas, from565, rgb565, sd_arc, sd_box, sd_circle, sd_polygon,  # noqa: E402
+                      sd_polyline, sd_segment, sd_subtract, vgrad)
 
 # Screen colours (RGB565 values of the instrument, widened to 8 bits).
 SCREEN_BG = from565(54938)
@@ -63,20 +63,21 @@ def title_bar():
     return c
 
 
-def bottom_bar():
-    c = Canvas(320, 24)
-    c.rect(0, 0, 320, 24, lambda x, y: bottom_bar_paint()(x, y + 216))
-    c.hline(0, 319, 0, STEEL_LINE)
-    c.hline(0, 319, 1, (236, 240, 248))
+def bar_strip(w, h):
+    """A piece of the bottom bar (it starts at screen row 216)."""
+    c = Canvas(w, h)
+    c.rect(0, 0, w, h, lambda x, y: bottom_bar_paint()(x, y + 216))
+    c.hline(0, w - 1, 0, STEEL_LINE)
+    c.hline(0, w - 1, 1, (236, 240, 248))
     return c
+
+
+def bottom_bar():
+    return bar_strip(320, 24)
 
 
 def blank_key():
-    c = Canvas(60, 24)
-    c.rect(0, 0, 60, 24, lambda x, y: bottom_bar_paint()(x, y + 216))
-    c.hline(0, 59, 0, STEEL_LINE)
-    c.hline(0, 59, 1, (236, 240, 248))
-    return c
+    return bar_strip(60, 24)
 
 
 TINY = {  # 3 x 5 letters for key marks
@@ -87,16 +88,11 @@ TINY = {  # 3 x 5 letters for key marks
 
 
 def key(mark, height=24):
-    c = blank_key() if height == 24 else Canvas(60, height)
-    if height != 24:
-        c.rect(0, 0, 60, height, lambda x, y: bottom_bar_paint()(x, y + 216))
-        c.hline(0, 59, 0, STEEL_LINE)
-    face = sd_box(0.5, 2.5, 59.5, height - 0.5, 5)
+    c = bar_strip(60, height)
     c.fill(sd_box(0.5, 2.5, 59.5, height - 0.5, 5), (12, 24, 60))
     c.fill(sd_box(1.5, 3.5, 58.5, height - 1.5, 4), vgrad(3, height - 2, KEY_HI, KEY_LO))
     # Gloss on the upper half.
     c.fill(sd_box(3.5, 4.5, 56.5, 4.5 + (height - 6) / 2.0, 3), WHITE, alpha=0.18)
-    del face
     cy = 2 + (height - 2) / 2.0
     if mark == "ent":
         c.fill(sd_box(2.5, 5.5, 17.5, height - 3.5, 2), (250, 220, 90))
@@ -128,7 +124,6 @@ def icon_base(selected):
         c.fill(sd_box(1.5, 1.5, 88.5, 75.5, 11), (10, 30, 90))
         c.fill(sd_box(2.5, 2.5, 87.5, 74.5, 10), vgrad(2, 74, SEL_HI, SEL_LO))
         c.fill(sd_box(5.5, 4.5, 84.5, 34, 8), WHITE, alpha=0.16)
-        c.fill(sd_box(3.0, 3.0, 87.0, 74.0, 9.5), WHITE, alpha=0.0)
     else:
         c.fill(sd_box(4.5, 4.5, 85.5, 72.5, 9), (150, 158, 178))
         c.fill(sd_box(5.5, 5.5, 84.5, 71.5, 8), vgrad(5, 71, (250, 251, 253), (206, 212, 226)))
@@ -143,11 +138,9 @@ def pictogram_colours(selected):
 
 def draw_vibrometer(c, ink, acc, sel):
     cx, cy, r = 45.0, 46.0, 25.0
-    zones = [(150, 200, GOOD), (95, 150, WARN), (-20, 95 - 60, ALARM)]
     c.fill(sd_arc(cx, cy, r, 6, 110, 200), GOOD)
     c.fill(sd_arc(cx, cy, r, 6, 50, 110), WARN)
     c.fill(sd_arc(cx, cy, r, 6, -20, 50), ALARM)
-    del zones
     for a in range(-20, 201, 20):
         ra = math.radians(a)
         c.fill(sd_segment(cx + (r - 9) * math.cos(ra), cy - (r - 9) * math.sin(ra),
