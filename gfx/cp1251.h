@@ -97,6 +97,11 @@ constexpr const char* operator""_cp()
     return cp1251::Text<S>::bytes.data();
 }
 
+// The same as a macro: CP("текст"). Clang 14 crashes on a literal operator
+// template inside the brace list of a std::vector (or any constructor taking
+// an initializer_list); write CP("...") there.
+#define CP(s) (::cp1251::Text<s>::bytes.data())
+
 // Number of bytes of "текст"_cp without the terminating NUL.
 template <cp1251::Utf8 S>
 constexpr std::size_t cp_length = cp1251::Text<S>::length;

@@ -4,7 +4,7 @@
 set -euo pipefail
 
 PACKAGES=(
-  build-essential cmake ninja-build pkg-config
+  build-essential cmake ninja-build pkg-config clang
   zlib1g-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   qt6-base-dev

@@ -2,6 +2,8 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "gfx/cp1251.h"
 
@@ -38,6 +40,15 @@ TEST(Cp1251, CharactersOutsideTheCyrillicBlock)
         {"м/сЅ"_cp, "\xEC/\xF1\xBD"}, {"Іі"_cp, "\xB2\xB3"}, {"€"_cp, "\x88"},
     };
     for (const auto& c : cases) EXPECT_EQ(bytes(c.converted), bytes(c.expected)) << c.expected;
+}
+
+TEST(Cp1251, MacroFormWorksInsideVectorBraceLists)
+{
+    const std::vector<std::pair<int, const char*>> rows = {{1, CP("Зап")}, {2, CP("Пуск")}};
+    EXPECT_EQ(bytes(rows[0].second), bytes("Зап"_cp));
+    EXPECT_EQ(bytes(rows[1].second), "\xCF\xF3\xF1\xEA");
+    // Both forms name the same static bytes.
+    EXPECT_EQ(CP("Зап"), "Зап"_cp);
 }
 
 }  // namespace

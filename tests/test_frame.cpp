@@ -49,10 +49,10 @@ TEST_F(FrameTest, SoftKeysSitInTheirSlotsWithCentredLabels)
         i32 x, cx;
     };
     const std::vector<Case> cases = {
-        {-3, "Зап"_cp, IMG_SOFTKEY_DOWN, 130, 168},
+        {-3, CP("Зап"), IMG_SOFTKEY_DOWN, 130, 168},
         {-1, "Ok", IMG_SOFTKEY_ENT, 2, 40},
-        {-5, "Гром+"_cp, IMG_SOFTKEY_RIGHT, 258, 295},  // five characters: one pixel further left
-        {2, "Пуск"_cp, IMG_SOFTKEY_PLAIN, 66, 96},      // a plain key at position 2
+        {-5, CP("Гром+"), IMG_SOFTKEY_RIGHT, 258, 295},  // five characters: one pixel further left
+        {2, CP("Пуск"), IMG_SOFTKEY_PLAIN, 66, 96},      // a plain key at position 2
     };
     for (const auto& c : cases) {
         SetUp();
