@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "analysis/stamp.h"
+#include "host/file_io.h"
 #include "host/session.h"
 
 namespace {
@@ -22,18 +23,6 @@ void warn_once(const std::string& path, const char* what)
     if (warned) return;
     warned = true;
     std::fprintf(stderr, "tarvik2: %s: %s: %s; the settings are not kept\n", path.c_str(), what, std::strerror(errno));
-}
-
-bool write_all(int fd, const u8* p, size_t n)
-{
-    while (n > 0) {
-        ssize_t w = write(fd, p, n);
-        if (w < 0 && errno == EINTR) continue;
-        if (w <= 0) return false;
-        p += w;
-        n -= static_cast<size_t>(w);
-    }
-    return true;
 }
 
 }  // namespace
@@ -60,7 +49,7 @@ int fram_open()
             return -1;
         }
         while (len < static_cast<off_t>(FRAM_SIZE)) {
-            if (!write_all(fd, erased.data(), erased.size())) {
+            if (!fd_write_all(fd, erased.data(), erased.size())) {
                 warn_once(path, "cannot lengthen");
                 break;
             }
@@ -74,8 +63,7 @@ u32 fram_write(u32 offset, const void* data, u32 n)
 {
     const int fd = fram_open();
     if (fd < 0) return 0;
-    u32 done = 0;
-    if (lseek(fd, offset, SEEK_SET) >= 0 && write_all(fd, static_cast<const u8*>(data), n)) done = n;
+    const u32 done = fd_pwrite_all(fd, data, n, offset) ? n : 0;
     close(fd);
     return done;
 }
@@ -84,16 +72,7 @@ u32 fram_read(u32 offset, void* buffer, u32 n)
 {
     const int fd = fram_open();
     if (fd < 0) return 0;
-    u32 done = 0;
-    if (lseek(fd, offset, SEEK_SET) >= 0) {
-        u8* p = static_cast<u8*>(buffer);
-        while (done < n) {
-            ssize_t r = read(fd, p + done, n - done);
-            if (r < 0 && errno == EINTR) continue;
-            if (r <= 0) break;
-            done += static_cast<u32>(r);
-        }
-    }
+    const u32 done = static_cast<u32>(fd_pread_all(fd, buffer, n, offset));
     close(fd);
     return done;
 }

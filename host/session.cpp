@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "host/device.h"
+#include "host/file_io.h"
 
 int flash_handle = 0;
 
@@ -75,20 +76,12 @@ int flash_file_open(std::string* error)
     // An erased chip: 16384 blocks of 16896 bytes, all 0xFF.
     std::vector<unsigned char> block(16896, 0xFF);
     for (int i = 0; i < 16384; ++i) {
-        const unsigned char* p = block.data();
-        size_t left = block.size();
-        while (left > 0) {
-            ssize_t n = write(fd, p, left);
-            if (n < 0 && errno == EINTR) continue;
-            if (n <= 0) {
-                if (error) *error = describe_errno(path, "cannot write the new flash image");
-                close(fd);
-                // A half-written image would look like a damaged chip next time.
-                unlink(path.c_str());
-                return 0;
-            }
-            p += n;
-            left -= static_cast<size_t>(n);
+        if (!fd_write_all(fd, block.data(), block.size())) {
+            if (error) *error = describe_errno(path, "cannot write the new flash image");
+            close(fd);
+            // A half-written image would look like a damaged chip next time.
+            unlink(path.c_str());
+            return 0;
         }
     }
     return fd;

@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "host/file_io.h"
 #include "host/session.h"
 
 NandInfo nand_info;
@@ -92,14 +93,12 @@ bool lengthen_to(u64 offset)
     if (length + missing > chip_end) missing = chip_end > length ? chip_end - length : 0;
     while (missing > 0) {
         const size_t n = missing < sizeof g_ff_big ? static_cast<size_t>(missing) : sizeof g_ff_big;
-        const ssize_t w = pwrite(flash_handle, g_ff_big, n, static_cast<off_t>(length));
-        if (w < 0 && errno == EINTR) continue;
-        if (w <= 0) {
+        if (!fd_pwrite_all(flash_handle, g_ff_big, n, length)) {
             g_known_fd = -1;
             return false;
         }
-        length += static_cast<u64>(w);
-        missing -= static_cast<u64>(w);
+        length += n;
+        missing -= n;
     }
     g_known_length = length;
     return true;
@@ -206,14 +205,7 @@ int nand_read_raw(u32 page, void* dst, u32 column, u32 length)
         std::memcpy(d, g_map + offset, length);
         return 1;
     }
-    u32 done = 0;
-    while (done < length) {
-        const ssize_t r = pread(flash_handle, d + done, length - done, static_cast<off_t>(offset + done));
-        if (r < 0 && errno == EINTR) continue;
-        if (r <= 0) return 0;
-        done += static_cast<u32>(r);
-    }
-    return 1;
+    return fd_pread_all(flash_handle, d, length, offset) == length ? 1 : 0;
 }
 
 int nand_write_raw(u32 page, const void* src, u32 column, u32 length)
@@ -221,14 +213,7 @@ int nand_write_raw(u32 page, const void* src, u32 column, u32 length)
     if (!raw_access_ok(page, column, length)) return 0;
     const u64 offset = nand_file_offset(page, column);
     if (!lengthen_to(offset)) return 0;
-    const u8* s = static_cast<const u8*>(src);
-    u32 done = 0;
-    while (done < length) {
-        const ssize_t w = pwrite(flash_handle, s + done, length - done, static_cast<off_t>(offset + done));
-        if (w < 0 && errno == EINTR) continue;
-        if (w <= 0) return 0;
-        done += static_cast<u32>(w);
-    }
+    if (!fd_pwrite_all(flash_handle, src, length, offset)) return 0;
     if (g_known_fd == flash_handle && offset + length > g_known_length) g_known_length = offset + length;
     return 1;
 }
