@@ -1,7 +1,7 @@
 // Forward complex FFT of 512 ... 8192 points on 32-bit fixed-point values,
 // scaled by 1/N; one configuration per size, allocated once.
 #pragma once
-#include "host/types.h"
+#include "base/types.h"
 
 constexpr u32 FFT_MAX_POINTS = 8192;
 

@@ -5,9 +5,8 @@
 #include <cstring>
 
 #include "analysis/rounding.h"
-#include "analysis/stamp.h"
-#include "gfx/cp1251.h"
-#include "gfx/text.h"
+#include "base/cp1251.h"
+#include "base/text.h"
 
 namespace {
 
@@ -250,34 +249,4 @@ void axis_step(double lo, double hi, int n, double* first, double* step)
     double f = round_half_away(static_cast<float>(lo / *step)) * *step;
     if (!(f > lo)) f += *step;
     *first = f;
-}
-
-namespace {
-
-// Three two-digit fields joined by sep: "aa?bb?cc".
-char* three_fields(char* out, unsigned a, unsigned b, unsigned c, char sep)
-{
-    const unsigned v[3] = {a, b, c};
-    for (int i = 0; i < 3; ++i) {
-        out[3 * i] = static_cast<char>('0' + v[i] / 10 % 10);
-        out[3 * i + 1] = static_cast<char>('0' + v[i] % 10);
-        out[3 * i + 2] = i < 2 ? sep : 0;
-    }
-    return out;
-}
-
-}  // namespace
-
-char* format_time(u32 stamp, char* out)
-{
-    u16 y, mo, d, h, mi, s;
-    unpack(stamp, &y, &mo, &d, &h, &mi, &s);
-    return three_fields(out, h, mi, s, ':');
-}
-
-char* format_date(u32 stamp, char* out)
-{
-    u16 y, mo, d, h, mi, s;
-    unpack(stamp, &y, &mo, &d, &h, &mi, &s);
-    return three_fields(out, d, mo, y % 100, '.');
 }

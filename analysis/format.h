@@ -1,6 +1,6 @@
 // Text forms of measured values, units, plot axis steps and stamp texts.
 #pragma once
-#include "host/types.h"
+#include "base/types.h"
 
 // Quantities of the signal records; index 4 is the temperature.
 constexpr int QUANTITY_COUNT = 5;
@@ -23,7 +23,3 @@ void decompose(double x, double* mantissa, int* exponent);
 // A step of 1, 2 or 5 times a power of ten for about n divisions of lo..hi,
 // and the first multiple of it above lo.
 void axis_step(double lo, double hi, int n, double* first, double* step);
-
-// "hh:mm:ss" and "dd.mm.yy"; `out` holds 9 bytes.
-char* format_time(u32 stamp, char* out);
-char* format_date(u32 stamp, char* out);

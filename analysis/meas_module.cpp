@@ -9,7 +9,6 @@
 #include "analysis/rounding.h"
 #include "analysis/shock.h"
 #include "analysis/signal.h"
-#include "analysis/stamp.h"
 #include "host/device.h"
 
 MeasModuleState meas_state;

@@ -2,7 +2,7 @@
 // temperature data that the sensors would deliver, and runs the acquisition
 // cycle as cooperative resumable tasks.
 #pragma once
-#include "host/types.h"
+#include "base/types.h"
 
 enum : u32 {
     REQ_VIBRATION = 0x002,

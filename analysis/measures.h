@@ -2,7 +2,7 @@
 // velocity and displacement, severity grading, temperature, the spectrum
 // averaging ring and two estimators of the special measurements.
 #pragma once
-#include "host/types.h"
+#include "base/types.h"
 
 // Band value history: per group and quantity A, V, D the last 4 values,
 // newest first, and one shared count of filled entries.

@@ -7,7 +7,6 @@
 #include "analysis/fft.h"
 #include "analysis/rounding.h"
 #include "analysis/signal.h"
-#include "analysis/stamp.h"
 #include "host/device.h"
 
 ShockPulseResult shock_result;

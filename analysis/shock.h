@@ -2,7 +2,7 @@
 // values, condition zone and number, signal statistics; the shock-pulse time
 // record and its spectrum.
 #pragma once
-#include "host/types.h"
+#include "base/types.h"
 
 struct ShockPulseResult {
     u32 valid;

@@ -2,7 +2,7 @@
 // vibration, marker and shock-pulse channels, derived on demand by FFT,
 // integration and differentiation; band values, grading and averaging.
 #pragma once
-#include "host/types.h"
+#include "base/types.h"
 
 enum : u32 { REC_EMPTY = 0, REC_ACQUIRED = 1, REC_COMPUTED = 2 };
 enum : u32 { KIND_W = 0, KIND_S = 1, KIND_E = 2, KIND_B = 3 };

@@ -3,9 +3,10 @@
 #include "analysis/meas_module.h"
 #include "analysis/signal.h"
 #include "app/placeholder.h"
+#include "app/reset.h"
 #include "app/startup.h"
 #include "archive/objects.h"
-#include "gfx/cp1251.h"
+#include "base/cp1251.h"
 #include "gfx/dialog.h"
 #include "gfx/frame.h"
 #include "gfx/framebuffer.h"
@@ -119,7 +120,7 @@ void startup_init()
 
 int instrument_main()
 {
-    archive_state = ARCHIVE_NOT_STARTED;
+    system_reset();
     startup_init();
     idle_callback = idle_job;
     main_menu();

@@ -2,11 +2,12 @@
 
 #include <cstring>
 
-#include "gfx/cp1251.h"
+#include "base/cp1251.h"
 #include "gfx/frame.h"
 #include "gfx/framebuffer.h"
 #include "gfx/text.h"
 #include "host/device.h"
+#include "base/text.h"
 
 void placeholder_screen(const char* title)
 {

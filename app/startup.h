@@ -1,6 +1,6 @@
 // The instrument's main routine, start-up and the archive mounting job.
 #pragma once
-#include "host/types.h"
+#include "base/types.h"
 
 // Archive mounting job: 2 not started, 1 scanning, 0 mounted, 3 failed.
 enum : u8 { ARCHIVE_MOUNTED = 0, ARCHIVE_SCANNING = 1, ARCHIVE_NOT_STARTED = 2, ARCHIVE_FAILED = 3 };

@@ -2,10 +2,10 @@
 
 #include <cstring>
 
-#include "analysis/stamp.h"
-#include "gfx/cp1251.h"
+#include "base/cp1251.h"
 #include "storage/dir.h"
 #include "storage/fs.h"
+#include "base/checksum.h"
 
 u32 storage_error_flags = 0;
 
@@ -72,6 +72,12 @@ int obj_get_name(int index, char* dest)
     if (is_object(index) && obj_read_name(dir_id(index), dest)) return 1;
     storage_error_flags |= STORAGE_ERR_READ;
     return 0;
+}
+
+void obj_reset()
+{
+    storage_error_flags = 0;
+    dir_set_name_reader(obj_read_name);
 }
 
 u32 obj_create(const char* name)

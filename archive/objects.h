@@ -2,13 +2,14 @@
 // measurements are files whose parent is their object's id. One object is
 // the current one, into which new measurements are saved.
 #pragma once
-#include "host/types.h"
+#include "base/types.h"
+#include "storage/dir.h"
 
 // The 200-byte object record: zero-terminated name, zeros, checksum at 198.
 constexpr u32 OBJECT_RECORD_SIZE = 200;
 constexpr u32 OBJECT_CHECKSUM_AT = 198;
 // Size of a buffer that receives a stored name (terminator included).
-constexpr u32 OBJ_NAME_SIZE = 198;
+constexpr u32 OBJ_NAME_SIZE = DIR_NAME_SIZE;
 
 #pragma pack(push, 1)
 struct ObjectRecord {
@@ -30,6 +31,10 @@ extern u32 storage_error_flags;
 // Current object id: the field current_object of the settings block.
 u32 settings_current_object();
 void settings_set_current_object(u32 id);
+
+// Clears the error flags and lets the mount sort objects by name (state at
+// power-on).
+void obj_reset();
 
 u32 obj_create(const char* name);
 u32 obj_find_by_name(const char* name);

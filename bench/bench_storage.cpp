@@ -14,8 +14,9 @@
 #include <string>
 #include <vector>
 
+#include "app/reset.h"
 #include "archive/objects.h"
-#include "archive/test_image.h"
+#include "tests/image/test_image.h"
 #include "host/session.h"
 #include "storage/dir.h"
 #include "storage/fs.h"
@@ -37,6 +38,7 @@ struct BenchImage {
         if (!mkdtemp(tmpl.data())) return;
         folder = tmpl;
         path = folder + "/flash.dat";
+        system_reset();
         ImageSpec spec;
         spec.objects = 64;
         spec.files_per_object = 127;

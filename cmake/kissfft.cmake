@@ -15,4 +15,3 @@ target_include_directories(tarvik2_kissfft SYSTEM PUBLIC "${KISSFFT_SOURCE_DIR}"
 target_compile_definitions(tarvik2_kissfft PUBLIC FIXED_POINT=32)
 target_compile_options(tarvik2_kissfft PRIVATE -w)
 set_target_properties(tarvik2_kissfft PROPERTIES POSITION_INDEPENDENT_CODE ON)
-list(APPEND TARVIK2_CORE_EXTRA_LIBS tarvik2_kissfft)

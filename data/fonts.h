@@ -1,6 +1,6 @@
 // The eight bitmap fonts of the instrument (generated table, data/fonts.cpp).
 #pragma once
-#include "host/types.h"
+#include "base/types.h"
 
 // A glyph is `height` rows of `bytes_per_row` bytes, the leftmost pixel in
 // the most significant bit; 256 glyphs per font, indexed by the

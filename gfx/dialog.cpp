@@ -4,19 +4,21 @@
 #include <cstdio>
 #include <cstring>
 
-#include "analysis/stamp.h"
-#include "gfx/cp1251.h"
+#include "base/cp1251.h"
 #include "gfx/frame.h"
 #include "gfx/framebuffer.h"
 #include "gfx/image.h"
 #include "gfx/text.h"
 #include "host/device.h"
+#include "base/stamp.h"
 
-u32 editor_keys[EDITOR_KEY_COUNT] = {KEY_ENTER, KEY_ESC,  KEY_LEFT, KEY_RIGHT, KEY_UP,   KEY_DOWN,
-                                     KEY_NONE,  KEY_NONE, KEY_NONE, KEY_NONE,  KEY_NONE, KEY_NONE,
-                                     KEY_NONE,  KEY_NONE, KEY_NONE, KEY_NONE};
+u32 editor_keys[EDITOR_KEY_COUNT];
 
 namespace {
+
+constexpr u32 DEFAULT_EDITOR_KEYS[EDITOR_KEY_COUNT] = {KEY_ENTER, KEY_ESC,  KEY_LEFT, KEY_RIGHT, KEY_UP,   KEY_DOWN,
+                                     KEY_NONE,  KEY_NONE, KEY_NONE, KEY_NONE,  KEY_NONE, KEY_NONE,
+                                     KEY_NONE,  KEY_NONE, KEY_NONE, KEY_NONE};
 
 enum { EK_ACCEPT, EK_CANCEL, EK_LEFT, EK_RIGHT, EK_UP, EK_DOWN, EK_DIGIT0 };
 
@@ -129,6 +131,11 @@ int digit_editor(i32 x, i32 y, char* text, u32* last_key, bool* entered, Valid v
 }
 
 }  // namespace
+
+void dialog_reset()
+{
+    editor_keys_set(DEFAULT_EDITOR_KEYS);
+}
 
 void editor_keys_set(const u32 keys[EDITOR_KEY_COUNT])
 {

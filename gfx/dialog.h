@@ -1,12 +1,14 @@
 // Message box, button face, value editors and the bevelled panel.
 #pragma once
-#include "host/types.h"
+#include "base/types.h"
 
 // Editor keys: accept, cancel, left, right, up, down, then the direct keys
 // of the digits 0..9 (65535 = none).
 constexpr int EDITOR_KEY_COUNT = 16;
 extern u32 editor_keys[EDITOR_KEY_COUNT];
 void editor_keys_set(const u32 keys[EDITOR_KEY_COUNT]);
+// Back to the default editor keys (Enter, Esc, Left, Right, Up, Down).
+void dialog_reset();
 
 // Message box results.
 enum : u16 { MSG_CONFIRMED = 3, MSG_CANCELLED = 2, MSG_DRAWN = 65535 };

@@ -3,12 +3,11 @@
 #include <cmath>
 #include <cstring>
 
-#include "analysis/format.h"
-#include "analysis/stamp.h"
 #include "gfx/framebuffer.h"
 #include "gfx/image.h"
 #include "gfx/text.h"
 #include "host/device.h"
+#include "base/text.h"
 
 namespace {
 

@@ -1,6 +1,6 @@
 // The screen frame: title bar with clock and battery, bottom bar, soft keys.
 #pragma once
-#include "host/types.h"
+#include "base/types.h"
 
 constexpr i32 BOTTOM_BAR_Y = 216;
 constexpr i32 BATTERY_LEVEL = 60;  // the emulated instrument has no battery

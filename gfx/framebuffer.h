@@ -1,6 +1,6 @@
 // The LCD picture and the drawing primitives.
 #pragma once
-#include "host/types.h"
+#include "base/types.h"
 
 constexpr int LCD_WIDTH = 320;
 constexpr int LCD_HEIGHT = 240;

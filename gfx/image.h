@@ -6,7 +6,7 @@
 // width low, width high), then a zlib stream of the pixels.
 #pragma once
 #include "data/images.h"
-#include "host/types.h"
+#include "base/types.h"
 
 constexpr u32 IMAGE_INPUT_LIMIT = 393216;
 // Pixels the scratch buffer holds (packed pictures drawn directly).

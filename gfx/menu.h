@@ -1,7 +1,7 @@
 // Icon menus: 90 x 77 icons in one or two centred rows, the highlighted
 // item's name in the bottom bar.
 #pragma once
-#include "host/types.h"
+#include "base/types.h"
 
 constexpr int MENU_MAX_ITEMS = 13;
 

@@ -5,6 +5,7 @@
 
 #include "data/fonts.h"
 #include "gfx/framebuffer.h"
+#include "base/text.h"
 
 u8 font_current = 3;
 u8 font_width = 8;
@@ -173,58 +174,6 @@ void number_draw(i32 x, i32 y, i32 value, u8 digits, u32 flags)
 {
     char buf[272];
     text_draw(x, y, int_to_text(value, digits, buf), flags);
-}
-
-char* int_to_text(i32 value, u8 width_in, char* buffer)
-{
-    int width = width_in;
-    const bool negative = value < 0;
-    // Magnitude as unsigned so that the most negative value has one too.
-    u32 mag = negative ? 0u - static_cast<u32>(value) : static_cast<u32>(value);
-    char digits[10];
-    for (int i = 9; i >= 0; --i) {
-        digits[i] = static_cast<char>('0' + mag % 10);
-        mag /= 10;
-    }
-    for (int i = 0; i < width; ++i) buffer[i] = ' ';
-    if (value == 0) {
-        if (width == 0) width = 1;
-        buffer[width - 1] = '0';
-        buffer[width] = 0;
-        return buffer;
-    }
-    int first = 0;
-    while (digits[first] == '0') ++first;
-    const int k = 10 - first;
-    const int needed = k + (negative ? 1 : 0);
-    if (width > 0 && needed > width) {
-        std::printf("DigitCount overflow\n");
-        std::fflush(stdout);
-        width = needed;
-    }
-    int pos = 0;
-    if (width > 0) pos = width - needed;
-    else width = needed;
-    if (negative) buffer[pos++] = '-';
-    for (int i = first; i < 10; ++i) buffer[pos++] = digits[i];
-    buffer[width] = 0;
-    return buffer;
-}
-
-i32 text_to_int(const char* s)
-{
-    if (!s) return 0;
-    u32 value = 0;
-    bool negative = false, digit_seen = false;
-    for (; *s; ++s) {
-        if (*s >= '0' && *s <= '9') {
-            value = value * 10u + static_cast<u32>(*s - '0');
-            digit_seen = true;
-        } else if (*s == '-' && !digit_seen) {
-            negative = true;
-        }
-    }
-    return static_cast<i32>(negative ? 0u - value : value);
 }
 
 void text_reset()

@@ -1,6 +1,6 @@
 // Bitmap fonts and text drawing in the current colours.
 #pragma once
-#include "host/types.h"
+#include "base/types.h"
 
 enum : u32 {
     TF_ROT_CCW = 1,        // glyphs turned counter-clockwise, text runs upward
@@ -34,9 +34,6 @@ u8 glyph_row(u8 code, int index);
 void text_draw(i32 x, i32 y, const char* s, u32 flags);
 void text_draw_span(i32 x, i32 y, i32 w, const char* s, u32 flags);
 void number_draw(i32 x, i32 y, i32 value, u8 digits, u32 flags);
-// Writes at most max(width, 11) characters and the terminating zero.
-char* int_to_text(i32 value, u8 width, char* buffer);
-i32 text_to_int(const char* s);
 
 // Back to font 3 (tests and the start of a run).
 void text_reset();

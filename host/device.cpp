@@ -4,6 +4,7 @@
 #include <ctime>
 #include <thread>
 
+#include "base/stamp.h"
 #include "host/hostif.h"
 
 volatile u32 pending_key = KEY_NONE;
@@ -200,4 +201,13 @@ void device_reset()
     busy_flag = 0;
     last_activity_tick = 0;
     rand_state = 1;
+}
+
+u32 pack_now()
+{
+    u16 y, mo, d, h, mi, s;
+    rtc_read(&y, &mo, &d, &h, &mi, &s);
+    const u32 days = date_to_days(2000 + y, mo, d);
+    const u32 secs = (h >= 24 || mi >= 60 || s >= 60) ? 0 : time_to_seconds(h, mi, s);
+    return pack(days, secs);
 }

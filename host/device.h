@@ -1,7 +1,7 @@
 // Device services: keys, ticks, idling, delays, clock and the pseudo-random
 // generator. Everything the instrument code waits for goes through here.
 #pragma once
-#include "host/types.h"
+#include "base/types.h"
 
 // Key codes.
 enum : u32 {
@@ -39,6 +39,8 @@ void busy_release();
 bool key_held(u32 code);
 bool rtc_read(u16* year, u16* month, u16* day, u16* hours, u16* minutes, u16* seconds);
 bool rtc_write(u16 year, u16 month, u16 day, u16 hours, u16 minutes, u16 seconds);
+// The clock now as a packed date-time stamp.
+u32 pack_now();
 
 // The project's own pseudo-random generator: values 0..32767, the same
 // sequence on every platform for the same seed.

@@ -10,9 +10,9 @@
 #include <string>
 #include <vector>
 
-#include "analysis/stamp.h"
-#include "host/file_io.h"
+#include "base/file_io.h"
 #include "host/session.h"
+#include "base/checksum.h"
 
 namespace {
 

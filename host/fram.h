@@ -1,6 +1,6 @@
 // The 32 KB parameter memory, kept in fram.dat in the data folder.
 #pragma once
-#include "host/types.h"
+#include "base/types.h"
 
 constexpr u32 FRAM_SIZE = 32768;
 

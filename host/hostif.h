@@ -2,7 +2,7 @@
 // Every host (the Qt window, the headless runner, the tests) plugs in one
 // implementation of it with host_install().
 #pragma once
-#include "host/types.h"
+#include "base/types.h"
 
 struct HostDateTime {
     int year;    // full year, e.g. 2026

@@ -3,7 +3,7 @@
 #include <string>
 #include <vector>
 
-#include "host/types.h"
+#include "base/types.h"
 
 // 5-6-5 to 8-8-8, each channel widened by repeating its top bits.
 void rgb565_to_rgb888(u16 c, u8* rgb);

@@ -10,14 +10,14 @@
 #include <vector>
 
 #include "host/device.h"
-#include "host/file_io.h"
+#include "base/file_io.h"
 
 int flash_handle = 0;
 
 namespace {
 
 std::string g_data_dir;
-int (*g_main_routine)() = nullptr;
+MainRoutine g_main_routine = nullptr;
 bool g_running = false;
 
 std::string describe_errno(const std::string& path, const char* what)
@@ -53,7 +53,7 @@ std::string data_path(const char* name)
     return g_data_dir + "/" + name;
 }
 
-void emu_set_main(int (*routine)())
+void emu_set_main(MainRoutine routine)
 {
     g_main_routine = routine;
 }
@@ -100,7 +100,10 @@ void emu_run()
     std::string error;
     flash_handle = flash_file_open(&error);
     if (flash_handle == 0) std::fprintf(stderr, "tarvik2: %s\n", error.c_str());
-    (g_main_routine ? g_main_routine : instrument_main)();
+    if (g_main_routine)
+        g_main_routine();
+    else
+        std::fprintf(stderr, "tarvik2: no main routine to run\n");
     flash_file_close();
     g_running = false;
 }

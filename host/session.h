@@ -3,7 +3,7 @@
 #pragma once
 #include <string>
 
-#include "host/types.h"
+#include "base/types.h"
 
 constexpr u64 FLASH_FILE_SIZE = 276824064ull;   // 131072 pages of 2112 bytes
 
@@ -15,11 +15,10 @@ void data_dir_set(const std::string& dir);
 const std::string& data_dir();
 std::string data_path(const char* name);
 
-// The instrument's main routine; returns after power-off.
-int instrument_main();
-
-// Replaces the main routine that emu_run calls (nullptr: instrument_main).
-void emu_set_main(int (*routine)());
+// The routine that emu_run calls: the instrument's main routine, which
+// returns after power-off. Each host hands it over before the first run.
+using MainRoutine = int (*)();
+void emu_set_main(MainRoutine routine);
 
 // Opens flash.dat (creating it as an erased chip when it is missing).
 // Returns the handle, 0 on failure; a failure is described in `error`.

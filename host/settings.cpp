@@ -2,9 +2,9 @@
 
 #include <cstring>
 
-#include "analysis/stamp.h"
-#include "gfx/cp1251.h"
+#include "base/cp1251.h"
 #include "host/fram.h"
+#include "base/checksum.h"
 
 SettingsBlock settings;
 

@@ -3,7 +3,7 @@
 #pragma once
 #include <cstddef>
 
-#include "host/types.h"
+#include "base/types.h"
 
 struct SettingsBlock {
     u8 last_main_item;        // main-menu item running at the last save; 204 = none

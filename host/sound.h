@@ -1,7 +1,7 @@
 // The instrument's sound path. The emulated hardware has no sound device:
 // the capture buffer stays silent and nothing plays the playback buffer.
 #pragma once
-#include "host/types.h"
+#include "base/types.h"
 
 constexpr u32 SND_FRAMES = 131072;        // frames in each buffer
 constexpr u32 SND_FRAME_WORDS = 6;        // 16-bit words per frame; word 0 is the sample

@@ -4,9 +4,9 @@
 
 #include <cstring>
 
-#include "analysis/stamp.h"
 #include "data/bearing_table.h"
 #include "host/fram.h"
+#include "base/checksum.h"
 
 BearingCatalogue bearing_catalogue;
 

@@ -4,7 +4,7 @@
 #pragma once
 #include <cstddef>
 
-#include "host/types.h"
+#include "base/types.h"
 
 // One bearing; the same 60-byte little-endian layout in the built-in table,
 // in the user table and in memory. Dimensions are 0 when not given.

@@ -2,7 +2,6 @@
 
 #include <cstring>
 
-#include "archive/objects.h"
 #include "storage/fs.h"
 #include "storage/nand.h"
 
@@ -18,8 +17,9 @@ constexpr int MAX_DEPTH = 64;
 DirEntry g_scratch[DIR_CAPACITY];
 u16 g_order[DIR_CAPACITY];
 u16 g_order_tmp[DIR_CAPACITY];
-char g_names[DIR_CAPACITY][OBJ_NAME_SIZE];
+char g_names[DIR_CAPACITY][DIR_NAME_SIZE];
 bool g_name_ok[DIR_CAPACITY];
+DirNameReader g_name_reader = nullptr;
 u32 g_owner[DIR_CAPACITY];
 
 // Entry holding the smallest stamp while the directory is full during a scan;
@@ -95,11 +95,21 @@ void dir_changed()
 
 }  // namespace
 
-int fs_dir_reset()
+void dir_set_name_reader(DirNameReader reader)
+{
+    g_name_reader = reader;
+}
+
+void dir_reset()
 {
     std::memset(&directory, 0, sizeof directory);
     directory.resume = RESUME_START;
     dir_changed();
+}
+
+int fs_dir_reset()
+{
+    dir_reset();
     fs_set_mounted(false);
     return fs_ready() ? 1 : 0;
 }
@@ -157,7 +167,7 @@ void fs_mount_finish()
     apply_order(n);
     // Objects by name; those whose name cannot be read go after the others.
     if (k > 1) {
-        for (u32 i = 0; i < k; ++i) g_name_ok[i] = obj_read_name(e[i].id, g_names[i]) == 1;
+        for (u32 i = 0; i < k; ++i) g_name_ok[i] = g_name_reader && g_name_reader(e[i].id, g_names[i]) == 1;
         identity_order(k);
         sort_order(k, [](u16 a, u16 b) {
             if (g_name_ok[a] != g_name_ok[b]) return g_name_ok[a];

@@ -2,7 +2,7 @@
 // mount time and kept in order afterwards: root objects by name, each
 // followed by its children newest first, then everything else newest first.
 #pragma once
-#include "host/types.h"
+#include "base/types.h"
 
 constexpr u32 DIR_CAPACITY = 8192;
 constexpr u32 SCAN_PAGES_PER_STEP = 4096;
@@ -25,6 +25,16 @@ struct Directory {
 };
 extern Directory directory;
 
+// Reads the name of the object file `id` into `dest` (DIR_NAME_SIZE bytes,
+// terminator included): 1 when it reads with a good checksum. The archive
+// installs it; the mount sorts the root objects by these names (without a
+// reader they keep their date order).
+constexpr u32 DIR_NAME_SIZE = 198;
+using DirNameReader = int (*)(u32 id, char* dest);
+void dir_set_name_reader(DirNameReader reader);
+
+// Empties the directory (state at power-on); the mount is fs_dir_reset.
+void dir_reset();
 int fs_dir_reset();
 int fs_scan_step();
 void fs_mount_finish();

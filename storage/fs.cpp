@@ -3,8 +3,8 @@
 #include <cstdio>
 #include <cstring>
 
-#include "analysis/stamp.h"
 #include "storage/nand.h"
+#include "host/device.h"
 
 FsState fs_state;
 
@@ -113,6 +113,11 @@ bool fs_ready()
 bool fs_mounted()
 {
     return (fs_state.flags & (FS_READY | FS_MOUNTED)) == (FS_READY | FS_MOUNTED);
+}
+
+void fs_reset()
+{
+    std::memset(&fs_state, 0, sizeof fs_state);
 }
 
 void fs_set_mounted(bool on)

@@ -2,7 +2,7 @@
 // header in its spare area (state, stamp, attr, type, links). The page table
 // in memory mirrors the headers; the directory (storage/dir.h) lists files.
 #pragma once
-#include "host/types.h"
+#include "base/types.h"
 
 enum : u8 {
     PAGE_FREE = 255,
@@ -72,6 +72,8 @@ bool fs_link_valid(u32 link);   // none or below total_pages
 bool fs_mounted();
 bool fs_ready();
 
+// Forgets the device and the mount (state at power-on).
+void fs_reset();
 int fs_init();
 int fs_format();
 int fs_rebuild();

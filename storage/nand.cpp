@@ -8,7 +8,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "host/file_io.h"
+#include "base/file_io.h"
 #include "host/session.h"
 
 NandInfo nand_info;

@@ -2,7 +2,7 @@
 // programming that only clears bits, erasure by blocks, bad-block markers and
 // a one-block cache through which every page program passes.
 #pragma once
-#include "host/types.h"
+#include "base/types.h"
 
 struct NandInfo {
     u8 id[5];              // maker, device, third, fourth, fifth byte

@@ -4,7 +4,7 @@
 #include <utility>
 #include <vector>
 
-#include "gfx/cp1251.h"
+#include "base/cp1251.h"
 
 static_assert("Ж"_cp[0] == static_cast<char>(0xC6));
 static_assert(cp_length<"Главное меню"> == 12);

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "archive/objects.h"
-#include "gfx/cp1251.h"
+#include "base/cp1251.h"
 #include "storage/dir.h"
 #include "storage/fs.h"
 #include "tests/support/flash_image.h"

@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "data/bearing_table.h"
-#include "gfx/cp1251.h"
+#include "base/cp1251.h"
 #include "host/session.h"
 #include "screens/bearings.h"
 #include "tests/support/support.h"

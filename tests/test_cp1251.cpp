@@ -5,7 +5,7 @@
 #include <utility>
 #include <vector>
 
-#include "gfx/cp1251.h"
+#include "base/cp1251.h"
 
 namespace {
 

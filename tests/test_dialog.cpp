@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "gfx/cp1251.h"
+#include "base/cp1251.h"
 #include "gfx/dialog.h"
 #include "gfx/framebuffer.h"
 #include "gfx/image.h"

@@ -10,8 +10,8 @@
 #include <vector>
 
 #include "archive/objects.h"
-#include "archive/test_image.h"
-#include "gfx/cp1251.h"
+#include "tests/image/test_image.h"
+#include "base/cp1251.h"
 #include "host/device.h"
 #include "host/session.h"
 #include "storage/dir.h"

@@ -6,7 +6,7 @@
 
 #include "analysis/format.h"
 #include "analysis/rounding.h"
-#include "gfx/cp1251.h"
+#include "base/cp1251.h"
 
 namespace {
 

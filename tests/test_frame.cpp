@@ -3,7 +3,7 @@
 
 #include <vector>
 
-#include "gfx/cp1251.h"
+#include "base/cp1251.h"
 #include "gfx/frame.h"
 #include "gfx/framebuffer.h"
 #include "gfx/image.h"

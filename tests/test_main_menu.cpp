@@ -4,10 +4,9 @@
 #include <cstring>
 #include <filesystem>
 
-#include "analysis/stamp.h"
 #include "archive/objects.h"
 #include "data/images.h"
-#include "gfx/cp1251.h"
+#include "base/cp1251.h"
 #include "gfx/framebuffer.h"
 #include "gfx/image.h"
 #include "host/session.h"
@@ -16,6 +15,7 @@
 #include "tests/support/flash_image.h"
 #include "tests/support/screens.h"
 #include "tests/support/support.h"
+#include "base/checksum.h"
 
 namespace {
 

@@ -5,7 +5,7 @@
 #include <filesystem>
 #include <fstream>
 
-#include "gfx/cp1251.h"
+#include "base/cp1251.h"
 #include "gfx/framebuffer.h"
 #include "host/session.h"
 #include "tests/support/screens.h"

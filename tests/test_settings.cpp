@@ -7,12 +7,12 @@
 #include <cstring>
 #include <filesystem>
 
-#include "analysis/stamp.h"
-#include "gfx/cp1251.h"
+#include "base/cp1251.h"
 #include "host/fram.h"
 #include "host/session.h"
 #include "host/settings.h"
 #include "tests/support/support.h"
+#include "base/checksum.h"
 
 namespace {
 

@@ -6,9 +6,12 @@
 #include <vector>
 
 #include "analysis/format.h"
-#include "analysis/stamp.h"
 #include "host/virtual_host.h"
 #include "tests/support/support.h"
+#include "base/checksum.h"
+#include "base/stamp.h"
+#include "host/device.h"
+#include "base/text.h"
 
 namespace {
 

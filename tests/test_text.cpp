@@ -6,10 +6,11 @@
 #include <string>
 #include <vector>
 
-#include "gfx/cp1251.h"
+#include "base/cp1251.h"
 #include "gfx/framebuffer.h"
 #include "gfx/text.h"
 #include "tests/support/support.h"
+#include "base/text.h"
 
 namespace {
 

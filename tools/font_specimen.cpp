@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "gfx/cp1251.h"
+#include "base/cp1251.h"
 #include "gfx/framebuffer.h"
 #include "gfx/text.h"
 #include "host/picture.h"

@@ -5,7 +5,8 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "archive/test_image.h"
+#include "app/reset.h"
+#include "tests/image/test_image.h"
 
 int main(int argc, char** argv)
 {
@@ -26,6 +27,7 @@ int main(int argc, char** argv)
         }
         *fields[i - 2] = static_cast<u32>(v);
     }
+    system_reset();
     const int made = image_build(argv[1], spec);
     if (made == -2) {
         std::fprintf(stderr, "%s: cannot open or mount %s\n", argv[0], argv[1]);

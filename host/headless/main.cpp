@@ -9,9 +9,10 @@
 #include <string>
 #include <vector>
 
+#include "app/startup.h"
 #include "gfx/framebuffer.h"
 #include "host/device.h"
-#include "host/headless/script.h"
+#include "script.h"
 #include "host/picture.h"
 #include "host/session.h"
 #include "host/virtual_host.h"
@@ -270,6 +271,7 @@ int main(int argc, char** argv)
     vhost.set_on_pump([&] { runner.pump(); });
     vhost.set_on_ms([&] { runner.on_ms(); });
     host_install(&vhost);
+    emu_set_main(instrument_main);
     emu_run();
     runner.finish();
     host_install(nullptr);

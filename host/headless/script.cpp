@@ -1,4 +1,4 @@
-#include "host/headless/script.h"
+#include "script.h"
 
 #include <cctype>
 #include <cerrno>

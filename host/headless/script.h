@@ -3,7 +3,7 @@
 #include <string>
 #include <vector>
 
-#include "host/types.h"
+#include "base/types.h"
 
 struct Step {
     enum Kind { Key, Hold, Release, Wait, Shot, Off } kind;

@@ -1,4 +1,4 @@
-#include "host/qt/form.h"
+#include "form.h"
 
 #include <QApplication>
 #include <QClipboard>

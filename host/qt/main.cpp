@@ -7,7 +7,8 @@
 #include <filesystem>
 #include <string>
 
-#include "host/qt/form.h"
+#include "app/startup.h"
+#include "form.h"
 #include "host/session.h"
 
 namespace {
@@ -66,6 +67,7 @@ int main(int argc, char** argv)
         }
         data_dir_set(data);
     }
+    emu_set_main(instrument_main);
     TFormEmul form;
     // Ending the program from outside powers the instrument off first, so
     // that settings are saved and flash.dat is closed.

@@ -12,6 +12,7 @@
 #include "host/picture.h"
 #include "host/qt/form.h"
 #include "host/session.h"
+#include "app/startup.h"
 #include "tests/support/support.h"
 
 namespace {
@@ -22,11 +23,12 @@ protected:
     {
         device_reset();
         framebuffer_reset();
+        emu_set_main(instrument_main);
         data_dir_set(dir.path());
     }
     void TearDown() override
     {
-        emu_set_main(nullptr);
+        emu_set_main(instrument_main);
         data_dir_set("");
         host_install(nullptr);
         device_reset();

@@ -45,6 +45,7 @@ void FlashFile::write(u64 offset, const std::vector<u8>& bytes) const
 
 #include <filesystem>
 
+#include "app/reset.h"
 #include "archive/objects.h"
 #include "storage/dir.h"
 #include "storage/fs.h"
@@ -55,8 +56,7 @@ MountedFlash::MountedFlash()
     if (!mkdtemp(tmpl.data())) throw std::runtime_error("mkdtemp failed");
     folder = tmpl;
     flash = new FlashFile(folder + "/flash.dat");
-    storage_error_flags = 0;
-    settings_set_current_object(0);
+    system_reset();
     remount();
 }
 

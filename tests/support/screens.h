@@ -3,7 +3,7 @@
 #include <string>
 #include <vector>
 
-#include "host/types.h"
+#include "base/types.h"
 
 // Places of the main-menu icons (two rows of three).
 struct IconPlace {

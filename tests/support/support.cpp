@@ -10,6 +10,7 @@
 #include <iterator>
 #include <stdexcept>
 
+#include "app/reset.h"
 #include "gfx/framebuffer.h"
 #include "gfx/image.h"
 #include "gfx/text.h"
@@ -35,9 +36,7 @@ TempDir::~TempDir()
 
 VirtualHostScope::VirtualHostScope()
 {
-    device_reset();
-    framebuffer_reset();
-    text_reset();
+    system_reset();
     host_install(&host);
 }
 

@@ -3,7 +3,7 @@
 #include <string>
 #include <vector>
 
-#include "host/types.h"
+#include "base/types.h"
 #include "host/virtual_host.h"
 
 // A fresh empty folder under the system's temporary folder, removed again

@@ -2,7 +2,7 @@
 // through the storage code itself, for tests, benchmarks and the
 // make_flash_image tool.
 #pragma once
-#include "host/types.h"
+#include "base/types.h"
 
 struct ImageSpec {
     u32 objects = 1;              // objects named "Объект 0001", ...

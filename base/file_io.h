@@ -3,7 +3,7 @@
 #pragma once
 #include <cstddef>
 
-#include "host/types.h"
+#include "base/types.h"
 
 // Writes all n bytes at the file position; false on a failure.
 bool fd_write_all(int fd, const void* data, size_t n);

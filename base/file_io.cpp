@@ -1,4 +1,4 @@
-#include "host/file_io.h"
+#include "base/file_io.h"
 
 #include <unistd.h>
 

@@ -1,6 +1,5 @@
-#include "analysis/stamp.h"
+#include "base/stamp.h"
 
-#include "host/device.h"
 
 namespace {
 
@@ -43,15 +42,6 @@ u32 pack(u32 days, u32 seconds)
     return days * SECONDS_PER_DAY + seconds;
 }
 
-u32 pack_now()
-{
-    u16 y, mo, d, h, mi, s;
-    rtc_read(&y, &mo, &d, &h, &mi, &s);
-    const u32 days = date_to_days(2000 + y, mo, d);
-    const u32 secs = (h >= 24 || mi >= 60 || s >= 60) ? 0 : time_to_seconds(h, mi, s);
-    return pack(days, secs);
-}
-
 u32 stamp_days(u32 stamp)
 {
     return stamp / SECONDS_PER_DAY;
@@ -89,37 +79,4 @@ void unpack(u32 stamp, u16* year, u16* month, u16* day, u16* hour, u16* minute, 
     *hour = static_cast<u16>(secs / 3600);
     *minute = static_cast<u16>(secs / 60 % 60);
     *second = static_cast<u16>(secs % 60);
-}
-
-u16 checksum16(const void* data, u32 n)
-{
-    const u8* p = static_cast<const u8*>(data);
-    u16 c = 0xAAAA;
-    for (u32 i = 0; i < n; ++i) {
-        c = static_cast<u16>((c << 1) | (c >> 15));
-        c ^= p[i];
-    }
-    return c;
-}
-
-void checksum_store(void* block, u32 n, u32 field)
-{
-    u8* p = static_cast<u8*>(block);
-    p[field] = 0;
-    p[field + 1] = 0;
-    const u16 c = checksum16(block, n);
-    p[field] = static_cast<u8>(c);
-    p[field + 1] = static_cast<u8>(c >> 8);
-}
-
-int checksum_verify(void* block, u32 n, u32 field)
-{
-    u8* p = static_cast<u8*>(block);
-    const u8 lo = p[field], hi = p[field + 1];
-    p[field] = 0;
-    p[field + 1] = 0;
-    const u16 c = checksum16(block, n);
-    p[field] = lo;
-    p[field + 1] = hi;
-    return c == static_cast<u16>(lo | (hi << 8)) ? 1 : 0;
 }

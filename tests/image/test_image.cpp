@@ -1,4 +1,4 @@
-#include "archive/test_image.h"
+#include "tests/image/test_image.h"
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -7,7 +7,7 @@
 #include <cstring>
 
 #include "archive/objects.h"
-#include "gfx/cp1251.h"
+#include "base/cp1251.h"
 #include "host/session.h"
 #include "storage/dir.h"
 #include "storage/fs.h"
