@@ -1,5 +1,7 @@
 #include "storage/dir.h"
 
+#include "fs_internal.h"
+
 #include <cstring>
 
 #include "storage/fs.h"
@@ -124,10 +126,10 @@ int fs_scan_step()
     PageHeader h;
     while (p < fs_state.end_page && p < stop) {
         fs_read_header(p, &h);
-        const u8 state = pt_state(nand_info.page_table[p]);
+        const u8 state = pt_state(fs_table(p));
         if (state == PAGE_BAD) {
             const u32 first = p / ppb * ppb;
-            for (u32 k = 0; k < ppb; ++k) nand_info.page_table[first + k] = pt_entry(PAGE_BAD, 0);
+            for (u32 k = 0; k < ppb; ++k) fs_table_set(first + k, PAGE_BAD, 0);
             p = first + ppb;
             continue;
         }

@@ -1,5 +1,7 @@
 #include "storage/fs.h"
 
+#include "fs_internal.h"
+
 #include <cstdio>
 #include <cstring>
 
@@ -34,11 +36,6 @@ u8 known_state(u8 s)
 bool is_head(u8 s)
 {
     return s == PAGE_HEAD || s == PAGE_HEAD_ALT;
-}
-
-void table_set(u32 page, u8 state, u32 link)
-{
-    if (page < nand_info.total_pages) nand_info.page_table[page] = pt_entry(state, link);
 }
 
 bool in_file_area(u32 page)
@@ -115,6 +112,12 @@ bool fs_mounted()
     return (fs_state.flags & (FS_READY | FS_MOUNTED)) == (FS_READY | FS_MOUNTED);
 }
 
+void fs_table_set(u32 page, u8 state, u32 link)
+{
+    if (nand_info.page_table != nullptr && page < nand_info.total_pages)
+        nand_info.page_table[page] = pt_entry(state, link);
+}
+
 void fs_reset()
 {
     std::memset(&fs_state, 0, sizeof fs_state);
@@ -151,7 +154,7 @@ int fs_read_header(u32 page, PageHeader* h)
     h->marker = marker;
     h->state = known_state(h->state);
     if (marker < 0xFF) h->state = PAGE_BAD;
-    table_set(page, h->state, h->next);
+    fs_table_set(page, h->state, h->next);
     return read && marker == 0xFF && fs_link_valid(h->next) && fs_link_valid(h->parent);
 }
 
@@ -160,10 +163,10 @@ int fs_write_header(u32 page, const PageHeader* h)
     if (!fs_ready() || page >= nand_info.total_pages) return 0;
     if (!fs_link_valid(h->next) || !fs_link_valid(h->parent)) return 0;
     if (nand_program(page, h, nand_info.status_column, sizeof *h) != static_cast<int>(sizeof *h)) {
-        table_set(page, PAGE_BAD, 0);
+        fs_table_set(page, PAGE_BAD, 0);
         return 0;
     }
-    table_set(page, h->state, h->next);
+    fs_table_set(page, h->state, h->next);
     return 1;
 }
 
@@ -212,7 +215,7 @@ int fs_format()
     const u32 ppb = nand_info.pages_per_block;
     for (u32 b = 1; b < nand_info.block_count; ++b) {
         const u8 state = nand_erase_block(b, 0) == 1 ? PAGE_FREE : PAGE_BAD;
-        for (u32 k = 0; k < ppb; ++k) table_set(b * ppb + k, state, FS_LINK_NONE);
+        for (u32 k = 0; k < ppb; ++k) fs_table_set(b * ppb + k, state, FS_LINK_NONE);
     }
     nand_info.cached_block = -1;
     fs_count_pages();
@@ -234,7 +237,7 @@ int fs_rebuild()
         for (u32 k = 0; k < ppb; ++k) {
             fs_read_header(b * ppb + k, &h);
             if (pt_state(nand_info.page_table[b * ppb + k]) == PAGE_BAD) {
-                for (u32 j = 0; j < ppb; ++j) table_set(b * ppb + j, PAGE_BAD, 0);
+                for (u32 j = 0; j < ppb; ++j) fs_table_set(b * ppb + j, PAGE_BAD, 0);
                 break;
             }
         }

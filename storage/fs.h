@@ -91,8 +91,3 @@ int fs_delete(u32 head);
 u32 fs_extend(FileHandle* h, u32 wanted);
 
 int fs_read_header(u32 page, PageHeader* h);
-int fs_write_header(u32 page, const PageHeader* h);
-u32 fs_next_page(u32 page);
-
-// Sets the mounted flag (end of the mount, storage/dir.cpp).
-void fs_set_mounted(bool on);

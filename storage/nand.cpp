@@ -1,5 +1,7 @@
 #include "storage/nand.h"
 
+#include "nand_internal.h"
+
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>

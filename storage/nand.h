@@ -28,8 +28,6 @@ extern NandInfo nand_info;
 extern u8 nand_chip_id[5];
 constexpr u8 NAND_EMULATED_ID[5] = {0xEC, 0xDA, 0x10, 0x95, 0x44};
 
-enum NandIo { NAND_IO_READ, NAND_IO_WRITE };
-
 int nand_present();
 int nand_init();
 int nand_attach(void* area, u32 size);
@@ -42,10 +40,6 @@ void nand_mark_page_bad(u32 page);
 int nand_mark_block_bad(u32 block);
 int nand_block_is_good(u32 block);
 int nand_erase_block(u32 block, int force);
-u32 nand_block_io(NandIo op, u32 block, u8* buffer, u32 offset, u32 length);
-int nand_load_block(u32 block);
-int nand_flush_block(u32 block);
-int nand_rewrite_block(u32 block, u8* place, const void* src, u32 length);
 int nand_program(u32 page, const void* src, u32 column, u32 length);
 int nand_purge_block(u32 block);
 

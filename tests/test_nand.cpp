@@ -7,6 +7,7 @@
 #include "host/session.h"
 #include "storage/fs.h"
 #include "storage/nand.h"
+#include "storage/nand_internal.h"
 #include "tests/support/flash_image.h"
 #include "tests/support/support.h"
 
