@@ -149,6 +149,71 @@ TEST_F(Text, PictogramsPointTheirWay)
     }
 }
 
+TEST_F(Text, TitleFontLettersAreThinOpenAndApart)
+{
+    // Font 3 sets titles, the clock and the measured values: one-pixel
+    // strokes, capitals in rows 0-6, small letters in rows 2-6, descenders
+    // in row 7, and letters that are easy to tell apart.
+    font_select(3);
+    auto rows_with_ink = [](u8 code) {
+        std::vector<int> rows;
+        for (int r = 0; r < font_height; ++r)
+            for (int c = 0; c < font_width; ++c)
+                if (bit(code, r, c)) {
+                    rows.push_back(r);
+                    break;
+                }
+        return rows;
+    };
+    std::vector<u8> letters;
+    for (int code = '0'; code <= '9'; ++code) letters.push_back(static_cast<u8>(code));
+    for (int code = 'A'; code <= 'Z'; ++code) letters.push_back(static_cast<u8>(code));
+    for (int code = 'a'; code <= 'z'; ++code) letters.push_back(static_cast<u8>(code));
+    for (int code = 0xC0; code <= 0xFF; ++code) letters.push_back(static_cast<u8>(code));
+    for (u8 code : letters) {
+        for (int r = 0; r + 1 < font_height; ++r)
+            for (int c = 0; c + 1 < font_width; ++c)
+                EXPECT_FALSE(bit(code, r, c) && bit(code, r, c + 1) && bit(code, r + 1, c) && bit(code, r + 1, c + 1))
+                    << "two-pixel stroke in " << int(code) << " at " << c << "," << r;
+        for (int r = 0; r < font_height; ++r) EXPECT_FALSE(bit(code, r, 7)) << "letters would touch: " << int(code);
+    }
+
+    struct Span {
+        const char* letters;
+        int top, bottom;
+    };
+    const Span spans[] = {
+        {"HНШОЯ08"_cp, 0, 6},      // capitals and digits
+        {"oxнохшяаыв"_cp, 2, 6},   // small letters: x-height 5
+        {"бkl"_cp, 0, 6},          // small letters with an ascender
+        {"pyрудцщ"_cp, 2, 7},      // descenders, in row 7
+        {"ф"_cp, 1, 7},
+    };
+    for (const auto& s : spans)
+        for (const char* p = s.letters; *p; ++p) {
+            const auto rows = rows_with_ink(static_cast<u8>(*p));
+            ASSERT_FALSE(rows.empty()) << int(static_cast<u8>(*p));
+            EXPECT_EQ(rows.front(), s.top) << int(static_cast<u8>(*p));
+            EXPECT_EQ(rows.back(), s.bottom) << int(static_cast<u8>(*p));
+        }
+    const std::string descending = "друфцщ"_cp;
+    for (int code = 0xE0; code <= 0xFF; ++code)
+        EXPECT_EQ(rows_with_ink(static_cast<u8>(code)).back() == 7,
+                  descending.find(static_cast<char>(code)) != std::string::npos)
+            << "only д р у ф ц щ reach row 7: " << code;
+
+    // Letters that a small font easily merges differ in two pixels or more.
+    const char* pairs[] = {"им"_cp, "нп"_cp, "нк"_cp, "уч"_cp, "шщ"_cp, "бв"_cp, "ос"_cp, "зэ"_cp, "ьы"_cp,
+                           "вь"_cp, "ИН"_cp, "ИМ"_cp, "БВ"_cp, "ШЩ"_cp, "О0"_cp, "Il"_cp, "б6"_cp};
+    for (const char* pair : pairs) {
+        int differ = 0;
+        for (int r = 0; r < font_height; ++r)
+            for (int c = 0; c < font_width; ++c)
+                differ += bit(static_cast<u8>(pair[0]), r, c) != bit(static_cast<u8>(pair[1]), r, c);
+        EXPECT_GE(differ, 2) << int(static_cast<u8>(pair[0])) << " " << int(static_cast<u8>(pair[1]));
+    }
+}
+
 TEST_F(Text, KnownGlyphGivesTheExpectedPixels)
 {
     for (u8 n : {1, 4, 5, 6}) {

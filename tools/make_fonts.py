@@ -7,6 +7,9 @@ Sources (Debian packages, needed only to run this generator):
 Glyphs that the device needs and the sources lack or place elsewhere (degree
 sign at 0xB8, superscript two at 0xBD, triangles, arrows and pictograms in the
 control range) are drawn here or taken from the Unicode misc-fixed fonts.
+The 8 x 8 title font comes from misc-fixed 6x10; the glyphs that do not fit
+its eight rows (accented capitals, descenders) and a few look-alikes are
+drawn here (FONT3_DRAWN).
 
   python3 tools/make_fonts.py [--fonts DIR] [--out data/fonts.cpp] [--preview x.png]
 """
@@ -156,13 +159,280 @@ SMALL_PICTOGRAMS = {
 }
 
 
+# Glyphs of the 8 x 8 title font (font 3) drawn here instead of taken from
+# misc-fixed 6x10. Its rows: capitals 0-6, small letters 2-6 (x-height 5),
+# one descender row 7; ink in columns 1-5 with one-pixel strokes, so two
+# letters stand 2-3 pixels apart. Drawn are the glyphs that 6x10 cannot give
+# within eight rows: letters with a long descender get a raised bowl or a
+# short tail (g j p q y, р у ф), capitals with an accent a body one row
+# shorter under a one-row accent (Ё Й Ѓ Ќ Ґ Ї Ў); the dots of , . : ; are
+# square, where 6x10 has small diamonds that reach the descender row; and a
+# few letters that 6x10 sets apart from their neighbours by one pixel only
+# (c/с from о, з from э, l from I, щ from ш) or whose strokes touch (Ы ы).
+FONT3_DRAWN = {
+    0x2C: ['........',   # ,
+           '........',
+           '........',
+           '........',
+           '........',
+           '...##...',
+           '...##...',
+           '..#.....'],
+    0x2E: ['........',   # .
+           '........',
+           '........',
+           '........',
+           '........',
+           '...##...',
+           '...##...'],
+    0x3A: ['........',   # :
+           '........',
+           '...##...',
+           '...##...',
+           '........',
+           '...##...',
+           '...##...'],
+    0x3B: ['........',   # ;
+           '........',
+           '...##...',
+           '...##...',
+           '........',
+           '...##...',
+           '...##...',
+           '..#.....'],
+    0x60: ['..#.....',   # `
+           '...#....'],
+    0x63: ['........',   # c
+           '........',
+           '..####..',
+           '.#......',
+           '.#......',
+           '.#......',
+           '..####..'],
+    0x67: ['........',   # g
+           '........',
+           '..####..',
+           '.#...#..',
+           '.#...#..',
+           '..####..',
+           '.....#..',
+           '..###...'],
+    0x6A: ['.....#..',   # j
+           '........',
+           '....##..',
+           '.....#..',
+           '.....#..',
+           '.....#..',
+           '.#...#..',
+           '..###...'],
+    0x6C: ['..##....',   # l, with a foot that sets it apart from I
+           '...#....',
+           '...#....',
+           '...#....',
+           '...#....',
+           '...#....',
+           '....##..'],
+    0x70: ['........',   # p
+           '........',
+           '.####...',
+           '.#...#..',
+           '.#...#..',
+           '.####...',
+           '.#......',
+           '.#......'],
+    0x71: ['........',   # q
+           '........',
+           '..####..',
+           '.#...#..',
+           '.#...#..',
+           '..####..',
+           '.....#..',
+           '.....#..'],
+    0x79: ['........',   # y
+           '........',
+           '.#...#..',
+           '.#...#..',
+           '.#...#..',
+           '..#.#...',
+           '...#....',
+           '.##.....'],
+    0x80: ['.####...',   # Dje
+           '..#.....',
+           '..###...',
+           '..#..#..',
+           '..#..#..',
+           '..#..#..',
+           '..#..#..',
+           '....#...'],
+    0x81: ['....#...',   # Gje
+           '.#####..',
+           '.#......',
+           '.#......',
+           '.#......',
+           '.#......',
+           '.#......'],
+    0x83: ['....#...',   # gje
+           '........',
+           '.#####..',
+           '.#......',
+           '.#......',
+           '.#......',
+           '.#......'],
+    0x8D: ['....#...',   # Kje
+           '.#...#..',
+           '.#..#...',
+           '.###....',
+           '.#..#...',
+           '.#...#..',
+           '.#...#..'],
+    0x90: ['..#.....',   # dje
+           '.####...',
+           '..#.....',
+           '..###...',
+           '..#..#..',
+           '..#..#..',
+           '..#..#..',
+           '....#...'],
+    0x99: ['.######.',   # trade mark
+           '..#.###.',
+           '..#.#.#.',
+           '..#.#.#.'],
+    0xA1: ['.#...#..',   # short U: a round breve over a shorter body
+           '..###...',
+           '.#...#..',
+           '.#...#..',
+           '..#.#...',
+           '...#....',
+           '.##.....'],
+    0xA2: ['..#.#...',   # short u
+           '...#....',
+           '.#...#..',
+           '.#...#..',
+           '.#...#..',
+           '..#.#...',
+           '...#....',
+           '.##.....'],
+    0xA5: ['.....#..',   # Ghe with upturn
+           '.#####..',
+           '.#......',
+           '.#......',
+           '.#......',
+           '.#......',
+           '.#......'],
+    0xA8: ['..#.#...',   # Io
+           '.#####..',
+           '.#......',
+           '.####...',
+           '.#......',
+           '.#......',
+           '.#####..'],
+    0xAF: ['.#...#..',   # Yi
+           '..###...',
+           '...#....',
+           '...#....',
+           '...#....',
+           '...#....',
+           '..###...'],
+    0xBC: ['.....#..',   # je
+           '........',
+           '....##..',
+           '.....#..',
+           '.....#..',
+           '.....#..',
+           '.#...#..',
+           '..###...'],
+    0xC9: ['..###...',   # short I
+           '.#...#..',
+           '.#...#..',
+           '.#..##..',
+           '.#.#.#..',
+           '.##..#..',
+           '.#...#..'],
+    0xD9: ['.#.#.#..',   # Shcha: the tail stands out to the right
+           '.#.#.#..',
+           '.#.#.#..',
+           '.#.#.#..',
+           '.#.#.#..',
+           '.#.#.#..',
+           '.######.',
+           '......#.'],
+    0xDB: ['.#....#.',   # Yeru: bowl and bar apart
+           '.#....#.',
+           '.#....#.',
+           '.###..#.',
+           '.#..#.#.',
+           '.#..#.#.',
+           '.###..#.'],
+    0xE7: ['........',   # ze: open on the left, unlike e reversed
+           '........',
+           '..###...',
+           '.....#..',
+           '...##...',
+           '.....#..',
+           '..###...'],
+    0xF0: ['........',   # er
+           '........',
+           '.####...',
+           '.#...#..',
+           '.#...#..',
+           '.####...',
+           '.#......',
+           '.#......'],
+    0xF1: ['........',   # es, as c
+           '........',
+           '..####..',
+           '.#......',
+           '.#......',
+           '.#......',
+           '..####..'],
+    0xF3: ['........',   # u
+           '........',
+           '.#...#..',
+           '.#...#..',
+           '.#...#..',
+           '..#.#...',
+           '...#....',
+           '.##.....'],
+    0xF4: ['........',   # ef
+           '...#....',
+           '..###...',
+           '.#.#.#..',
+           '.#.#.#..',
+           '.#.#.#..',
+           '..###...',
+           '...#....'],
+    0xF9: ['........',   # shcha
+           '........',
+           '.#.#.#..',
+           '.#.#.#..',
+           '.#.#.#..',
+           '.#.#.#..',
+           '.######.',
+           '......#.'],
+    0xFB: ['........',   # yeru
+           '........',
+           '.#....#.',
+           '.#....#.',
+           '.###..#.',
+           '.#..#.#.',
+           '.###..#.'],
+}
+# Their descender keeps one row of two; the tail still shows.
+FONT3_CUT_OK = {0xD6, 0xF6}   # Ц ц
+
+
 class FontSpec:
-    def __init__(self, number, w, h, source, baseline, xoff, first, bold=False, picto=None,
+    def __init__(self, number, w, h, source, baseline, xoff, first, picto=None,
                  picto_base=None, degree=True, sup2=None, font4_triangles=False, widen=False,
-                 stretch=False, control_shapes=True, picto_range=True):
+                 stretch=False, control_shapes=True, picto_range=True, drawn=None, cut_ok=None):
         self.number, self.w, self.h = number, w, h
         self.source, self.baseline, self.xoff, self.first = source, baseline, xoff, first
-        self.bold, self.picto, self.picto_base = bold, picto, picto_base
+        self.picto, self.picto_base = picto, picto_base
+        # drawn: code -> rows of '#'/'.' that replace the source glyph.
+        # cut_ok: codes whose source glyph may lose ink outside the cell (a
+        # long descender shortened to the last row); any other loss is an
+        # error, so that no letter is clipped unnoticed.
+        self.drawn, self.cut_ok = drawn or {}, cut_ok
         self.degree, self.sup2, self.font4_triangles = degree, sup2, font4_triangles
         self.widen, self.stretch = widen, stretch
         self.control_shapes, self.picto_range = control_shapes, picto_range
@@ -183,18 +453,11 @@ def source_glyph(font_name, code):
     return f.glyph(u) if u is not None else None
 
 
-def embolden(cell):
-    """Widens every vertical stroke by one pixel to the right where that
-    keeps a one-pixel gap to the next stroke."""
-    out = Cell(cell.w, cell.h)
-    for y in range(cell.h):
-        row = cell.px[y]
-        for x in range(cell.w):
-            if row[x]:
-                out.px[y][x] = 1
-                if x + 1 < cell.w - 1 and not row[x + 1] and (x + 2 >= cell.w or not row[x + 2]):
-                    out.px[y][x + 1] = 1
-    return out
+def draw_rows(cell, rows):
+    for y, row in enumerate(rows):
+        for x, ch in enumerate(row):
+            if ch == '#':
+                cell.set(x, y)
 
 
 def build_glyph(spec, code):
@@ -208,14 +471,14 @@ def build_glyph(spec, code):
         if spec.control_shapes and draw_device_shapes(cell, code, top, bottom):
             return cell
         if spec.number == 1 and code in SMALL_PICTOGRAMS:
-            for y, row in enumerate(SMALL_PICTOGRAMS[code]):
-                for x, ch in enumerate(row):
-                    if ch == '#':
-                        cell.set(x, y)
+            draw_rows(cell, SMALL_PICTOGRAMS[code])
             return cell
         g = load(spec.picto).glyph(PC_PICTOGRAMS[code - 1])
         if g:
             place(cell, g, spec.picto_base, spec.xoff)
+        return cell
+    if code in spec.drawn:
+        draw_rows(cell, spec.drawn[code])
         return cell
     g = None
     if code == 0xB8 and spec.degree:
@@ -250,15 +513,18 @@ def build_glyph(spec, code):
                 cell.px[y][x] = narrow.px[y][x // 2] if 0 <= x // 2 < narrow.w else 0
     else:
         place(cell, g, spec.baseline, spec.xoff)
-    if spec.bold:
-        cell = embolden(cell)
+        lost = sum(map(sum, g.rows)) - sum(map(sum, cell.px))
+        if spec.cut_ok is not None and lost and code not in spec.cut_ok:
+            raise SystemExit('font %d: glyph 0x%02X loses %d pixels outside its cell; draw it in the '
+                             'generator' % (spec.number, code, lost))
     return cell
 
 
 SPECS = [
     FontSpec(1, 5, 6, '4x6', 5, 0, 1, picto='4x6', picto_base=5),
     FontSpec(2, 6, 8, '5x8', 7, 0, 1, picto='5x8', picto_base=7),
-    FontSpec(3, 8, 8, '6x9', 7, 0, 1, bold=True, picto='6x9', picto_base=7),
+    FontSpec(3, 8, 8, '6x10', 7, 1, 1, picto='6x9', picto_base=7, drawn=FONT3_DRAWN,
+             cut_ok=FONT3_CUT_OK),
     FontSpec(4, 8, 16, 'ter-u16n_cp1251', 12, 0, 1, picto='6x13', picto_base=12,
              sup2='ter-u16n_iso-8859-1', font4_triangles=True),
     FontSpec(5, 12, 16, '9x15B', 13, 1, 33, degree=False, picto_range=False),
