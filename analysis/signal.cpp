@@ -137,17 +137,23 @@ float x_at(const SignalRecord* rec, u32 i)
 
 int index_of(const SignalRecord* rec, float x, float tolerance)
 {
-    if (rec->count == 0) return tolerance != 0 ? -1 : 0;
+    // An empty record has no point: count - 1.
+    if (rec->count == 0) return -1;
+    const int last = static_cast<int>(rec->count) - 1;
     int i;
     if (x < rec->x0) {
         i = 0;
     } else if (x >= rec->x_last || rec->dx <= 0) {
-        i = static_cast<int>(rec->count) - 1;
+        i = last;
     } else {
+        // The header need not agree with count (x_last, a tiny dx) and x may
+        // be NaN: the index stays a point of the record whatever the quotient.
         i = round_half_away((x - rec->x0) / rec->dx);
-        if (i >= static_cast<int>(rec->count)) i = static_cast<int>(rec->count) - 1;
+        if (i > last) i = last;
+        if (i < 0) i = 0;
     }
-    if (tolerance != 0 && std::fabs(x - x_at(rec, static_cast<u32>(i))) >= tolerance) return -1;
+    // A NaN distance is not below the tolerance either.
+    if (tolerance != 0 && !(std::fabs(x - x_at(rec, static_cast<u32>(i))) < tolerance)) return -1;
     return i;
 }
 

@@ -70,6 +70,9 @@ int meas_get_record(u32 group, u32 kind, u32 quantity, SignalRecord** rec);
 void build_time_record(u32 column, u32 start, SignalRecord* rec, u32 quantity, float scale);
 
 float x_at(const SignalRecord* rec, u32 i);
+// Index of the point nearest to x, always one of the record's points: below
+// x0 the first, at or past x_last the last. -1 for an empty record, and with
+// a non-zero tolerance when that point is not closer to x than it.
 int index_of(const SignalRecord* rec, float x, float tolerance);
 u64 line_power(const SignalRecord* rec, u32 i);
 void copy_record(const SignalRecord* src, SignalRecord* dst);

@@ -3,6 +3,7 @@
 
 #include <cmath>
 #include <complex>
+#include <limits>
 #include <numbers>
 #include <vector>
 
@@ -315,11 +316,35 @@ TEST_F(SignalTest, LinePowerAndIndexOf)
         float x, tol;
         int index;
     };
+    constexpr float INF = std::numeric_limits<float>::infinity();
+    constexpr float NaN = std::numeric_limits<float>::quiet_NaN();
     for (const Case c : {Case{-5, 0, 0}, Case{0, 0, 0}, Case{11.2f, 0, 4}, Case{1000, 0, 400}, Case{2000, 0, 400},
-                         Case{11.2f, 2, 4}, Case{11.2f, 1, -1}, Case{998.9f, 1, -1}}) {
+                         Case{11.2f, 2, 4}, Case{11.2f, 1, -1}, Case{998.9f, 1, -1},
+                         // At and beyond the ends.
+                         Case{-0.001f, 0, 0}, Case{-1e30f, 0, 0}, Case{-INF, 0, 0}, Case{998.76f, 0, 400},
+                         Case{1e30f, 0, 400}, Case{INF, 0, 400}, Case{-0.5f, 1, 0}, Case{-5, 1, -1},
+                         Case{1000.5f, 1, 400}, Case{1002, 1, -1}, Case{NaN, 0, 0}, Case{NaN, 1, -1}}) {
         EXPECT_EQ(index_of(rec, c.x, c.tol), c.index) << c.x << " " << c.tol;
     }
     EXPECT_FLOAT_EQ(x_at(rec, 4), 10.0f);
+
+    // Headers that do not agree with the count still give one of the
+    // record's points: an x_last past the last point, a step so small that
+    // the quotient leaves the i32 range, a step that is not a number.
+    struct Header {
+        float dx, x_last, x;
+        int index;
+    };
+    for (const Header h : {Header{2.5f, 5000, 3000, 400}, Header{1e-30f, 1e30f, 1e10f, 400},
+                           Header{1e-30f, 1e30f, 0.5f, 400}, Header{NaN, 1000, 500, 0}}) {
+        rec->dx = h.dx;
+        rec->x_last = h.x_last;
+        EXPECT_EQ(index_of(rec, h.x, 0), h.index) << h.dx << " " << h.x;
+    }
+    // An empty record has no point to give.
+    rec->count = 0;
+    EXPECT_EQ(index_of(rec, 10, 0), -1);
+    EXPECT_EQ(index_of(rec, 10, 1), -1);
 }
 
 TEST_F(SignalTest, Grading)
