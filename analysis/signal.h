@@ -51,7 +51,8 @@ struct ResultStore {
 
 extern ResultStore results;
 
-// 0 none, 1 Hamming, 2 Hann; 1 except while band values are computed.
+// Window of the spectra derived on demand: 0 none, 1 Hamming (the setting
+// in use), 2 Hann. The band values compute their spectra without a window.
 extern u32 window_mode;
 // Window tables, 8193 entries each, built on first use.
 const u32* window_table(u32 mode);
@@ -78,8 +79,9 @@ u64 line_power(const SignalRecord* rec, u32 i);
 void copy_record(const SignalRecord* src, SignalRecord* dst);
 int is_vibration_quantity(const SignalRecord* rec);
 
-// The record operations of the derivation; 1 done, 0 refused.
-int spectrum_of(const SignalRecord* in, SignalRecord* out);
+// The record operations of the derivation; 1 done, 0 refused. The
+// derivation takes its spectra with the window of `window_mode`.
+int spectrum_of(const SignalRecord* in, SignalRecord* out, u32 window);
 int integrate_record(const SignalRecord* in, SignalRecord* out);
 int differentiate_record(const SignalRecord* in, SignalRecord* out);
 
