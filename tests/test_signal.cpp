@@ -86,6 +86,30 @@ TEST_F(SignalTest, SineGivesPeakRmsAndPeakToPeakBandValues)
     }
 }
 
+TEST_F(SignalTest, BandValuesAndDerivedSpectraTakeTheirOwnWindows)
+{
+    // The band values never use a window, whatever window the derived
+    // spectra use, and leave that window as it was.
+    fill_sine(0, 1024, DT_1024, 79.6, 6000);
+    build_time_record(0, 0, record_at(1, KIND_W, Q_A), Q_A, 7.0f / 6000);
+    update_band_values_all();
+    const float plain = meas_band_value(1, Q_A);
+    for (u32 mode : {2u, 1u}) {
+        SCOPED_TRACE(mode);
+        window_mode = mode;
+        results_reset();
+        results.group_count = 2;
+        results.group[1].active = 1;
+        build_time_record(0, 0, record_at(1, KIND_W, Q_A), Q_A, 7.0f / 6000);
+        update_band_values_all();
+        EXPECT_EQ(meas_band_value(1, Q_A), plain);
+        EXPECT_EQ(window_mode, mode);
+        SignalRecord* sa;
+        ASSERT_EQ(meas_get_record(1, KIND_S, Q_A, &sa), 1);
+        EXPECT_FLOAT_EQ(sa->scale, record_at(1, KIND_W, Q_A)->scale * window_factor(mode) * 2);
+    }
+}
+
 TEST_F(SignalTest, BandExcludesFrequenciesOutsideTenToThousandHz)
 {
     // 1150 Hz lies above the band, 350 Hz above the displacement band.
@@ -233,6 +257,56 @@ TEST_F(SignalTest, TransformKeepsThePowerOfNoise)
             fixed += static_cast<double>(line_power(&spec, k));
         }
         EXPECT_NEAR(fixed / exact, 1.0, 5e-4);
+    }
+}
+
+TEST_F(SignalTest, TransformTakesValuesUpToTheEndsOfTheI32Range)
+{
+    // Whatever a record holds reaches the transform unclipped and comes back
+    // in the same scale: full-scale constants and alternations, and full-scale
+    // noise compared with a double-precision DFT.
+    constexpr i32 MAX = INT32_MAX, MIN = INT32_MIN;
+    struct Case {
+        u32 n;
+        i32 even, odd;  // values of the even and odd samples
+        u32 line;       // the only line that is not 0
+        double re;
+    };
+    for (const Case c : {Case{8192, MAX, MAX, 0, MAX}, Case{8192, MIN, MIN, 0, MIN}, Case{512, MAX, -MAX, 256, MAX},
+                         Case{8192, MIN, MAX, 4096, -2147483647.5}, Case{1024, 32767, 32767, 0, 32767},
+                         Case{1024, 1, -1, 512, 1}}) {
+        SCOPED_TRACE(testing::Message() << c.n << " points, " << c.even << " " << c.odd);
+        FftPair* in = fft_input();
+        for (u32 i = 0; i < c.n; ++i) in[i] = FftPair{i % 2 ? c.odd : c.even, 0};
+        std::vector<FftPair> out(c.n);
+        ASSERT_EQ(fft_forward(c.n, out.data(), c.n), 1);
+        // The stages divide by a radix a hair short of exact (by 2^-29 of
+        // the value): a few units at full scale.
+        for (u32 k = 0; k < c.n; ++k) {
+            const double expect = k == c.line ? c.re : 0.0;
+            EXPECT_NEAR(out[k].re, expect, 4.0 + std::fabs(expect) * 1e-8) << k;
+            EXPECT_NEAR(out[k].im, 0.0, 4.0) << k;
+        }
+    }
+
+    const u32 n = 512;
+    FftPair* in = fft_input();
+    std::vector<double> x(n);
+    u32 r = 77;
+    for (u32 i = 0; i < n; ++i) {
+        r = r * 1103515245u + 12345u;
+        const i32 v = (r >> 16) % 3 == 0 ? MIN : (r >> 16) % 3 == 1 ? MAX : static_cast<i32>(r);
+        in[i] = FftPair{v, 0};
+        x[i] = v;
+    }
+    std::vector<FftPair> out(n);
+    ASSERT_EQ(fft_forward(n, out.data(), n), 1);
+    for (u32 k = 0; k < n; k += 7) {
+        std::complex<double> sum = 0;
+        for (u32 i = 0; i < n; ++i) sum += x[i] * std::polar(1.0, -2 * PI * ((k * i) % n) / n);
+        sum /= n;
+        EXPECT_NEAR(out[k].re, sum.real(), 8.0) << k;
+        EXPECT_NEAR(out[k].im, sum.imag(), 8.0) << k;
     }
 }
 
