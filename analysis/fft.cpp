@@ -1,6 +1,6 @@
 #include "analysis/fft.h"
 
-#include <cstring>
+#include <cstdint>
 
 #include "kiss_fft.h"
 
@@ -18,6 +18,86 @@ int size_slot(u32 n)
     for (int i = 0; i < 5; ++i)
         if (FFT_SIZES[i] == n) return i;
     return -1;
+}
+
+// The transform divides by the radix in every stage and rounds each time;
+// values of only 15 significant bits lose noticeable power that way (the
+// halves go toward zero). The input is therefore scaled by 2^shift to come
+// close to the 32-bit limit, and the result scaled back.
+//
+// Every stage keeps the largest magnitude of a complex value (|a + jb|) at or
+// below that of its input, plus a few units of rounding, so inputs up to
+// INPUT_LIMIT leave a wide margin below 2^31 for the 8192-point transform.
+constexpr u64 INPUT_LIMIT = (u64{1} << 31) - (u64{1} << 16);
+
+// The shift that brings the largest magnitude of the n input values as close
+// to INPUT_LIMIT as possible without passing it: 0 for all zeros, -1 for
+// inputs already beyond the limit (values near the i32 ends).
+int input_shift(u32 n)
+{
+    u64 largest_sq = 0;
+    for (u32 i = 0; i < n; ++i) {
+        const i64 re = work_in[i].r, im = work_in[i].i;
+        const u64 sq = static_cast<u64>(re * re) + static_cast<u64>(im * im);
+        if (sq > largest_sq) largest_sq = sq;
+    }
+    if (largest_sq == 0) return 0;
+    constexpr u64 LIMIT_SQ = INPUT_LIMIT * INPUT_LIMIT;
+    if (largest_sq > LIMIT_SQ) return -1;
+    int shift = 0;
+    while (shift < 31 && largest_sq <= LIMIT_SQ >> (2 * (shift + 1))) ++shift;
+    return shift;
+}
+
+// v / 2^shift rounded to nearest, ties to even: no drift in either
+// direction, so the spectrum keeps its scale on average.
+i64 shift_down_rounded(i64 v, int shift)
+{
+    const i64 q = v >> shift;  // floor
+    const i64 rest = v - q * (i64{1} << shift);
+    const i64 half = i64{1} << (shift - 1);
+    if (rest > half || (rest == half && (q & 1))) return q + 1;
+    return q;
+}
+
+i32 saturate(i64 v)
+{
+    if (v > INT32_MAX) return INT32_MAX;
+    if (v < INT32_MIN) return INT32_MIN;
+    return static_cast<i32>(v);
+}
+
+// Scales the input by 2^shift (shift >= -1).
+void scale_input(u32 n, int shift)
+{
+    for (u32 i = 0; i < n; ++i) {
+        kiss_fft_cpx& c = work_in[i];
+        if (shift > 0) {
+            c.r = static_cast<kiss_fft_scalar>(static_cast<i64>(c.r) * (i64{1} << shift));
+            c.i = static_cast<kiss_fft_scalar>(static_cast<i64>(c.i) * (i64{1} << shift));
+        } else if (shift < 0) {
+            c.r = static_cast<kiss_fft_scalar>(shift_down_rounded(c.r, -shift));
+            c.i = static_cast<kiss_fft_scalar>(shift_down_rounded(c.i, -shift));
+        }
+    }
+}
+
+// Undoes scale_input on the first `keep` output values.
+void unscale_output(u32 keep, int shift, FftPair* out)
+{
+    for (u32 k = 0; k < keep; ++k) {
+        const kiss_fft_cpx& c = work_out[k];
+        if (shift > 0) {
+            out[k].re = static_cast<i32>(shift_down_rounded(c.r, shift));
+            out[k].im = static_cast<i32>(shift_down_rounded(c.i, shift));
+        } else if (shift < 0) {
+            out[k].re = saturate(static_cast<i64>(c.r) * 2);
+            out[k].im = saturate(static_cast<i64>(c.i) * 2);
+        } else {
+            out[k].re = c.r;
+            out[k].im = c.i;
+        }
+    }
 }
 }  // namespace
 
@@ -40,7 +120,9 @@ int fft_forward(u32 n, FftPair* out, u32 keep)
         if (!config_cache[slot]) return 0;
     }
     if (keep > n) keep = n;
+    const int shift = input_shift(n);
+    scale_input(n, shift);
     kiss_fft(config_cache[slot], work_in, work_out);
-    std::memcpy(out, work_out, keep * sizeof(FftPair));
+    unscale_output(keep, shift, out);
     return 1;
 }

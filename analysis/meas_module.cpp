@@ -140,8 +140,13 @@ int meas_task_top(u16* cont)
         s.cont_vib = s.cont_shock = s.cont_temp = s.cont_proc = 0;
         *cont = RUNNING;
     }
-    const int r = meas_task_vibration(&s.cont_vib) & meas_task_shock(&s.cont_shock) &
-                  meas_task_temperature(&s.cont_temp) & meas_task_process(&s.cont_proc);
+    // One statement each, so the order is fixed: the generators draw from one
+    // random sequence in this order, and the processing task consumes what
+    // they produced in the same pass.
+    int r = meas_task_vibration(&s.cont_vib);
+    r &= meas_task_shock(&s.cont_shock);
+    r &= meas_task_temperature(&s.cont_temp);
+    r &= meas_task_process(&s.cont_proc);
     if (r < 2) return TASK_WAITING;
     *cont = 0;
     return TASK_ENDED;

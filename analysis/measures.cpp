@@ -61,10 +61,7 @@ void update_band_values_all()
             if (rec->type != REC_ACQUIRED) continue;
             const SignalRecord* spec;
             if (rec->kind == KIND_W) {
-                window_mode = 0;
-                const int ok = spectrum_of(rec, &work);
-                window_mode = 1;
-                if (!ok) continue;
+                if (!spectrum_of(rec, &work, 0)) continue;
                 spec = &work;
             } else if (rec->kind == KIND_S) {
                 spec = rec;

@@ -137,17 +137,23 @@ float x_at(const SignalRecord* rec, u32 i)
 
 int index_of(const SignalRecord* rec, float x, float tolerance)
 {
-    if (rec->count == 0) return tolerance != 0 ? -1 : 0;
+    // An empty record has no point: count - 1.
+    if (rec->count == 0) return -1;
+    const int last = static_cast<int>(rec->count) - 1;
     int i;
     if (x < rec->x0) {
         i = 0;
     } else if (x >= rec->x_last || rec->dx <= 0) {
-        i = static_cast<int>(rec->count) - 1;
+        i = last;
     } else {
+        // The header need not agree with count (x_last, a tiny dx) and x may
+        // be NaN: the index stays a point of the record whatever the quotient.
         i = round_half_away((x - rec->x0) / rec->dx);
-        if (i >= static_cast<int>(rec->count)) i = static_cast<int>(rec->count) - 1;
+        if (i > last) i = last;
+        if (i < 0) i = 0;
     }
-    if (tolerance != 0 && std::fabs(x - x_at(rec, static_cast<u32>(i))) >= tolerance) return -1;
+    // A NaN distance is not below the tolerance either.
+    if (tolerance != 0 && !(std::fabs(x - x_at(rec, static_cast<u32>(i))) < tolerance)) return -1;
     return i;
 }
 
@@ -213,7 +219,7 @@ void build_time_record(u32 column, u32 start, SignalRecord* rec, u32 quantity, f
     for (u32 i = 0; i < n; ++i) rec->data[i] = (frames[i].w[column] - zero) * mult;
 }
 
-int spectrum_of(const SignalRecord* in, SignalRecord* out)
+int spectrum_of(const SignalRecord* in, SignalRecord* out, u32 window)
 {
     if (in->kind != KIND_W && in->kind != KIND_E) return 0;
     const u32 n = in->count;
@@ -221,7 +227,7 @@ int spectrum_of(const SignalRecord* in, SignalRecord* out)
     copy_record(in, out);
     const u32 step = 8192 / n;
     FftPair* work = fft_input();
-    const u32* w = window_table(window_mode);
+    const u32* w = window_table(window);
     for (u32 i = 0; i < n; ++i) {
         const i64 x = in->data[i];
         work[i].re = w ? static_cast<i32>(static_cast<i64>(w[i * step]) * x / 65536) : static_cast<i32>(x);
@@ -239,7 +245,7 @@ int spectrum_of(const SignalRecord* in, SignalRecord* out)
     out->dx = 1.0f / in->x_last;
     out->x_last = static_cast<float>(lines - 1) * out->dx;
     out->data_bytes = lines * 8;
-    out->scale = in->scale * window_factor(window_mode) * 2.0f;
+    out->scale = in->scale * window_factor(window) * 2.0f;
     const u32 zeroed = out->kind == KIND_B ? 2 : 1;
     for (u32 k = 0; k < zeroed; ++k) out->data[2 * k] = out->data[2 * k + 1] = 0;
     out->peak = pair_peak(out->data, zeroed, lines);
@@ -334,7 +340,7 @@ int meas_get_record(u32 group, u32 kind, u32 quantity, SignalRecord** rec)
             SignalRecord* next = record_at(group, nk, nq);
             if (next->type == REC_EMPTY) {
                 int ok = 0;
-                if (*op == 'F') ok = spectrum_of(cur, next);
+                if (*op == 'F') ok = spectrum_of(cur, next, window_mode);
                 else if (*op == 'I') ok = integrate_record(cur, next);
                 else if (*op == 'D') ok = differentiate_record(cur, next);
                 if (!ok) {

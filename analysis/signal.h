@@ -51,7 +51,8 @@ struct ResultStore {
 
 extern ResultStore results;
 
-// 0 none, 1 Hamming, 2 Hann; 1 except while band values are computed.
+// Window of the spectra derived on demand: 0 none, 1 Hamming (the setting
+// in use), 2 Hann. The band values compute their spectra without a window.
 extern u32 window_mode;
 // Window tables, 8193 entries each, built on first use.
 const u32* window_table(u32 mode);
@@ -70,13 +71,17 @@ int meas_get_record(u32 group, u32 kind, u32 quantity, SignalRecord** rec);
 void build_time_record(u32 column, u32 start, SignalRecord* rec, u32 quantity, float scale);
 
 float x_at(const SignalRecord* rec, u32 i);
+// Index of the point nearest to x, always one of the record's points: below
+// x0 the first, at or past x_last the last. -1 for an empty record, and with
+// a non-zero tolerance when that point is not closer to x than it.
 int index_of(const SignalRecord* rec, float x, float tolerance);
 u64 line_power(const SignalRecord* rec, u32 i);
 void copy_record(const SignalRecord* src, SignalRecord* dst);
 int is_vibration_quantity(const SignalRecord* rec);
 
-// The record operations of the derivation; 1 done, 0 refused.
-int spectrum_of(const SignalRecord* in, SignalRecord* out);
+// The record operations of the derivation; 1 done, 0 refused. The
+// derivation takes its spectra with the window of `window_mode`.
+int spectrum_of(const SignalRecord* in, SignalRecord* out, u32 window);
 int integrate_record(const SignalRecord* in, SignalRecord* out);
 int differentiate_record(const SignalRecord* in, SignalRecord* out);
 

@@ -2,6 +2,8 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdint>
+#include <limits>
 #include <string>
 
 #include "analysis/format.h"
@@ -16,9 +18,16 @@ TEST(Rounding, HalvesGoAwayFromZero)
         float x;
         i32 r;
     };
+    constexpr float INF = std::numeric_limits<float>::infinity();
     const Case cases[] = {
         {2.5f, 3},   {-2.5f, -3}, {-2.4f, -2}, {2.4999f, 2}, {0.5f, 1},         {-0.5f, -1},
         {0.49f, 0},  {0.0f, 0},   {7.0f, 7},   {-7.6f, -8},  {1e6f + 0.5f, 1000001},
+        {0.49999997f, 0}, {8388607.5f, 8388608}, {-8388607.5f, -8388608},
+        // The ends of the i32 range: the largest floats inside it round to
+        // themselves, anything beyond saturates, NaN gives 0.
+        {2147483520.0f, 2147483520}, {-2147483648.0f, INT32_MIN}, {2147483648.0f, INT32_MAX},
+        {3e9f, INT32_MAX}, {-3e9f, INT32_MIN}, {1e38f, INT32_MAX}, {INF, INT32_MAX}, {-INF, INT32_MIN},
+        {std::numeric_limits<float>::quiet_NaN(), 0}, {-std::numeric_limits<float>::quiet_NaN(), 0},
     };
     for (const auto& c : cases) EXPECT_EQ(round_half_away(c.x), c.r) << c.x;
 }

@@ -3,6 +3,7 @@
 
 #include <cmath>
 #include <complex>
+#include <limits>
 #include <numbers>
 #include <vector>
 
@@ -82,6 +83,30 @@ TEST_F(SignalTest, SineGivesPeakRmsAndPeakToPeakBandValues)
         // The band values work on a private spectrum: no cell was filled.
         EXPECT_EQ(record_at(1, KIND_S, Q_A)->type, REC_EMPTY);
         EXPECT_EQ(window_mode, 1u);
+    }
+}
+
+TEST_F(SignalTest, BandValuesAndDerivedSpectraTakeTheirOwnWindows)
+{
+    // The band values never use a window, whatever window the derived
+    // spectra use, and leave that window as it was.
+    fill_sine(0, 1024, DT_1024, 79.6, 6000);
+    build_time_record(0, 0, record_at(1, KIND_W, Q_A), Q_A, 7.0f / 6000);
+    update_band_values_all();
+    const float plain = meas_band_value(1, Q_A);
+    for (u32 mode : {2u, 1u}) {
+        SCOPED_TRACE(mode);
+        window_mode = mode;
+        results_reset();
+        results.group_count = 2;
+        results.group[1].active = 1;
+        build_time_record(0, 0, record_at(1, KIND_W, Q_A), Q_A, 7.0f / 6000);
+        update_band_values_all();
+        EXPECT_EQ(meas_band_value(1, Q_A), plain);
+        EXPECT_EQ(window_mode, mode);
+        SignalRecord* sa;
+        ASSERT_EQ(meas_get_record(1, KIND_S, Q_A, &sa), 1);
+        EXPECT_FLOAT_EQ(sa->scale, record_at(1, KIND_W, Q_A)->scale * window_factor(mode) * 2);
     }
 }
 
@@ -182,6 +207,106 @@ TEST_F(SignalTest, FixedPointTransformMatchesADoubleDft)
         sum /= n;
         EXPECT_NEAR(s->data[2 * k], sum.real(), 3.0) << k;
         EXPECT_NEAR(s->data[2 * k + 1], sum.imag(), 3.0) << k;
+    }
+}
+
+TEST_F(SignalTest, TransformKeepsThePowerOfNoise)
+{
+    // Records enter the transform with about 15 significant bits; rounding
+    // in its stages must not eat into them. The power of the spectrum lines
+    // is compared with a double-precision DFT of the same windowed input.
+    struct Case {
+        u32 n, window;
+    };
+    for (const Case c : {Case{1024, 0}, Case{1024, 1}, Case{4096, 0}, Case{4096, 1}}) {
+        SCOPED_TRACE(testing::Message() << c.n << " points, window " << c.window);
+        SetUp();
+        meas_state.n_samples = c.n;
+        meas_state.dt = 1.0f / 2560;
+        u32 x = 2024 + c.n;
+        for (u32 i = 0; i < c.n; ++i) {
+            x = x * 1103515245u + 12345u;
+            meas_state.frames[i].w[0] = static_cast<u16>(MID_SCALE - 6000 + (x >> 8) % 12001);
+        }
+        SignalRecord* wa = record_at(1, KIND_W, Q_A);
+        build_time_record(0, 0, wa, Q_A, 1.0f);
+        i32 buffer[RECORD_VALUES];
+        SignalRecord spec{};
+        spec.data = buffer;
+        ASSERT_EQ(spectrum_of(wa, &spec, c.window), 1);
+
+        const u32* w = window_table(c.window);
+        const u32 step = 8192 / c.n;
+        std::vector<double> in(c.n), cs(c.n), sn(c.n);
+        for (u32 i = 0; i < c.n; ++i) {
+            const i64 v = wa->data[i];
+            in[i] = static_cast<double>(w ? static_cast<i64>(w[i * step]) * v / 65536 : v);
+            cs[i] = std::cos(2 * PI * i / c.n);
+            sn[i] = std::sin(2 * PI * i / c.n);
+        }
+        double exact = 0, fixed = 0;
+        for (u32 k = 1; k < spec.count; ++k) {
+            double re = 0, im = 0;
+            for (u32 i = 0, j = 0; i < c.n; ++i, j = (j + k) % c.n) {
+                re += in[i] * cs[j];
+                im -= in[i] * sn[j];
+            }
+            re /= c.n;
+            im /= c.n;
+            exact += re * re + im * im;
+            fixed += static_cast<double>(line_power(&spec, k));
+        }
+        EXPECT_NEAR(fixed / exact, 1.0, 5e-4);
+    }
+}
+
+TEST_F(SignalTest, TransformTakesValuesUpToTheEndsOfTheI32Range)
+{
+    // Whatever a record holds reaches the transform unclipped and comes back
+    // in the same scale: full-scale constants and alternations, and full-scale
+    // noise compared with a double-precision DFT.
+    constexpr i32 MAX = INT32_MAX, MIN = INT32_MIN;
+    struct Case {
+        u32 n;
+        i32 even, odd;  // values of the even and odd samples
+        u32 line;       // the only line that is not 0
+        double re;
+    };
+    for (const Case c : {Case{8192, MAX, MAX, 0, MAX}, Case{8192, MIN, MIN, 0, MIN}, Case{512, MAX, -MAX, 256, MAX},
+                         Case{8192, MIN, MAX, 4096, -2147483647.5}, Case{1024, 32767, 32767, 0, 32767},
+                         Case{1024, 1, -1, 512, 1}}) {
+        SCOPED_TRACE(testing::Message() << c.n << " points, " << c.even << " " << c.odd);
+        FftPair* in = fft_input();
+        for (u32 i = 0; i < c.n; ++i) in[i] = FftPair{i % 2 ? c.odd : c.even, 0};
+        std::vector<FftPair> out(c.n);
+        ASSERT_EQ(fft_forward(c.n, out.data(), c.n), 1);
+        // The stages divide by a radix a hair short of exact (by 2^-29 of
+        // the value): a few units at full scale.
+        for (u32 k = 0; k < c.n; ++k) {
+            const double expect = k == c.line ? c.re : 0.0;
+            EXPECT_NEAR(out[k].re, expect, 4.0 + std::fabs(expect) * 1e-8) << k;
+            EXPECT_NEAR(out[k].im, 0.0, 4.0) << k;
+        }
+    }
+
+    const u32 n = 512;
+    FftPair* in = fft_input();
+    std::vector<double> x(n);
+    u32 r = 77;
+    for (u32 i = 0; i < n; ++i) {
+        r = r * 1103515245u + 12345u;
+        const i32 v = (r >> 16) % 3 == 0 ? MIN : (r >> 16) % 3 == 1 ? MAX : static_cast<i32>(r);
+        in[i] = FftPair{v, 0};
+        x[i] = v;
+    }
+    std::vector<FftPair> out(n);
+    ASSERT_EQ(fft_forward(n, out.data(), n), 1);
+    for (u32 k = 0; k < n; k += 7) {
+        std::complex<double> sum = 0;
+        for (u32 i = 0; i < n; ++i) sum += x[i] * std::polar(1.0, -2 * PI * ((k * i) % n) / n);
+        sum /= n;
+        EXPECT_NEAR(out[k].re, sum.real(), 8.0) << k;
+        EXPECT_NEAR(out[k].im, sum.imag(), 8.0) << k;
     }
 }
 
@@ -315,11 +440,35 @@ TEST_F(SignalTest, LinePowerAndIndexOf)
         float x, tol;
         int index;
     };
+    constexpr float INF = std::numeric_limits<float>::infinity();
+    constexpr float NaN = std::numeric_limits<float>::quiet_NaN();
     for (const Case c : {Case{-5, 0, 0}, Case{0, 0, 0}, Case{11.2f, 0, 4}, Case{1000, 0, 400}, Case{2000, 0, 400},
-                         Case{11.2f, 2, 4}, Case{11.2f, 1, -1}, Case{998.9f, 1, -1}}) {
+                         Case{11.2f, 2, 4}, Case{11.2f, 1, -1}, Case{998.9f, 1, -1},
+                         // At and beyond the ends.
+                         Case{-0.001f, 0, 0}, Case{-1e30f, 0, 0}, Case{-INF, 0, 0}, Case{998.76f, 0, 400},
+                         Case{1e30f, 0, 400}, Case{INF, 0, 400}, Case{-0.5f, 1, 0}, Case{-5, 1, -1},
+                         Case{1000.5f, 1, 400}, Case{1002, 1, -1}, Case{NaN, 0, 0}, Case{NaN, 1, -1}}) {
         EXPECT_EQ(index_of(rec, c.x, c.tol), c.index) << c.x << " " << c.tol;
     }
     EXPECT_FLOAT_EQ(x_at(rec, 4), 10.0f);
+
+    // Headers that do not agree with the count still give one of the
+    // record's points: an x_last past the last point, a step so small that
+    // the quotient leaves the i32 range, a step that is not a number.
+    struct Header {
+        float dx, x_last, x;
+        int index;
+    };
+    for (const Header h : {Header{2.5f, 5000, 3000, 400}, Header{1e-30f, 1e30f, 1e10f, 400},
+                           Header{1e-30f, 1e30f, 0.5f, 400}, Header{NaN, 1000, 500, 0}}) {
+        rec->dx = h.dx;
+        rec->x_last = h.x_last;
+        EXPECT_EQ(index_of(rec, h.x, 0), h.index) << h.dx << " " << h.x;
+    }
+    // An empty record has no point to give.
+    rec->count = 0;
+    EXPECT_EQ(index_of(rec, 10, 0), -1);
+    EXPECT_EQ(index_of(rec, 10, 1), -1);
 }
 
 TEST_F(SignalTest, Grading)
