@@ -26,7 +26,7 @@ namespace {
 
 void show_flash_error(int r)
 {
-    if (r == 2)
+    if (r == FS_INIT_AREA_TOO_SMALL)
         msg_box("Ошибка !"_cp, "Ошибка при распределении"_cp, "FLASH памяти прибора"_cp,
                 "Необходимо очистить FLASH память !"_cp, true, false);
     else
@@ -41,7 +41,7 @@ void archive_step()
     switch (archive_state) {
     case ARCHIVE_NOT_STARTED: {
         const int r = fs_init();
-        if (r == 1) {
+        if (r == FS_OK) {
             archive_state = ARCHIVE_SCANNING;
             fs_dir_reset();
         } else {

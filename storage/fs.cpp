@@ -135,14 +135,14 @@ int fs_init()
 {
     std::memset(&fs_state, 0, sizeof fs_state);
     const int need = nand_init();
-    if (need == -5) return 0;
-    if (need < 0 || static_cast<u32>(need) > FS_WORK_AREA_SIZE) return 2;
-    if (nand_attach(g_work_area, sizeof g_work_area) != 1) return 2;
+    if (need == NAND_ERR_NO_DEVICE) return FS_INIT_NO_DEVICE;
+    if (need < 0 || static_cast<u32>(need) > FS_WORK_AREA_SIZE) return FS_INIT_AREA_TOO_SMALL;
+    if (nand_attach(g_work_area, sizeof g_work_area) != 1) return FS_INIT_AREA_TOO_SMALL;
     std::memset(g_work_area, 0, sizeof g_work_area);
     fs_state.first_page = nand_info.pages_per_block;
     fs_state.end_page = nand_info.total_pages;
     fs_state.flags = FS_READY;
-    return 1;
+    return FS_OK;
 }
 
 int fs_read_header(u32 page, PageHeader* h)
@@ -247,7 +247,7 @@ int fs_rebuild()
 
 int fs_create(FileHandle* h, u8 type, u32 parent, u8 attr, u32 size, const u32* stamp)
 {
-    if (!fs_mounted()) return -1;
+    if (!fs_mounted()) return FS_CREATE_NOT_MOUNTED;
     const u32 when = stamp ? *stamp : pack_now();
     h->mode = FS_READ | FS_WRITE | FS_GROW;
     h->first = 0;
@@ -256,10 +256,10 @@ int fs_create(FileHandle* h, u8 type, u32 parent, u8 attr, u32 size, const u32* 
     const u32 needed = size == 0 ? 1 : pages_for(size);
     fs_count_pages();
     if (fs_state.free < needed) {
-        if (static_cast<u64>(fs_state.free) + fs_state.deleted < needed) return -2;
+        if (static_cast<u64>(fs_state.free) + fs_state.deleted < needed) return FS_CREATE_NO_SPACE;
         fs_rebuild();
         fs_count_pages();
-        if (fs_state.free < needed) return -2;
+        if (fs_state.free < needed) return FS_CREATE_NO_SPACE;
     }
     PageHeader hd;
     hd.state = PAGE_HEAD;
@@ -277,12 +277,12 @@ int fs_create(FileHandle* h, u8 type, u32 parent, u8 attr, u32 size, const u32* 
             break;
         }
     }
-    if (h->pages == 0) return -3;
+    if (h->pages == 0) return FS_CREATE_NO_HEAD;
     if (h->pages < needed) {
         fs_extend(h, needed - h->pages);
-        if (h->pages != needed) return -4;
+        if (h->pages != needed) return FS_CREATE_SHORT;
     }
-    return 1;
+    return FS_OK;
 }
 
 int fs_create_object(FileHandle* h, u32 parent, u8 attr, u32 size, const u32* stamp)
@@ -337,28 +337,28 @@ u32 fs_extend(FileHandle* h, u32 wanted)
 int fs_open(FileHandle* h, u32 head, u8 mode)
 {
     h->pages = 0;
-    if (!fs_mounted()) return 0;
-    if ((mode & (FS_READ | FS_WRITE | FS_GROW)) == 0) return -1;
-    if (!in_file_area(head)) return -3;
+    if (!fs_mounted()) return FS_OPEN_NOT_MOUNTED;
+    if ((mode & (FS_READ | FS_WRITE | FS_GROW)) == 0) return FS_OPEN_BAD_MODE;
+    if (!in_file_area(head)) return FS_OPEN_NOT_HEAD;
     const u32 e = nand_info.page_table[head];
-    if (!is_head(pt_state(e))) return -3;
+    if (!is_head(pt_state(e))) return FS_OPEN_NOT_HEAD;
     u32 link = pt_link(e);
-    if (!fs_link_valid(link)) return -4;
+    if (!fs_link_valid(link)) return FS_OPEN_BAD_HEAD_LINK;
     h->mode = mode;
     h->first = head;
     h->pages = 1;
     u32 count = 1;
     while (!fs_link_none(link)) {
-        if (count + 1 > nand_info.total_pages || count + 1 > MAX_HANDLE_PAGES) return -9;
+        if (count + 1 > nand_info.total_pages || count + 1 > MAX_HANDLE_PAGES) return FS_OPEN_TOO_LONG;
         const u32 le = fs_table(link);
         const u8 s = pt_state(le);
-        if (s != PAGE_BODY && s != PAGE_LAST) return -7;
+        if (s != PAGE_BODY && s != PAGE_LAST) return FS_OPEN_BAD_PAGE;
         ++count;
         h->pages = static_cast<u16>(count);
         link = pt_link(le);
-        if (!fs_link_valid(link)) return -8;
+        if (!fs_link_valid(link)) return FS_OPEN_BAD_LINK;
     }
-    return 1;
+    return FS_OK;
 }
 
 u32 fs_read(FileHandle* h, void* buffer, u32 offset, u32 length)

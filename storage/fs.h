@@ -72,22 +72,60 @@ bool fs_link_valid(u32 link);   // none or below total_pages
 bool fs_mounted();
 bool fs_ready();
 
+// Results of the file system; operations give FS_OK (1) on success.
+enum : int {
+    FS_OK = 1,
+    FS_FAILED = 0,
+    // fs_init
+    FS_INIT_NO_DEVICE = 0,        // the flash device answers NAND_ERR_NO_DEVICE
+    FS_INIT_AREA_TOO_SMALL = 2,   // the device needs more than FS_WORK_AREA_SIZE bytes
+    // fs_create
+    FS_CREATE_NOT_MOUNTED = -1,
+    FS_CREATE_NO_SPACE = -2,
+    FS_CREATE_NO_HEAD = -3,       // no free page accepted a head header
+    FS_CREATE_SHORT = -4,         // the chain could not be grown to the size
+    // fs_open
+    FS_OPEN_NOT_MOUNTED = 0,
+    FS_OPEN_BAD_MODE = -1,        // none of FS_READ, FS_WRITE, FS_GROW
+    FS_OPEN_NOT_HEAD = -3,
+    FS_OPEN_BAD_HEAD_LINK = -4,
+    FS_OPEN_BAD_PAGE = -7,        // a later page is neither a body nor a last page
+    FS_OPEN_BAD_LINK = -8,        // a later link is neither none nor on the chip
+    FS_OPEN_TOO_LONG = -9,        // more pages than the chip or a handle holds
+};
+
 // Forgets the device and the mount (state at power-on).
 void fs_reset();
+// FS_OK, FS_INIT_NO_DEVICE or FS_INIT_AREA_TOO_SMALL.
 int fs_init();
+// Erases every block from block 1 on and rebuilds the page table: FS_OK,
+// FS_FAILED when the device is not ready.
 int fs_format();
+// Reclaims the blocks of deleted pages: FS_OK.
 int fs_rebuild();
+// Recounts the free, used, chained, deleted and bad pages.
 void fs_count_pages();
+// (free + deleted pages) * page size when mounted, else 0.
 u32 fs_free_bytes();
+// Pages of the file area * page size when mounted, else 0.
 u32 fs_total_bytes();
 
+// FS_OK or one of the FS_CREATE_ results; the handle is open for writing.
 int fs_create(FileHandle* h, u8 type, u32 parent, u8 attr, u32 size, const u32* stamp = nullptr);
+// fs_create with the object type.
 int fs_create_object(FileHandle* h, u32 parent, u8 attr, u32 size, const u32* stamp = nullptr);
+// FS_OK or one of the FS_OPEN_ results.
 int fs_open(FileHandle* h, u32 head, u8 mode);
+// Bytes read; 0 when not mounted, not open for reading or past the end.
 u32 fs_read(FileHandle* h, void* buffer, u32 offset, u32 length);
+// Bytes written; 0 on a failure (also when the file cannot grow).
 u32 fs_write(FileHandle* h, const void* buffer, u32 offset, u32 length);
+// Marks the file's last page: FS_OK, or FS_FAILED for a broken chain.
 int fs_close(FileHandle* h);
+// Marks every page of the file deleted: FS_OK, or FS_FAILED.
 int fs_delete(u32 head);
+// Pages added to the end of the file; 0 when none could be.
 u32 fs_extend(FileHandle* h, u32 wanted);
 
+// Reads a page's header and updates its table entry: 1 when it is usable.
 int fs_read_header(u32 page, PageHeader* h);

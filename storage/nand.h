@@ -22,6 +22,17 @@ struct NandInfo {
 
 extern NandInfo nand_info;
 
+// Results of the NAND layer: 1 (or the bytes moved) on success, else one of
+// these.
+enum : int {
+    NAND_ERR_RANGE = -1,       // beyond the page (program) or the chip (purge)
+    NAND_ERR_READ = -2,        // the page or block could not be read
+    NAND_ERR_WRITE = -3,       // a write failed
+    NAND_ERR_ERASE = -4,       // the erase failed; the block is marked bad now
+    NAND_ERR_NO_DEVICE = -5,   // no image file, an unknown chip or a too small work area
+    NAND_ERR_BAD_BLOCK = -6,   // the block is not good
+};
+
 // The five bytes the chip answers to the identification command. The
 // emulated chip answers EC DA 10 95 44; other values exist to exercise the
 // decoding of the other chips.
