@@ -1,9 +1,11 @@
 // Parameter memory and the settings block on fram.dat.
 #include <gtest/gtest.h>
 
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <utime.h>
 
+#include <csignal>
 #include <cstring>
 #include <filesystem>
 #include <limits>
@@ -320,6 +322,42 @@ TEST_F(SanitiseTest, EachValueOutOfRangeLoadsAsItsDefault)
             SettingsBlock copy = b;
             EXPECT_EQ(settings_sanitise(&copy), 1) << name;
         }
+    }
+}
+
+TEST_F(SettingsTest, AnUnusableFileIsReportedWithWhatIsWrong)
+{
+    // Each case in a run of its own: the warning is given once per run.
+    struct Case {
+        const char* name;
+        void (*make)(const std::string& fram);
+        rlim_t file_size_limit;  // RLIM_INFINITY: none
+        const char* message;
+    };
+    const std::vector<Case> cases = {
+        {"pipe", [](const std::string& f) { ASSERT_EQ(mkfifo(f.c_str(), 0600), 0); }, RLIM_INFINITY,
+         "fram.dat: not a regular file; the settings are not kept"},
+        {"folder", [](const std::string& f) { std::filesystem::create_directory(f); }, RLIM_INFINITY,
+         "fram.dat: cannot open: Is a directory; the settings are not kept"},
+        {"no room to lengthen", [](const std::string& f) { write_file_bytes(f, std::vector<u8>(10, 0x55)); }, 4096,
+         "fram.dat: cannot lengthen: File too large; the settings are not kept"},
+    };
+    for (const auto& c : cases) {
+        TempDir run_dir;
+        c.make(run_dir.file("fram.dat"));
+        // A file size limit reaches the runner, which then gets EFBIG rather
+        // than the signal.
+        struct rlimit old {};
+        ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &old), 0);
+        auto* old_handler = std::signal(SIGXFSZ, SIG_IGN);
+        struct rlimit limited = old;
+        limited.rlim_cur = c.file_size_limit;
+        ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &limited), 0);
+        const auto r = run_runner({"--data", run_dir.path(), "--keys", "wait 300"});
+        setrlimit(RLIMIT_FSIZE, &old);
+        std::signal(SIGXFSZ, old_handler);
+        EXPECT_NE(r.output.find(c.message), std::string::npos) << c.name << ":\n" << r.output;
+        EXPECT_EQ(r.output.find("Success"), std::string::npos) << c.name << ":\n" << r.output;
     }
 }
 
