@@ -18,11 +18,17 @@ namespace {
 
 bool warned = false;
 
-void warn_once(const std::string& path, const char* what)
+// One line on stderr for the first problem of a run: "what" says what went
+// wrong; `err` is the errno of the failing call, 0 when there is none.
+void warn_once(const std::string& path, const char* what, int err)
 {
     if (warned) return;
     warned = true;
-    std::fprintf(stderr, "tarvik2: %s: %s: %s; the settings are not kept\n", path.c_str(), what, std::strerror(errno));
+    if (err != 0)
+        std::fprintf(stderr, "tarvik2: %s: %s: %s; the settings are not kept\n", path.c_str(), what,
+                     std::strerror(err));
+    else
+        std::fprintf(stderr, "tarvik2: %s: %s; the settings are not kept\n", path.c_str(), what);
 }
 
 }  // namespace
@@ -32,12 +38,17 @@ int fram_open()
     const std::string path = data_path("fram.dat");
     int fd = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, S_IRUSR | S_IWUSR);
     if (fd < 0) {
-        warn_once(path, "cannot open");
+        warn_once(path, "cannot open", errno);
         return -1;
     }
     struct stat st {};
-    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-        warn_once(path, "not a regular file");
+    if (fstat(fd, &st) != 0) {
+        warn_once(path, "cannot examine", errno);
+        close(fd);
+        return -1;
+    }
+    if (!S_ISREG(st.st_mode)) {
+        warn_once(path, "not a regular file", 0);
         close(fd);
         return -1;
     }
@@ -45,12 +56,15 @@ int fram_open()
     if (len < static_cast<off_t>(FRAM_SIZE)) {
         static const std::vector<u8> erased(1024, 0xFF);
         if (lseek(fd, 0, SEEK_END) < 0) {
+            warn_once(path, "cannot seek", errno);
             close(fd);
             return -1;
         }
         while (len < static_cast<off_t>(FRAM_SIZE)) {
+            // A write that moves nothing leaves errno as it was.
+            errno = 0;
             if (!fd_write_all(fd, erased.data(), erased.size())) {
-                warn_once(path, "cannot lengthen");
+                warn_once(path, "cannot lengthen", errno);
                 break;
             }
             len += 1024;

@@ -2,6 +2,9 @@
 
 #include <zlib.h>
 
+#include <sys/stat.h>
+
+#include <cctype>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -145,6 +148,37 @@ bool picture_save(const std::string& path, const u16* pixels, int width, int hei
         return false;
     }
     return true;
+}
+
+PictureTarget picture_target(const std::string& chosen, int filter_index)
+{
+    const size_t slash = chosen.find_last_of('/');
+    const size_t name_start = slash == std::string::npos ? 0 : slash + 1;
+    const size_t dot = chosen.find_last_of('.');
+    if (dot != std::string::npos && dot > name_start) {
+        std::string ext = chosen.substr(dot + 1);
+        for (char& c : ext) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        if (ext == "png") return {chosen, false};
+        if (ext == "bmp") return {chosen, true};
+    }
+    const bool bmp = filter_index == 2;
+    std::string path = chosen;
+    if (path.empty() || path.back() != '.') path += '.';
+    path += bmp ? "bmp" : "png";
+    return {path, bmp};
+}
+
+std::string picture_fresh_name(const std::string& folder, bool bmp)
+{
+    const std::string dir = folder.empty() ? "." : folder;
+    char stem[32];
+    for (unsigned n = 1;; ++n) {
+        std::snprintf(stem, sizeof stem, "tarvik2-%04u", n);
+        const std::string base = dir + "/" + stem;
+        struct stat st {};
+        if (stat((base + ".png").c_str(), &st) != 0 && stat((base + ".bmp").c_str(), &st) != 0)
+            return std::string(stem) + (bmp ? ".bmp" : ".png");
+    }
 }
 
 bool picture_decode_png(const std::vector<u8>& file, int* width, int* height, std::vector<u8>* rgb, std::string* error)

@@ -15,5 +15,19 @@ std::vector<u8> picture_encode_bmp(const u16* pixels, int width, int height);
 // BMP, anything else PNG) unless `bmp` says otherwise (-1 = by extension).
 bool picture_save(const std::string& path, const u16* pixels, int width, int height, int bmp, std::string* error);
 
+// Where the Save Picture command writes and in which format, from the name
+// the save dialog returned and its filter (1 PNG, 2 BMP): a name ending in
+// .png or .bmp (any case) is kept and its extension decides the format; any
+// other name gets the extension of the filter, whose format it is written in.
+struct PictureTarget {
+    std::string path;
+    bool bmp;
+};
+PictureTarget picture_target(const std::string& chosen, int filter_index);
+
+// The name the save dialog proposes in `folder`: tarvik2-0001.png (.bmp when
+// `bmp`), the first number for which neither a .png nor a .bmp file exists.
+std::string picture_fresh_name(const std::string& folder, bool bmp);
+
 // Reads back a non-interlaced 8-bit RGB or RGBA PNG as 8-bit RGB triples.
 bool picture_decode_png(const std::vector<u8>& file, int* width, int* height, std::vector<u8>* rgb, std::string* error);

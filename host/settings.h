@@ -66,5 +66,11 @@ extern SettingsBlock settings;
 
 void settings_defaults();
 void settings_save();
+// Loads the stored block (defaults when no valid copy is found), then
+// sanitises it.
 void settings_load();
+// Replaces every value outside its range by its default (a text without its
+// terminating NUL counts as out of range); values in range stay exactly as
+// they are. Returns how many values were replaced.
+int settings_sanitise(SettingsBlock* block);
 void settings_save_if_changed();

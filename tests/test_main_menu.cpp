@@ -10,6 +10,7 @@
 #include "gfx/framebuffer.h"
 #include "gfx/image.h"
 #include "host/session.h"
+#include "host/settings.h"
 #include "storage/dir.h"
 #include "storage/fs.h"
 #include "tests/support/flash_image.h"
@@ -126,6 +127,27 @@ TEST(MainMenu, SpecialMeasurementsMenuAndItsResume)
     ASSERT_EQ(r.status, 0) << r.output;
     EXPECT_TRUE(placeholder_shows(load_screenshot(dir.file("resumed.png")), "Измерение СКЗ для Орлины"_cp));
     EXPECT_TRUE(main_menu_shows(load_screenshot(dir.file("menu.png")), 4));
+}
+
+TEST(MainMenu, StoredResumeOfAnItemThatIsNeverResumedDoesNotTrapTheUser)
+{
+    // A settings block with a good checksum that names the archive browser
+    // (item 5) as the running item: only items 1 to 4 are ever resumed.
+    TempDir dir;
+    settings_defaults();
+    settings.last_main_item = 5;
+    checksum_store(&settings, SETTINGS_SIZE, offsetof(SettingsBlock, checksum));
+    std::vector<u8> fram(32768, 0xFF);
+    std::memcpy(fram.data() + SETTINGS_OFFSET, &settings, SETTINGS_SIZE);
+    write_file_bytes(dir.file("fram.dat"), fram);
+
+    const auto r = run(dir, "wait 1000; esc; wait 300", "after.png");
+    ASSERT_EQ(r.status, 0) << r.output;
+    const auto px = load_screenshot(dir.file("after.png"));
+    EXPECT_FALSE(placeholder_shows(px, "Просмотр замеров"_cp));
+    EXPECT_TRUE(main_menu_shows(px, 1));
+    // Power-off saved the block as the menu left it: nothing to resume.
+    EXPECT_EQ(stored_settings(dir.path())[0], 204);
 }
 
 TEST(MainMenu, DamagedFlashFileShowsTheInitialisationErrorAndTheMenuStillWorks)

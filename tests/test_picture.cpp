@@ -72,6 +72,49 @@ TEST(Picture, ExplicitFormatOverridesTheExtensionAndErrorsNameTheFile)
     EXPECT_NE(err.find("no/such/dir.png"), std::string::npos) << err;
 }
 
+TEST(Picture, SaveTargetFollowsATypedExtensionElseTheFilter)
+{
+    struct Case {
+        const char* chosen;
+        int filter;  // 1 PNG, 2 BMP
+        const char* path;
+        bool bmp;
+    };
+    const std::vector<Case> cases = {
+        {"/d/shot", 1, "/d/shot.png", false},
+        {"/d/shot", 2, "/d/shot.bmp", true},
+        {"/d/shot.png", 2, "/d/shot.png", false},
+        {"/d/shot.bmp", 1, "/d/shot.bmp", true},
+        {"/d/Shot.PNG", 2, "/d/Shot.PNG", false},
+        {"/d/Shot.Bmp", 1, "/d/Shot.Bmp", true},
+        {"/d/shot.jpg", 2, "/d/shot.jpg.bmp", true},
+        {"/d/shot.jpg", 1, "/d/shot.jpg.png", false},
+        {"/d/shot.", 2, "/d/shot.bmp", true},
+        {"/d/my.pics/shot", 2, "/d/my.pics/shot.bmp", true},   // a dot in a folder name is no extension
+        {"/d/my.png/shot", 2, "/d/my.png/shot.bmp", true},
+        {"shot", 2, "shot.bmp", true},
+        {"/d/shot.pngx", 1, "/d/shot.pngx.png", false},
+        {"/d/shot", 3, "/d/shot.png", false},                   // any index but 2 is PNG
+    };
+    for (const auto& c : cases) {
+        const PictureTarget t = picture_target(c.chosen, c.filter);
+        EXPECT_EQ(t.path, c.path) << c.chosen << " filter " << c.filter;
+        EXPECT_EQ(t.bmp, c.bmp) << c.chosen << " filter " << c.filter;
+    }
+}
+
+TEST(Picture, FreshNameSkipsNumbersUsedByEitherFormat)
+{
+    TempDir dir;
+    EXPECT_EQ(picture_fresh_name(dir.path(), false), "tarvik2-0001.png");
+    EXPECT_EQ(picture_fresh_name(dir.path(), true), "tarvik2-0001.bmp");
+    write_file_bytes(dir.file("tarvik2-0001.png"), {1});
+    write_file_bytes(dir.file("tarvik2-0002.bmp"), {1});
+    write_file_bytes(dir.file("tarvik2-0004.png"), {1});
+    EXPECT_EQ(picture_fresh_name(dir.path(), false), "tarvik2-0003.png");
+    EXPECT_EQ(picture_fresh_name(dir.path(), true), "tarvik2-0003.bmp");
+}
+
 TEST(Picture, DecoderRefusesDamagedFiles)
 {
     const auto px = sample_picture();

@@ -1,11 +1,14 @@
 // Parameter memory and the settings block on fram.dat.
 #include <gtest/gtest.h>
 
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <utime.h>
 
+#include <csignal>
 #include <cstring>
 #include <filesystem>
+#include <limits>
 
 #include "base/cp1251.h"
 #include "host/fram.h"
@@ -156,6 +159,206 @@ TEST_F(SettingsTest, DamagedOrUnusableFilesLeadToTheDefaults)
     EXPECT_EQ(buf[0], 0);  // cleared, nothing read
     EXPECT_EQ(param_write_verified(0, "x", 1), 0);
     EXPECT_EQ(param_write_verified(0, "x", 0), 1);
+}
+
+constexpr float NOT_A_NUMBER = std::numeric_limits<float>::quiet_NaN();
+constexpr float INFINITE = std::numeric_limits<float>::infinity();
+
+// Blocks with a good checksum whose values are all in range but none at its
+// default (high), or at the low end of every range (low).
+SettingsBlock in_range_block(bool high)
+{
+    settings_defaults();
+    SettingsBlock b = settings;
+    b.last_main_item = high ? 4 : 1;
+    b.last_special_item = high ? 1 : MENU_ITEM_NONE;
+    b.power_off_delay = high ? 2 : 1;
+    b.backlight_delay = high ? 2 : 1;
+    b.volume = high ? 90 : 0;
+    b.current_object = high ? 0xFFFFFFF0u : 4242;
+    b.plot_mode = high ? 3 : 2;  // 2 is shown by the vibrometer as 3
+    b.plot_quantity = high ? 2 : 0;
+    b.plot_layout = high ? 3 : 1;
+    b.plot_cursor_freq = high ? 3999.5f : 0.0f;
+    b.warn_idx = high ? 11 : 0;
+    b.alarm_idx = high ? 12 : 0;
+    b.meas_params_changed = 0;
+    b.sensor = high ? 4 : 2;
+    b.meas_mode = high ? 3 : 1;
+    b.meas_quantity = high ? 2 : 0;
+    b.signal_step_idx = high ? 3 : 2;
+    b.signal_duration_idx = high ? 4 : 1;
+    b.signal_samples_idx = 1;
+    b.spectrum_step_idx = high ? 4 : 1;
+    b.spectrum_fmax_idx = high ? 2 : 1;
+    b.spectrum_lines_idx = 1;
+    b.averaging_idx = high ? 6 : 1;
+    b.autostart_idx = 2;
+    for (int i = 0; i < 4; ++i) b.spectra_flags[i] = high ? 2 : static_cast<u32>(i % 3);
+    std::memset(b.bearing_name, 'A', sizeof b.bearing_name);
+    b.bearing_name[high ? 23 : 0] = 0;
+    std::memset(b.sensor_model, 0, sizeof b.sensor_model);
+    std::memcpy(b.sensor_model, high ? "AC-102" : "", high ? 7 : 1);
+    b.sensor_sens_1 = high ? 1.0e30f : 1.0e-30f;
+    b.sensor_sens_2 = high ? 99.5f : 0.25f;
+    b.last_route = high ? 0xFFFFFFFFu : 7;
+    b.last_route_item = high ? 1023 : 5;
+    return b;
+}
+
+class SanitiseTest : public SettingsTest {
+protected:
+    // Writes the block with a good checksum into a fram.dat of 0xFF.
+    std::vector<u8> store(SettingsBlock b)
+    {
+        checksum_store(&b, SETTINGS_SIZE, offsetof(SettingsBlock, checksum));
+        std::vector<u8> f(32768, 0xFF);
+        std::memcpy(f.data() + SETTINGS_OFFSET, &b, SETTINGS_SIZE);
+        write_file_bytes(fram(), f);
+        return f;
+    }
+    // The loaded block with the two fields a load always changes taken from
+    // `expected`: the flag set after every load and the checksum.
+    static std::vector<u8> loaded_bytes(const SettingsBlock& expected)
+    {
+        SettingsBlock b = settings;
+        b.meas_params_changed = expected.meas_params_changed;
+        b.checksum = expected.checksum;
+        const auto* p = reinterpret_cast<const u8*>(&b);
+        return std::vector<u8>(p, p + sizeof b);
+    }
+    static std::vector<u8> bytes_of(const SettingsBlock& b)
+    {
+        const auto* p = reinterpret_cast<const u8*>(&b);
+        return std::vector<u8>(p, p + sizeof b);
+    }
+};
+
+TEST_F(SanitiseTest, ValuesInRangeLoadExactlyAsStored)
+{
+    for (bool high : {false, true}) {
+        const SettingsBlock b = in_range_block(high);
+        const auto file = store(b);
+        settings_load();
+        EXPECT_EQ(loaded_bytes(b), bytes_of(b)) << (high ? "high" : "low");
+        EXPECT_EQ(settings.meas_params_changed, 1u);
+        EXPECT_EQ(read_file_bytes(fram()), file);
+        SettingsBlock copy = b;
+        EXPECT_EQ(settings_sanitise(&copy), 0);
+    }
+}
+
+TEST_F(SanitiseTest, EachValueOutOfRangeLoadsAsItsDefault)
+{
+    struct Case {
+        const char* name;
+        size_t offset;  // the value that falls back to its default
+        size_t size;
+        void (*spoil)(SettingsBlock&);
+    };
+#define AT(field) offsetof(SettingsBlock, field), sizeof(SettingsBlock::field)
+    const std::vector<Case> cases = {
+        {"archive browser as resumed item", AT(last_main_item), [](SettingsBlock& b) { b.last_main_item = 5; }},
+        {"settings menu as resumed item", AT(last_main_item), [](SettingsBlock& b) { b.last_main_item = 6; }},
+        {"main item 0", AT(last_main_item), [](SettingsBlock& b) { b.last_main_item = 0; }},
+        {"main item 203", AT(last_main_item), [](SettingsBlock& b) { b.last_main_item = 203; }},
+        {"special item 2", AT(last_special_item), [](SettingsBlock& b) { b.last_special_item = 2; }},
+        {"special item 0", AT(last_special_item), [](SettingsBlock& b) { b.last_special_item = 0; }},
+        {"power-off delay 3", AT(power_off_delay), [](SettingsBlock& b) { b.power_off_delay = 3; }},
+        {"backlight delay 255", AT(backlight_delay), [](SettingsBlock& b) { b.backlight_delay = 255; }},
+        {"volume 110", AT(volume), [](SettingsBlock& b) { b.volume = 110; }},
+        {"volume 55", AT(volume), [](SettingsBlock& b) { b.volume = 55; }},
+        {"volume all ones", AT(volume), [](SettingsBlock& b) { b.volume = 0xFFFFFFFFu; }},
+        {"display mode 4", AT(plot_mode), [](SettingsBlock& b) { b.plot_mode = 4; }},
+        {"display quantity 3", AT(plot_quantity), [](SettingsBlock& b) { b.plot_quantity = 3; }},
+        {"layout 4", AT(plot_layout), [](SettingsBlock& b) { b.plot_layout = 4; }},
+        {"cursor NaN", AT(plot_cursor_freq), [](SettingsBlock& b) { b.plot_cursor_freq = NOT_A_NUMBER; }},
+        {"cursor infinite", AT(plot_cursor_freq), [](SettingsBlock& b) { b.plot_cursor_freq = INFINITE; }},
+        {"cursor negative", AT(plot_cursor_freq), [](SettingsBlock& b) { b.plot_cursor_freq = -2.0f; }},
+        {"warning index 12", AT(warn_idx), [](SettingsBlock& b) { b.warn_idx = 12; }},
+        {"alarm index 13", AT(alarm_idx), [](SettingsBlock& b) { b.alarm_idx = 13; }},
+        {"sensor 0", AT(sensor), [](SettingsBlock& b) { b.sensor = 0; }},
+        {"sensor 5", AT(sensor), [](SettingsBlock& b) { b.sensor = 5; }},
+        {"mode 0", AT(meas_mode), [](SettingsBlock& b) { b.meas_mode = 0; }},
+        {"mode 4", AT(meas_mode), [](SettingsBlock& b) { b.meas_mode = 4; }},
+        {"quantity 3", AT(meas_quantity), [](SettingsBlock& b) { b.meas_quantity = 3; }},
+        {"signal step 0", AT(signal_step_idx), [](SettingsBlock& b) { b.signal_step_idx = 0; }},
+        {"signal step 4", AT(signal_step_idx), [](SettingsBlock& b) { b.signal_step_idx = 4; }},
+        {"duration 5", AT(signal_duration_idx), [](SettingsBlock& b) { b.signal_duration_idx = 5; }},
+        {"samples 3", AT(signal_samples_idx), [](SettingsBlock& b) { b.signal_samples_idx = 3; }},
+        {"spectrum step 5", AT(spectrum_step_idx), [](SettingsBlock& b) { b.spectrum_step_idx = 5; }},
+        {"fmax 4", AT(spectrum_fmax_idx), [](SettingsBlock& b) { b.spectrum_fmax_idx = 4; }},
+        {"lines 0", AT(spectrum_lines_idx), [](SettingsBlock& b) { b.spectrum_lines_idx = 0; }},
+        {"lines 3", AT(spectrum_lines_idx), [](SettingsBlock& b) { b.spectrum_lines_idx = 3; }},
+        {"averaging 0", AT(averaging_idx), [](SettingsBlock& b) { b.averaging_idx = 0; }},
+        {"averaging 7", AT(averaging_idx), [](SettingsBlock& b) { b.averaging_idx = 7; }},
+        {"auto-record 3", AT(autostart_idx), [](SettingsBlock& b) { b.autostart_idx = 3; }},
+        {"spectra flag 3 in the third item", offsetof(SettingsBlock, spectra_flags) + 8, 4,
+         [](SettingsBlock& b) { b.spectra_flags[2] = 3; }},
+        {"bearing name without its NUL", AT(bearing_name),
+         [](SettingsBlock& b) { std::memset(b.bearing_name, '6', sizeof b.bearing_name); }},
+        {"sensor model without its NUL", AT(sensor_model),
+         [](SettingsBlock& b) { std::memset(b.sensor_model, 'X', sizeof b.sensor_model); }},
+        {"sensitivity 0", AT(sensor_sens_1), [](SettingsBlock& b) { b.sensor_sens_1 = 0.0f; }},
+        {"second sensitivity NaN", AT(sensor_sens_2), [](SettingsBlock& b) { b.sensor_sens_2 = NOT_A_NUMBER; }},
+        {"route item 1024", AT(last_route_item), [](SettingsBlock& b) { b.last_route_item = 1024; }},
+    };
+#undef AT
+    settings_defaults();
+    const auto defaults = bytes_of(settings);
+    for (bool high : {false, true}) {
+        for (const auto& c : cases) {
+            const std::string name = std::string(c.name) + (high ? " (high)" : " (low)");
+            SettingsBlock b = in_range_block(high);
+            c.spoil(b);
+            const auto file = store(b);
+            auto expected = bytes_of(b);
+            std::copy(defaults.begin() + c.offset, defaults.begin() + c.offset + c.size, expected.begin() + c.offset);
+            settings_load();
+            EXPECT_EQ(loaded_bytes(b), expected) << name;
+            EXPECT_EQ(settings.meas_params_changed, 1u) << name;
+            // The stored copy is not rewritten by the load.
+            EXPECT_EQ(read_file_bytes(fram()), file) << name;
+            SettingsBlock copy = b;
+            EXPECT_EQ(settings_sanitise(&copy), 1) << name;
+        }
+    }
+}
+
+TEST_F(SettingsTest, AnUnusableFileIsReportedWithWhatIsWrong)
+{
+    // Each case in a run of its own: the warning is given once per run.
+    struct Case {
+        const char* name;
+        void (*make)(const std::string& fram);
+        rlim_t file_size_limit;  // RLIM_INFINITY: none
+        const char* message;
+    };
+    const std::vector<Case> cases = {
+        {"pipe", [](const std::string& f) { ASSERT_EQ(mkfifo(f.c_str(), 0600), 0); }, RLIM_INFINITY,
+         "fram.dat: not a regular file; the settings are not kept"},
+        {"folder", [](const std::string& f) { std::filesystem::create_directory(f); }, RLIM_INFINITY,
+         "fram.dat: cannot open: Is a directory; the settings are not kept"},
+        {"no room to lengthen", [](const std::string& f) { write_file_bytes(f, std::vector<u8>(10, 0x55)); }, 4096,
+         "fram.dat: cannot lengthen: File too large; the settings are not kept"},
+    };
+    for (const auto& c : cases) {
+        TempDir run_dir;
+        c.make(run_dir.file("fram.dat"));
+        // A file size limit reaches the runner, which then gets EFBIG rather
+        // than the signal.
+        struct rlimit old {};
+        ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &old), 0);
+        auto* old_handler = std::signal(SIGXFSZ, SIG_IGN);
+        struct rlimit limited = old;
+        limited.rlim_cur = c.file_size_limit;
+        ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &limited), 0);
+        const auto r = run_runner({"--data", run_dir.path(), "--keys", "wait 300"});
+        setrlimit(RLIMIT_FSIZE, &old);
+        std::signal(SIGXFSZ, old_handler);
+        EXPECT_NE(r.output.find(c.message), std::string::npos) << c.name << ":\n" << r.output;
+        EXPECT_EQ(r.output.find("Success"), std::string::npos) << c.name << ":\n" << r.output;
+    }
 }
 
 TEST_F(SettingsTest, VerifiedWriteReadsBack)

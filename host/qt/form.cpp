@@ -5,6 +5,7 @@
 #include <QCloseEvent>
 #include <QDateTime>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QGuiApplication>
 #include <QKeyEvent>
 #include <QMessageBox>
@@ -115,6 +116,11 @@ TFormEmul::TFormEmul(QWidget* parent) : QWidget(parent)
     connect(TimerTick32, &QTimer::timeout, this, [this] { TimerTick32Timer(); });
     connect(TimerRedraw, &QTimer::timeout, this, [this] { TimerRedrawTimer(); });
     connect(TimerStart, &QTimer::timeout, this, [this] { TimerStartTimer(); });
+    // A name typed without extension gets the one of the chosen filter.
+    connect(SaveDialog1, &QFileDialog::filterSelected, this, [this](const QString& filter) {
+        const bool bmp = SaveDialog1->nameFilters().indexOf(filter) == 1;
+        SaveDialog1->setDefaultSuffix(bmp ? QStringLiteral("bmp") : QStringLiteral("png"));
+    });
 
     FormCreate();
     clock_.start();
@@ -246,13 +252,31 @@ bool TFormEmul::SavePicture(const QString& file, int filter_index, QString* erro
     return ok;
 }
 
+int TFormEmul::SaveFilterIndex() const
+{
+    return SaveDialog1->nameFilters().indexOf(SaveDialog1->selectedNameFilter()) + 1;
+}
+
 void TFormEmul::SpeedButtonSavePicClick()
 {
+    // The dialog opens in the data folder with a name not used there yet.
+    const std::string folder = data_dir().empty() ? std::string(".") : data_dir();
+    const bool bmp_filter = SaveFilterIndex() == 2;
+    SaveDialog1->setDirectory(QString::fromStdString(folder));
+    SaveDialog1->setDefaultSuffix(bmp_filter ? QStringLiteral("bmp") : QStringLiteral("png"));
+    SaveDialog1->selectFile(QString::fromStdString(picture_fresh_name(folder, bmp_filter)));
     if (SaveDialog1->exec() != QDialog::Accepted || SaveDialog1->selectedFiles().isEmpty()) return;
-    const int index = SaveDialog1->nameFilters().indexOf(SaveDialog1->selectedNameFilter()) + 1;
-    QString file = SaveDialog1->selectedFiles().first();
+    const QString chosen = SaveDialog1->selectedFiles().first();
+    const PictureTarget target = picture_target(chosen.toStdString(), SaveFilterIndex());
+    const QString file = QString::fromStdString(target.path);
+    // The dialog asked about replacing the name it returned, not about one
+    // that got the filter's extension only now.
+    if (file != chosen && QFileInfo::exists(file) &&
+        QMessageBox::question(this, windowTitle(), file + QStringLiteral(" already exists.\nReplace it?")) !=
+            QMessageBox::Yes)
+        return;
     QString error;
-    if (!SavePicture(file, index, &error))
+    if (!SavePicture(file, target.bmp ? 2 : 1, &error))
         QMessageBox::warning(this, windowTitle(), QStringLiteral("Cannot save the picture:\n") + error);
 }
 

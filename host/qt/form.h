@@ -68,6 +68,8 @@ public:
 
     // Saves the picture of ImageScr: BMP for filter index 2, PNG otherwise.
     bool SavePicture(const QString& file, int filter_index, QString* error);
+    // The save dialog's chosen filter: 1 PNG, 2 BMP.
+    int SaveFilterIndex() const;
 
     // The key code a PC key posts before the shift rules (65535 = unmapped).
     static unsigned MapKey(int key);

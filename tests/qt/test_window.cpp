@@ -3,7 +3,11 @@
 
 #include <QApplication>
 #include <QCloseEvent>
+#include <QComboBox>
+#include <QFileDialog>
+#include <QFileInfo>
 #include <QImage>
+#include <QLineEdit>
 #include <QTest>
 #include <filesystem>
 
@@ -13,6 +17,7 @@
 #include "host/qt/form.h"
 #include "host/session.h"
 #include "app/startup.h"
+#include "tests/support/screens.h"
 #include "tests/support/support.h"
 
 namespace {
@@ -220,6 +225,95 @@ TEST_F(WindowTest, PaintCopiesTheFramebufferAndSavedPicturesDecodeBack)
     framebuffer[0] = static_cast<u16>(~framebuffer[0]);
     form.FormPaint();
     EXPECT_NE(reinterpret_cast<const u16*>(form.ImageScr->bitmap.constScanLine(0))[0], framebuffer[0]);
+}
+
+// Answers the save dialog once it is open: chooses the filter with the
+// keyboard, types a name (nullptr: takes the proposed one) and accepts.
+// Reports the folder and the name the dialog proposed, and whether the
+// dialog took the answer.
+struct DialogAnswer {
+    int filter;  // 1 PNG, 2 BMP
+    const char* typed;
+    QString folder;
+    QString proposed;
+    bool answered = false;
+};
+
+void answer_save_dialog(DialogAnswer* a)
+{
+    auto* poll = new QTimer;
+    QObject::connect(poll, &QTimer::timeout, [a, poll] {
+        auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+        if (!dialog) return;
+        poll->stop();
+        poll->deleteLater();
+        auto* name = dialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
+        auto* types = dialog->findChild<QComboBox*>(QStringLiteral("fileTypeCombo"));
+        if (!name || !types) {
+            dialog->reject();
+            return;
+        }
+        a->folder = QFileInfo(dialog->directory().absolutePath()).canonicalFilePath();
+        a->proposed = name->text();
+        while (types->currentIndex() < a->filter - 1) QTest::keyClick(types, Qt::Key_Down);
+        while (types->currentIndex() > a->filter - 1) QTest::keyClick(types, Qt::Key_Up);
+        if (a->typed) {
+            name->clear();
+            QTest::keyClicks(name, QString::fromUtf8(a->typed));
+        }
+        QMetaObject::invokeMethod(dialog, "accept");
+        // A dialog that does not take the answer is closed all the same.
+        a->answered = !dialog->isVisible();
+        if (!a->answered) dialog->reject();
+    });
+    poll->start(10);
+}
+
+TEST_F(WindowTest, SavePictureNamesTheFileAfterTheFilterOrTheTypedExtension)
+{
+    TFormEmul form;
+    form.TimerStart->stop();
+    form.SaveDialog1->setOption(QFileDialog::DontUseNativeDialog);
+    for (int i = 0; i < LCD_PIXELS; ++i) framebuffer[i] = static_cast<u16>(i * 7919u);
+    form.FormPaint();
+    const std::vector<u16> expected(framebuffer, framebuffer + LCD_PIXELS);
+
+    struct Case {
+        int filter;
+        const char* typed;
+        const char* proposed;  // the name the dialog offers
+        const char* written;   // the file that appears
+        bool bmp;
+    };
+    const std::vector<Case> cases = {
+        {1, nullptr, "tarvik2-0001.png", "tarvik2-0001.png", false},
+        {2, nullptr, "tarvik2-0002.png", "tarvik2-0002.bmp", true},  // the filter changes the offered name
+        {2, "plain", "tarvik2-0003.bmp", "plain.bmp", true},
+        {2, "Upper.PNG", "tarvik2-0003.bmp", "Upper.PNG", false},
+        {1, "switched", "tarvik2-0003.bmp", "switched.png", false},  // filter changed, then typed
+        {1, "lower.bmp", "tarvik2-0003.png", "lower.bmp", true},
+        {1, "photo.jpg", "tarvik2-0003.png", "photo.jpg.png", false},
+    };
+    const QString folder = QFileInfo(QString::fromStdString(dir.path())).canonicalFilePath();
+    for (const auto& c : cases) {
+        const std::string what = std::string(c.typed ? c.typed : "(proposed)") + " filter " + std::to_string(c.filter);
+        const auto before = std::distance(std::filesystem::directory_iterator(dir.path()), {});
+        DialogAnswer answer{c.filter, c.typed, {}, {}};
+        answer_save_dialog(&answer);
+        form.SpeedButtonSavePicClick();
+        ASSERT_TRUE(answer.answered) << what;
+        EXPECT_EQ(answer.folder, folder) << what;
+        EXPECT_EQ(answer.proposed.toStdString(), c.proposed) << what;
+        // Exactly one new file, under the expected name, in the expected format.
+        EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), before + 1) << what;
+        const auto file = read_file_bytes(dir.file(c.written));
+        ASSERT_GE(file.size(), 2u) << what;
+        if (c.bmp) {
+            EXPECT_EQ(load_bmp565(dir.file(c.written)), expected) << what;
+        } else {
+            EXPECT_EQ(load_screenshot(dir.file(c.written)), expected) << what;
+        }
+    }
 }
 
 TEST_F(WindowTest, TimersTickAndPowerButtonEndsTheRun)
