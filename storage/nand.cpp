@@ -28,6 +28,15 @@ u8 g_ff_buffer[1024];
 constexpr u32 FF_CHUNKS_PER_WRITE = 64;
 u8 g_ff_big[sizeof(g_ff_buffer) * FF_CHUNKS_PER_WRITE];
 
+// Raw writes made so far, and the count at which the power is cut.
+u64 g_writes_made = 0;
+u64 g_power_cut_at = ~0ull;
+
+bool power_cut()
+{
+    return g_writes_made >= g_power_cut_at;
+}
+
 // Reads go through a shared read-only map of the image file (made by
 // nand_init for the open file, as large as the chip); a byte is read through
 // it only once the file is known to reach that byte. Writes use positioned
@@ -91,6 +100,7 @@ bool lengthen_to(u64 offset)
     u64 missing = (offset - length + sizeof g_ff_buffer - 1) / sizeof g_ff_buffer * sizeof g_ff_buffer;
     const u64 chip_end = static_cast<u64>(nand_info.total_pages) * page_stride();
     if (length + missing > chip_end) missing = chip_end > length ? chip_end - length : 0;
+    if (power_cut()) return false;
     while (missing > 0) {
         const size_t n = missing < sizeof g_ff_big ? static_cast<size_t>(missing) : sizeof g_ff_big;
         if (!fd_pwrite_all(flash_handle, g_ff_big, n, length)) {
@@ -125,6 +135,21 @@ void print_line(const char* text)
 u64 nand_file_offset(u32 page, u32 column)
 {
     return static_cast<u64>(page) * page_stride() + column;
+}
+
+u64 nand_writes_made()
+{
+    return g_writes_made;
+}
+
+void nand_cut_power_at(u64 write_count)
+{
+    g_power_cut_at = write_count;
+}
+
+void nand_restore_power()
+{
+    g_power_cut_at = ~0ull;
 }
 
 int nand_present()
@@ -212,6 +237,8 @@ int nand_write_raw(u32 page, const void* src, u32 column, u32 length)
 {
     if (!raw_access_ok(page, column, length)) return 0;
     const u64 offset = nand_file_offset(page, column);
+    if (power_cut()) return 0;
+    ++g_writes_made;
     if (!lengthen_to(offset)) return 0;
     if (!fd_pwrite_all(flash_handle, src, length, offset)) return 0;
     if (g_known_fd == flash_handle && offset + length > g_known_length) g_known_length = offset + length;
