@@ -130,6 +130,18 @@ void print_line(const char* text)
     std::fflush(stdout);
 }
 
+// Reports a block whose erase failed and marks it bad.
+void erase_failed(u32 block)
+{
+    std::printf("помечаю плохой блок: %d\n", static_cast<int>(block));
+    std::fflush(stdout);
+    nand_mark_block_bad(block);
+}
+
+// One page as it goes to the file, data area then spare area; large enough
+// for every chip nand_init knows (8 KiB pages with 256 spare bytes).
+u8 g_page_image[8192 + 256];
+
 }  // namespace
 
 u64 nand_file_offset(u32 page, u32 column)
@@ -294,9 +306,7 @@ int nand_erase_block(u32 block, int force)
     for (u32 k = 0; ok && k < nand_info.pages_per_block; ++k)
         if (!nand_write_raw(first + k, g_ff_big, 0, stride)) ok = false;
     if (ok) return 1;
-    std::printf("помечаю плохой блок: %d\n", static_cast<int>(block));
-    std::fflush(stdout);
-    nand_mark_block_bad(block);
+    erase_failed(block);
     return -4;
 }
 
@@ -360,12 +370,33 @@ int nand_flush_block(u32 block)
     return ok ? 1 : -3;
 }
 
+// Erase, patch the cache, write the block back. The image file has no use
+// for an erased state between the erase and the write-back, so the two are
+// one write per page of its final bytes (data and spare area): a write cut
+// off by a power loss leaves every page either as it was or as it is meant
+// to be, never blank, and the file ends up as after an erase of the block
+// followed by a write-back of the whole cache. A page write that fails is a
+// failed erase: the block is reported and marked bad.
 int nand_rewrite_block(u32 block, u8* place, const void* src, u32 length)
 {
-    if (nand_info.cache_data == nullptr) return 0;
-    if (nand_erase_block(block, 0) != 1) return -4;
+    const NandInfo& n = nand_info;
+    if (n.cache_data == nullptr) return 0;
+    if (!nand_block_is_good(block)) return -4;   // the erase refuses it
     if (length > 0) std::memmove(place, src, length);
-    if (nand_flush_block(block) != 1) return -3;
+    const u32 stride = page_stride();
+    const u32 first = block * n.pages_per_block;
+    for (u32 k = 0; k < n.pages_per_block; ++k) {
+        bool ok = stride <= sizeof g_page_image;
+        if (ok) {
+            std::memcpy(g_page_image, n.cache_data + k * n.page_size, n.page_size);
+            std::memcpy(g_page_image + n.page_size, n.cache_spare + k * n.spare_size, n.spare_size);
+            ok = nand_write_raw(first + k, g_page_image, 0, stride) == 1;
+        }
+        if (!ok) {
+            erase_failed(block);
+            return -4;
+        }
+    }
     return static_cast<int>(length);
 }
 
