@@ -1,6 +1,7 @@
 // Flash storage: mounting an image of 8192 files (whole mount and longest
-// scan step), saving a 30 KB file into a half-full image, and the two ways
-// of reading page headers from the image file.
+// scan step), saving a 30 KB file into a half-full image, renaming an object
+// (a rewrite of its whole block), and the two ways of reading page headers
+// from the image file.
 #include <benchmark/benchmark.h>
 #include <fcntl.h>
 #include <sys/mman.h>
@@ -16,6 +17,7 @@
 
 #include "app/reset.h"
 #include "archive/objects.h"
+#include "base/cp1251.h"
 #include "tests/image/test_image.h"
 #include "host/session.h"
 #include "storage/dir.h"
@@ -127,6 +129,31 @@ void BM_Save30KFileIntoHalfFullImage(benchmark::State& state)
     flash_handle = 0;
 }
 BENCHMARK(BM_Save30KFileIntoHalfFullImage)->Unit(benchmark::kMicrosecond)->Iterations(400);
+
+// Renaming an object rewrites the whole block that holds it and its first
+// measurements: 64 pages of data and spare area.
+void BM_RenameObjectRewritesItsBlock(benchmark::State& state)
+{
+    if (!use_image(state)) return;
+    fs_init();
+    fs_mount();
+    const char* names[2] = {"Насос 1"_cp, "Насос 2"_cp};
+    int turn = 0;
+    const u64 writes_before = nand_writes_made();
+    for (auto _ : state) {
+        if (obj_rename(0, names[turn]) != 1) {
+            state.SkipWithError("rename failed");
+            break;
+        }
+        turn ^= 1;
+    }
+    if (state.iterations() > 0)
+        state.counters["writes_per_rename"] =
+            static_cast<double>(nand_writes_made() - writes_before) / static_cast<double>(state.iterations());
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * 64 * 2112);
+    flash_handle = 0;
+}
+BENCHMARK(BM_RenameObjectRewritesItsBlock)->Unit(benchmark::kMicrosecond)->UseRealTime();
 
 // Reading marker and header of every page: positioned reads (what the NAND
 // device does) against a memory map of the image.

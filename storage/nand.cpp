@@ -30,6 +30,15 @@ u8 g_ff_buffer[1024];
 constexpr u32 FF_CHUNKS_PER_WRITE = 64;
 u8 g_ff_big[sizeof(g_ff_buffer) * FF_CHUNKS_PER_WRITE];
 
+// Raw writes made so far, and the count at which the power is cut.
+u64 g_writes_made = 0;
+u64 g_power_cut_at = ~0ull;
+
+bool power_cut()
+{
+    return g_writes_made >= g_power_cut_at;
+}
+
 // Reads go through a shared read-only map of the image file (made by
 // nand_init for the open file, as large as the chip); a byte is read through
 // it only once the file is known to reach that byte. Writes use positioned
@@ -93,6 +102,7 @@ bool lengthen_to(u64 offset)
     u64 missing = (offset - length + sizeof g_ff_buffer - 1) / sizeof g_ff_buffer * sizeof g_ff_buffer;
     const u64 chip_end = static_cast<u64>(nand_info.total_pages) * page_stride();
     if (length + missing > chip_end) missing = chip_end > length ? chip_end - length : 0;
+    if (power_cut()) return false;
     while (missing > 0) {
         const size_t n = missing < sizeof g_ff_big ? static_cast<size_t>(missing) : sizeof g_ff_big;
         if (!fd_pwrite_all(flash_handle, g_ff_big, n, length)) {
@@ -122,11 +132,38 @@ void print_line(const char* text)
     std::fflush(stdout);
 }
 
+// Reports a block whose erase failed and marks it bad.
+void erase_failed(u32 block)
+{
+    std::printf("помечаю плохой блок: %d\n", static_cast<int>(block));
+    std::fflush(stdout);
+    nand_mark_block_bad(block);
+}
+
+// One page as it goes to the file, data area then spare area; large enough
+// for every chip nand_init knows (8 KiB pages with 256 spare bytes).
+u8 g_page_image[8192 + 256];
+
 }  // namespace
 
 u64 nand_file_offset(u32 page, u32 column)
 {
     return static_cast<u64>(page) * page_stride() + column;
+}
+
+u64 nand_writes_made()
+{
+    return g_writes_made;
+}
+
+void nand_cut_power_at(u64 write_count)
+{
+    g_power_cut_at = write_count;
+}
+
+void nand_restore_power()
+{
+    g_power_cut_at = ~0ull;
 }
 
 int nand_present()
@@ -214,6 +251,8 @@ int nand_write_raw(u32 page, const void* src, u32 column, u32 length)
 {
     if (!raw_access_ok(page, column, length)) return 0;
     const u64 offset = nand_file_offset(page, column);
+    if (power_cut()) return 0;
+    ++g_writes_made;
     if (!lengthen_to(offset)) return 0;
     if (!fd_pwrite_all(flash_handle, src, length, offset)) return 0;
     if (g_known_fd == flash_handle && offset + length > g_known_length) g_known_length = offset + length;
@@ -269,9 +308,7 @@ int nand_erase_block(u32 block, int force)
     for (u32 k = 0; ok && k < nand_info.pages_per_block; ++k)
         if (!nand_write_raw(first + k, g_ff_big, 0, stride)) ok = false;
     if (ok) return 1;
-    std::printf("помечаю плохой блок: %d\n", static_cast<int>(block));
-    std::fflush(stdout);
-    nand_mark_block_bad(block);
+    erase_failed(block);
     return -4;
 }
 
@@ -335,12 +372,33 @@ int nand_flush_block(u32 block)
     return ok ? 1 : -3;
 }
 
+// Erase, patch the cache, write the block back. The image file has no use
+// for an erased state between the erase and the write-back, so the two are
+// one write per page of its final bytes (data and spare area): a write cut
+// off by a power loss leaves every page either as it was or as it is meant
+// to be, never blank, and the file ends up as after an erase of the block
+// followed by a write-back of the whole cache. A page write that fails is a
+// failed erase: the block is reported and marked bad.
 int nand_rewrite_block(u32 block, u8* place, const void* src, u32 length)
 {
-    if (nand_info.cache_data == nullptr) return 0;
-    if (nand_erase_block(block, 0) != 1) return -4;
+    const NandInfo& n = nand_info;
+    if (n.cache_data == nullptr) return 0;
+    if (!nand_block_is_good(block)) return -4;   // the erase refuses it
     if (length > 0) std::memmove(place, src, length);
-    if (nand_flush_block(block) != 1) return -3;
+    const u32 stride = page_stride();
+    const u32 first = block * n.pages_per_block;
+    for (u32 k = 0; k < n.pages_per_block; ++k) {
+        bool ok = stride <= sizeof g_page_image;
+        if (ok) {
+            std::memcpy(g_page_image, n.cache_data + k * n.page_size, n.page_size);
+            std::memcpy(g_page_image + n.page_size, n.cache_spare + k * n.spare_size, n.spare_size);
+            ok = nand_write_raw(first + k, g_page_image, 0, stride) == 1;
+        }
+        if (!ok) {
+            erase_failed(block);
+            return -4;
+        }
+    }
     return static_cast<int>(length);
 }
 

@@ -56,3 +56,11 @@ int nand_purge_block(u32 block);
 
 // Byte offset of (page, column) in the image file.
 u64 nand_file_offset(u32 page, u32 column);
+
+// Power-cut simulation for tests. Every raw write to the image file is
+// counted; once the count reaches the cut point the device writes nothing
+// more (raw writes fail, the file is not lengthened) until power returns.
+// Unarmed, it costs one compare per write.
+u64 nand_writes_made();
+void nand_cut_power_at(u64 write_count);
+void nand_restore_power();

@@ -253,4 +253,133 @@ TEST_F(NandDevice, PurgeErasesDeadPagesOnly)
     EXPECT_EQ(nand_purge_block(7), -6);
 }
 
+
+constexpr u32 STRIDE = 2112;
+
+// Page k of block 2 in a copy of blocks 1..3.
+u8* page_in(std::vector<u8>& blocks, u32 k)
+{
+    return &blocks[(64 + k) * STRIDE];
+}
+const u8* page_in(const std::vector<u8>& blocks, u32 k)
+{
+    return &blocks[(64 + k) * STRIDE];
+}
+
+// Blocks 1..3 hold patterned pages: data, a page-header state (pages whose
+// number leaves 3 divided by 7 are dead), and the unused spare bytes, which a rewrite keeps as well.
+class BlockRewrite : public NandDevice {
+protected:
+    static constexpr u32 BLOCK = 2;
+    static constexpr u64 AT = flash_offset(1 * 64, 0);   // blocks 1..3
+    static constexpr size_t BYTES = 3 * 64 * STRIDE;
+    std::vector<u8> before;
+    void SetUp() override
+    {
+        NandDevice::SetUp();
+        erase_start(1);
+        before.resize(BYTES);
+        for (u32 p = 0; p < 3 * 64; ++p) {
+            u8* page = &before[p * STRIDE];
+            for (u32 c = 0; c < STRIDE; ++c) page[c] = static_cast<u8>(p * 131 + c * 7 + (c >> 8));
+            page[2048] = 0xFF;                      // good marker
+            page[2049] = (64 + p) % 7 == 3 ? 0x00 : 0xFC;  // dead or a file's page
+            page[2070] = 0x5A;
+        }
+        flash.write(AT, before);
+        ASSERT_EQ(nand_load_block(BLOCK), 1);
+    }
+};
+
+struct RewriteCase {
+    const char* name;
+    int (*op)();
+    int result;
+    void (*expect)(std::vector<u8>& blocks);   // the expected pages
+};
+
+const RewriteCase REWRITES[] = {
+    {"data bytes",
+     [] {
+         const std::vector<u8> v(16, 0x3C);
+         return nand_program(130, v.data(), 100, 16);
+     },
+     16, [](std::vector<u8>& b) { std::memset(page_in(b, 2) + 100, 0x3C, 16); }},
+    {"a spare bit set again",
+     [] {
+         const u8 v = 0xA5;
+         return nand_program(131, &v, 2070, 1);
+     },
+     1, [](std::vector<u8>& b) { page_in(b, 3)[2070] = 0xA5; }},
+    {"across the data and spare areas",
+     [] {
+         std::vector<u8> v(40, 0x11);
+         v[18] = 0xFF;   // the marker column stays good
+         return nand_program(190, v.data(), 2030, 40);
+     },
+     40,
+     [](std::vector<u8>& b) {
+         std::memset(page_in(b, 62) + 2030, 0x11, 40);
+         page_in(b, 62)[2048] = 0xFF;
+     }},
+    {"purge of dead pages", [] { return nand_purge_block(2); }, 0,
+     [](std::vector<u8>& b) {
+         for (u32 k = 0; k < 64; ++k)
+             if ((128 + k) % 7 == 3) std::memset(page_in(b, k), 0xFF, STRIDE);
+     }},
+};
+
+// A rewrite leaves the file exactly as an erase of the block followed by a
+// write-back of the patched cache: the expected pages, nothing else touched,
+// the cache and reads through the device agreeing with the file.
+TEST_F(BlockRewrite, EndsAsEraseAndWriteBackOfTheCache)
+{
+    for (const RewriteCase& c : REWRITES) {
+        SCOPED_TRACE(c.name);
+        flash.write(AT, before);
+        nand_info.cached_block = -1;
+        ASSERT_EQ(nand_load_block(BLOCK), 1);
+        std::vector<u8> expected = before;
+        c.expect(expected);
+        ASSERT_NE(expected, before);
+        EXPECT_EQ(c.op(), c.result);
+        EXPECT_TRUE(flash.read(AT, BYTES) == expected);
+        EXPECT_EQ(nand_info.cached_block, static_cast<i32>(BLOCK));
+        std::vector<u8> page(STRIDE);
+        for (u32 k = 0; k < 64; ++k) {
+            const u8* want = page_in(expected, k);
+            EXPECT_EQ(std::memcmp(nand_info.cache_data + k * 2048, want, 2048), 0) << "cache, page " << k;
+            EXPECT_EQ(std::memcmp(nand_info.cache_spare + k * 64, want + 2048, 64), 0) << "cache, page " << k;
+            ASSERT_EQ(nand_read_raw(128 + k, page.data(), 0, STRIDE), 1);
+            EXPECT_EQ(std::memcmp(page.data(), want, STRIDE), 0) << "read, page " << k;
+        }
+    }
+}
+
+// A power cut after five writes of a rewrite: those pages are new, the
+// others old, none blank; the failed rewrite is reported as a failed erase
+// and the cache is forgotten. With the power back the rewrite completes.
+TEST_F(BlockRewrite, PowerCutLeavesEveryPageOldOrNew)
+{
+    const RewriteCase& c = REWRITES[0];
+    std::vector<u8> expected = before;
+    c.expect(expected);
+    nand_cut_power_at(nand_writes_made() + 5);
+    testing::internal::CaptureStdout();
+    const int r = c.op();
+    const std::string printed = testing::internal::GetCapturedStdout();
+    nand_restore_power();
+    EXPECT_EQ(r, -4);
+    EXPECT_EQ(printed, "помечаю плохой блок: 2\n");
+    EXPECT_EQ(nand_info.cached_block, -1);
+    const std::vector<u8> after = flash.read(AT, BYTES);
+    for (u32 k = 0; k < 64; ++k) {
+        const std::vector<u8>& want = k < 5 ? expected : before;
+        EXPECT_EQ(std::memcmp(page_in(after, k), page_in(want, k), STRIDE), 0) << "page " << k;
+    }
+    EXPECT_EQ(nand_block_is_good(BLOCK), 1);
+    EXPECT_EQ(c.op(), c.result);
+    EXPECT_TRUE(flash.read(AT, BYTES) == expected);
+}
+
 }  // namespace
