@@ -1,6 +1,7 @@
 #include "storage/nand.h"
 
 #include "nand_internal.h"
+#include "storage/fs.h"
 
 #include <sys/mman.h>
 #include <sys/stat.h>
@@ -178,7 +179,7 @@ int nand_init()
     g_area_needed = 0;
     g_known_fd = -1;
     unmap_image();
-    if (!nand_present()) return -5;
+    if (!nand_present()) return NAND_ERR_NO_DEVICE;
     std::memcpy(nand_info.id, nand_chip_id, 5);
     const u8* id = nand_info.id;
     NandInfo& n = nand_info;
@@ -211,7 +212,7 @@ int nand_init()
         n.marker_column = 517;
         n.status_column = 512;
     } else {
-        return -5;
+        return NAND_ERR_NO_DEVICE;
     }
     n.block_bytes = n.page_size * n.pages_per_block;
     n.total_pages = n.block_count * n.pages_per_block;
@@ -222,7 +223,7 @@ int nand_init()
 
 int nand_attach(void* area, u32 size)
 {
-    if (g_area_needed == 0 || size < g_area_needed) return -5;
+    if (g_area_needed == 0 || size < g_area_needed) return NAND_ERR_NO_DEVICE;
     u8* p = static_cast<u8*>(area);
     nand_info.page_table = reinterpret_cast<u32*>(p);
     nand_info.cache_data = p + nand_info.total_pages * 4;
@@ -261,7 +262,7 @@ int nand_write_raw(u32 page, const void* src, u32 column, u32 length)
 
 int nand_read_page(u32 page, void* dst, u32 column, u32 length)
 {
-    return nand_read_raw(page, dst, column, length) ? static_cast<int>(length) : -2;
+    return nand_read_raw(page, dst, column, length) ? static_cast<int>(length) : NAND_ERR_READ;
 }
 
 u8 nand_read_marker(u32 page)
@@ -296,8 +297,8 @@ int nand_block_is_good(u32 block)
 
 int nand_erase_block(u32 block, int force)
 {
-    if (block >= nand_info.block_count) return -6;
-    if (!force && !nand_block_is_good(block)) return -6;
+    if (block >= nand_info.block_count) return NAND_ERR_BAD_BLOCK;
+    if (!force && !nand_block_is_good(block)) return NAND_ERR_BAD_BLOCK;
     const u32 stride = page_stride();
     if (g_ff_big[0] != 0xFF) {
         std::memset(g_ff_buffer, 0xFF, sizeof g_ff_buffer);
@@ -309,7 +310,7 @@ int nand_erase_block(u32 block, int force)
         if (!nand_write_raw(first + k, g_ff_big, 0, stride)) ok = false;
     if (ok) return 1;
     erase_failed(block);
-    return -4;
+    return NAND_ERR_ERASE;
 }
 
 u32 nand_block_io(NandIo op, u32 block, u8* buffer, u32 offset, u32 length)
@@ -342,7 +343,7 @@ u32 nand_block_io(NandIo op, u32 block, u8* buffer, u32 offset, u32 length)
 
 int nand_load_block(u32 block)
 {
-    if (nand_info.cache_data == nullptr || block >= nand_info.block_count) return -2;
+    if (nand_info.cache_data == nullptr || block >= nand_info.block_count) return NAND_ERR_READ;
     if (nand_info.cached_block == static_cast<i32>(block)) return 1;
     bool ok = nand_block_io(NAND_IO_READ, block, nand_info.cache_data, 0, nand_info.block_bytes) ==
               nand_info.block_bytes;
@@ -356,20 +357,7 @@ int nand_load_block(u32 block)
     }
     // A block whose load failed is not kept: its next use reads it again.
     nand_info.cached_block = ok ? static_cast<i32>(block) : -1;
-    return ok ? 1 : -2;
-}
-
-int nand_flush_block(u32 block)
-{
-    if (nand_info.cache_data == nullptr || block >= nand_info.block_count) return -3;
-    bool ok = nand_block_io(NAND_IO_WRITE, block, nand_info.cache_data, 0, nand_info.block_bytes) ==
-              nand_info.block_bytes;
-    const u32 first = block * nand_info.pages_per_block;
-    for (u32 k = 0; k < nand_info.pages_per_block; ++k) {
-        const u8* slot = nand_info.cache_spare + k * nand_info.spare_size;
-        if (!nand_write_raw(first + k, slot, nand_info.page_size, nand_info.spare_size)) ok = false;
-    }
-    return ok ? 1 : -3;
+    return ok ? 1 : NAND_ERR_READ;
 }
 
 // Erase, patch the cache, write the block back. The image file has no use
@@ -383,7 +371,7 @@ int nand_rewrite_block(u32 block, u8* place, const void* src, u32 length)
 {
     const NandInfo& n = nand_info;
     if (n.cache_data == nullptr) return 0;
-    if (!nand_block_is_good(block)) return -4;   // the erase refuses it
+    if (!nand_block_is_good(block)) return NAND_ERR_ERASE;   // the erase refuses it
     if (length > 0) std::memmove(place, src, length);
     const u32 stride = page_stride();
     const u32 first = block * n.pages_per_block;
@@ -396,7 +384,7 @@ int nand_rewrite_block(u32 block, u8* place, const void* src, u32 length)
         }
         if (!ok) {
             erase_failed(block);
-            return -4;
+            return NAND_ERR_ERASE;
         }
     }
     return static_cast<int>(length);
@@ -405,10 +393,10 @@ int nand_rewrite_block(u32 block, u8* place, const void* src, u32 length)
 int nand_program(u32 page, const void* src, u32 column, u32 length)
 {
     const NandInfo& n = nand_info;
-    if (static_cast<u64>(column) + length > static_cast<u64>(n.page_size) + n.spare_size) return -1;
-    if (!geometry_known() || page >= n.total_pages) return -2;
+    if (static_cast<u64>(column) + length > static_cast<u64>(n.page_size) + n.spare_size) return NAND_ERR_RANGE;
+    if (!geometry_known() || page >= n.total_pages) return NAND_ERR_READ;
     const u32 block = page / n.pages_per_block;
-    if (nand_load_block(block) != 1) return -2;
+    if (nand_load_block(block) != 1) return NAND_ERR_READ;
     const u8* s = static_cast<const u8*>(src);
     const u32 k = page - block * n.pages_per_block;
     u8* spare_slot = n.cache_spare + k * n.spare_size;
@@ -435,7 +423,7 @@ int nand_program(u32 page, const void* src, u32 column, u32 length)
         if (spare_len) std::memcpy(spare_target, s + data_len, spare_len);
         if (!nand_write_raw(page, s, column, length)) {
             nand_mark_page_bad(page);
-            return -3;
+            return NAND_ERR_WRITE;
         }
         return static_cast<int>(length);
     }
@@ -450,7 +438,7 @@ int nand_program(u32 page, const void* src, u32 column, u32 length)
     if (r < 0) {
         // The cache no longer matches the chip.
         nand_info.cached_block = -1;
-        if (r == -3) nand_mark_block_bad(block);
+        if (r == NAND_ERR_WRITE) nand_mark_block_bad(block);
     }
     return r;
 }
@@ -458,9 +446,9 @@ int nand_program(u32 page, const void* src, u32 column, u32 length)
 int nand_purge_block(u32 block)
 {
     const NandInfo& n = nand_info;
-    if (block >= n.block_count) return -1;
-    if (!nand_block_is_good(block)) return -6;
-    if (nand_load_block(block) != 1) return -2;
+    if (block >= n.block_count) return NAND_ERR_RANGE;
+    if (!nand_block_is_good(block)) return NAND_ERR_BAD_BLOCK;
+    if (nand_load_block(block) != 1) return NAND_ERR_READ;
     const u32 state_at = static_cast<u32>(n.status_column) - n.page_size;
     bool any = false;
     for (u32 k = 0; k < n.pages_per_block; ++k) {
@@ -468,8 +456,8 @@ int nand_purge_block(u32 block)
         const u8 state = spare[state_at];
         // Dead pages: state 0, and any value the file system does not know,
         // which it reads as dead as well.
-        const bool dead = state != 255 && state != 254 && state != 252 && state != 248 && state != 240 &&
-                          state != 192;
+        const bool dead = state != PAGE_FREE && state != PAGE_HEAD && state != PAGE_BODY && state != PAGE_LAST &&
+                          state != PAGE_HEAD_ALT && state != PAGE_BAD;
         if (!dead) continue;
         std::memset(n.cache_data + k * n.page_size, 0xFF, n.page_size);
         std::memset(spare, 0xFF, n.spare_size);

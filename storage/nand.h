@@ -39,19 +39,37 @@ enum : int {
 extern u8 nand_chip_id[5];
 constexpr u8 NAND_EMULATED_ID[5] = {0xEC, 0xDA, 0x10, 0x95, 0x44};
 
+// 1 while the image file is open, else 0.
 int nand_present();
+// Identifies the chip: the work-area size it needs in bytes, or
+// NAND_ERR_NO_DEVICE.
 int nand_init();
+// Places the page table and the block cache in the area: 1, or
+// NAND_ERR_NO_DEVICE when the area is too small.
 int nand_attach(void* area, u32 size);
 
+// Raw transfers within one page (data and spare area): 1, or 0 on a failure.
 int nand_read_raw(u32 page, void* dst, u32 column, u32 length);
 int nand_write_raw(u32 page, const void* src, u32 column, u32 length);
+// The length, or NAND_ERR_READ.
 int nand_read_page(u32 page, void* dst, u32 column, u32 length);
+// The page's bad-block marker byte (0xFF on a good page).
 u8 nand_read_marker(u32 page);
+// Marks the page bad: its bad-block marker byte is written 0.
 void nand_mark_page_bad(u32 page);
+// Marks every page of the block bad; returns 1.
 int nand_mark_block_bad(u32 block);
+// 1 when every page's marker byte is 0xFF, else 0.
 int nand_block_is_good(u32 block);
+// 1; NAND_ERR_BAD_BLOCK (not good and not forced) or NAND_ERR_ERASE.
 int nand_erase_block(u32 block, int force);
+// Programs bytes of one page under the NAND rules (rewriting the block
+// through the cache where bits must be set again): the length, or
+// NAND_ERR_RANGE, NAND_ERR_READ, NAND_ERR_WRITE or NAND_ERR_ERASE.
 int nand_program(u32 page, const void* src, u32 column, u32 length);
+// Erases the block's deleted pages and keeps the rest: 0 when none was
+// deleted, the rewrite's result, NAND_ERR_RANGE, NAND_ERR_BAD_BLOCK or
+// NAND_ERR_READ.
 int nand_purge_block(u32 block);
 
 // Byte offset of (page, column) in the image file.
