@@ -12,7 +12,7 @@
 #include "host/device.h"
 
 MeasModuleState meas_state;
-TestSignal test_signal = {79.6f, 14.0f, 0.0f};
+TestSignal test_signal = DEFAULT_TEST_SIGNAL;
 MeasCalibration meas_calibration = {
     {{0.017391304f, 0.034492683f, 0.16286644f}, {0.009832841f, 0.04433229f, 0.2f}},
     0.00018229167f,
@@ -68,6 +68,15 @@ void meas_calibration_defaults()
     };
 }
 
+void meas_reset()
+{
+    std::memset(&meas_state, 0, sizeof meas_state);
+    meas_state.frames = frame_buffer;
+    meas_state.shock_buf = shock_buffer;
+    test_signal = DEFAULT_TEST_SIGNAL;
+    meas_calibration_defaults();
+}
+
 void meas_init()
 {
     std::memset(&meas_state, 0, sizeof meas_state);
@@ -76,6 +85,11 @@ void meas_init()
     shock_reset();
     avg_clear();
     meas_state.cont_step = 0;
+}
+
+FrameBlock meas_frames(u32 start)
+{
+    return FrameBlock{meas_state.frames + start, meas_state.n_samples, meas_state.dt, meas_state.stamp, meas_state.tick};
 }
 
 void meas_start(u32 mask)
@@ -354,8 +368,8 @@ int meas_task_process(u16* cont)
         if ((s.request & REQ_MARKER) && marker) meas_marker_search(s.n_frames);
 
         for (u32 q = Q_A; q <= Q_D; ++q) {
-            build_time_record(q, s.marker_start, record_at(1, KIND_W, q), q,
-                              meas_calibration.set[s.sensor_set_main][q]);
+            build_time_record(meas_frames(s.marker_start), q, record_at(1, KIND_W, q), q,
+                              meas_calibration.set[s.sensor_set_main][q], meas_calibration.marker_zero);
             record_at(1, KIND_S, q)->type = REC_EMPTY;
         }
 
@@ -363,7 +377,8 @@ int meas_task_process(u16* cont)
             if (marker) {
                 results.flags |= 1;
                 results.group[0].active = 1;
-                build_time_record(3, s.marker_start, record_at(0, KIND_W, Q_N), Q_N, meas_calibration.marker_scale);
+                build_time_record(meas_frames(s.marker_start), 3, record_at(0, KIND_W, Q_N), Q_N,
+                                  meas_calibration.marker_scale, meas_calibration.marker_zero);
                 if (s.marker_periods >= 3 && s.marker_end >= 1 && s.marker_end > s.marker_start)
                     results.rotation_hz =
                         static_cast<float>(s.marker_periods / ((s.marker_end - s.marker_start) * double(s.dt)));

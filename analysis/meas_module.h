@@ -25,6 +25,16 @@ struct VibFrame {
 };
 static_assert(sizeof(VibFrame) == 14);
 
+// Raw frames of one acquisition: `count` samples `dt` seconds apart, taken
+// at `stamp` and `tick`.
+struct FrameBlock {
+    const VibFrame* frames;
+    u32 count;
+    float dt;
+    u32 stamp;
+    u32 tick;
+};
+
 struct MeasModuleState {
     u32 request;
     u32 done;
@@ -54,6 +64,7 @@ struct TestSignal {
     float amplitude;
     float noise;
 };
+constexpr TestSignal DEFAULT_TEST_SIGNAL = {79.6f, 14.0f, 0.0f};
 
 // Scale factors, physical unit per raw count.
 struct MeasCalibration {
@@ -72,7 +83,11 @@ extern const float FMAX_TABLE[4];
 extern const float PERIOD_TABLE[4];
 
 void meas_calibration_defaults();
+// The module's state, test signal and calibration as at power-on.
+void meas_reset();
 void meas_init();
+// The frames of the latest acquisition from frame `start` on.
+FrameBlock meas_frames(u32 start);
 void meas_start(u32 mask);
 int meas_step();
 int meas_all_done();

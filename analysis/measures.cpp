@@ -207,6 +207,18 @@ float avg_line(u32 group, u32 quantity, u32 line)
     return visited ? sum / static_cast<float>(visited) : 0;
 }
 
+void band_values_clear()
+{
+    std::memset(band_history, 0, sizeof band_history);
+    band_history_count = 0;
+}
+
+void measures_reset()
+{
+    band_values_clear();
+    avg_clear();
+}
+
 void avg_clear()
 {
     avg_head = avg_tail = avg_passes = 0;

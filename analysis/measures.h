@@ -9,6 +9,10 @@
 extern float band_history[4][3][4];
 extern u32 band_history_count;
 
+// Band values and averaging back to their state at power-on.
+void measures_reset();
+// Forgets the band values of earlier passes.
+void band_values_clear();
 void update_band_values_all();
 float meas_band_value(u32 group, u32 quantity);
 int grade_value(float v, u32 warn_index, u32 alarm_index);

@@ -73,6 +73,15 @@ u32 quantity_of_letter(char c)
     }
 }
 
+// Empties every record of the store, each keeping its data buffer.
+void clear_store()
+{
+    std::memset(&results, 0, sizeof results);
+    for (u32 g = 0; g < RESULT_GROUPS; ++g)
+        for (u32 k = 0; k < RESULT_KINDS; ++k)
+            for (u32 q = 0; q < RESULT_SLOTS; ++q) results.group[g].rec[k][q].data = record_buffers[g][k][q];
+}
+
 }  // namespace
 
 void clear_record(SignalRecord* rec)
@@ -109,16 +118,18 @@ float window_factor(u32 mode)
     return 1.0f;
 }
 
+void signal_reset()
+{
+    clear_store();
+    window_mode = 1;
+}
+
 void results_reset()
 {
-    std::memset(&results, 0, sizeof results);
-    for (u32 g = 0; g < RESULT_GROUPS; ++g)
-        for (u32 k = 0; k < RESULT_KINDS; ++k)
-            for (u32 q = 0; q < RESULT_SLOTS; ++q) results.group[g].rec[k][q].data = record_buffers[g][k][q];
+    clear_store();
     // The values go too: a later pass that skips a quantity must not bring
     // back a value of the previous measurement.
-    std::memset(band_history, 0, sizeof band_history);
-    band_history_count = 0;
+    band_values_clear();
     shock_result.valid = 0;
 }
 
@@ -179,19 +190,20 @@ int is_vibration_quantity(const SignalRecord* rec)
     return rec->quantity <= Q_D ? 1 : 0;
 }
 
-void build_time_record(u32 column, u32 start, SignalRecord* rec, u32 quantity, float scale)
+void build_time_record(const FrameBlock& block, u32 column, SignalRecord* rec, u32 quantity, float scale,
+                       u32 marker_zero)
 {
-    const u32 n = meas_state.n_samples;
-    const VibFrame* frames = meas_state.frames + start;
+    const u32 n = block.count;
+    const VibFrame* frames = block.frames;
     rec->type = REC_ACQUIRED;
-    rec->stamp = meas_state.stamp;
-    rec->tick = meas_state.tick;
+    rec->stamp = block.stamp;
+    rec->tick = block.tick;
     rec->kind = KIND_W;
     rec->quantity = quantity;
     rec->count = n;
     rec->x0 = 0;
-    rec->dx = meas_state.dt;
-    rec->x_last = static_cast<float>(n - 1) * meas_state.dt;
+    rec->dx = block.dt;
+    rec->x_last = static_cast<float>(n - 1) * block.dt;
     rec->data_bytes = n * 4;
 
     i32 vmax = 0, vmin = 65535;
@@ -204,7 +216,7 @@ void build_time_record(u32 column, u32 start, SignalRecord* rec, u32 quantity, f
     }
     i32 zero;
     if (quantity == Q_N)
-        zero = static_cast<i32>(meas_calibration.marker_zero);
+        zero = static_cast<i32>(marker_zero);
     else
         zero = n ? round_half_away(static_cast<float>(sum) / static_cast<float>(n)) : 0;
 

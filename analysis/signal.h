@@ -4,6 +4,8 @@
 #pragma once
 #include "base/types.h"
 
+struct FrameBlock;
+
 enum : u32 { REC_EMPTY = 0, REC_ACQUIRED = 1, REC_COMPUTED = 2 };
 enum : u32 { KIND_W = 0, KIND_S = 1, KIND_E = 2, KIND_B = 3 };
 enum : u32 { Q_A = 0, Q_V = 1, Q_D = 2, Q_N = 3 };
@@ -62,13 +64,18 @@ float window_factor(u32 mode);
 extern const char* const DERIVE_RECIPES[33];
 extern const float CLASS_LIMITS[13];
 
+// The store and the window back to their state at power-on.
+void signal_reset();
+// Empties the store and forgets the band values and the shock-pulse result.
 void results_reset();
 SignalRecord* record_at(u32 group, u32 kind, u32 quantity);
 int meas_get_record(u32 group, u32 kind, u32 quantity, SignalRecord** rec);
 
-// Builds the acquired time record of one word column of the raw frames of
-// the measuring module, n samples from frame `start`.
-void build_time_record(u32 column, u32 start, SignalRecord* rec, u32 quantity, float scale);
+// Builds the acquired time record of one word column of the raw frames: the
+// column's mean (the marker's: marker_zero) is its zero, `scale` is the
+// unit per count.
+void build_time_record(const FrameBlock& frames, u32 column, SignalRecord* rec, u32 quantity, float scale,
+                       u32 marker_zero);
 
 float x_at(const SignalRecord* rec, u32 i);
 // Index of the point nearest to x, always one of the record's points: below

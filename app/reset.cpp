@@ -1,29 +1,42 @@
 #include "app/reset.h"
 
+#include "analysis/meas_module.h"
+#include "analysis/measures.h"
+#include "analysis/shock.h"
+#include "analysis/signal.h"
 #include "app/startup.h"
 #include "archive/objects.h"
 #include "gfx/dialog.h"
 #include "gfx/framebuffer.h"
 #include "gfx/text.h"
 #include "host/device.h"
+#include "host/fram.h"
 #include "host/settings.h"
 #include "host/sound.h"
 #include "screens/bearings.h"
 #include "storage/dir.h"
 #include "storage/fs.h"
+#include "storage/nand.h"
 
 void system_reset()
 {
     device_reset();
     snd_reset();
+    fram_reset();
     settings_defaults();
 
     framebuffer_reset();
     text_reset();
     dialog_reset();
 
+    nand_reset();
     fs_reset();
     dir_reset();
+
+    signal_reset();
+    measures_reset();
+    shock_reset();
+    meas_reset();
 
     obj_reset();
 

@@ -81,7 +81,7 @@ void BM_DeriveVelocitySpectrum(benchmark::State& state)
     meas_set_running(1);
     meas_step();
     results.group[1].active = 1;
-    build_time_record(0, 0, record_at(1, KIND_W, Q_A), Q_A, 0.01f);
+    build_time_record(meas_frames(0), 0, record_at(1, KIND_W, Q_A), Q_A, 0.01f, meas_calibration.marker_zero);
     for (auto _ : state) {
         for (u32 q = Q_A; q <= Q_D; ++q) {
             record_at(1, KIND_S, q)->type = REC_EMPTY;

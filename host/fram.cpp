@@ -33,6 +33,11 @@ void warn_once(const std::string& path, const char* what, int err)
 
 }  // namespace
 
+void fram_reset()
+{
+    warned = false;
+}
+
 int fram_open()
 {
     const std::string path = data_path("fram.dat");

@@ -7,6 +7,8 @@ constexpr u32 FRAM_SIZE = 32768;
 // Opens fram.dat for reading and writing (creating it when missing) and
 // lengthens a short file with 1024-byte blocks of 0xFF. Returns a file
 // descriptor, or -1 when the file cannot be used (reported once on stderr).
+// Warns again about the next problem with fram.dat (state at power-on).
+void fram_reset();
 int fram_open();
 u32 fram_write(u32 offset, const void* data, u32 n);
 u32 fram_read(u32 offset, void* buffer, u32 n);

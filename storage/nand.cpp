@@ -145,6 +145,16 @@ void erase_failed(u32 block)
 // for every chip nand_init knows (8 KiB pages with 256 spare bytes).
 u8 g_page_image[8192 + 256];
 
+// No chip known, no cache, no map.
+void forget_device()
+{
+    std::memset(&nand_info, 0, sizeof nand_info);
+    nand_info.cached_block = -1;
+    g_area_needed = 0;
+    g_known_fd = -1;
+    unmap_image();
+}
+
 }  // namespace
 
 u64 nand_file_offset(u32 page, u32 column)
@@ -172,13 +182,17 @@ int nand_present()
     return flash_handle != 0 ? 1 : 0;
 }
 
+void nand_reset()
+{
+    forget_device();
+    std::memcpy(nand_chip_id, NAND_EMULATED_ID, sizeof nand_chip_id);
+    g_writes_made = 0;
+    g_power_cut_at = ~0ull;
+}
+
 int nand_init()
 {
-    std::memset(&nand_info, 0, sizeof nand_info);
-    nand_info.cached_block = -1;
-    g_area_needed = 0;
-    g_known_fd = -1;
-    unmap_image();
+    forget_device();
     if (!nand_present()) return NAND_ERR_NO_DEVICE;
     std::memcpy(nand_info.id, nand_chip_id, 5);
     const u8* id = nand_info.id;

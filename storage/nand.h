@@ -39,6 +39,9 @@ enum : int {
 extern u8 nand_chip_id[5];
 constexpr u8 NAND_EMULATED_ID[5] = {0xEC, 0xDA, 0x10, 0x95, 0x44};
 
+// Forgets the chip, its cache and any simulated power cut (state at
+// power-on).
+void nand_reset();
 // 1 while the image file is open, else 0.
 int nand_present();
 // Identifies the chip: the work-area size it needs in bytes, or

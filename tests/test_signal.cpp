@@ -74,7 +74,7 @@ TEST_F(SignalTest, SineGivesPeakRmsAndPeakToPeakBandValues)
         const double counts = 6000;
         for (u32 q = Q_A; q <= Q_D; ++q) {
             fill_sine(q, 1024, DT_1024, c.f, counts, 0.2 + q);
-            build_time_record(q, 0, record_at(1, KIND_W, q), q, static_cast<float>(amp[q] / counts));
+            build_time_record(meas_frames(0), q, record_at(1, KIND_W, q), q, static_cast<float>(amp[q] / counts), meas_calibration.marker_zero);
         }
         update_band_values_all();
         EXPECT_NEAR(meas_band_value(1, Q_A), amp[0], amp[0] * 0.02);
@@ -91,7 +91,7 @@ TEST_F(SignalTest, BandValuesAndDerivedSpectraTakeTheirOwnWindows)
     // The band values never use a window, whatever window the derived
     // spectra use, and leave that window as it was.
     fill_sine(0, 1024, DT_1024, 79.6, 6000);
-    build_time_record(0, 0, record_at(1, KIND_W, Q_A), Q_A, 7.0f / 6000);
+    build_time_record(meas_frames(0), 0, record_at(1, KIND_W, Q_A), Q_A, 7.0f / 6000, meas_calibration.marker_zero);
     update_band_values_all();
     const float plain = meas_band_value(1, Q_A);
     for (u32 mode : {2u, 1u}) {
@@ -100,7 +100,7 @@ TEST_F(SignalTest, BandValuesAndDerivedSpectraTakeTheirOwnWindows)
         results_reset();
         results.group_count = 2;
         results.group[1].active = 1;
-        build_time_record(0, 0, record_at(1, KIND_W, Q_A), Q_A, 7.0f / 6000);
+        build_time_record(meas_frames(0), 0, record_at(1, KIND_W, Q_A), Q_A, 7.0f / 6000, meas_calibration.marker_zero);
         update_band_values_all();
         EXPECT_EQ(meas_band_value(1, Q_A), plain);
         EXPECT_EQ(window_mode, mode);
@@ -114,9 +114,9 @@ TEST_F(SignalTest, BandExcludesFrequenciesOutsideTenToThousandHz)
 {
     // 1150 Hz lies above the band, 350 Hz above the displacement band.
     fill_sine(0, 1024, DT_1024, 1150.0, 6000);
-    build_time_record(0, 0, record_at(1, KIND_W, Q_A), Q_A, 0.001f);
+    build_time_record(meas_frames(0), 0, record_at(1, KIND_W, Q_A), Q_A, 0.001f, meas_calibration.marker_zero);
     fill_sine(2, 1024, DT_1024, 350.0, 6000);
-    build_time_record(2, 0, record_at(1, KIND_W, Q_D), Q_D, 0.001f);
+    build_time_record(meas_frames(0), 2, record_at(1, KIND_W, Q_D), Q_D, 0.001f, meas_calibration.marker_zero);
     update_band_values_all();
     EXPECT_LT(meas_band_value(1, Q_A), 6.0 * 0.05);
     EXPECT_LT(meas_band_value(1, Q_D), 12.0 * 0.05);
@@ -127,13 +127,13 @@ TEST_F(SignalTest, BandValueIsTheMeanOfTheLastFourAndClampedAt999)
     const double amps[5] = {1, 2, 3, 4, 5};
     for (double a : amps) {
         fill_sine(0, 1024, DT_1024, 100.0, 8000);
-        build_time_record(0, 0, record_at(1, KIND_W, Q_A), Q_A, static_cast<float>(a / 8000));
+        build_time_record(meas_frames(0), 0, record_at(1, KIND_W, Q_A), Q_A, static_cast<float>(a / 8000), meas_calibration.marker_zero);
         update_band_values_all();
     }
     EXPECT_EQ(band_history_count, 4u);
     EXPECT_NEAR(meas_band_value(1, Q_A), (2 + 3 + 4 + 5) / 4.0, 0.1);
 
-    build_time_record(0, 0, record_at(1, KIND_W, Q_A), Q_A, 1.0f);  // ~8000 m/s^2
+    build_time_record(meas_frames(0), 0, record_at(1, KIND_W, Q_A), Q_A, 1.0f, meas_calibration.marker_zero);  // ~8000 m/s^2
     for (int i = 0; i < 4; ++i) update_band_values_all();
     EXPECT_EQ(meas_band_value(1, Q_A), 999.0f);
     results_reset();
@@ -145,7 +145,7 @@ TEST_F(SignalTest, TimeRecordIsCentredAndNormalised)
     fill_sine(1, 1024, DT_1024, 79.6, 300);
     for (u32 i = 0; i < 1024; ++i) meas_state.frames[i].w[1] += 100;  // offset is removed
     SignalRecord* rec = record_at(1, KIND_W, Q_V);
-    build_time_record(1, 0, rec, Q_V, 0.5f);
+    build_time_record(meas_frames(0), 1, rec, Q_V, 0.5f, meas_calibration.marker_zero);
     EXPECT_EQ(rec->type, REC_ACQUIRED);
     EXPECT_EQ(rec->count, 1024u);
     EXPECT_FLOAT_EQ(rec->x_last, 1023 * static_cast<float>(DT_1024));
@@ -168,7 +168,7 @@ TEST_F(SignalTest, SpectrumPeaksAtTheSineLineForEveryTransformSize)
         const u32 bin = n / 32 + 3;
         const double f = bin / (n * dt);  // exactly on a line
         fill_sine(0, n, dt, f, 10000);
-        build_time_record(0, 0, record_at(1, KIND_W, Q_A), Q_A, 0.003f);
+        build_time_record(meas_frames(0), 0, record_at(1, KIND_W, Q_A), Q_A, 0.003f, meas_calibration.marker_zero);
         SignalRecord* sa;
         ASSERT_EQ(meas_get_record(1, KIND_S, Q_A, &sa), 1);
         EXPECT_EQ(sa, record_at(1, KIND_S, Q_A));
@@ -196,7 +196,7 @@ TEST_F(SignalTest, FixedPointTransformMatchesADoubleDft)
         meas_state.frames[i].w[0] = static_cast<u16>(8000 + (x >> 16) % 16000);
     }
     SignalRecord* w = record_at(1, KIND_W, Q_A);
-    build_time_record(0, 0, w, Q_A, 1.0f);
+    build_time_record(meas_frames(0), 0, w, Q_A, 1.0f, meas_calibration.marker_zero);
     window_mode = 0;
     SignalRecord* s;
     ASSERT_EQ(meas_get_record(1, KIND_S, Q_A, &s), 1);
@@ -229,7 +229,7 @@ TEST_F(SignalTest, TransformKeepsThePowerOfNoise)
             meas_state.frames[i].w[0] = static_cast<u16>(MID_SCALE - 6000 + (x >> 8) % 12001);
         }
         SignalRecord* wa = record_at(1, KIND_W, Q_A);
-        build_time_record(0, 0, wa, Q_A, 1.0f);
+        build_time_record(meas_frames(0), 0, wa, Q_A, 1.0f, meas_calibration.marker_zero);
         i32 buffer[RECORD_VALUES];
         SignalRecord spec{};
         spec.data = buffer;
@@ -314,7 +314,7 @@ TEST_F(SignalTest, VelocitySpectrumFromAccelerationOnly)
 {
     const double f = 40 / (1024 * DT_1024);
     fill_sine(0, 1024, DT_1024, f, 12000);
-    build_time_record(0, 0, record_at(1, KIND_W, Q_A), Q_A, 5.0f / 12000);
+    build_time_record(meas_frames(0), 0, record_at(1, KIND_W, Q_A), Q_A, 5.0f / 12000, meas_calibration.marker_zero);
     SignalRecord* sv;
     ASSERT_EQ(meas_get_record(1, KIND_S, Q_V, &sv), 1);
     // "SV=WA+FI": the acceleration spectrum is kept, velocity derived from it.
@@ -343,7 +343,7 @@ TEST_F(SignalTest, VelocitySpectrumFromAccelerationOnly)
 TEST_F(SignalTest, DifferentiationUndoesIntegration)
 {
     fill_sine(0, 1024, DT_1024, 200.0, 9000);
-    build_time_record(0, 0, record_at(1, KIND_W, Q_A), Q_A, 0.01f);
+    build_time_record(meas_frames(0), 0, record_at(1, KIND_W, Q_A), Q_A, 0.01f, meas_calibration.marker_zero);
     SignalRecord *sa, *sv;
     ASSERT_EQ(meas_get_record(1, KIND_S, Q_A, &sa), 1);
     ASSERT_EQ(meas_get_record(1, KIND_S, Q_V, &sv), 1);
@@ -375,12 +375,12 @@ TEST_F(SignalTest, RefusalsLeaveTheCellEmpty)
     EXPECT_EQ(meas_get_record(1, KIND_S, 4, &rec), 0);
     EXPECT_EQ(meas_get_record(7, KIND_S, Q_A, &rec), 0);
     fill_sine(0, 1024, DT_1024, 80, 5000);
-    build_time_record(0, 0, record_at(2, KIND_W, Q_A), Q_A, 1.0f);
+    build_time_record(meas_frames(0), 0, record_at(2, KIND_W, Q_A), Q_A, 1.0f, meas_calibration.marker_zero);
     EXPECT_EQ(meas_get_record(2, KIND_S, Q_A, &rec), 0);
     // A length that is not a transform size yields no spectrum, not even
     // through a longer recipe, and no band value.
     fill_sine(0, 1000, DT_1024, 80, 5000);
-    build_time_record(0, 0, record_at(1, KIND_W, Q_A), Q_A, 1.0f);
+    build_time_record(meas_frames(0), 0, record_at(1, KIND_W, Q_A), Q_A, 1.0f, meas_calibration.marker_zero);
     EXPECT_EQ(meas_get_record(1, KIND_S, Q_A, &rec), 0);
     EXPECT_EQ(record_at(1, KIND_S, Q_A)->type, REC_EMPTY);
     EXPECT_EQ(meas_get_record(1, KIND_S, Q_D, &rec), 0);
@@ -496,7 +496,7 @@ protected:
     double push(double a)
     {
         fill_sine(0, 1024, DT_1024, 32 / (1024 * DT_1024), 10000);
-        build_time_record(0, 0, record_at(1, KIND_W, Q_A), Q_A, static_cast<float>(a / 10000));
+        build_time_record(meas_frames(0), 0, record_at(1, KIND_W, Q_A), Q_A, static_cast<float>(a / 10000), meas_calibration.marker_zero);
         record_at(1, KIND_S, Q_A)->type = REC_EMPTY;
         avg_push();
         return line_amplitude(record_at(1, KIND_S, Q_A), 32);
