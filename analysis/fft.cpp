@@ -9,9 +9,9 @@ static_assert(sizeof(kiss_fft_cpx) == sizeof(FftPair));
 
 namespace {
 constexpr u32 FFT_SIZES[5] = {512, 1024, 2048, 4096, 8192};
-kiss_fft_cfg config_cache[5];
-kiss_fft_cpx work_in[FFT_MAX_POINTS];
-kiss_fft_cpx work_out[FFT_MAX_POINTS];
+kiss_fft_cfg g_config_cache[5];
+kiss_fft_cpx g_work_in[FFT_MAX_POINTS];
+kiss_fft_cpx g_work_out[FFT_MAX_POINTS];
 
 int size_slot(u32 n)
 {
@@ -37,7 +37,7 @@ int input_shift(u32 n)
 {
     u64 largest_sq = 0;
     for (u32 i = 0; i < n; ++i) {
-        const i64 re = work_in[i].r, im = work_in[i].i;
+        const i64 re = g_work_in[i].r, im = g_work_in[i].i;
         const u64 sq = static_cast<u64>(re * re) + static_cast<u64>(im * im);
         if (sq > largest_sq) largest_sq = sq;
     }
@@ -71,7 +71,7 @@ i32 saturate(i64 v)
 void scale_input(u32 n, int shift)
 {
     for (u32 i = 0; i < n; ++i) {
-        kiss_fft_cpx& c = work_in[i];
+        kiss_fft_cpx& c = g_work_in[i];
         if (shift > 0) {
             c.r = static_cast<kiss_fft_scalar>(static_cast<i64>(c.r) * (i64{1} << shift));
             c.i = static_cast<kiss_fft_scalar>(static_cast<i64>(c.i) * (i64{1} << shift));
@@ -86,7 +86,7 @@ void scale_input(u32 n, int shift)
 void unscale_output(u32 keep, int shift, FftPair* out)
 {
     for (u32 k = 0; k < keep; ++k) {
-        const kiss_fft_cpx& c = work_out[k];
+        const kiss_fft_cpx& c = g_work_out[k];
         if (shift > 0) {
             out[k].re = static_cast<i32>(shift_down_rounded(c.r, shift));
             out[k].im = static_cast<i32>(shift_down_rounded(c.i, shift));
@@ -108,21 +108,21 @@ bool fft_size_supported(u32 n)
 
 FftPair* fft_input()
 {
-    return reinterpret_cast<FftPair*>(work_in);
+    return reinterpret_cast<FftPair*>(g_work_in);
 }
 
 int fft_forward(u32 n, FftPair* out, u32 keep)
 {
     const int slot = size_slot(n);
     if (slot < 0) return 0;
-    if (!config_cache[slot]) {
-        config_cache[slot] = kiss_fft_alloc(static_cast<int>(n), 0, nullptr, nullptr);
-        if (!config_cache[slot]) return 0;
+    if (!g_config_cache[slot]) {
+        g_config_cache[slot] = kiss_fft_alloc(static_cast<int>(n), 0, nullptr, nullptr);
+        if (!g_config_cache[slot]) return 0;
     }
     if (keep > n) keep = n;
     const int shift = input_shift(n);
     scale_input(n, shift);
-    kiss_fft(config_cache[slot], work_in, work_out);
+    kiss_fft(g_config_cache[slot], g_work_in, g_work_out);
     unscale_output(keep, shift, out);
     return 1;
 }

@@ -25,8 +25,8 @@ const float FMAX_TABLE[4] = {1000, 400, 1000, 4000};
 const float PERIOD_TABLE[4] = {1.0f / 2560, 1.0f / 10240, 1.0f / 2560, 1.0f / 1024};
 
 namespace {
-VibFrame frame_buffer[MEAS_MAX_FRAMES];
-u16 shock_buffer[MEAS_MAX_FRAMES];
+VibFrame g_frame_buffer[MEAS_MAX_FRAMES];
+u16 g_shock_buffer[MEAS_MAX_FRAMES];
 
 // Continuation states.
 constexpr u16 RUNNING = 1;
@@ -71,8 +71,8 @@ void meas_calibration_defaults()
 void meas_reset()
 {
     std::memset(&meas_state, 0, sizeof meas_state);
-    meas_state.frames = frame_buffer;
-    meas_state.shock_buf = shock_buffer;
+    meas_state.frames = g_frame_buffer;
+    meas_state.shock_buf = g_shock_buffer;
     test_signal = DEFAULT_TEST_SIGNAL;
     meas_calibration_defaults();
 }
@@ -80,8 +80,8 @@ void meas_reset()
 void meas_init()
 {
     std::memset(&meas_state, 0, sizeof meas_state);
-    meas_state.frames = frame_buffer;
-    meas_state.shock_buf = shock_buffer;
+    meas_state.frames = g_frame_buffer;
+    meas_state.shock_buf = g_shock_buffer;
     shock_reset();
     avg_clear();
     meas_state.cont_step = 0;

@@ -14,7 +14,7 @@ u32 band_history_count;
 
 namespace {
 // Private spectrum for the band values, so the store's cells stay as they are.
-i32 band_buffer[RECORD_VALUES];
+i32 g_band_buffer[RECORD_VALUES];
 
 // The spectra that the averaging ring keeps.
 struct AvgSource {
@@ -31,10 +31,10 @@ struct AvgEntry {
     u32 lines;
     i32 data[RECORD_VALUES];
 };
-AvgEntry avg_slots[AVG_SLOTS][5];
-u32 avg_head, avg_tail, avg_passes;
-float avg_accumulator[5][RECORD_PAIRS];
-u32 avg_acc_lines[5];
+AvgEntry g_avg_slots[AVG_SLOTS][5];
+u32 g_avg_head, g_avg_tail, g_avg_passes;
+float g_avg_accumulator[5][RECORD_PAIRS];
+u32 g_avg_acc_lines[5];
 
 int avg_source_index(u32 group, u32 quantity)
 {
@@ -53,7 +53,7 @@ float line_amplitude(const i32* pairs, u32 line, float scale)
 void update_band_values_all()
 {
     SignalRecord work{};
-    work.data = band_buffer;
+    work.data = g_band_buffer;
     for (u32 g = 1; g <= results.group_count && g < RESULT_GROUPS; ++g) {
         if (!results.group[g].active) continue;
         for (u32 q = Q_A; q <= Q_D; ++q) {
@@ -153,17 +153,17 @@ void avg_push()
             const AvgSource& src = AVG_SOURCES[s];
             if (!meas_get_record(src.group, src.kind, src.quantity, &rec)) continue;
             const u32 lines = rec->count < RECORD_PAIRS ? rec->count : RECORD_PAIRS;
-            for (u32 k = 0; k < lines; ++k) avg_accumulator[s][k] += line_amplitude(rec->data, k, rec->scale);
-            if (lines > avg_acc_lines[s]) avg_acc_lines[s] = lines;
+            for (u32 k = 0; k < lines; ++k) g_avg_accumulator[s][k] += line_amplitude(rec->data, k, rec->scale);
+            if (lines > g_avg_acc_lines[s]) g_avg_acc_lines[s] = lines;
         }
-        ++avg_passes;
+        ++g_avg_passes;
         return;
     }
-    if (target < avg_passes) avg_passes = target;
-    avg_head = avg_head >= AVG_SLOTS - 1 ? 0 : avg_head + 1;
-    if (avg_tail == avg_head) avg_tail = avg_head + 1;
+    if (target < g_avg_passes) g_avg_passes = target;
+    g_avg_head = g_avg_head >= AVG_SLOTS - 1 ? 0 : g_avg_head + 1;
+    if (g_avg_tail == g_avg_head) g_avg_tail = g_avg_head + 1;
     for (u32 s = 0; s < 5; ++s) {
-        AvgEntry& e = avg_slots[avg_head][s];
+        AvgEntry& e = g_avg_slots[g_avg_head][s];
         SignalRecord* rec;
         const AvgSource& src = AVG_SOURCES[s];
         if (!meas_get_record(src.group, src.kind, src.quantity, &rec)) {
@@ -175,15 +175,15 @@ void avg_push()
         e.scale = rec->scale;
         std::memcpy(e.data, rec->data, e.lines * 2 * sizeof(i32));
     }
-    if (avg_tail > AVG_SLOTS - 1) avg_tail = 0;
+    if (g_avg_tail > AVG_SLOTS - 1) g_avg_tail = 0;
 }
 
 u32 avg_count()
 {
     const u32 target = avg_target();
-    if (target == AVG_UNLIMITED) return avg_passes;
+    if (target == AVG_UNLIMITED) return g_avg_passes;
     u32 visited = 0;
-    for (u32 i = avg_head; visited < target && i != avg_tail; i = i == 0 ? AVG_SLOTS - 1 : i - 1) ++visited;
+    for (u32 i = g_avg_head; visited < target && i != g_avg_tail; i = i == 0 ? AVG_SLOTS - 1 : i - 1) ++visited;
     return visited;
 }
 
@@ -193,14 +193,14 @@ float avg_line(u32 group, u32 quantity, u32 line)
     if (s < 0 || line >= RECORD_PAIRS) return 0;
     const u32 target = avg_target();
     if (target == AVG_UNLIMITED) {
-        if (avg_passes == 0 || line >= avg_acc_lines[s]) return 0;
-        return avg_accumulator[s][line] / static_cast<float>(avg_passes);
+        if (g_avg_passes == 0 || line >= g_avg_acc_lines[s]) return 0;
+        return g_avg_accumulator[s][line] / static_cast<float>(g_avg_passes);
     }
-    if (avg_head == avg_tail) return 0;
+    if (g_avg_head == g_avg_tail) return 0;
     float sum = 0;
     u32 visited = 0;
-    for (u32 i = avg_head; visited < target && i != avg_tail; i = i == 0 ? AVG_SLOTS - 1 : i - 1) {
-        const AvgEntry& e = avg_slots[i][s];
+    for (u32 i = g_avg_head; visited < target && i != g_avg_tail; i = i == 0 ? AVG_SLOTS - 1 : i - 1) {
+        const AvgEntry& e = g_avg_slots[i][s];
         if (line < e.lines) sum += line_amplitude(e.data, line, e.scale);
         ++visited;
     }
@@ -221,9 +221,9 @@ void measures_reset()
 
 void avg_clear()
 {
-    avg_head = avg_tail = avg_passes = 0;
-    std::memset(avg_accumulator, 0, sizeof avg_accumulator);
-    std::memset(avg_acc_lines, 0, sizeof avg_acc_lines);
+    g_avg_head = g_avg_tail = g_avg_passes = 0;
+    std::memset(g_avg_accumulator, 0, sizeof g_avg_accumulator);
+    std::memset(g_avg_acc_lines, 0, sizeof g_avg_acc_lines);
 }
 
 float crossing_rate(const i32* samples, u32 n, u32* first, u32* last, u32* periods)

@@ -12,15 +12,15 @@
 ShockPulseResult shock_result;
 
 namespace {
-i16 shock_work[SHOCK_WORK_SAMPLES];
-u32 histogram[65536];
+i16 g_shock_work[SHOCK_WORK_SAMPLES];
+u32 g_histogram[65536];
 }  // namespace
 
 void shock_reset()
 {
     std::memset(&shock_result, 0, sizeof shock_result);
     shock_result.capacity = 512;
-    shock_result.samples = shock_work;
+    shock_result.samples = g_shock_work;
 }
 
 float to_db(float x)
@@ -38,7 +38,7 @@ void shock_analyse(const u16* buffer, u32 start, u32 n, float scale, float rate,
 {
     r->kind = 2;
     if (n == 0) return;
-    if (!r->samples) r->samples = shock_work;
+    if (!r->samples) r->samples = g_shock_work;
     if (n > SHOCK_WORK_SAMPLES) n = SHOCK_WORK_SAMPLES;
     for (u32 i = 0; i < n; ++i) r->samples[i] = static_cast<i16>(buffer[start + i]);
     r->dt = 1.0f / rate;
@@ -49,14 +49,14 @@ void shock_analyse(const u16* buffer, u32 start, u32 n, float scale, float rate,
     r->stamp = pack_now();
     r->tick = ticks_now();
 
-    std::memset(histogram, 0, sizeof histogram);
+    std::memset(g_histogram, 0, sizeof g_histogram);
     i32 amin = 65536, amax = 0;
     i64 asum = 0;
     float sum_sq = 0, sum_4 = 0;
     for (u32 i = 0; i < n; ++i) {
         const i32 x = r->samples[i];
         const i32 a = std::abs(x);
-        ++histogram[a];
+        ++g_histogram[a];
         if (a < amin) amin = a;
         if (a > amax) amax = a;
         asum += a;
@@ -75,8 +75,8 @@ void shock_analyse(const u16* buffer, u32 start, u32 n, float scale, float rate,
     i64 c = 0;
     double weighted = 0;
     for (i32 a = amax; a >= amin; --a) {
-        c += histogram[a];
-        weighted += static_cast<double>(histogram[a]) * a;
+        c += g_histogram[a];
+        weighted += static_cast<double>(g_histogram[a]) * a;
         if (!have_lr && c > n40) {
             low_rate = round_half_away(static_cast<float>(weighted / static_cast<double>(c)));
             have_lr = true;

@@ -24,12 +24,12 @@ const char* const DERIVE_RECIPES[33] = {
 const float CLASS_LIMITS[13] = {0, 0.28f, 0.45f, 0.71f, 1.12f, 1.8f, 2.8f, 4.5f, 7.1f, 11.2f, 18, 28, 45};
 
 namespace {
-i32 record_buffers[RESULT_GROUPS][RESULT_KINDS][RESULT_SLOTS][RECORD_VALUES];
+i32 g_record_buffers[RESULT_GROUPS][RESULT_KINDS][RESULT_SLOTS][RECORD_VALUES];
 
 constexpr u32 WINDOW_POINTS = 8192;
-u32 hamming[WINDOW_POINTS + 1];
-u32 hann[WINDOW_POINTS + 1];
-bool windows_built = false;
+u32 g_hamming[WINDOW_POINTS + 1];
+u32 g_hann[WINDOW_POINTS + 1];
+bool g_windows_built = false;
 
 void build_windows()
 {
@@ -37,10 +37,10 @@ void build_windows()
     // symmetric with their centre at 65536.
     for (u32 i = 0; i <= WINDOW_POINTS / 2; ++i) {
         const double c = std::cos(2.0 * std::numbers::pi * i / WINDOW_POINTS);
-        hamming[i] = hamming[WINDOW_POINTS - i] = static_cast<u32>(std::floor((0.54 - 0.46 * c) * 65536.0 + 0.5));
-        hann[i] = hann[WINDOW_POINTS - i] = static_cast<u32>(std::floor((1.0 - c) * 0.5 * 65536.0 + 0.5));
+        g_hamming[i] = g_hamming[WINDOW_POINTS - i] = static_cast<u32>(std::floor((0.54 - 0.46 * c) * 65536.0 + 0.5));
+        g_hann[i] = g_hann[WINDOW_POINTS - i] = static_cast<u32>(std::floor((1.0 - c) * 0.5 * 65536.0 + 0.5));
     }
-    windows_built = true;
+    g_windows_built = true;
 }
 
 // Rounds a product half away from zero, saturated to the i32 range.
@@ -79,7 +79,7 @@ void clear_store()
     std::memset(&results, 0, sizeof results);
     for (u32 g = 0; g < RESULT_GROUPS; ++g)
         for (u32 k = 0; k < RESULT_KINDS; ++k)
-            for (u32 q = 0; q < RESULT_SLOTS; ++q) results.group[g].rec[k][q].data = record_buffers[g][k][q];
+            for (u32 q = 0; q < RESULT_SLOTS; ++q) results.group[g].rec[k][q].data = g_record_buffers[g][k][q];
 }
 
 }  // namespace
@@ -105,9 +105,9 @@ i32 pair_peak(const i32* pairs, u32 from_line, u32 lines)
 
 const u32* window_table(u32 mode)
 {
-    if (!windows_built) build_windows();
-    if (mode == 1) return hamming;
-    if (mode == 2) return hann;
+    if (!g_windows_built) build_windows();
+    if (mode == 1) return g_hamming;
+    if (mode == 2) return g_hann;
     return nullptr;
 }
 
@@ -137,7 +137,7 @@ SignalRecord* record_at(u32 group, u32 kind, u32 quantity)
 {
     if (group >= RESULT_GROUPS || kind >= RESULT_KINDS || quantity >= RESULT_SLOTS) return nullptr;
     SignalRecord* rec = &results.group[group].rec[kind][quantity];
-    if (!rec->data) rec->data = record_buffers[group][kind][quantity];
+    if (!rec->data) rec->data = g_record_buffers[group][kind][quantity];
     return rec;
 }
 

@@ -9,8 +9,8 @@
 
 namespace {
 
-u16 scratch[4 + IMAGE_SCRATCH_PIXELS];
-u16 set_pool[IMAGE_SET_WORDS];
+u16 g_scratch[4 + IMAGE_SCRATCH_PIXELS];
+u16 g_set_pool[IMAGE_SET_WORDS];
 // Each entry starts as an empty picture (all header words 0).
 const u16 EMPTY_IMAGE[4] = {0, 0, 0, 0};
 
@@ -69,7 +69,7 @@ const u16* drawable(const void* img)
 {
     if (!img) return nullptr;
     if (image_is_packed(img)) {
-        const void* r = unpack_into(img, scratch, IMAGE_SCRATCH_PIXELS);
+        const void* r = unpack_into(img, g_scratch, IMAGE_SCRATCH_PIXELS);
         // A stream that does not inflate stays packed: its bytes are no
         // picture, so nothing is drawn.
         if (r == img) return nullptr;
@@ -123,7 +123,7 @@ void draw_pixels(i32 x, i32 y, const u16* img, i32 sx, i32 sy, i32 w, i32 h)
 }  // namespace
 
 const u16* image_set[IMAGE_COUNT];
-static SetInit set_init;
+SetInit g_set_init;
 
 u32 image_height(const void* img)
 {
@@ -166,7 +166,7 @@ bool image_is_packed(const void* img)
 const void* image_unpack(const void* src, u16* dst)
 {
     if (!src) return src;
-    if (!dst) return unpack_into(src, scratch, IMAGE_SCRATCH_PIXELS);
+    if (!dst) return unpack_into(src, g_scratch, IMAGE_SCRATCH_PIXELS);
     return unpack_into(src, dst, packed_height(src) * packed_width(src));
 }
 
@@ -176,7 +176,7 @@ void images_unpack_all()
     for (int i = 0; i < IMAGE_COUNT; ++i) {
         if (!image_packed[i]) continue;
         const u32 pixels = static_cast<u32>(image_set_width[i]) * image_set_height[i];
-        u16* dst = set_pool + at;
+        u16* dst = g_set_pool + at;
         at += 4 + pixels;
         const void* r = unpack_into(image_packed[i], dst, pixels);
         image_set[i] = r == dst ? dst : EMPTY_IMAGE;

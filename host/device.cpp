@@ -37,16 +37,16 @@ public:
     bool shift_held() override { return false; }
 };
 
-QuietHost quiet_host;
-HostInterface* current_host = &quiet_host;
+QuietHost g_quiet_host;
+HostInterface* g_current_host = &g_quiet_host;
 
-u32 rand_state = 1;
+u32 g_rand_state = 1;
 
 // One pass of the desktop event loop followed by the 1 ms sleep.
 void pump_and_sleep()
 {
-    current_host->pump();
-    current_host->sleep_1ms();
+    g_current_host->pump();
+    g_current_host->sleep_1ms();
 }
 
 }  // namespace
@@ -58,12 +58,12 @@ u32 HostInterface::random_seed()
 
 void host_install(HostInterface* h)
 {
-    current_host = h ? h : &quiet_host;
+    g_current_host = h ? h : &g_quiet_host;
 }
 
 HostInterface& host()
 {
-    return *current_host;
+    return *g_current_host;
 }
 
 void key_post(u32 code)
@@ -137,11 +137,11 @@ u32 ticks_now()
 
 void delay_ms(u32 ms)
 {
-    const u32 start = current_host->millis();
+    const u32 start = g_current_host->millis();
     for (;;) {
         if (power_off_flag) return;
         pump_and_sleep();
-        u32 now = current_host->millis();
+        u32 now = g_current_host->millis();
         if (now < start || now - start > ms) return;
     }
 }
@@ -159,12 +159,12 @@ void busy_release()
 
 bool key_held(u32 code)
 {
-    return code == KEY_MOD && current_host->shift_held();
+    return code == KEY_MOD && g_current_host->shift_held();
 }
 
 bool rtc_read(u16* year, u16* month, u16* day, u16* hours, u16* minutes, u16* seconds)
 {
-    HostDateTime t = current_host->local_time();
+    HostDateTime t = g_current_host->local_time();
     *year = static_cast<u16>(t.year % 100);
     *month = static_cast<u16>(t.month);
     *day = static_cast<u16>(t.day);
@@ -182,13 +182,13 @@ bool rtc_write(u16, u16, u16, u16, u16, u16)
 
 void rand_seed(u32 seed)
 {
-    rand_state = seed;
+    g_rand_state = seed;
 }
 
 int rand_next()
 {
-    rand_state = rand_state * 1103515245u + 12345u;
-    return static_cast<int>((rand_state / 65536u) % 32768u);
+    g_rand_state = g_rand_state * 1103515245u + 12345u;
+    return static_cast<int>((g_rand_state / 65536u) % 32768u);
 }
 
 void device_reset()
@@ -200,7 +200,7 @@ void device_reset()
     idle_callback = nullptr;
     busy_flag = 0;
     last_activity_tick = 0;
-    rand_state = 1;
+    g_rand_state = 1;
 }
 
 u32 pack_now()

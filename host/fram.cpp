@@ -16,14 +16,14 @@
 
 namespace {
 
-bool warned = false;
+bool g_warned = false;
 
 // One line on stderr for the first problem of a run: "what" says what went
 // wrong; `err` is the errno of the failing call, 0 when there is none.
 void warn_once(const std::string& path, const char* what, int err)
 {
-    if (warned) return;
-    warned = true;
+    if (g_warned) return;
+    g_warned = true;
     if (err != 0)
         std::fprintf(stderr, "tarvik2: %s: %s: %s; the settings are not kept\n", path.c_str(), what,
                      std::strerror(err));
@@ -35,7 +35,7 @@ void warn_once(const std::string& path, const char* what, int err)
 
 void fram_reset()
 {
-    warned = false;
+    g_warned = false;
 }
 
 int fram_open()

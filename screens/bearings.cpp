@@ -12,7 +12,7 @@ BearingCatalogue bearing_catalogue;
 
 namespace {
 
-bool loaded = false;
+bool g_loaded = false;
 
 // Byte-wise order of two names, each ending at its NUL or after 24 bytes.
 int name_compare(const char* a, const char* b)
@@ -78,8 +78,8 @@ int bearing_add(const BearingRecord& record)
 
 void bearing_catalogue_load()
 {
-    if (loaded) return;
-    loaded = true;
+    if (g_loaded) return;
+    g_loaded = true;
     bearing_unpack(BEARING_TABLE_PACKED, BEARING_TABLE_PACKED_SIZE);
     static BearingRecord user[BEARING_USER_RECORDS];
     const u32 used = bearing_user_table_read(user);
@@ -89,7 +89,7 @@ void bearing_catalogue_load()
 void bearing_catalogue_clear()
 {
     bearing_catalogue.count = 0;
-    loaded = false;
+    g_loaded = false;
 }
 
 int bearing_find(const char* name)
