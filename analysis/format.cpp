@@ -243,8 +243,10 @@ void axis_step(double lo, double hi, int n, double* first, double* step)
     int e;
     decompose((hi - lo) / n, &m, &e);
     i32 r = round_half_away(static_cast<float>(m));
-    if (r > 5) r = 10;
-    else if (r > 2) r = 5;
+    if (r > 5)
+        r = 10;
+    else if (r > 2)
+        r = 5;
     *step = r * std::pow(10.0, e);
     double f = round_half_away(static_cast<float>(lo / *step)) * *step;
     if (!(f > lo)) f += *step;

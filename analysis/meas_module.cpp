@@ -4,12 +4,12 @@
 #include <cstring>
 #include <numbers>
 
-#include "host/settings.h"
 #include "analysis/measures.h"
 #include "analysis/rounding.h"
 #include "analysis/shock.h"
 #include "analysis/signal.h"
 #include "host/device.h"
+#include "host/settings.h"
 
 MeasModuleState meas_state;
 TestSignal test_signal = DEFAULT_TEST_SIGNAL;
@@ -89,7 +89,8 @@ void meas_init()
 
 FrameBlock meas_frames(u32 start)
 {
-    return FrameBlock{meas_state.frames + start, meas_state.n_samples, meas_state.dt, meas_state.stamp, meas_state.tick};
+    return FrameBlock{meas_state.frames + start, meas_state.n_samples, meas_state.dt, meas_state.stamp,
+                      meas_state.tick};
 }
 
 void meas_start(u32 mask)

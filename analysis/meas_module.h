@@ -68,7 +68,7 @@ constexpr TestSignal DEFAULT_TEST_SIGNAL = {79.6f, 14.0f, 0.0f};
 
 // Scale factors, physical unit per raw count.
 struct MeasCalibration {
-    float set[2][3];   // per calibration set: acceleration, velocity, displacement
+    float set[2][3];  // per calibration set: acceleration, velocity, displacement
     float marker_scale;
     u32 marker_zero;
     float shock_scale;

@@ -5,9 +5,9 @@
 #include <numbers>
 
 #include "analysis/meas_module.h"
-#include "host/settings.h"
 #include "analysis/rounding.h"
 #include "analysis/signal.h"
+#include "host/settings.h"
 
 float band_history[4][3][4];
 u32 band_history_count;
@@ -102,8 +102,10 @@ float meas_band_value(u32 group, u32 quantity)
     float sum = 0;
     for (u32 i = 0; i < band_history_count; ++i) sum += band_history[group][quantity][i];
     float v = sum / static_cast<float>(band_history_count);
-    if (quantity == Q_V) v /= std::numbers::sqrt2_v<float>;
-    else if (quantity == Q_D) v *= 2.0f;
+    if (quantity == Q_V)
+        v /= std::numbers::sqrt2_v<float>;
+    else if (quantity == Q_D)
+        v *= 2.0f;
     return v >= 999.0f ? 999.0f : v;
 }
 

@@ -127,8 +127,10 @@ void shock_analyse(const u16* buffer, u32 start, u32 n, float scale, float rate,
     r->cond_number = 0;
     if (r->zone != 1) {
         const float v = hr < 40 ? d - 10 : (d - 5) - (45 - hr);
-        if (v > 20) r->cond_number = 89;
-        else if (v > 10) r->cond_number = static_cast<u32>(round_half_away(3 * v + 29));
+        if (v > 20)
+            r->cond_number = 89;
+        else if (v > 10)
+            r->cond_number = static_cast<u32>(round_half_away(3 * v + 29));
     }
     r->zone_letter = r->zone == 3 ? 'D' : r->zone == 2 ? 'C' : 'A';
 

@@ -15,10 +15,10 @@ ResultStore results;
 u32 window_mode = 1;
 
 const char* const DERIVE_RECIPES[33] = {
-    "WA=WA", "WA=WV+D", "WA=WD+DD", "WV=WV", "WV=WA+I", "WV=WD+D", "WD=WD", "WD=WV+I", "WD=WA+II",
-    "SA=SA", "SA=WA+F", "SA=SV+D", "SA=WV+FD", "SA=SD+DD", "SA=WD+FDD", "SV=SV", "SV=WV+F",
-    "SV=SA+I", "SV=WA+FI", "SV=SD+D", "SV=WD+FD", "SD=SD", "SD=WD+F", "SD=SV+I", "SD=WV+FI",
-    "SD=SA+II", "SD=WA+FII", "EA=EA", "BA=BA", "BA=EA+F", "WN=WN", "SN=SN", "SN=WN+F",
+    "WA=WA",    "WA=WV+D", "WA=WD+DD", "WV=WV",    "WV=WA+I",  "WV=WD+D",   "WD=WD",    "WD=WV+I",  "WD=WA+II",
+    "SA=SA",    "SA=WA+F", "SA=SV+D",  "SA=WV+FD", "SA=SD+DD", "SA=WD+FDD", "SV=SV",    "SV=WV+F",  "SV=SA+I",
+    "SV=WA+FI", "SV=SD+D", "SV=WD+FD", "SD=SD",    "SD=WD+F",  "SD=SV+I",   "SD=WV+FI", "SD=SA+II", "SD=WA+FII",
+    "EA=EA",    "BA=BA",   "BA=EA+F",  "WN=WN",    "SN=SN",    "SN=WN+F",
 };
 
 const float CLASS_LIMITS[13] = {0, 0.28f, 0.45f, 0.71f, 1.12f, 1.8f, 2.8f, 4.5f, 7.1f, 11.2f, 18, 28, 45};
@@ -345,16 +345,22 @@ int meas_get_record(u32 group, u32 kind, u32 quantity, SignalRecord** rec)
     if (recipe[5] == '+') {
         for (const char* op = recipe + 6; *op; ++op) {
             u32 nk = cur->kind, nq = cur->quantity;
-            if (*op == 'F') nk = src_kind + 1;
-            else if (*op == 'I') nq = src_q + 1;
-            else if (*op == 'D') nq = src_q - 1;
+            if (*op == 'F')
+                nk = src_kind + 1;
+            else if (*op == 'I')
+                nq = src_q + 1;
+            else if (*op == 'D')
+                nq = src_q - 1;
             if (nk > 3 || nq > 3) return 0;
             SignalRecord* next = record_at(group, nk, nq);
             if (next->type == REC_EMPTY) {
                 int ok = 0;
-                if (*op == 'F') ok = spectrum_of(cur, next, window_mode);
-                else if (*op == 'I') ok = integrate_record(cur, next);
-                else if (*op == 'D') ok = differentiate_record(cur, next);
+                if (*op == 'F')
+                    ok = spectrum_of(cur, next, window_mode);
+                else if (*op == 'I')
+                    ok = integrate_record(cur, next);
+                else if (*op == 'D')
+                    ok = differentiate_record(cur, next);
                 if (!ok) {
                     // A refused operation leaves its cell empty: nothing to show.
                     clear_record(next);

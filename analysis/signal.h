@@ -12,22 +12,22 @@ enum : u32 { Q_A = 0, Q_V = 1, Q_D = 2, Q_N = 3 };
 
 constexpr u32 RESULT_GROUPS = 4;
 constexpr u32 RESULT_KINDS = 4;
-constexpr u32 RESULT_SLOTS = 5;          // quantity slots; slot 4 stays empty
-constexpr u32 RECORD_VALUES = 8192;      // i32 values in a record buffer (32 KB)
+constexpr u32 RESULT_SLOTS = 5;      // quantity slots; slot 4 stays empty
+constexpr u32 RECORD_VALUES = 8192;  // i32 values in a record buffer (32 KB)
 constexpr u32 RECORD_PAIRS = RECORD_VALUES / 2;
 
 struct SignalRecord {
-    u32 type;        // REC_EMPTY, REC_ACQUIRED, REC_COMPUTED
+    u32 type;  // REC_EMPTY, REC_ACQUIRED, REC_COMPUTED
     u32 stamp;
-    u32 kind;        // KIND_W, KIND_S, KIND_E, KIND_B
-    u32 quantity;    // Q_A, Q_V, Q_D, Q_N
-    u32 count;       // samples or spectrum lines
+    u32 kind;      // KIND_W, KIND_S, KIND_E, KIND_B
+    u32 quantity;  // Q_A, Q_V, Q_D, Q_N
+    u32 count;     // samples or spectrum lines
     float x0;
     float dx;
     float x_last;
     i32 peak;
-    float scale;     // physical units per raw unit
-    i32* data;       // own 32 KB buffer: samples, or (re, im) pairs
+    float scale;  // physical units per raw unit
+    i32* data;    // own 32 KB buffer: samples, or (re, im) pairs
     u32 data_bytes;
     u32 tick;
 };
@@ -98,4 +98,7 @@ void clear_record(SignalRecord* rec);
 i32 pair_peak(const i32* pairs, u32 from_line, u32 lines);
 
 // Number of spectrum lines of an n-point transform.
-inline u32 spectrum_lines(u32 n) { return n * 100 / 256 + 1; }
+inline u32 spectrum_lines(u32 n)
+{
+    return n * 100 / 256 + 1;
+}

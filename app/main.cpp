@@ -30,8 +30,8 @@ void show_flash_error(int r)
         msg_box("Ошибка !"_cp, "Ошибка при распределении"_cp, "FLASH памяти прибора"_cp,
                 "Необходимо очистить FLASH память !"_cp, true, false);
     else
-        msg_box("Ошибка !"_cp, "Ошибка инициализации"_cp, "flash памяти прибора"_cp,
-                "Обратитесь к производителю !"_cp, true, false);
+        msg_box("Ошибка !"_cp, "Ошибка инициализации"_cp, "flash памяти прибора"_cp, "Обратитесь к производителю !"_cp,
+                true, false);
 }
 
 }  // namespace
@@ -73,8 +73,7 @@ int archive_wait()
 {
     if (archive_state == ARCHIVE_SCANNING || archive_state == ARCHIVE_NOT_STARTED) {
         screen_save();
-        msg_box("Внимание !"_cp, "Поиск и загрузка файлов..."_cp, "Пожалуйста, подождите..."_cp, nullptr, false,
-                false);
+        msg_box("Внимание !"_cp, "Поиск и загрузка файлов..."_cp, "Пожалуйста, подождите..."_cp, nullptr, false, false);
         idle_yield();
         while (archive_state == ARCHIVE_SCANNING || archive_state == ARCHIVE_NOT_STARTED) {
             archive_step();

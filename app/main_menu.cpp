@@ -56,8 +56,7 @@ void clock_check()
     u16 y, mo, d, h, mi, s;
     rtc_read(&y, &mo, &d, &h, &mi, &s);
     if (y < 11 || y > 90 || mo > 12 || d > 31) wrong_clock_box("Неверная дата !"_cp, "Введите правильную дату"_cp);
-    if (h >= 24 || mi >= 60 || s >= 60)
-        wrong_clock_box("Неверное время !"_cp, "Введите правильное время"_cp);
+    if (h >= 24 || mi >= 60 || s >= 60) wrong_clock_box("Неверное время !"_cp, "Введите правильное время"_cp);
 }
 
 void main_menu()

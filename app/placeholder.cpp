@@ -3,11 +3,11 @@
 #include <cstring>
 
 #include "base/cp1251.h"
+#include "base/text.h"
 #include "gfx/frame.h"
 #include "gfx/framebuffer.h"
 #include "gfx/text.h"
 #include "host/device.h"
-#include "base/text.h"
 
 void placeholder_screen(const char* title)
 {
@@ -39,11 +39,32 @@ void placeholder_screen(const char* title)
     }
 }
 
-void vibrometer_screen() { placeholder_screen("Виброметр"_cp); }
-void spectra_screen() { placeholder_screen("Спектры и сигналы"_cp); }
-void route_screen() { placeholder_screen("Сбор данных по маршруту"_cp); }
-void archive_browser() { placeholder_screen("Просмотр замеров"_cp); }
-void settings_menu() { placeholder_screen("Настройки прибора"_cp); }
-void device_settings_screen() { placeholder_screen("Настройки параметров"_cp); }
-void special_rms_screen() { placeholder_screen("Измерение СКЗ для Орлины"_cp); }
+void vibrometer_screen()
+{
+    placeholder_screen("Виброметр"_cp);
+}
+void spectra_screen()
+{
+    placeholder_screen("Спектры и сигналы"_cp);
+}
+void route_screen()
+{
+    placeholder_screen("Сбор данных по маршруту"_cp);
+}
+void archive_browser()
+{
+    placeholder_screen("Просмотр замеров"_cp);
+}
+void settings_menu()
+{
+    placeholder_screen("Настройки прибора"_cp);
+}
+void device_settings_screen()
+{
+    placeholder_screen("Настройки параметров"_cp);
+}
+void special_rms_screen()
+{
+    placeholder_screen("Измерение СКЗ для Орлины"_cp);
+}
 void archive_tree_init() {}

@@ -2,10 +2,10 @@
 
 #include <cstring>
 
+#include "base/checksum.h"
 #include "base/cp1251.h"
 #include "storage/dir.h"
 #include "storage/fs.h"
-#include "base/checksum.h"
 
 u32 storage_error_flags = 0;
 

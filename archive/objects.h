@@ -21,9 +21,9 @@ static_assert(sizeof(ObjectRecord) == OBJECT_RECORD_SIZE);
 
 // Storage error flags shared by the archive.
 enum : u32 {
-    STORAGE_ERR_WRITE = 1,          // an archive write failed
-    STORAGE_ERR_READ = 2,           // an archive read failed or the directory was full
-    STORAGE_ERR_MEAS_READ = 4,      // a measurement could not be read
+    STORAGE_ERR_WRITE = 1,             // an archive write failed
+    STORAGE_ERR_READ = 2,              // an archive read failed or the directory was full
+    STORAGE_ERR_MEAS_READ = 4,         // a measurement could not be read
     STORAGE_ERR_MEAS_HEADER = 0x1000,  // a measurement header failed its checksum twice
 };
 extern u32 storage_error_flags;

@@ -1,6 +1,5 @@
 #include "base/stamp.h"
 
-
 namespace {
 
 constexpr u32 SECONDS_PER_DAY = 86400;

@@ -32,8 +32,10 @@ char* int_to_text(i32 value, u8 width_in, char* buffer)
         width = needed;
     }
     int pos = 0;
-    if (width > 0) pos = width - needed;
-    else width = needed;
+    if (width > 0)
+        pos = width - needed;
+    else
+        width = needed;
     if (negative) buffer[pos++] = '-';
     for (int i = first; i < 10; ++i) buffer[pos++] = digits[i];
     buffer[width] = 0;

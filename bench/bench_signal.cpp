@@ -5,10 +5,10 @@
 
 #include "analysis/fft.h"
 #include "analysis/meas_module.h"
-#include "host/settings.h"
 #include "analysis/measures.h"
 #include "analysis/signal.h"
 #include "host/device.h"
+#include "host/settings.h"
 
 namespace {
 
@@ -53,8 +53,7 @@ void run_cycles(benchmark::State& state, u32 mask, u32 mode, u32 sensor)
     state.counters["n"] = meas_state.n_samples;
     state.counters["record_ms"] = record_seconds * 1e3;
     // Record time divided by the time of one cycle (shown with a "/s" suffix).
-    state.counters["realtime_x"] =
-        benchmark::Counter(record_seconds, benchmark::Counter::kIsIterationInvariantRate);
+    state.counters["realtime_x"] = benchmark::Counter(record_seconds, benchmark::Counter::kIsIterationInvariantRate);
 }
 
 void BM_CycleVibrometer1024(benchmark::State& state)

@@ -2,10 +2,11 @@
 // scan step), saving a 30 KB file into a half-full image, renaming an object
 // (a rewrite of its whole block), and the two ways of reading page headers
 // from the image file.
-#include <benchmark/benchmark.h>
 #include <fcntl.h>
 #include <sys/mman.h>
 #include <unistd.h>
+
+#include <benchmark/benchmark.h>
 
 #include <chrono>
 #include <cstdio>
@@ -18,11 +19,11 @@
 #include "app/reset.h"
 #include "archive/objects.h"
 #include "base/cp1251.h"
-#include "tests/image/test_image.h"
 #include "host/session.h"
 #include "storage/dir.h"
 #include "storage/fs.h"
 #include "storage/nand.h"
+#include "tests/image/test_image.h"
 
 namespace {
 
@@ -108,7 +109,7 @@ void BM_Save30KFileIntoHalfFullImage(benchmark::State& state)
     std::vector<u8> data(30 * 1024);
     for (size_t i = 0; i < data.size(); ++i) data[i] = static_cast<u8>(i * 31);
     const u32 object = dir_id(0);
-    dir_remove(static_cast<int>(dir_count()) - 1);   // room for the new entry
+    dir_remove(static_cast<int>(dir_count()) - 1);  // room for the new entry
     u32 stamp = 900000000;
     for (auto _ : state) {
         FileHandle h;

@@ -5,20 +5,20 @@
 #include <cstring>
 
 #include "base/cp1251.h"
+#include "base/stamp.h"
 #include "gfx/frame.h"
 #include "gfx/framebuffer.h"
 #include "gfx/image.h"
 #include "gfx/text.h"
 #include "host/device.h"
-#include "base/stamp.h"
 
 u32 editor_keys[EDITOR_KEY_COUNT];
 
 namespace {
 
 constexpr u32 DEFAULT_EDITOR_KEYS[EDITOR_KEY_COUNT] = {KEY_ENTER, KEY_ESC,  KEY_LEFT, KEY_RIGHT, KEY_UP,   KEY_DOWN,
-                                     KEY_NONE,  KEY_NONE, KEY_NONE, KEY_NONE,  KEY_NONE, KEY_NONE,
-                                     KEY_NONE,  KEY_NONE, KEY_NONE, KEY_NONE};
+                                                       KEY_NONE,  KEY_NONE, KEY_NONE, KEY_NONE,  KEY_NONE, KEY_NONE,
+                                                       KEY_NONE,  KEY_NONE, KEY_NONE, KEY_NONE};
 
 enum { EK_ACCEPT, EK_CANCEL, EK_LEFT, EK_RIGHT, EK_UP, EK_DOWN, EK_DIGIT0 };
 

@@ -3,11 +3,11 @@
 #include <cmath>
 #include <cstring>
 
+#include "base/text.h"
 #include "gfx/framebuffer.h"
 #include "gfx/image.h"
 #include "gfx/text.h"
 #include "host/device.h"
-#include "base/text.h"
 
 namespace {
 

@@ -24,7 +24,7 @@ enum : u16 {
 };
 
 extern u16 framebuffer[LCD_PIXELS];
-extern u16* fb_pixels;        // all primitives address pixels through it
+extern u16* fb_pixels;  // all primitives address pixels through it
 extern i32 screen_width;
 extern i32 screen_height;
 extern i32 pixel_count;

@@ -5,8 +5,8 @@
 // Packed: four header bytes (height low 8 bits, 0x40 | height bits 8-13,
 // width low, width high), then a zlib stream of the pixels.
 #pragma once
-#include "data/images.h"
 #include "base/types.h"
+#include "data/images.h"
 
 constexpr u32 IMAGE_INPUT_LIMIT = 393216;
 // Pixels the scratch buffer holds (packed pictures drawn directly).

@@ -3,9 +3,9 @@
 #include <cstdio>
 #include <cstring>
 
+#include "base/text.h"
 #include "data/fonts.h"
 #include "gfx/framebuffer.h"
-#include "base/text.h"
 
 u8 font_current = 3;
 u8 font_width = 8;
@@ -52,9 +52,18 @@ void draw_glyph(i32 gx, i32 gy, u8 code, u32 flags, int rot)
             const int bit = (row & (0x8000 >> c)) ? 1 : 0;
             i32 px = gx + c, py = gy + r;
             switch (rot) {
-            case 1: px = gx + r; py = gy - c; break;
-            case 2: px = gx - r; py = gy + c; break;
-            case 4: px = gx - c; py = gy - r; break;
+            case 1:
+                px = gx + r;
+                py = gy - c;
+                break;
+            case 2:
+                px = gx - r;
+                py = gy + c;
+                break;
+            case 4:
+                px = gx - c;
+                py = gy - r;
+                break;
             default: break;
             }
             if (flags & TF_XOR)
@@ -123,18 +132,26 @@ void text_draw(i32 x, i32 y, const char* s, u32 flags)
     const int rot = rotation_of(flags);
     const i32 w = text_width(s), h = text_height(s);
     if (flags & TF_HCENTER) {
-        if (rot == 1) x -= h / 2;
-        else if (rot == 2) x += h / 2;
-        else if (rot == 4) x += w / 2;
-        else x -= w / 2;
+        if (rot == 1)
+            x -= h / 2;
+        else if (rot == 2)
+            x += h / 2;
+        else if (rot == 4)
+            x += w / 2;
+        else
+            x -= w / 2;
     } else if (flags & TF_RIGHT) {
         x -= (rot == 1 || rot == 2) ? h : w;
     }
     if (flags & TF_VCENTER) {
-        if (rot == 1) y += w / 2;
-        else if (rot == 2) y -= w / 2;
-        else if (rot == 4) y += h / 2;
-        else y -= h / 2;
+        if (rot == 1)
+            y += w / 2;
+        else if (rot == 2)
+            y -= w / 2;
+        else if (rot == 4)
+            y += h / 2;
+        else
+            y -= h / 2;
     }
     const int n = static_cast<int>(std::strlen(s));
     const i32 len = n * static_cast<i32>(font_width), ch = font_height;

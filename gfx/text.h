@@ -3,9 +3,9 @@
 #include "base/types.h"
 
 enum : u32 {
-    TF_ROT_CCW = 1,        // glyphs turned counter-clockwise, text runs upward
-    TF_ROT_CW = 2,         // glyphs turned clockwise, text runs downward
-    TF_ROT_180 = 4,        // upside down, text runs leftward
+    TF_ROT_CCW = 1,  // glyphs turned counter-clockwise, text runs upward
+    TF_ROT_CW = 2,   // glyphs turned clockwise, text runs downward
+    TF_ROT_180 = 4,  // upside down, text runs leftward
     TF_HCENTER = 8,
     TF_RIGHT = 16,
     TF_VCENTER = 32,

@@ -17,13 +17,13 @@ enum : u32 {
 };
 
 // Globals shared with the host window.
-extern volatile u32 pending_key;     // last posted key not yet taken; 65535 = none
-extern volatile u8 power_off_flag;   // set by the host; then every poll answers Esc
-extern volatile u8 screen_dirty;     // set by idle_yield, cleared by the paint handler
-extern volatile u32 tick_counter;    // advanced by the host's 31 ms timer
-extern void (*idle_callback)();      // run by a poll that finds no key
-extern u8 busy_flag;                 // busy mark: a screen is measuring
-extern u32 last_activity_tick;       // last key taken or last busy release
+extern volatile u32 pending_key;    // last posted key not yet taken; 65535 = none
+extern volatile u8 power_off_flag;  // set by the host; then every poll answers Esc
+extern volatile u8 screen_dirty;    // set by idle_yield, cleared by the paint handler
+extern volatile u32 tick_counter;   // advanced by the host's 31 ms timer
+extern void (*idle_callback)();     // run by a poll that finds no key
+extern u8 busy_flag;                // busy mark: a screen is measuring
+extern u32 last_activity_tick;      // last key taken or last busy release
 
 void key_post(u32 code);
 u32 key_poll_raw();

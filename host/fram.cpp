@@ -10,9 +10,9 @@
 #include <string>
 #include <vector>
 
+#include "base/checksum.h"
 #include "base/file_io.h"
 #include "host/session.h"
-#include "base/checksum.h"
 
 namespace {
 

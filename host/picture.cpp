@@ -1,8 +1,7 @@
 #include "host/picture.h"
 
-#include <zlib.h>
-
 #include <sys/stat.h>
+#include <zlib.h>
 
 #include <cctype>
 #include <cstdio>
@@ -107,20 +106,20 @@ std::vector<u8> picture_encode_bmp(const u16* pixels, int width, int height)
     put_le32(out, offset + image_size);
     put_le32(out, 0);
     put_le32(out, offset);
-    put_le32(out, 40);                       // BITMAPINFOHEADER
+    put_le32(out, 40);  // BITMAPINFOHEADER
     put_le32(out, static_cast<u32>(width));
     put_le32(out, static_cast<u32>(height));  // positive: bottom-up rows
     put_le16(out, 1);
     put_le16(out, 16);
-    put_le32(out, 3);                        // BI_BITFIELDS
+    put_le32(out, 3);  // BI_BITFIELDS
     put_le32(out, image_size);
-    put_le32(out, 2835);                     // 72 dpi
+    put_le32(out, 2835);  // 72 dpi
     put_le32(out, 2835);
     put_le32(out, 0);
     put_le32(out, 0);
-    put_le32(out, 0xF800);                   // red mask
-    put_le32(out, 0x07E0);                   // green mask
-    put_le32(out, 0x001F);                   // blue mask
+    put_le32(out, 0xF800);  // red mask
+    put_le32(out, 0x07E0);  // green mask
+    put_le32(out, 0x001F);  // blue mask
     for (int y = height - 1; y >= 0; --y) {
         for (int x = 0; x < width; ++x) put_le16(out, pixels[y * width + x]);
         for (u32 pad = static_cast<u32>(width) * 2; pad < row_bytes; ++pad) out.push_back(0);
@@ -131,11 +130,11 @@ std::vector<u8> picture_encode_bmp(const u16* pixels, int width, int height)
 bool picture_save(const std::string& path, const u16* pixels, int width, int height, int bmp, std::string* error)
 {
     if (bmp < 0) {
-        bmp = path.size() >= 4 && (path.compare(path.size() - 4, 4, ".bmp") == 0 ||
-                                   path.compare(path.size() - 4, 4, ".BMP") == 0);
+        bmp = path.size() >= 4 &&
+              (path.compare(path.size() - 4, 4, ".bmp") == 0 || path.compare(path.size() - 4, 4, ".BMP") == 0);
     }
-    const std::vector<u8> data = bmp ? picture_encode_bmp(pixels, width, height)
-                                     : picture_encode_png(pixels, width, height);
+    const std::vector<u8> data =
+        bmp ? picture_encode_bmp(pixels, width, height) : picture_encode_png(pixels, width, height);
     FILE* f = std::fopen(path.c_str(), "wb");
     if (!f) {
         if (error) *error = path + ": cannot create: " + std::strerror(errno);

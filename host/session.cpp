@@ -9,8 +9,8 @@
 #include <cstring>
 #include <vector>
 
-#include "host/device.h"
 #include "base/file_io.h"
+#include "host/device.h"
 
 int flash_handle = 0;
 

@@ -5,7 +5,7 @@
 
 #include "base/types.h"
 
-constexpr u64 FLASH_FILE_SIZE = 276824064ull;   // 131072 pages of 2112 bytes
+constexpr u64 FLASH_FILE_SIZE = 276824064ull;  // 131072 pages of 2112 bytes
 
 // Handle of the open flash.dat; 0 while it is closed.
 extern int flash_handle;

@@ -3,9 +3,9 @@
 #include <cmath>
 #include <cstring>
 
+#include "base/checksum.h"
 #include "base/cp1251.h"
 #include "host/fram.h"
-#include "base/checksum.h"
 
 SettingsBlock settings;
 

@@ -6,12 +6,12 @@
 #include "base/types.h"
 
 struct SettingsBlock {
-    u8 last_main_item;        // main-menu item running at the last save; 204 = none
-    u8 last_special_item;     // the same for the special-measurements menu
-    u8 power_off_delay;       // 0 off, 1 10 min, 2 30 min
-    u8 backlight_delay;       // 0 off, 1 1 min, 2 5 min
-    u32 volume;               // 0..100 in steps of 10
-    u32 current_object;       // file id of the current archive object
+    u8 last_main_item;     // main-menu item running at the last save; 204 = none
+    u8 last_special_item;  // the same for the special-measurements menu
+    u8 power_off_delay;    // 0 off, 1 10 min, 2 30 min
+    u8 backlight_delay;    // 0 off, 1 1 min, 2 5 min
+    u32 volume;            // 0..100 in steps of 10
+    u32 current_object;    // file id of the current archive object
     u32 reserved_12;
     u32 plot_mode;
     u32 plot_quantity;
@@ -32,8 +32,8 @@ struct SettingsBlock {
     u32 averaging_idx;
     u32 autostart_idx;
     u8 reserved_88[64];
-    u32 spectra_flags[4];     // per-item values 0..2 of the spectra screens
-    char bearing_name[24];    // selected bearing designation
+    u32 spectra_flags[4];   // per-item values 0..2 of the spectra screens
+    char bearing_name[24];  // selected bearing designation
     char sensor_model[24];
     float sensor_sens_1;
     float sensor_sens_2;

@@ -14,15 +14,13 @@ namespace {
 
 // Canonical RIFF/WAVE header: PCM, mono, 11025 Hz, 16 bits; sizes filled in later.
 const u8 WAV_HEADER[WAV_HEADER_SIZE] = {
-    'R', 'I', 'F', 'F', 0, 0, 0, 0, 'W', 'A', 'V', 'E',
-    'f', 'm', 't', ' ', 16, 0, 0, 0,
-    1, 0,                 // PCM
-    1, 0,                 // one channel
-    0x11, 0x2B, 0, 0,     // 11025 samples per second
-    0x22, 0x56, 0, 0,     // 22050 bytes per second
-    2, 0,                 // block align
-    16, 0,                // bits per sample
-    'd', 'a', 't', 'a', 0, 0, 0, 0,
+    'R',  'I',  'F', 'F', 0, 0, 0, 0, 'W', 'A', 'V', 'E', 'f', 'm', 't', ' ', 16, 0, 0, 0, 1, 0,  // PCM
+    1,    0,                                                                                      // one channel
+    0x11, 0x2B, 0,   0,  // 11025 samples per second
+    0x22, 0x56, 0,   0,  // 22050 bytes per second
+    2,    0,             // block align
+    16,   0,             // bits per sample
+    'd',  'a',  't', 'a', 0, 0, 0, 0,
 };
 
 void put_u32le(u8* p, u32 v)

@@ -3,8 +3,8 @@
 #pragma once
 #include "base/types.h"
 
-constexpr u32 SND_FRAMES = 131072;        // frames in each buffer
-constexpr u32 SND_FRAME_WORDS = 6;        // 16-bit words per frame; word 0 is the sample
+constexpr u32 SND_FRAMES = 131072;  // frames in each buffer
+constexpr u32 SND_FRAME_WORDS = 6;  // 16-bit words per frame; word 0 is the sample
 constexpr u32 WAV_HEADER_SIZE = 44;
 constexpr u32 SND_WAV_SIZE = WAV_HEADER_SIZE + 2 * SND_FRAMES;
 

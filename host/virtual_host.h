@@ -20,7 +20,11 @@ public:
 
     // Calendar time at virtual millisecond 0 (seconds since 1970, local).
     void set_clock(std::time_t start) { clock_start_ = start; }
-    void set_seed(u32 seed) { seed_ = seed; seed_set_ = true; }
+    void set_seed(u32 seed)
+    {
+        seed_ = seed;
+        seed_set_ = true;
+    }
     void set_mod_toggle(bool down) { mod_toggle_ = down; }
     bool mod_toggle() const { return mod_toggle_; }
     void set_shift(bool down) { shift_ = down; }

@@ -4,9 +4,9 @@
 
 #include <cstring>
 
+#include "base/checksum.h"
 #include "data/bearing_table.h"
 #include "host/fram.h"
-#include "base/checksum.h"
 
 BearingCatalogue bearing_catalogue;
 
@@ -70,7 +70,8 @@ int bearing_add(const BearingRecord& record)
         else
             hi = mid;
     }
-    std::memmove(&bearing_catalogue.records[lo + 1], &bearing_catalogue.records[lo], (count - lo) * sizeof(BearingRecord));
+    std::memmove(&bearing_catalogue.records[lo + 1], &bearing_catalogue.records[lo],
+                 (count - lo) * sizeof(BearingRecord));
     bearing_catalogue.records[lo] = copy;
     ++count;
     return 1;

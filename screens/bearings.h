@@ -30,7 +30,7 @@ constexpr u32 BEARING_CAPACITY = 8192;
 // The built-in table is unpacked straight into the catalogue with room for
 // this many bytes; rows past the capacity are not used.
 constexpr u32 BEARING_UNPACK_SIZE = 495372;
-constexpr u32 BEARING_USER_OFFSET = 4096;    // in parameter memory
+constexpr u32 BEARING_USER_OFFSET = 4096;  // in parameter memory
 constexpr u32 BEARING_USER_RECORDS = 64;
 constexpr u32 BEARING_USER_CHECKSUM = BEARING_USER_RECORDS * sizeof(BearingRecord);
 constexpr u32 BEARING_USER_SIZE = BEARING_USER_CHECKSUM + 2;  // 3842

@@ -1,9 +1,8 @@
 #include "storage/dir.h"
 
-#include "fs_internal.h"
-
 #include <cstring>
 
+#include "fs_internal.h"
 #include "storage/fs.h"
 #include "storage/nand.h"
 

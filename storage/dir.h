@@ -20,7 +20,7 @@ static_assert(sizeof(DirEntry) == 16);
 
 struct Directory {
     u32 count;
-    u32 resume;   // page where the next scan step starts; 0xFFFFFFFF = first_page
+    u32 resume;  // page where the next scan step starts; 0xFFFFFFFF = first_page
     DirEntry entries[DIR_CAPACITY];
 };
 extern Directory directory;
@@ -44,7 +44,7 @@ u32 dir_count();
 int dir_full();
 u32 dir_id(int index);
 u32 dir_stamp(int index);
-u32 dir_parent(int index);   // all 20 bits of the parent id
+u32 dir_parent(int index);  // all 20 bits of the parent id
 u8 dir_attr(int index);
 u8 dir_type(int index);
 u16 dir_flags(int index);

@@ -1,12 +1,11 @@
 #include "storage/fs.h"
 
-#include "fs_internal.h"
-
 #include <cstdio>
 #include <cstring>
 
-#include "storage/nand.h"
+#include "fs_internal.h"
 #include "host/device.h"
+#include "storage/nand.h"
 
 FsState fs_state;
 
@@ -26,10 +25,8 @@ u8 known_state(u8 s)
     case PAGE_BODY:
     case PAGE_LAST:
     case PAGE_HEAD_ALT:
-    case PAGE_BAD:
-        return s;
-    default:
-        return PAGE_DELETED;
+    case PAGE_BAD: return s;
+    default: return PAGE_DELETED;
     }
 }
 

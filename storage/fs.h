@@ -30,7 +30,7 @@ constexpr u32 FS_WORK_AREA_SIZE = 659456;
 struct PageHeader {
     u8 state;
     u32 stamp;
-    u8 marker;   // written as 0xFF; holds the bad-block marker after a read
+    u8 marker;  // written as 0xFF; holds the bad-block marker after a read
     u8 attr;
     u8 type;
     u32 next;
@@ -63,12 +63,21 @@ struct FsState {
 extern FsState fs_state;
 
 // Page table entries: state in the top 8 bits, next link in the low 20.
-inline u8 pt_state(u32 entry) { return static_cast<u8>(entry >> 24); }
-inline u32 pt_link(u32 entry) { return entry & FS_LINK_NONE; }
-inline u32 pt_entry(u8 state, u32 link) { return (static_cast<u32>(state) << 24) | (link & FS_LINK_NONE); }
-u32 fs_table(u32 page);   // the entry of a page; 0 for a page outside the chip
+inline u8 pt_state(u32 entry)
+{
+    return static_cast<u8>(entry >> 24);
+}
+inline u32 pt_link(u32 entry)
+{
+    return entry & FS_LINK_NONE;
+}
+inline u32 pt_entry(u8 state, u32 link)
+{
+    return (static_cast<u32>(state) << 24) | (link & FS_LINK_NONE);
+}
+u32 fs_table(u32 page);  // the entry of a page; 0 for a page outside the chip
 bool fs_link_none(u32 link);
-bool fs_link_valid(u32 link);   // none or below total_pages
+bool fs_link_valid(u32 link);  // none or below total_pages
 bool fs_mounted();
 bool fs_ready();
 
@@ -77,21 +86,21 @@ enum : int {
     FS_OK = 1,
     FS_FAILED = 0,
     // fs_init
-    FS_INIT_NO_DEVICE = 0,        // the flash device answers NAND_ERR_NO_DEVICE
-    FS_INIT_AREA_TOO_SMALL = 2,   // the device needs more than FS_WORK_AREA_SIZE bytes
+    FS_INIT_NO_DEVICE = 0,       // the flash device answers NAND_ERR_NO_DEVICE
+    FS_INIT_AREA_TOO_SMALL = 2,  // the device needs more than FS_WORK_AREA_SIZE bytes
     // fs_create
     FS_CREATE_NOT_MOUNTED = -1,
     FS_CREATE_NO_SPACE = -2,
-    FS_CREATE_NO_HEAD = -3,       // no free page accepted a head header
-    FS_CREATE_SHORT = -4,         // the chain could not be grown to the size
+    FS_CREATE_NO_HEAD = -3,  // no free page accepted a head header
+    FS_CREATE_SHORT = -4,    // the chain could not be grown to the size
     // fs_open
     FS_OPEN_NOT_MOUNTED = 0,
-    FS_OPEN_BAD_MODE = -1,        // none of FS_READ, FS_WRITE, FS_GROW
+    FS_OPEN_BAD_MODE = -1,  // none of FS_READ, FS_WRITE, FS_GROW
     FS_OPEN_NOT_HEAD = -3,
     FS_OPEN_BAD_HEAD_LINK = -4,
-    FS_OPEN_BAD_PAGE = -7,        // a later page is neither a body nor a last page
-    FS_OPEN_BAD_LINK = -8,        // a later link is neither none nor on the chip
-    FS_OPEN_TOO_LONG = -9,        // more pages than the chip or a handle holds
+    FS_OPEN_BAD_PAGE = -7,  // a later page is neither a body nor a last page
+    FS_OPEN_BAD_LINK = -8,  // a later link is neither none nor on the chip
+    FS_OPEN_TOO_LONG = -9,  // more pages than the chip or a handle holds
 };
 
 // Forgets the device and the mount (state at power-on).

@@ -1,8 +1,5 @@
 #include "storage/nand.h"
 
-#include "nand_internal.h"
-#include "storage/fs.h"
-
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -13,6 +10,8 @@
 
 #include "base/file_io.h"
 #include "host/session.h"
+#include "nand_internal.h"
+#include "storage/fs.h"
 
 NandInfo nand_info;
 u8 nand_chip_id[5] = {0xEC, 0xDA, 0x10, 0x95, 0x44};
@@ -60,7 +59,7 @@ void map_image(u64 size)
 {
     unmap_image();
     void* m = mmap(nullptr, size, PROT_READ, MAP_SHARED, flash_handle, 0);
-    if (m == MAP_FAILED) return;   // positioned reads instead
+    if (m == MAP_FAILED) return;  // positioned reads instead
     g_map = static_cast<const u8*>(m);
     g_map_size = size;
     g_map_fd = flash_handle;
@@ -359,8 +358,8 @@ int nand_load_block(u32 block)
 {
     if (nand_info.cache_data == nullptr || block >= nand_info.block_count) return NAND_ERR_READ;
     if (nand_info.cached_block == static_cast<i32>(block)) return 1;
-    bool ok = nand_block_io(NAND_IO_READ, block, nand_info.cache_data, 0, nand_info.block_bytes) ==
-              nand_info.block_bytes;
+    bool ok =
+        nand_block_io(NAND_IO_READ, block, nand_info.cache_data, 0, nand_info.block_bytes) == nand_info.block_bytes;
     const u32 first = block * nand_info.pages_per_block;
     for (u32 k = 0; k < nand_info.pages_per_block; ++k) {
         u8* slot = nand_info.cache_spare + k * nand_info.spare_size;
@@ -385,7 +384,7 @@ int nand_rewrite_block(u32 block, u8* place, const void* src, u32 length)
 {
     const NandInfo& n = nand_info;
     if (n.cache_data == nullptr) return 0;
-    if (!nand_block_is_good(block)) return NAND_ERR_ERASE;   // the erase refuses it
+    if (!nand_block_is_good(block)) return NAND_ERR_ERASE;  // the erase refuses it
     if (length > 0) std::memmove(place, src, length);
     const u32 stride = page_stride();
     const u32 first = block * n.pages_per_block;

@@ -5,19 +5,19 @@
 #include "base/types.h"
 
 struct NandInfo {
-    u8 id[5];              // maker, device, third, fourth, fifth byte
-    u32 page_size;         // data bytes of a page
-    u32 spare_size;        // spare bytes of a page
+    u8 id[5];        // maker, device, third, fourth, fifth byte
+    u32 page_size;   // data bytes of a page
+    u32 spare_size;  // spare bytes of a page
     u32 pages_per_block;
-    u32 total_pages;       // block_count * pages_per_block
-    u32 block_bytes;       // page_size * pages_per_block
+    u32 total_pages;  // block_count * pages_per_block
+    u32 block_bytes;  // page_size * pages_per_block
     u32 block_count;
-    u16 marker_column;     // column of the bad-block marker byte
-    u16 status_column;     // column of the file system's 16-byte page header
-    i32 cached_block;      // block held in the cache; -1 = none
-    u32* page_table;       // 4 bytes per page, inside the work area
-    u8* cache_data;        // data areas of the cached block
-    u8* cache_spare;       // spare areas of the cached block, page after page
+    u16 marker_column;  // column of the bad-block marker byte
+    u16 status_column;  // column of the file system's 16-byte page header
+    i32 cached_block;   // block held in the cache; -1 = none
+    u32* page_table;    // 4 bytes per page, inside the work area
+    u8* cache_data;     // data areas of the cached block
+    u8* cache_spare;    // spare areas of the cached block, page after page
 };
 
 extern NandInfo nand_info;
@@ -25,12 +25,12 @@ extern NandInfo nand_info;
 // Results of the NAND layer: 1 (or the bytes moved) on success, else one of
 // these.
 enum : int {
-    NAND_ERR_RANGE = -1,       // beyond the page (program) or the chip (purge)
-    NAND_ERR_READ = -2,        // the page or block could not be read
-    NAND_ERR_WRITE = -3,       // a write failed
-    NAND_ERR_ERASE = -4,       // the erase failed; the block is marked bad now
-    NAND_ERR_NO_DEVICE = -5,   // no image file, an unknown chip or a too small work area
-    NAND_ERR_BAD_BLOCK = -6,   // the block is not good
+    NAND_ERR_RANGE = -1,      // beyond the page (program) or the chip (purge)
+    NAND_ERR_READ = -2,       // the page or block could not be read
+    NAND_ERR_WRITE = -3,      // a write failed
+    NAND_ERR_ERASE = -4,      // the erase failed; the block is marked bad now
+    NAND_ERR_NO_DEVICE = -5,  // no image file, an unknown chip or a too small work area
+    NAND_ERR_BAD_BLOCK = -6,  // the block is not good
 };
 
 // The five bytes the chip answers to the identification command. The

@@ -71,7 +71,7 @@ TEST_F(Objects, CreateInsertsInNameOrder)
     ASSERT_EQ(dir_append(99999, 5, 0, FILE_TYPE_ROUTE, 0), 1);
     const u32 b = obj_create("Б"_cp);
     EXPECT_EQ(ids(), (std::vector<u32>{a, a1, b, v, 99999}));
-    const u32 z = obj_create("Я"_cp);   // after all objects: appended
+    const u32 z = obj_create("Я"_cp);  // after all objects: appended
     EXPECT_EQ(ids(), (std::vector<u32>{a, a1, b, v, 99999, z}));
     EXPECT_EQ(obj_find_by_name("Б"_cp), b);
     EXPECT_EQ(obj_find_by_name("Ю"_cp), 0u);
@@ -92,7 +92,7 @@ TEST_F(Objects, RenameRewritesTheRecord)
     const u32 a = obj_create("Насос"_cp);
     obj_create("Вентилятор"_cp);
     const int at = dir_find_id(a);
-    EXPECT_EQ(obj_name_taken("Насос"_cp, at), 0);   // its own name is allowed
+    EXPECT_EQ(obj_name_taken("Насос"_cp, at), 0);  // its own name is allowed
     EXPECT_EQ(obj_name_taken("Вентилятор"_cp, at), 1);
     ASSERT_EQ(obj_rename(at, "Нас"_cp), 1);
     EXPECT_EQ(name_at(at), std::string("Нас"_cp));
@@ -122,7 +122,7 @@ TEST_F(Objects, DeletingAnObjectRemovesItAndItsMeasurements)
     const u32 m[3] = {measurement(a, 10), measurement(a, 20), measurement(a, 30)};
     const u32 other = measurement(b, 40);
     ASSERT_EQ(dir_count(), 6u);
-    EXPECT_EQ(obj_delete(dir_find_id(b) + 1), 0);   // not an object
+    EXPECT_EQ(obj_delete(dir_find_id(b) + 1), 0);  // not an object
     ASSERT_EQ(obj_delete(dir_find_id(a)), 1);
     EXPECT_EQ(ids(), (std::vector<u32>{b, other}));
     EXPECT_EQ(flash->byte_at(flash_offset(a, 2049)), 0);

@@ -1,6 +1,7 @@
 // The bearing catalogue: built-in table, user table in fram.dat, lookup.
-#include <gtest/gtest.h>
 #include <zlib.h>
+
+#include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cmath>
@@ -11,8 +12,8 @@
 #include <string>
 #include <vector>
 
-#include "data/bearing_table.h"
 #include "base/cp1251.h"
+#include "data/bearing_table.h"
 #include "host/session.h"
 #include "screens/bearings.h"
 #include "tests/support/support.h"
@@ -58,7 +59,9 @@ std::vector<u8> packed(const std::vector<BearingRecord>& records)
 {
     uLongf size = compressBound(records.size() * sizeof(BearingRecord));
     std::vector<u8> out(size);
-    EXPECT_EQ(compress(out.data(), &size, reinterpret_cast<const Bytef*>(records.data()), records.size() * sizeof(BearingRecord)), Z_OK);
+    EXPECT_EQ(compress(out.data(), &size, reinterpret_cast<const Bytef*>(records.data()),
+                       records.size() * sizeof(BearingRecord)),
+              Z_OK);
     out.resize(size);
     return out;
 }
@@ -126,7 +129,8 @@ TEST_F(BearingTest, BuiltInTableUnpacksToSortedRecordsWithOneNameTwice)
     const BearingRecord* r = bearing_at(bearing_find("100"));
     ASSERT_NE(r, nullptr);
     const float expected[] = {10, 26, 4.76f, 7, 0, 0.37f, 2.57f, 4.43f, 1.76f};
-    const float got[] = {r->bore, r->outer, r->element_diameter, float(r->elements), r->contact_angle, r->ftf, r->bpfo, r->bpfi, r->bsf};
+    const float got[] = {r->bore, r->outer, r->element_diameter, float(r->elements), r->contact_angle, r->ftf, r->bpfo,
+                         r->bpfi, r->bsf};
     for (int i = 0; i < 9; ++i) EXPECT_FLOAT_EQ(got[i], expected[i]) << "field " << i;
 }
 
@@ -149,9 +153,9 @@ TEST_F(BearingTest, LookupFindsEveryNameAndOnlyThose)
         bool found;
     };
     const std::string first = bearing_at(0)->name, last = bearing_at(int(n) - 1)->name;
-    const Case cases[] = {{"6205", true},           {"180205", true}, {"80206", true}, {first, true},  {last, true},
-                          {"", false},              {"0", false},     {"6205X", false}, {"620", false}, {last + "Z", false},
-                          {"\xCF\xEE\xE4", false}};
+    const Case cases[] = {{"6205", true}, {"180205", true},    {"80206", true},        {first, true},
+                          {last, true},   {"", false},         {"0", false},           {"6205X", false},
+                          {"620", false}, {last + "Z", false}, {"\xCF\xEE\xE4", false}};
     for (const auto& c : cases) {
         const int at = bearing_find(c.name.c_str());
         if (c.found) {
@@ -194,7 +198,8 @@ TEST_F(BearingTest, SmallCataloguesAndTheNameThatStandsTwice)
         if (c.acceptable.empty())
             EXPECT_EQ(at, -1) << c.wanted;
         else
-            EXPECT_NE(std::find(c.acceptable.begin(), c.acceptable.end(), at), c.acceptable.end()) << c.wanted << " at " << at;
+            EXPECT_NE(std::find(c.acceptable.begin(), c.acceptable.end(), at), c.acceptable.end())
+                << c.wanted << " at " << at;
     }
     // The name that stands twice in the built-in table gives one of its two rows.
     bearing_catalogue_clear();
@@ -204,7 +209,8 @@ TEST_F(BearingTest, SmallCataloguesAndTheNameThatStandsTwice)
         const int at = bearing_find(bearing_catalogue.records[i].name);
         EXPECT_TRUE(at == int(i) - 1 || at == int(i));
         // The two rows are two different bearings.
-        EXPECT_NE(std::memcmp(&bearing_catalogue.records[i - 1], &bearing_catalogue.records[i], sizeof(BearingRecord)), 0);
+        EXPECT_NE(std::memcmp(&bearing_catalogue.records[i - 1], &bearing_catalogue.records[i], sizeof(BearingRecord)),
+                  0);
     }
 }
 
@@ -227,8 +233,8 @@ TEST_F(BearingTest, FactorsFollowFromTheGeometry)
         float d, D, bd;
         u32 z;
     };
-    const Known known[] = {{"6000", 10, 26, 4.76f, 7},  {"100", 10, 26, 4.76f, 7},   {"6204", 20, 47, 7.94f, 8},
-                           {"6205", 25, 52, 7.94f, 9},  {"205", 25, 52, 7.94f, 9},   {"180205", 25, 52, 7.94f, 9},
+    const Known known[] = {{"6000", 10, 26, 4.76f, 7},    {"100", 10, 26, 4.76f, 7},   {"6204", 20, 47, 7.94f, 8},
+                           {"6205", 25, 52, 7.94f, 9},    {"205", 25, 52, 7.94f, 9},   {"180205", 25, 52, 7.94f, 9},
                            {"6206-2Z", 30, 62, 9.53f, 9}, {"80206", 30, 62, 9.53f, 9}, {"6208", 40, 80, 12.7f, 9}};
     for (const auto& k : known) {
         const BearingRecord* r = bearing_at(bearing_find(k.name));
@@ -313,13 +319,13 @@ TEST_F(BearingTest, UserRecordsJoinInNameOrderAndReplaceRowsOfTheirName)
     BearingRecord unterminated = make_record("", 5, 6, 0.5f, 4, 0);
     std::memset(unterminated.name, 'Q', sizeof unterminated.name);  // no NUL in all 24 bytes
     std::vector<BearingRecord> user = {
-        make_record("6205", 25, 52, 8, 10, 0),         // replaces the built-in row
-        make_record("ZZ-pump", 40, 90, 15, 8, 0),      // after every built-in name
-        make_record("0001", 1, 3, 0.5f, 5, 0),         // before every built-in name
-        make_record("6205A", 25, 52, 7, 9, 15),        // right after 6205
+        make_record("6205", 25, 52, 8, 10, 0),           // replaces the built-in row
+        make_record("ZZ-pump", 40, 90, 15, 8, 0),        // after every built-in name
+        make_record("0001", 1, 3, 0.5f, 5, 0),           // before every built-in name
+        make_record("6205A", 25, 52, 7, 9, 15),          // right after 6205
         make_record("Подшипник"_cp, 50, 90, 12, 11, 0),  // high bytes sort after ASCII
         unterminated,
-        make_record("", 0, 0, 0, 0, 0),                // the end of the used records
+        make_record("", 0, 0, 0, 0, 0),  // the end of the used records
         make_record("AFTER-END", 1, 2, 0.5f, 3, 0),
     };
     store_user_block(user_block(user));
@@ -330,7 +336,8 @@ TEST_F(BearingTest, UserRecordsJoinInNameOrderAndReplaceRowsOfTheirName)
     EXPECT_EQ(bearing_find("AFTER-END"), -1);
     EXPECT_EQ(bearing_find("0001"), 0);
     const std::string q23(23, 'Q');
-    for (const char* name : {"6205", "ZZ-pump", "0001", "6205A", static_cast<const char*>("Подшипник"_cp), q23.c_str()}) {
+    for (const char* name :
+         {"6205", "ZZ-pump", "0001", "6205A", static_cast<const char*>("Подшипник"_cp), q23.c_str()}) {
         const int at = bearing_find(name);
         ASSERT_GE(at, 0) << name;
         const BearingRecord* r = bearing_at(at);
@@ -371,8 +378,8 @@ TEST_F(BearingTest, UnpackFailuresLeaveAnEmptyCatalogue)
         std::vector<u8> stream;
         u32 count;
     };
-    auto longest = packed(numbered_records(8256));  // 495,360 bytes: fits the buffer, past the capacity
-    auto too_long = packed(numbered_records(8257)); // 495,420 bytes: does not fit
+    auto longest = packed(numbered_records(8256));   // 495,360 bytes: fits the buffer, past the capacity
+    auto too_long = packed(numbered_records(8257));  // 495,420 bytes: does not fit
     auto broken = packed(numbered_records(10));
     broken[broken.size() / 2] ^= 0xFF;
     const Case cases[] = {
@@ -395,7 +402,8 @@ TEST(BearingTable, CommittedTableIsTheGeneratorsOutput)
     if (std::system("python3 -c 'import zlib' >/dev/null 2>&1") != 0) GTEST_SKIP() << "python3 is not installed";
     TempDir dir;
     const std::string out = dir.file("bearing_table.cpp");
-    const std::string command = std::string("python3 '") + TARVIK2_SOURCE_DIR + "/tools/make_bearing_table.py' '" + out + "' >/dev/null";
+    const std::string command =
+        std::string("python3 '") + TARVIK2_SOURCE_DIR + "/tools/make_bearing_table.py' '" + out + "' >/dev/null";
     ASSERT_EQ(std::system(command.c_str()), 0);
     const auto generated = read_file_bytes(out);
     EXPECT_GT(generated.size(), 100000u);

@@ -20,8 +20,7 @@ std::string bytes(const char* s)
 
 TEST(Cp1251, RussianLiteralBecomesTheWindows1251Bytes)
 {
-    EXPECT_EQ(bytes("Главное меню"_cp),
-              "\xC3\xEB\xE0\xE2\xED\xEE\xE5\x20\xEC\xE5\xED\xFE");
+    EXPECT_EQ(bytes("Главное меню"_cp), "\xC3\xEB\xE0\xE2\xED\xEE\xE5\x20\xEC\xE5\xED\xFE");
     EXPECT_EQ(bytes("Объект"_cp), "\xCE\xE1\xFA\xE5\xEA\xF2");
     EXPECT_EQ(bytes("АЯая"_cp), "\xC0\xDF\xE0\xFF");
     EXPECT_EQ(bytes("Latin 1:2"_cp), "Latin 1:2");
@@ -36,8 +35,8 @@ TEST(Cp1251, CharactersOutsideTheCyrillicBlock)
         const char* expected;
     };
     const Case cases[] = {
-        {"ё"_cp, "\xB8"}, {"Ё"_cp, "\xA8"}, {"°"_cp, "\xB0"}, {"№"_cp, "\xB9"},
-        {"м/сЅ"_cp, "\xEC/\xF1\xBD"}, {"Іі"_cp, "\xB2\xB3"}, {"€"_cp, "\x88"},
+        {"ё"_cp, "\xB8"},      {"Ё"_cp, "\xA8"}, {"°"_cp, "\xB0"}, {"№"_cp, "\xB9"}, {"м/сЅ"_cp, "\xEC/\xF1\xBD"},
+        {"Іі"_cp, "\xB2\xB3"}, {"€"_cp, "\x88"},
     };
     for (const auto& c : cases) EXPECT_EQ(bytes(c.converted), bytes(c.expected)) << c.expected;
 }

@@ -15,7 +15,10 @@ protected:
 };
 
 int idle_calls = 0;
-void count_idle() { ++idle_calls; }
+void count_idle()
+{
+    ++idle_calls;
+}
 
 TEST_F(DeviceTest, PendingKeyIsASingleSlot)
 {
@@ -169,8 +172,8 @@ TEST(ClockParse, RefusesMalformedAndImpossibleTimes)
 {
     std::time_t t;
     EXPECT_TRUE(parse_clock("2000-02-29T00:00:00", &t));
-    for (const char* bad : {"2026-02-30T00:00:00", "2026-13-01T00:00:00", "2026-12-10 12:00:00",
-                            "2026-12-10T24:00:00", "2026-12-10T12:00:00Z", "yesterday", ""})
+    for (const char* bad : {"2026-02-30T00:00:00", "2026-13-01T00:00:00", "2026-12-10 12:00:00", "2026-12-10T24:00:00",
+                            "2026-12-10T12:00:00Z", "yesterday", ""})
         EXPECT_FALSE(parse_clock(bad, &t)) << bad;
 }
 
@@ -199,8 +202,8 @@ TEST(Sound, WavHeaderAndRoundTripThroughTheBuffers)
     snd_capture_to_wav(snd_wav, 100);
     EXPECT_EQ(snd_loaded, 1);
     EXPECT_EQ(std::memcmp(snd_wav, "RIFF", 4), 0);
-    EXPECT_EQ(snd_wav[4] | (snd_wav[5] << 8), 236);   // 2n + 36
-    EXPECT_EQ(snd_wav[40] | (snd_wav[41] << 8), 200); // 2n
+    EXPECT_EQ(snd_wav[4] | (snd_wav[5] << 8), 236);    // 2n + 36
+    EXPECT_EQ(snd_wav[40] | (snd_wav[41] << 8), 200);  // 2n
     EXPECT_EQ(std::memcmp(snd_wav + 8, "WAVEfmt ", 8), 0);
     EXPECT_EQ(snd_wav[24] | (snd_wav[25] << 8), 11025);
     EXPECT_EQ(snd_wav[34], 16);

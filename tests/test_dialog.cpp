@@ -74,8 +74,8 @@ TEST_F(DialogTest, MessageBoxGeometry)
     const int h3 = 44 + 43 + 3 * 23, top3 = (240 - h3) / 2;
     EXPECT_TRUE(outline(1, top3, 318, top3 + h3));
     std::vector<u16> px(framebuffer, framebuffer + LCD_PIXELS);
-    EXPECT_TRUE(region_has_text(px, 160 - 4 * 20, top3 + 42, "Ошибка инициализации"_cp, 4, 0, COLOR_BLACK,
-                                COLOR_BACKGROUND));
+    EXPECT_TRUE(
+        region_has_text(px, 160 - 4 * 20, top3 + 42, "Ошибка инициализации"_cp, 4, 0, COLOR_BLACK, COLOR_BACKGROUND));
 }
 
 TEST_F(DialogTest, MessageBoxResultsAndRestoredState)
@@ -130,8 +130,15 @@ TEST_F(DialogTest, TimeEditor)
         {"23:59:59 accepted", 23, 59, 58, {KEY_LEFT, KEY_UP, KEY_ENTER}, 1, 23, 59, 59},
         {"24:00:00 refused", 24, 0, 0, {KEY_ENTER, KEY_ESC}, 0, 24, 0, 0},
         {"Right from the last digit to the first", 0, 0, 0, {KEY_LEFT, KEY_RIGHT, KEY_UP, KEY_ENTER}, 1, 10, 0, 0},
-        {"digits wrap; separators skipped", 9, 0, 0, {KEY_RIGHT, KEY_UP, KEY_RIGHT, KEY_DOWN, KEY_UP, KEY_ENTER}, 1,
-         0, 0, 0},
+        {"digits wrap; separators skipped",
+         9,
+         0,
+         0,
+         {KEY_RIGHT, KEY_UP, KEY_RIGHT, KEY_DOWN, KEY_UP, KEY_ENTER},
+         1,
+         0,
+         0,
+         0},
         {"minute tens of 6 refused", 1, 50, 0, {KEY_RIGHT, KEY_RIGHT, KEY_UP, KEY_ENTER, KEY_ESC}, 0, 1, 50, 0},
     };
     for (const auto& c : cases) {
@@ -217,7 +224,7 @@ TEST(TextEditSequence, LettersDigitsAndCyrillicInOrder)
 TEST_F(DialogTest, ButtonFaceAndLabelFont)
 {
     font_select(6);
-    EXPECT_EQ(button_draw(10, 10, 110, 40, "OK"), 6);          // 16 x 2 < 100
+    EXPECT_EQ(button_draw(10, 10, 110, 40, "OK"), 6);              // 16 x 2 < 100
     EXPECT_EQ(button_draw(10, 10, 110, 40, "Отмена(Esc)"_cp), 4);  // 8 x 11 < 100
     EXPECT_EQ(button_draw(10, 10, 60, 40, "Отмена(Esc)"_cp), 2);
     EXPECT_EQ(button_draw(10, 10, 60, 40, nullptr), 6);

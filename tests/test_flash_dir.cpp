@@ -37,7 +37,7 @@ TEST_F(Dir, ScanRunsInStepsOf4096PagesAndSkipsBadBlocks)
     ASSERT_EQ(fs_dir_reset(), 1);
     int steps = 1;
     while (fs_scan_step()) ++steps;
-    EXPECT_EQ(steps, 32);   // 131008 pages
+    EXPECT_EQ(steps, 32);  // 131008 pages
     EXPECT_FALSE(fs_mounted());
     fs_mount_finish();
     EXPECT_TRUE(fs_mounted());
@@ -59,8 +59,8 @@ TEST_F(Dir, FullDirectoryKeepsTheNewestFiles)
     }
     EXPECT_EQ(dir_count(), DIR_CAPACITY);
     EXPECT_EQ(dir_find_id(old_file), -1);
-    EXPECT_EQ(dir_id(0), newer);     // replaced the entry stamped 1000
-    EXPECT_EQ(dir_id(1), newest);    // then the one stamped 1001
+    EXPECT_EQ(dir_id(0), newer);   // replaced the entry stamped 1000
+    EXPECT_EQ(dir_id(1), newest);  // then the one stamped 1001
     EXPECT_EQ(dir_stamp(1), 2500u);
     EXPECT_EQ(dir_id(2), 200002u);
 }
@@ -76,7 +76,7 @@ TEST_F(Dir, MountPutsObjectsByNameWithTheirMeasurementsNewestFirst)
     const u32 route = file(5, 0, 5000);
     const u32 v2 = file(0, v, 1200);
     const u32 a2 = file(22, a, 900);
-    const u32 stray = file(19, 99999, 3000);   // parent not listed
+    const u32 stray = file(19, 99999, 3000);  // parent not listed
     remount();
     EXPECT_EQ(ids(), (std::vector<u32>{a, a1, a2, v, v2, v1, route, stray}));
     EXPECT_EQ(dir_has_children(0), 1);
@@ -117,7 +117,7 @@ TEST(DirOps, EditsKeepTheOrderAndRefuseBadIndices)
     ASSERT_EQ(dir_append(100, 1, 0, 9, 0), 1);
     ASSERT_EQ(dir_append(300, 3, 0, 9, 0), 1);
     ASSERT_EQ(dir_insert_at(1, 200, 2, 0, 9, 0), 1);
-    ASSERT_EQ(dir_insert_after(2, 400, 4, 300, 19, 5), 1);   // after the last: appended
+    ASSERT_EQ(dir_insert_after(2, 400, 4, 300, 19, 5), 1);  // after the last: appended
     ASSERT_EQ(dir_insert_after(0, 150, 5, 100, 19, 6), 1);
     std::vector<u32> order;
     for (int i = 0; i < static_cast<int>(dir_count()); ++i) order.push_back(dir_id(i));

@@ -85,7 +85,7 @@ TEST_F(Fs, CloseMarksTheLastPageOnlyOfLongerFiles)
     EXPECT_EQ(flash->byte_at(flash_offset(one.first, 2049)), 254);
     EXPECT_EQ(flash->byte_at(flash_offset(two.first, 2049)), 254);
     EXPECT_EQ(flash->byte_at(flash_offset(two.first + 1, 2049)), 248);
-    EXPECT_EQ(fs_close(&two), 1);   // already closed
+    EXPECT_EQ(fs_close(&two), 1);  // already closed
     remount();
     FileHandle again;
     ASSERT_EQ(fs_open(&again, two.first, FS_READ), 1);
@@ -108,12 +108,10 @@ TEST_F(Fs, ChainReadsAndWritesAcrossPages)
     struct Case {
         u32 offset, length, moved;
     } cases[] = {
-        {2000, 100, 100},   // 48 bytes from the first page, 52 from the second
-        {4000, 500, 96},    // cut at the end of the last page
-        {0, 4096, 4096},
-        {4096, 1, 0},       // starts beyond the file
-        {5000, 10, 0},
-        {10, 0, 0},
+        {2000, 100, 100},                // 48 bytes from the first page, 52 from the second
+        {4000, 500, 96},                 // cut at the end of the last page
+        {0, 4096, 4096},  {4096, 1, 0},  // starts beyond the file
+        {5000, 10, 0},    {10, 0, 0},
     };
     for (const Case& c : cases) {
         std::vector<u8> buf(c.length + 1, 0xEE);
@@ -152,30 +150,30 @@ TEST_F(Fs, WriteGrowsTheFileAndRewritesBytes)
     FileHandle fixed;
     ASSERT_EQ(fs_open(&fixed, h.first, FS_READ | FS_WRITE), 1);
     EXPECT_EQ(fs_write(&fixed, patch, 6143, 3), 0u);
-    EXPECT_EQ(fs_write(&r, patch, 0, 1), 0u);   // no write bit
+    EXPECT_EQ(fs_write(&r, patch, 0, 1), 0u);  // no write bit
 }
 
 TEST_F(Fs, OpenReportsEveryBrokenChain)
 {
     // Hand-made chains in block 10 (pages 640...).
-    put_header(*flash, 640, 254, 0x30000, 0);          // head link beyond the chip
+    put_header(*flash, 640, 254, 0x30000, 0);  // head link beyond the chip
     put_header(*flash, 641, 254, 642, 0);
-    put_header(*flash, 642, 254, FS_LINK_NONE, 0);     // later page is a head
+    put_header(*flash, 642, 254, FS_LINK_NONE, 0);  // later page is a head
     put_header(*flash, 643, 254, 644, 0);
-    put_header(*flash, 644, 252, 0x20000, 643);        // later link beyond the chip
+    put_header(*flash, 644, 252, 0x20000, 643);  // later link beyond the chip
     put_header(*flash, 645, 254, 646, 0);
     put_header(*flash, 646, 252, 647, 645);
-    put_header(*flash, 647, 252, 646, 646);            // a loop
-    put_header(*flash, 648, 240, 649, 0);              // alternative head state
-    put_header(*flash, 649, 252, FS_LINK_NONE, 648);   // last page still open
-    put_header(*flash, 650, 254, 651, 0);              // chain ends early
+    put_header(*flash, 647, 252, 646, 646);           // a loop
+    put_header(*flash, 648, 240, 649, 0);             // alternative head state
+    put_header(*flash, 649, 252, FS_LINK_NONE, 648);  // last page still open
+    put_header(*flash, 650, 254, 651, 0);             // chain ends early
     remount();
     struct Case {
         u32 page;
         u8 mode;
         int result;
-    } cases[] = {{640, FS_READ, -4}, {641, FS_READ, -7}, {643, FS_READ, -8}, {645, FS_READ, -9},
-                 {648, FS_READ, 1},  {650, FS_READ, -7}, {649, FS_READ, -3}, {0, FS_READ, -3},
+    } cases[] = {{640, FS_READ, -4}, {641, FS_READ, -7},    {643, FS_READ, -8}, {645, FS_READ, -9},
+                 {648, FS_READ, 1},  {650, FS_READ, -7},    {649, FS_READ, -3}, {0, FS_READ, -3},
                  {648, 0, -1},       {0x40000, FS_READ, -3}};
     for (const Case& c : cases) {
         FileHandle h;
@@ -186,7 +184,7 @@ TEST_F(Fs, OpenReportsEveryBrokenChain)
     EXPECT_EQ(flash->byte_at(flash_offset(645, 2049)), 0);
     EXPECT_EQ(flash->byte_at(flash_offset(646, 2049)), 0);
     EXPECT_EQ(flash->byte_at(flash_offset(647, 2049)), 0);
-    EXPECT_EQ(fs_delete(649), 0);   // not a head
+    EXPECT_EQ(fs_delete(649), 0);  // not a head
     EXPECT_EQ(fs_delete(0), 0);
 }
 
@@ -230,7 +228,7 @@ TEST_F(Fs, FormatEmptiesTheChip)
 {
     FileHandle h;
     ASSERT_EQ(fs_create(&h, 0, 0, 0, 9000), 1);
-    flash->write_byte(flash_offset(200, 2048), 0x00);   // block 3 is bad
+    flash->write_byte(flash_offset(200, 2048), 0x00);  // block 3 is bad
     ASSERT_EQ(fs_format(), 1);
     ASSERT_EQ(fs_mount(), 1);
     EXPECT_EQ(dir_count(), 0u);
@@ -242,7 +240,7 @@ TEST_F(Fs, FormatEmptiesTheChip)
 
 TEST(FsUnmounted, EverythingRefusesBeforeTheMount)
 {
-    fs_init();   // no file: not ready
+    fs_init();  // no file: not ready
     FileHandle h{};
     u8 b = 0;
     EXPECT_EQ(fs_create(&h, 0, 0, 0, 10), -1);

@@ -16,11 +16,11 @@
 #include <vector>
 
 #include "archive/objects.h"
-#include "tests/image/test_image.h"
 #include "base/cp1251.h"
 #include "storage/dir.h"
 #include "storage/fs.h"
 #include "storage/nand.h"
+#include "tests/image/test_image.h"
 #include "tests/support/flash_image.h"
 #include "tests/support/support.h"
 
@@ -65,7 +65,7 @@ void mount_as_at_start()
 struct Entry {
     u32 id, stamp, parent;
     u8 type;
-    std::string name;   // objects only
+    std::string name;  // objects only
 };
 
 std::string object_name(int index)
@@ -79,10 +79,10 @@ class PowerCut : public ::testing::Test {
 protected:
     TempDir dir;
     std::string path = dir.file("flash.dat");
-    std::vector<Entry> live;        // the directory before the rewrite
-    std::vector<u8> old_block;      // block 1 before the rewrite
-    std::vector<u8> new_block;      // block 1 after a rewrite without a cut
-    u32 dead_id = 0;                // a deleted measurement inside the block
+    std::vector<Entry> live;    // the directory before the rewrite
+    std::vector<u8> old_block;  // block 1 before the rewrite
+    std::vector<u8> new_block;  // block 1 after a rewrite without a cut
+    u32 dead_id = 0;            // a deleted measurement inside the block
 
     void SetUp() override
     {
@@ -115,7 +115,7 @@ protected:
         mount_as_at_start();
         const u64 before = nand_writes_made();
         if (cut >= 0) nand_cut_power_at(before + static_cast<u64>(cut));
-        testing::internal::CaptureStdout();   // the rebuild's and bad-block lines
+        testing::internal::CaptureStdout();  // the rebuild's and bad-block lines
         op();
         testing::internal::GetCapturedStdout();
         nand_restore_power();
@@ -152,8 +152,8 @@ protected:
                 continue;
             }
             FileHandle h;
-            bool whole = fs_open(&h, e.id, FS_READ) == 1 && h.pages == 3 &&
-                         fs_read(&h, back.data(), 0, FILE_SIZE) == FILE_SIZE;
+            bool whole =
+                fs_open(&h, e.id, FS_READ) == 1 && h.pages == 3 && fs_read(&h, back.data(), 0, FILE_SIZE) == FILE_SIZE;
             for (u32 i = 0; whole && i < FILE_SIZE; ++i)
                 if (back[i] != image_file_byte(SEED, e.id, i)) whole = false;
             if (!whole) out << " file " << e.id << " damaged;";
@@ -176,7 +176,7 @@ protected:
         }
         EXPECT_NE(new_block, old_block);
         const i64 last = static_cast<i64>(writes) - 1;
-        std::vector<i64> cuts{-1};   // -1: the rewrite that completed
+        std::vector<i64> cuts{-1};  // -1: the rewrite that completed
         for (i64 k = 0; k < last; k += step) cuts.push_back(k);
         cuts.push_back(last);
         for (const i64 k : cuts) {
@@ -197,21 +197,22 @@ TEST_F(PowerCut, RenamingAnObjectKeepsTheBlockAndEndsWithOneOfTheNames)
     ASSERT_NE(object, 0u);
     const std::string new_name = "Насос 7"_cp;
     int saw_old = 0, saw_new = 0;
-    cut_everywhere([&] { obj_rename(dir_find_id(object), new_name.c_str()); }, object, [&](const FlashFile&, i64 cut) {
-        SCOPED_TRACE("power cut after " + std::to_string(cut) + " writes");
-        const int at = dir_find_id(object);
-        ASSERT_GE(at, 0);
-        const std::string name = object_name(at);
-        EXPECT_TRUE(name == old_name || name == new_name) << name;
-        if (cut < 0) {
-            EXPECT_EQ(name, new_name);
-        }
-        saw_old += name == old_name;
-        saw_new += name == new_name;
-        // The image stays usable: the rename done again completes.
-        ASSERT_EQ(obj_rename(at, new_name.c_str()), 1);
-        EXPECT_EQ(object_name(at), new_name);
-    });
+    cut_everywhere([&] { obj_rename(dir_find_id(object), new_name.c_str()); }, object,
+                   [&](const FlashFile&, i64 cut) {
+                       SCOPED_TRACE("power cut after " + std::to_string(cut) + " writes");
+                       const int at = dir_find_id(object);
+                       ASSERT_GE(at, 0);
+                       const std::string name = object_name(at);
+                       EXPECT_TRUE(name == old_name || name == new_name) << name;
+                       if (cut < 0) {
+                           EXPECT_EQ(name, new_name);
+                       }
+                       saw_old += name == old_name;
+                       saw_new += name == new_name;
+                       // The image stays usable: the rename done again completes.
+                       ASSERT_EQ(obj_rename(at, new_name.c_str()), 1);
+                       EXPECT_EQ(object_name(at), new_name);
+                   });
     // Cut points fall before and after the object's page.
     EXPECT_GT(saw_old, 0);
     EXPECT_GT(saw_new, 1);
@@ -220,28 +221,31 @@ TEST_F(PowerCut, RenamingAnObjectKeepsTheBlockAndEndsWithOneOfTheNames)
 TEST_F(PowerCut, PurgingDeadPagesKeepsTheBlock)
 {
     const u32 dead = dead_id;
-    cut_everywhere([] { fs_rebuild(); }, dead, [&](const FlashFile& flash, i64 cut) {
-        SCOPED_TRACE("power cut after " + std::to_string(cut) + " writes");
-        EXPECT_EQ(dir_find_id(dead), -1);
-        // The dead file's pages are still dead or wholly erased.
-        u32 erased = 0;
-        for (u32 p = dead; p < dead + 3; ++p) {
-            const std::vector<u8> page = flash.read(flash_offset(p, 0), STRIDE);
-            if (page == std::vector<u8>(STRIDE, 0xFF))
-                ++erased;
-            else
-                EXPECT_EQ(page[2049], 0) << "page " << p;
-        }
-        if (cut < 0) {
-            EXPECT_EQ(erased, 3u);
-        }
-        // The image stays usable: the rebuild done again completes.
-        testing::internal::CaptureStdout();
-        fs_rebuild();
-        testing::internal::GetCapturedStdout();
-        for (u32 p = dead; p < dead + 3; ++p)
-            EXPECT_EQ(flash.read(flash_offset(p, 0), STRIDE), std::vector<u8>(STRIDE, 0xFF)) << "page " << p;
-    }, 5);
+    cut_everywhere([] { fs_rebuild(); }, dead,
+                   [&](const FlashFile& flash, i64 cut) {
+                       SCOPED_TRACE("power cut after " + std::to_string(cut) + " writes");
+                       EXPECT_EQ(dir_find_id(dead), -1);
+                       // The dead file's pages are still dead or wholly erased.
+                       u32 erased = 0;
+                       for (u32 p = dead; p < dead + 3; ++p) {
+                           const std::vector<u8> page = flash.read(flash_offset(p, 0), STRIDE);
+                           if (page == std::vector<u8>(STRIDE, 0xFF))
+                               ++erased;
+                           else
+                               EXPECT_EQ(page[2049], 0) << "page " << p;
+                       }
+                       if (cut < 0) {
+                           EXPECT_EQ(erased, 3u);
+                       }
+                       // The image stays usable: the rebuild done again completes.
+                       testing::internal::CaptureStdout();
+                       fs_rebuild();
+                       testing::internal::GetCapturedStdout();
+                       for (u32 p = dead; p < dead + 3; ++p)
+                           EXPECT_EQ(flash.read(flash_offset(p, 0), STRIDE), std::vector<u8>(STRIDE, 0xFF))
+                               << "page " << p;
+                   },
+                   5);
 }
 
 }  // namespace

@@ -2,20 +2,20 @@
 // and loops, bad-block markers anywhere, and a seeded random corruption
 // loop. Mounting and every operation must end with the storage's own codes,
 // and nothing may be written outside the chip's pages.
-#include <gtest/gtest.h>
-
 #include <unistd.h>
+
+#include <gtest/gtest.h>
 
 #include <cstring>
 #include <vector>
 
 #include "archive/objects.h"
-#include "tests/image/test_image.h"
 #include "base/cp1251.h"
 #include "host/device.h"
 #include "host/session.h"
 #include "storage/dir.h"
 #include "storage/fs.h"
+#include "tests/image/test_image.h"
 #include "tests/support/flash_image.h"
 #include "tests/support/support.h"
 
@@ -126,7 +126,7 @@ TEST_F(Damaged, RandomBytesWildLinksAndBadMarkers)
     for (u32 p = 64; p < 256; ++p) {
         std::vector<u8> spare(64);
         for (u8& b : spare) b = static_cast<u8>(rand_next());
-        spare[0] = 0xFF;   // keep most markers good so the headers count
+        spare[0] = 0xFF;  // keep most markers good so the headers count
         if (p % 17 == 0) spare[0] = static_cast<u8>(rand_next());
         flash.write(flash_offset(p, 2048), spare);
     }
@@ -137,9 +137,8 @@ TEST_F(Damaged, RandomBytesWildLinksAndBadMarkers)
     struct Wild {
         u32 page, next, parent;
         u8 state;
-    } wild[] = {{400, 401, 0, 254},          {401, 400, 400, 252},   {402, 402, 0, 254},
-                {403, 0xFFFFFFFF, 0, 240},   {404, 131071, 0, 254},  {405, 64, 12345, 254},
-                {406, 0x7FFFFFFF, 0, 254},   {407, 406, 0x40000, 254}};
+    } wild[] = {{400, 401, 0, 254},    {401, 400, 400, 252},  {402, 402, 0, 254},        {403, 0xFFFFFFFF, 0, 240},
+                {404, 131071, 0, 254}, {405, 64, 12345, 254}, {406, 0x7FFFFFFF, 0, 254}, {407, 406, 0x40000, 254}};
     for (const Wild& w : wild) {
         std::vector<u8> h(16, 0xFF);
         h[0] = w.state;
@@ -170,8 +169,8 @@ TEST_F(Damaged, SeededRandomCorruption)
         for (int k = 0; k < hits; ++k) {
             const u32 page = 64 + static_cast<u32>(rand_next()) % 256;
             // Mostly page headers and markers, sometimes data.
-            const u32 column = rand_next() % 4 == 0 ? static_cast<u32>(rand_next()) % 2048
-                                                    : 2048 + static_cast<u32>(rand_next()) % 20;
+            const u32 column =
+                rand_next() % 4 == 0 ? static_cast<u32>(rand_next()) % 2048 : 2048 + static_cast<u32>(rand_next()) % 20;
             flash.write_byte(flash_offset(page, column), static_cast<u8>(rand_next()));
         }
         exercise();

@@ -51,7 +51,10 @@ Pixels box(int x0, int y0, int x1, int y1)
     return s;
 }
 
-Pixels points(std::initializer_list<std::pair<int, int>> l) { return Pixels(l); }
+Pixels points(std::initializer_list<std::pair<int, int>> l)
+{
+    return Pixels(l);
+}
 
 class PrimitiveTest : public ::testing::Test {
 protected:
@@ -91,15 +94,12 @@ TEST_F(PrimitiveTest, ShapesDrawExactlyTheirPixels)
         {"dotted vline 10..14 plots even rows, upper end excluded", [] { draw_dotted_vline(4, 14, 10); },
          points({{4, 10}, {4, 12}})},
         {"dotted hline plots even columns", [] { draw_dotted_hline(3, 8, 2); }, points({{4, 2}, {6, 2}})},
-        {"dashed vline two on two off", [] { draw_dashed_vline(1, 0, 8); },
-         points({{1, 2}, {1, 3}, {1, 6}, {1, 7}})},
-        {"dashed hline two on two off", [] { draw_dashed_hline(9, 1, 0); },
-         points({{2, 0}, {3, 0}, {6, 0}, {7, 0}})},
+        {"dashed vline two on two off", [] { draw_dashed_vline(1, 0, 8); }, points({{1, 2}, {1, 3}, {1, 6}, {1, 7}})},
+        {"dashed hline two on two off", [] { draw_dashed_hline(9, 1, 0); }, points({{2, 0}, {3, 0}, {6, 0}, {7, 0}})},
         {"shallow line", [] { draw_line(0, 0, 4, 2); }, points({{0, 0}, {1, 0}, {2, 1}, {3, 1}, {4, 2}})},
         {"steep line backwards", [] { draw_line(2, 4, 0, 0); }, points({{2, 4}, {2, 3}, {1, 2}, {1, 1}, {0, 0}})},
         {"single point line", [] { draw_line(5, 5, 5, 5); }, points({{5, 5}})},
-        {"rect outline",
-         [] { draw_rect(1, 1, 3, 3, INK); },
+        {"rect outline", [] { draw_rect(1, 1, 3, 3, INK); },
          points({{1, 1}, {2, 1}, {3, 1}, {1, 2}, {3, 2}, {1, 3}, {2, 3}, {3, 3}})},
     };
     for (const auto& c : cases) {
@@ -136,10 +136,10 @@ TEST_F(PrimitiveTest, EtchedFrameDrawsWhiteUnderGreyAndKeepsColours)
     draw_etched_frame(10, 10, 20, 20, 1);
     EXPECT_EQ(fg_color, 111);
     EXPECT_EQ(bg_color, 222);
-    EXPECT_EQ(*pixel_addr(10, 10), COLOR_GREY);      // top-left: grey rectangle
-    EXPECT_EQ(*pixel_addr(20, 20), COLOR_WHITE);     // bottom-right: white one
-    EXPECT_EQ(*pixel_addr(19, 19), COLOR_GREY);      // grey drawn last wins
-    EXPECT_EQ(*pixel_addr(15, 15), 222);             // cleared inside with the background
+    EXPECT_EQ(*pixel_addr(10, 10), COLOR_GREY);   // top-left: grey rectangle
+    EXPECT_EQ(*pixel_addr(20, 20), COLOR_WHITE);  // bottom-right: white one
+    EXPECT_EQ(*pixel_addr(19, 19), COLOR_GREY);   // grey drawn last wins
+    EXPECT_EQ(*pixel_addr(15, 15), 222);          // cleared inside with the background
     EXPECT_EQ(*pixel_addr(21, 21), PAPER);
     // Without fill the inside stays.
     bg_color = PAPER;

@@ -1,7 +1,7 @@
 // Pictures: unpacking, the image set and the drawing modes.
-#include <gtest/gtest.h>
-
 #include <zlib.h>
+
+#include <gtest/gtest.h>
 
 #include <vector>
 
@@ -64,12 +64,9 @@ TEST_F(ImageTest, ModesRecolourOrKeyPixels)
     fg_color = 0x0700;
     bg_color = 0x0042;
     const std::vector<Case> cases = {
-        {0, {0xFFFF, 0x0000, 0x0700, 0x1234}},
-        {1, {0x0042, 0x0000, 0x0700, 0x1234}},
-        {2, {0x0042, 0x0700, 0x0700, 0x0700}},
-        {3, {PAPER, 0x0000, 0x0700, 0x1234}},
-        {4, {PAPER, 0x0700, PAPER, PAPER}},
-        {5, {0xFFFF, 0x0000, PAPER, 0x1234}},
+        {0, {0xFFFF, 0x0000, 0x0700, 0x1234}}, {1, {0x0042, 0x0000, 0x0700, 0x1234}},
+        {2, {0x0042, 0x0700, 0x0700, 0x0700}}, {3, {PAPER, 0x0000, 0x0700, 0x1234}},
+        {4, {PAPER, 0x0700, PAPER, PAPER}},    {5, {0xFFFF, 0x0000, PAPER, 0x1234}},
         {6, {0xFFFF, 0x0000, 0x0700, 0x1234}},
     };
     for (const auto& c : cases) {
@@ -176,10 +173,12 @@ TEST_F(ImageTest, EveryPictureOfTheSetUnpacksToItsSize)
     const struct {
         int index;
         u32 w, h;
-    } sizes[] = {{IMG_SOFTKEY_PLAIN, 60, 24}, {IMG_SOFTKEY_DOWN, 60, 23}, {IMG_ICON_WARNING, 31, 32},
-                 {IMG_MENU_VIBROMETER_SEL, 90, 77}, {IMG_MENU_SETTINGS, 90, 77}, {IMG_TITLE_BAR, 320, 20},
-                 {IMG_BOTTOM_BAR, 320, 24}, {IMG_LOGO, 172, 32}, {IMG_BATTERY_3, 33, 15},
-                 {IMG_VOLUME_PANEL, 172, 37}, {IMG_FIELD_MARK_FOCUS, 25, 25}, {IMG_OPTION_MID, 15, 28}};
+    } sizes[] = {{IMG_SOFTKEY_PLAIN, 60, 24},    {IMG_SOFTKEY_DOWN, 60, 23},
+                 {IMG_ICON_WARNING, 31, 32},     {IMG_MENU_VIBROMETER_SEL, 90, 77},
+                 {IMG_MENU_SETTINGS, 90, 77},    {IMG_TITLE_BAR, 320, 20},
+                 {IMG_BOTTOM_BAR, 320, 24},      {IMG_LOGO, 172, 32},
+                 {IMG_BATTERY_3, 33, 15},        {IMG_VOLUME_PANEL, 172, 37},
+                 {IMG_FIELD_MARK_FOCUS, 25, 25}, {IMG_OPTION_MID, 15, 28}};
     for (const auto& s : sizes) {
         EXPECT_EQ(image_width(image_set[s.index]), s.w) << s.index;
         EXPECT_EQ(image_height(image_set[s.index]), s.h) << s.index;

@@ -5,8 +5,9 @@
 #include <filesystem>
 
 #include "archive/objects.h"
-#include "data/images.h"
+#include "base/checksum.h"
 #include "base/cp1251.h"
+#include "data/images.h"
 #include "gfx/framebuffer.h"
 #include "gfx/image.h"
 #include "host/session.h"
@@ -16,14 +17,12 @@
 #include "tests/support/flash_image.h"
 #include "tests/support/screens.h"
 #include "tests/support/support.h"
-#include "base/checksum.h"
 
 namespace {
 
 const std::string CLOCK = "2026-12-10T12:00:00";
 
-RunResult run(const TempDir& dir, const std::string& keys, const std::string& shot,
-              const std::string& clock = CLOCK)
+RunResult run(const TempDir& dir, const std::string& keys, const std::string& shot, const std::string& clock = CLOCK)
 {
     std::vector<std::string> args = {"--data", dir.path(), "--clock", clock, "--seed", "1", "--keys", keys};
     if (!shot.empty()) {
@@ -76,10 +75,9 @@ TEST(MainMenu, ArrowsMoveTheHighlightAcrossRows)
 TEST(MainMenu, ClockBefore2011ShowsTheWrongDateBoxThenTheDeviceSettings)
 {
     TempDir dir;
-    const auto r = run(dir,
-                       "wait 800; shot " + dir.file("box.png") + "; enter; shot " + dir.file("settings.png") +
-                           "; esc",
-                       "after.png", "2005-06-01T10:00:00");
+    const auto r =
+        run(dir, "wait 800; shot " + dir.file("box.png") + "; enter; shot " + dir.file("settings.png") + "; esc",
+            "after.png", "2005-06-01T10:00:00");
     ASSERT_EQ(r.status, 0) << r.output;
     const auto box = load_screenshot(dir.file("box.png"));
     ASSERT_FALSE(box.empty());
@@ -91,8 +89,8 @@ TEST(MainMenu, ClockBefore2011ShowsTheWrongDateBoxThenTheDeviceSettings)
         ASSERT_EQ(box[bottom * LCD_WIDTH + x], COLOR_BLACK) << x;
     }
     EXPECT_EQ(box[(top + 10) * LCD_WIDTH + left + 10], COLOR_BLUE);  // the title band
-    EXPECT_TRUE(region_has_text(box, 160 - 4 * 15, top + 8 + 34, "Неверная дата !"_cp, 4, 0, COLOR_BLACK,
-                                COLOR_BACKGROUND));
+    EXPECT_TRUE(
+        region_has_text(box, 160 - 4 * 15, top + 8 + 34, "Неверная дата !"_cp, 4, 0, COLOR_BLACK, COLOR_BACKGROUND));
     EXPECT_TRUE(placeholder_shows(load_screenshot(dir.file("settings.png")), "Настройки параметров"_cp));
     EXPECT_TRUE(main_menu_shows(load_screenshot(dir.file("after.png")), 1));
 }

@@ -6,11 +6,11 @@
 #include <numbers>
 
 #include "analysis/meas_module.h"
-#include "host/settings.h"
 #include "analysis/measures.h"
 #include "analysis/shock.h"
 #include "analysis/signal.h"
 #include "host/device.h"
+#include "host/settings.h"
 #include "tests/support/support.h"
 
 namespace {

@@ -19,8 +19,8 @@ protected:
     void add(int n)
     {
         for (int i = 0; i < n; ++i)
-            menu_add(&menu, image_set[IMG_MENU_VIBROMETER_SEL + 2 * (i % 6)], image_set[IMG_MENU_VIBROMETER + 2 * (i % 6)],
-                     "item", KEY_NONE);
+            menu_add(&menu, image_set[IMG_MENU_VIBROMETER_SEL + 2 * (i % 6)],
+                     image_set[IMG_MENU_VIBROMETER + 2 * (i % 6)], "item", KEY_NONE);
     }
     i32 press(u32 key, u32* other = nullptr)
     {
@@ -67,10 +67,9 @@ TEST_F(MenuTest, MovementWrapsAndSwitchesRows)
     const Step steps[] = {
         {KEY_LEFT, 5},   // from the first to the last
         {KEY_RIGHT, 0},  // and back round
-        {KEY_RIGHT, 1}, {KEY_RIGHT, 2}, {KEY_RIGHT, 3}, {KEY_RIGHT, 4},
-        {KEY_DOWN, 1},   // index 4 of the second row to index 1
-        {KEY_RIGHT, 2},
-        {KEY_UP, 5},     // index 2 to 5
+        {KEY_RIGHT, 1}, {KEY_RIGHT, 2}, {KEY_RIGHT, 3},
+        {KEY_RIGHT, 4}, {KEY_DOWN, 1},  // index 4 of the second row to index 1
+        {KEY_RIGHT, 2}, {KEY_UP, 5},    // index 2 to 5
     };
     for (const auto& s : steps) {
         EXPECT_EQ(press(s.key), POLL_NOTHING);

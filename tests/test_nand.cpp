@@ -46,19 +46,19 @@ TEST_P(ChipId, DecodesGeometryAndPrintsItsLine)
     EXPECT_EQ(need, static_cast<int>(c.blocks * c.ppb * 4 + c.page * c.ppb + c.ppb * c.spare));
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Table, ChipId,
-    ::testing::Values(
-        // The emulated chip.
-        ChipCase{{0xEC, 0xDA, 0x10, 0x95, 0x44}, 2048, 64, 64, 2048, 2048, 2049, ""},
-        ChipCase{{0x20, 0xAA, 0x00, 0x15, 0x44}, 2048, 64, 64, 2048, 2048, 2049, "NAND02GR3B2D \n"},
-        ChipCase{{0xEC, 0x76, 0xA5, 0x00, 0x00}, 512, 16, 32, 4096, 517, 512, "K9F1208U0M\n"},
-        ChipCase{{0xEC, 0x76, 0x5A, 0x00, 0x00}, 512, 16, 32, 4096, 517, 512, "K9F1208U0C\n"},
-        ChipCase{{0xEC, 0x76, 0x11, 0x00, 0x00}, 512, 16, 32, 4096, 517, 512, ""},
-        // Fourth byte: page 1 KiB, 8 spare bytes per 512, 64 KiB blocks.
-        ChipCase{{0xEC, 0xDA, 0x00, 0x00, 0x00}, 1024, 16, 64, 2048, 1024, 1025, ""},
-        // Page 8 KiB, 16 spare bytes per 512, 512 KiB blocks.
-        ChipCase{{0xEC, 0xDA, 0x00, 0x37, 0x00}, 8192, 256, 64, 2048, 8192, 8193, ""}));
+INSTANTIATE_TEST_SUITE_P(Table, ChipId,
+                         ::testing::Values(
+                             // The emulated chip.
+                             ChipCase{{0xEC, 0xDA, 0x10, 0x95, 0x44}, 2048, 64, 64, 2048, 2048, 2049, ""},
+                             ChipCase{
+                                 {0x20, 0xAA, 0x00, 0x15, 0x44}, 2048, 64, 64, 2048, 2048, 2049, "NAND02GR3B2D \n"},
+                             ChipCase{{0xEC, 0x76, 0xA5, 0x00, 0x00}, 512, 16, 32, 4096, 517, 512, "K9F1208U0M\n"},
+                             ChipCase{{0xEC, 0x76, 0x5A, 0x00, 0x00}, 512, 16, 32, 4096, 517, 512, "K9F1208U0C\n"},
+                             ChipCase{{0xEC, 0x76, 0x11, 0x00, 0x00}, 512, 16, 32, 4096, 517, 512, ""},
+                             // Fourth byte: page 1 KiB, 8 spare bytes per 512, 64 KiB blocks.
+                             ChipCase{{0xEC, 0xDA, 0x00, 0x00, 0x00}, 1024, 16, 64, 2048, 1024, 1025, ""},
+                             // Page 8 KiB, 16 spare bytes per 512, 512 KiB blocks.
+                             ChipCase{{0xEC, 0xDA, 0x00, 0x37, 0x00}, 8192, 256, 64, 2048, 8192, 8193, ""}));
 
 TEST(Nand, UnknownChipOrClosedFileIsRefused)
 {
@@ -171,11 +171,11 @@ TEST_F(Programming, SpareBytesFollowTheBitRule)
 {
     const u8 fe = 0xFE, fc = 0xFC, f8 = 0xF8;
     ASSERT_EQ(nand_program(PAGE, &fe, 2060, 1), 1);
-    ASSERT_EQ(nand_program(PAGE, &fc, 2060, 1), 1);   // FE -> FC only clears a bit
+    ASSERT_EQ(nand_program(PAGE, &fc, 2060, 1), 1);  // FE -> FC only clears a bit
     EXPECT_FALSE(rewritten());
     ASSERT_EQ(nand_program(PAGE, &f8, 2060, 1), 1);
     EXPECT_FALSE(rewritten());
-    ASSERT_EQ(nand_program(PAGE, &fc, 2060, 1), 1);   // F8 -> FC sets a bit
+    ASSERT_EQ(nand_program(PAGE, &fc, 2060, 1), 1);  // F8 -> FC sets a bit
     EXPECT_TRUE(rewritten());
     EXPECT_EQ(flash.byte_at(flash_offset(PAGE, 2060)), 0xFC);
 }
@@ -183,7 +183,7 @@ TEST_F(Programming, SpareBytesFollowTheBitRule)
 TEST_F(Programming, ColumnPlusLengthUpToTheWholePage)
 {
     std::vector<u8> page(2113, 0x42);
-    page[2048] = 0xFF;   // the marker stays "good"
+    page[2048] = 0xFF;  // the marker stays "good"
     EXPECT_EQ(nand_program(PAGE, page.data(), 0, 2113), -1);
     EXPECT_EQ(nand_program(PAGE, page.data(), 1, 2112), -1);
     ASSERT_EQ(nand_program(PAGE, page.data(), 0, 2112), 2112);
@@ -243,8 +243,8 @@ TEST_F(NandDevice, PurgeErasesDeadPagesOnly)
     flash.write_byte(flash_offset(320, 2049), 0x00);
     flash.write(flash_offset(321, 0), std::vector<u8>(100, 0x22));
     flash.write_byte(flash_offset(321, 2049), 0xFE);
-    EXPECT_EQ(nand_purge_block(6), 0);   // block 6 holds pages 384..447: nothing dead
-    EXPECT_EQ(nand_purge_block(5), 0);   // the rewrite with no new bytes
+    EXPECT_EQ(nand_purge_block(6), 0);  // block 6 holds pages 384..447: nothing dead
+    EXPECT_EQ(nand_purge_block(5), 0);  // the rewrite with no new bytes
     EXPECT_EQ(flash.read(flash_offset(320, 0), 2112), std::vector<u8>(2112, 0xFF));
     EXPECT_EQ(flash.read(flash_offset(321, 0), 100), std::vector<u8>(100, 0x22));
     EXPECT_EQ(flash.byte_at(flash_offset(321, 2049)), 0xFE);
@@ -252,7 +252,6 @@ TEST_F(NandDevice, PurgeErasesDeadPagesOnly)
     nand_mark_page_bad(7 * 64);
     EXPECT_EQ(nand_purge_block(7), -6);
 }
-
 
 constexpr u32 STRIDE = 2112;
 
@@ -271,7 +270,7 @@ const u8* page_in(const std::vector<u8>& blocks, u32 k)
 class BlockRewrite : public NandDevice {
 protected:
     static constexpr u32 BLOCK = 2;
-    static constexpr u64 AT = flash_offset(1 * 64, 0);   // blocks 1..3
+    static constexpr u64 AT = flash_offset(1 * 64, 0);  // blocks 1..3
     static constexpr size_t BYTES = 3 * 64 * STRIDE;
     std::vector<u8> before;
     void SetUp() override
@@ -282,7 +281,7 @@ protected:
         for (u32 p = 0; p < 3 * 64; ++p) {
             u8* page = &before[p * STRIDE];
             for (u32 c = 0; c < STRIDE; ++c) page[c] = static_cast<u8>(p * 131 + c * 7 + (c >> 8));
-            page[2048] = 0xFF;                      // good marker
+            page[2048] = 0xFF;                             // good marker
             page[2049] = (64 + p) % 7 == 3 ? 0x00 : 0xFC;  // dead or a file's page
             page[2070] = 0x5A;
         }
@@ -295,7 +294,7 @@ struct RewriteCase {
     const char* name;
     int (*op)();
     int result;
-    void (*expect)(std::vector<u8>& blocks);   // the expected pages
+    void (*expect)(std::vector<u8>& blocks);  // the expected pages
 };
 
 const RewriteCase REWRITES[] = {
@@ -314,7 +313,7 @@ const RewriteCase REWRITES[] = {
     {"across the data and spare areas",
      [] {
          std::vector<u8> v(40, 0x11);
-         v[18] = 0xFF;   // the marker column stays good
+         v[18] = 0xFF;  // the marker column stays good
          return nand_program(190, v.data(), 2030, 40);
      },
      40,

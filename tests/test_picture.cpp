@@ -90,11 +90,11 @@ TEST(Picture, SaveTargetFollowsATypedExtensionElseTheFilter)
         {"/d/shot.jpg", 2, "/d/shot.jpg.bmp", true},
         {"/d/shot.jpg", 1, "/d/shot.jpg.png", false},
         {"/d/shot.", 2, "/d/shot.bmp", true},
-        {"/d/my.pics/shot", 2, "/d/my.pics/shot.bmp", true},   // a dot in a folder name is no extension
+        {"/d/my.pics/shot", 2, "/d/my.pics/shot.bmp", true},  // a dot in a folder name is no extension
         {"/d/my.png/shot", 2, "/d/my.png/shot.bmp", true},
         {"shot", 2, "shot.bmp", true},
         {"/d/shot.pngx", 1, "/d/shot.pngx.png", false},
-        {"/d/shot", 3, "/d/shot.png", false},                   // any index but 2 is PNG
+        {"/d/shot", 3, "/d/shot.png", false},  // any index but 2 is PNG
     };
     for (const auto& c : cases) {
         const PictureTarget t = picture_target(c.chosen, c.filter);

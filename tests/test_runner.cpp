@@ -1,6 +1,7 @@
 // The headless runner end to end: steps in, screenshots and files out.
-#include <gtest/gtest.h>
 #include <zlib.h>
+
+#include <gtest/gtest.h>
 
 #include <filesystem>
 #include <fstream>
@@ -33,16 +34,23 @@ TEST(Runner, ScriptStepsProduceScreenshotsThatShowTheKeysTaken)
     write_text(script,
                "# plain, shifted and latched keys\n"
                "wait 1000\n"
-               "shot " + dir.file("menu.png") + "\n"
-               "right; shot " + dir.file("right.png") + "\n"
-               "left\n"
-               "enter  # the vibrometer item\n"
-               "shift+up\n"
-               "shot " + dir.file("shift_up.png") + "\n"
-               "hold; left; release  # Mod toggle down while Left is pressed\n"
-               "shot " + dir.file("hold_left.bmp") + "\n");
-    const auto r = run_runner({"--data", dir.path(), "--clock", CLOCK, "--seed", "1", script, "--keys", "mod",
-                               "--shot", dir.file("final.png")});
+               "shot " +
+                   dir.file("menu.png") +
+                   "\n"
+                   "right; shot " +
+                   dir.file("right.png") +
+                   "\n"
+                   "left\n"
+                   "enter  # the vibrometer item\n"
+                   "shift+up\n"
+                   "shot " +
+                   dir.file("shift_up.png") +
+                   "\n"
+                   "hold; left; release  # Mod toggle down while Left is pressed\n"
+                   "shot " +
+                   dir.file("hold_left.bmp") + "\n");
+    const auto r = run_runner({"--data", dir.path(), "--clock", CLOCK, "--seed", "1", script, "--keys", "mod", "--shot",
+                               dir.file("final.png")});
     ASSERT_EQ(r.status, 0) << r.output;
 
     const auto menu = load_screenshot(dir.file("menu.png"));
@@ -89,9 +97,9 @@ TEST(Runner, OffEndsTheRunAndLaterShotsStillWork)
 struct BadRun {
     const char* name;
     std::vector<std::string> args;
-    std::string script;      // written to bad.txt and passed when not empty
+    std::string script;  // written to bad.txt and passed when not empty
     int status;
-    std::string message;     // part of the one-line message
+    std::string message;  // part of the one-line message
 };
 
 TEST(Runner, BadInputGivesAClearLineAndItsExitStatus)
@@ -130,8 +138,8 @@ TEST(Runner, BadInputGivesAClearLineAndItsExitStatus)
 TEST(Runner, UnwritableShotIsReportedWithExitStatus2)
 {
     TempDir dir;
-    const auto r = run_runner({"--data", dir.path(), "--clock", CLOCK, "--keys", "wait 10", "--shot",
-                               dir.file("missing/dir/x.png")});
+    const auto r = run_runner(
+        {"--data", dir.path(), "--clock", CLOCK, "--keys", "wait 10", "--shot", dir.file("missing/dir/x.png")});
     EXPECT_EQ(r.status, 2) << r.output;
     EXPECT_NE(r.output.find("missing/dir/x.png"), std::string::npos) << r.output;
 }

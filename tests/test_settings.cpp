@@ -1,21 +1,21 @@
 // Parameter memory and the settings block on fram.dat.
-#include <gtest/gtest.h>
-
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <utime.h>
+
+#include <gtest/gtest.h>
 
 #include <csignal>
 #include <cstring>
 #include <filesystem>
 #include <limits>
 
+#include "base/checksum.h"
 #include "base/cp1251.h"
 #include "host/fram.h"
 #include "host/session.h"
 #include "host/settings.h"
 #include "tests/support/support.h"
-#include "base/checksum.h"
 
 namespace {
 
@@ -49,7 +49,9 @@ TEST_F(SettingsTest, MissingFileIsCreatedWithTheDefaults)
     EXPECT_EQ(block[290] | (block[291] << 8), expected);
 
     // Field by field at their stored offsets.
-    auto u32_at = [&](size_t o) { return block[o] | (block[o + 1] << 8) | (block[o + 2] << 16) | (u32(block[o + 3]) << 24); };
+    auto u32_at = [&](size_t o) {
+        return block[o] | (block[o + 1] << 8) | (block[o + 2] << 16) | (u32(block[o + 3]) << 24);
+    };
     auto f32_at = [&](size_t o) {
         float v;
         u32 bits = u32_at(o);
@@ -60,8 +62,8 @@ TEST_F(SettingsTest, MissingFileIsCreatedWithTheDefaults)
     EXPECT_EQ(block[1], 204);
     EXPECT_EQ(block[2], 0);
     EXPECT_EQ(block[3], 0);
-    const std::pair<size_t, u32> ints[] = {{4, 100}, {8, 0},  {16, 0}, {20, 1}, {24, 0}, {32, 7}, {36, 8},
-                                           {40, 1},  {44, 1}, {48, 2}, {52, 1}, {56, 1}, {60, 2}, {64, 2},
+    const std::pair<size_t, u32> ints[] = {{4, 100}, {8, 0},  {16, 0}, {20, 1}, {24, 0}, {32, 7},  {36, 8},
+                                           {40, 1},  {44, 1}, {48, 2}, {52, 1}, {56, 1}, {60, 2},  {64, 2},
                                            {68, 3},  {72, 3}, {76, 2}, {80, 2}, {84, 1}, {224, 0}, {228, 0}};
     for (auto [off, value] : ints) EXPECT_EQ(u32_at(off), value) << "offset " << off;
     EXPECT_EQ(f32_at(28), 0.0f);
@@ -104,7 +106,9 @@ TEST_F(SettingsTest, PowerOffWritesOnlyWhenSomethingChanged)
 {
     settings_load();
     // Age the file so that any write would show in its modification time.
-    struct utimbuf old {1000000000, 1000000000};
+    struct utimbuf old {
+        1000000000, 1000000000
+    };
     ASSERT_EQ(utime(fram().c_str(), &old), 0);
     settings_save_if_changed();
     struct stat st {};

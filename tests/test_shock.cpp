@@ -35,11 +35,11 @@ TEST_F(ShockTest, LevelsFollowTheRateCountsOf1024SamplesAt2560Hz)
     std::vector<u16> s;
     auto add = [&s](u32 n, u16 v) { s.insert(s.end(), n, v); };
     add(16, 1000);
-    add(1, 900);   // 17th largest: low-rate level = mean of the 17
+    add(1, 900);  // 17th largest: low-rate level = mean of the 17
     add(63, 500);
-    add(1, 400);   // 81st: carpet
+    add(1, 400);  // 81st: carpet
     add(319, 100);
-    add(1, 90);    // 401st: high rate
+    add(1, 90);  // 401st: high rate
     add(623, 10);
     ASSERT_EQ(s.size(), 1024u);
     ShockPulseResult& r = shock_result;

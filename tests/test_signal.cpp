@@ -9,9 +9,9 @@
 
 #include "analysis/fft.h"
 #include "analysis/meas_module.h"
-#include "host/settings.h"
 #include "analysis/measures.h"
 #include "analysis/signal.h"
+#include "host/settings.h"
 #include "tests/support/support.h"
 
 namespace {
@@ -74,7 +74,8 @@ TEST_F(SignalTest, SineGivesPeakRmsAndPeakToPeakBandValues)
         const double counts = 6000;
         for (u32 q = Q_A; q <= Q_D; ++q) {
             fill_sine(q, 1024, DT_1024, c.f, counts, 0.2 + q);
-            build_time_record(meas_frames(0), q, record_at(1, KIND_W, q), q, static_cast<float>(amp[q] / counts), meas_calibration.marker_zero);
+            build_time_record(meas_frames(0), q, record_at(1, KIND_W, q), q, static_cast<float>(amp[q] / counts),
+                              meas_calibration.marker_zero);
         }
         update_band_values_all();
         EXPECT_NEAR(meas_band_value(1, Q_A), amp[0], amp[0] * 0.02);
@@ -127,13 +128,15 @@ TEST_F(SignalTest, BandValueIsTheMeanOfTheLastFourAndClampedAt999)
     const double amps[5] = {1, 2, 3, 4, 5};
     for (double a : amps) {
         fill_sine(0, 1024, DT_1024, 100.0, 8000);
-        build_time_record(meas_frames(0), 0, record_at(1, KIND_W, Q_A), Q_A, static_cast<float>(a / 8000), meas_calibration.marker_zero);
+        build_time_record(meas_frames(0), 0, record_at(1, KIND_W, Q_A), Q_A, static_cast<float>(a / 8000),
+                          meas_calibration.marker_zero);
         update_band_values_all();
     }
     EXPECT_EQ(band_history_count, 4u);
     EXPECT_NEAR(meas_band_value(1, Q_A), (2 + 3 + 4 + 5) / 4.0, 0.1);
 
-    build_time_record(meas_frames(0), 0, record_at(1, KIND_W, Q_A), Q_A, 1.0f, meas_calibration.marker_zero);  // ~8000 m/s^2
+    build_time_record(meas_frames(0), 0, record_at(1, KIND_W, Q_A), Q_A, 1.0f,
+                      meas_calibration.marker_zero);  // ~8000 m/s^2
     for (int i = 0; i < 4; ++i) update_band_values_all();
     EXPECT_EQ(meas_band_value(1, Q_A), 999.0f);
     results_reset();
@@ -272,9 +275,9 @@ TEST_F(SignalTest, TransformTakesValuesUpToTheEndsOfTheI32Range)
         u32 line;       // the only line that is not 0
         double re;
     };
-    for (const Case c : {Case{8192, MAX, MAX, 0, MAX}, Case{8192, MIN, MIN, 0, MIN}, Case{512, MAX, -MAX, 256, MAX},
-                         Case{8192, MIN, MAX, 4096, -2147483647.5}, Case{1024, 32767, 32767, 0, 32767},
-                         Case{1024, 1, -1, 512, 1}}) {
+    for (const Case c :
+         {Case{8192, MAX, MAX, 0, MAX}, Case{8192, MIN, MIN, 0, MIN}, Case{512, MAX, -MAX, 256, MAX},
+          Case{8192, MIN, MAX, 4096, -2147483647.5}, Case{1024, 32767, 32767, 0, 32767}, Case{1024, 1, -1, 512, 1}}) {
         SCOPED_TRACE(testing::Message() << c.n << " points, " << c.even << " " << c.odd);
         FftPair* in = fft_input();
         for (u32 i = 0; i < c.n; ++i) in[i] = FftPair{i % 2 ? c.odd : c.even, 0};
@@ -479,7 +482,7 @@ TEST_F(SignalTest, Grading)
         int grade;
     };
     const Case cases[] = {
-        {4.49f, 7, 8, 1}, {4.5f, 7, 8, 2}, {7.09f, 7, 8, 2}, {7.1f, 7, 8, 3}, {100, 0, 0, 1},
+        {4.49f, 7, 8, 1}, {4.5f, 7, 8, 2}, {7.09f, 7, 8, 2},  {7.1f, 7, 8, 3}, {100, 0, 0, 1},
         {100, 7, 0, 2},   {100, 0, 8, 3},  {0.28f, 1, 12, 2}, {45, 1, 12, 3},
     };
     for (const Case& c : cases) EXPECT_EQ(grade_value(c.v, c.warn, c.alarm), c.grade) << c.v;
@@ -496,7 +499,8 @@ protected:
     double push(double a)
     {
         fill_sine(0, 1024, DT_1024, 32 / (1024 * DT_1024), 10000);
-        build_time_record(meas_frames(0), 0, record_at(1, KIND_W, Q_A), Q_A, static_cast<float>(a / 10000), meas_calibration.marker_zero);
+        build_time_record(meas_frames(0), 0, record_at(1, KIND_W, Q_A), Q_A, static_cast<float>(a / 10000),
+                          meas_calibration.marker_zero);
         record_at(1, KIND_S, Q_A)->type = REC_EMPTY;
         avg_push();
         return line_amplitude(record_at(1, KIND_S, Q_A), 32);
@@ -580,7 +584,8 @@ TEST(Estimators, ToneFitFindsTheAmplitude)
 {
     const double dt = 1.0 / 2560, f = 79.6, amp = 3000;
     std::vector<i32> s(2048);
-    for (u32 i = 0; i < s.size(); ++i) s[i] = static_cast<i32>(std::lround(500 + amp * std::sin(2 * PI * f * i * dt + 0.7)));
+    for (u32 i = 0; i < s.size(); ++i)
+        s[i] = static_cast<i32>(std::lround(500 + amp * std::sin(2 * PI * f * i * dt + 0.7)));
     float a = 1, b = 1;
     ASSERT_EQ(tone_fit(s.data(), 10, 2000, static_cast<float>(f), static_cast<float>(dt), &a, &b), 1);
     EXPECT_NEAR(std::hypot(a, b), amp, amp * 0.01);

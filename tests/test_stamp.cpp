@@ -6,12 +6,12 @@
 #include <vector>
 
 #include "analysis/format.h"
-#include "host/virtual_host.h"
-#include "tests/support/support.h"
 #include "base/checksum.h"
 #include "base/stamp.h"
-#include "host/device.h"
 #include "base/text.h"
+#include "host/device.h"
+#include "host/virtual_host.h"
+#include "tests/support/support.h"
 
 namespace {
 
@@ -31,7 +31,10 @@ TEST(Checksum, KnownValues)
         u16 sum;
     };
     const Case cases[] = {
-        {"", 43690}, {"a", 21812}, {"ab", 43530}, {"abc", 21622},
+        {"", 43690},
+        {"a", 21812},
+        {"ab", 43530},
+        {"abc", 21622},
     };
     for (const auto& c : cases) EXPECT_EQ(checksum16(c.data.data(), static_cast<u32>(c.data.size())), c.sum) << c.data;
 }
@@ -62,16 +65,23 @@ TEST(Stamp, DateToDays)
         u32 days;
     };
     const Case cases[] = {
-        {2000, 1, 1, 1},     {2000, 2, 29, 60},    {2000, 12, 31, 366}, {2001, 1, 1, 367},
+        {2000, 1, 1, 1},
+        {2000, 2, 29, 60},
+        {2000, 12, 31, 366},
+        {2001, 1, 1, 367},
         {2026, 12, 10, days_by_chrono(2026, 12, 10)},
-        {26, 12, 10, days_by_chrono(2026, 12, 10)},  // two-digit year
+        {26, 12, 10, days_by_chrono(2026, 12, 10)},    // two-digit year
         {1999, 12, 31, days_by_chrono(2099, 12, 31)},  // read as 2099
         {2100, 2, 28, days_by_chrono(2100, 2, 28)},
-        {2100, 2, 29, 0},    {2001, 2, 29, 0},     {2000, 13, 1, 0},    {2000, 0, 1, 0},
-        {2000, 4, 31, 0},    {2000, 1, 0, 0},      {10000, 1, 1, 0},
+        {2100, 2, 29, 0},
+        {2001, 2, 29, 0},
+        {2000, 13, 1, 0},
+        {2000, 0, 1, 0},
+        {2000, 4, 31, 0},
+        {2000, 1, 0, 0},
+        {10000, 1, 1, 0},
     };
-    for (const auto& c : cases)
-        EXPECT_EQ(date_to_days(c.y, c.m, c.d), c.days) << c.y << "-" << c.m << "-" << c.d;
+    for (const auto& c : cases) EXPECT_EQ(date_to_days(c.y, c.m, c.d), c.days) << c.y << "-" << c.m << "-" << c.d;
 }
 
 TEST(Stamp, UnpackRoundTripsAcrossLeapDaysAndCenturies)
@@ -80,10 +90,9 @@ TEST(Stamp, UnpackRoundTripsAcrossLeapDaysAndCenturies)
         int y, m, d, h, mi, s;
     };
     const Case cases[] = {
-        {2000, 1, 1, 0, 0, 0},     {2000, 2, 29, 23, 59, 59}, {2000, 3, 1, 12, 0, 1},
-        {2000, 12, 31, 6, 7, 8},   {2004, 2, 29, 1, 2, 3},    {2099, 12, 31, 23, 59, 59},
-        {2100, 2, 28, 10, 0, 0},   {2100, 3, 1, 10, 0, 0},    {2101, 1, 1, 0, 0, 0},
-        {2026, 12, 10, 12, 0, 0},  {2135, 6, 15, 8, 30, 0},
+        {2000, 1, 1, 0, 0, 0},  {2000, 2, 29, 23, 59, 59},  {2000, 3, 1, 12, 0, 1},  {2000, 12, 31, 6, 7, 8},
+        {2004, 2, 29, 1, 2, 3}, {2099, 12, 31, 23, 59, 59}, {2100, 2, 28, 10, 0, 0}, {2100, 3, 1, 10, 0, 0},
+        {2101, 1, 1, 0, 0, 0},  {2026, 12, 10, 12, 0, 0},   {2135, 6, 15, 8, 30, 0},
     };
     for (const auto& c : cases) {
         const u32 days = date_to_days(c.y, c.m, c.d);

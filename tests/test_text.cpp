@@ -7,10 +7,10 @@
 #include <vector>
 
 #include "base/cp1251.h"
+#include "base/text.h"
 #include "gfx/framebuffer.h"
 #include "gfx/text.h"
 #include "tests/support/support.h"
-#include "base/text.h"
 
 namespace {
 
@@ -72,8 +72,8 @@ TEST_F(Text, FontSelectAndSizes)
         u8 n, current, w, h;
     };
     const Case cases[] = {
-        {1, 1, 5, 6},   {2, 2, 6, 8},   {3, 3, 8, 8}, {4, 4, 8, 16}, {5, 5, 12, 16},
-        {6, 6, 16, 16}, {7, 7, 8, 12},  {8, 8, 8, 14}, {0, 3, 8, 8},  {9, 3, 8, 8},
+        {1, 1, 5, 6},   {2, 2, 6, 8},  {3, 3, 8, 8},  {4, 4, 8, 16}, {5, 5, 12, 16},
+        {6, 6, 16, 16}, {7, 7, 8, 12}, {8, 8, 8, 14}, {0, 3, 8, 8},  {9, 3, 8, 8},
     };
     for (const auto& c : cases) {
         EXPECT_EQ(font_select(c.n), c.n);
@@ -140,8 +140,8 @@ TEST_F(Text, PictogramsPointTheirWay)
         int top = 0, bottom = font_height - 1;
         while (row_ink(0x1E, top) == 0) ++top;
         while (row_ink(0x1E, bottom) == 0) --bottom;
-        EXPECT_LT(row_ink(0x1E, top), row_ink(0x1E, bottom)) << int(n);   // up-pointing
-        EXPECT_GT(row_ink(0x1F, top), row_ink(0x1F, bottom)) << int(n);   // down-pointing
+        EXPECT_LT(row_ink(0x1E, top), row_ink(0x1E, bottom)) << int(n);  // up-pointing
+        EXPECT_GT(row_ink(0x1F, top), row_ink(0x1F, bottom)) << int(n);  // down-pointing
         int left = 0, right = font_width - 1;
         while (col_ink(0x10, left) == 0) ++left;
         while (col_ink(0x10, right) == 0) --right;
@@ -183,10 +183,10 @@ TEST_F(Text, TitleFontLettersAreThinOpenAndApart)
         int top, bottom;
     };
     const Span spans[] = {
-        {"HНШОЯ08"_cp, 0, 6},      // capitals and digits
-        {"oxнохшяаыв"_cp, 2, 6},   // small letters: x-height 5
-        {"бkl"_cp, 0, 6},          // small letters with an ascender
-        {"pyрудцщ"_cp, 2, 7},      // descenders, in row 7
+        {"HНШОЯ08"_cp, 0, 6},     // capitals and digits
+        {"oxнохшяаыв"_cp, 2, 6},  // small letters: x-height 5
+        {"бkl"_cp, 0, 6},         // small letters with an ascender
+        {"pyрудцщ"_cp, 2, 7},     // descenders, in row 7
         {"ф"_cp, 1, 7},
     };
     for (const auto& s : spans)
@@ -340,7 +340,9 @@ TEST_F(Text, Effects)
     for (const auto& k : cases) {
         paper();
         text_draw(20, 20, "K", k.flags);
-        each([&](bool b, u16 px, int r, int c) { EXPECT_EQ(px, b ? k.set : k.unset) << k.name << " " << c << "," << r; });
+        each([&](bool b, u16 px, int r, int c) {
+            EXPECT_EQ(px, b ? k.set : k.unset) << k.name << " " << c << "," << r;
+        });
     }
     // Underline: the last row fully set.
     paper();
@@ -380,9 +382,12 @@ TEST_F(Text, ShadowsAndOutlineClearTheirBoxUnlessTransparent)
                 }
                 const bool in_box = x >= 49 && x <= 67 && y >= 49 && y <= 59;
                 u16 expected = PAPER;
-                if (text) expected = FG;
-                else if (shadow) expected = OUTLINE;
-                else if (in_box && k.box_cleared) expected = BG;
+                if (text)
+                    expected = FG;
+                else if (shadow)
+                    expected = OUTLINE;
+                else if (in_box && k.box_cleared)
+                    expected = BG;
                 ASSERT_EQ(at(x, y), expected) << k.flags << " at " << x << "," << y;
             }
         EXPECT_EQ(fg_color, FG);  // restored after the shadow pass
@@ -415,10 +420,17 @@ TEST(IntToText, DecimalTexts)
         bool overflow;
     };
     const Case cases[] = {
-        {7, 3, "  7", false},       {-12, 0, "-12", false},   {0, 2, " 0", false},
-        {12345, 2, "12345", true},  {0, 0, "0", false},       {-5, 4, "  -5", false},
-        {-123, 3, "-123", true},    {123, 3, "123", false},   {1234567890, 0, "1234567890", false},
-        {INT_MAX, 0, "2147483647", false}, {INT_MIN, 0, "-2147483648", false},
+        {7, 3, "  7", false},
+        {-12, 0, "-12", false},
+        {0, 2, " 0", false},
+        {12345, 2, "12345", true},
+        {0, 0, "0", false},
+        {-5, 4, "  -5", false},
+        {-123, 3, "-123", true},
+        {123, 3, "123", false},
+        {1234567890, 0, "1234567890", false},
+        {INT_MAX, 0, "2147483647", false},
+        {INT_MIN, 0, "-2147483648", false},
         {INT_MIN, 12, " -2147483648", false},
     };
     for (const auto& c : cases) {
@@ -438,8 +450,16 @@ TEST(TextToInt, SkipsEverythingButDigitsAndALeadingMinus)
         i32 value;
     };
     const Case cases[] = {
-        {"-0x5", -5}, {"", 0}, {"1 2", 12}, {"12-3", 123}, {"--7", -7}, {"abc", 0}, {"  42 мм", 42},
-        {"4294967295", -1}, {"2147483647", 2147483647}, {nullptr, 0},
+        {"-0x5", -5},
+        {"", 0},
+        {"1 2", 12},
+        {"12-3", 123},
+        {"--7", -7},
+        {"abc", 0},
+        {"  42 мм", 42},
+        {"4294967295", -1},
+        {"2147483647", 2147483647},
+        {nullptr, 0},
     };
     for (const auto& c : cases) EXPECT_EQ(text_to_int(c.s), c.value) << (c.s ? c.s : "null");
 }

@@ -11,8 +11,7 @@
 int main(int argc, char** argv)
 {
     if (argc < 2 || argc > 7) {
-        std::fprintf(stderr,
-                     "usage: %s OUTPUT [objects=1] [files-per-object=0] [file-size=2048] [routes=0] [seed=1]\n",
+        std::fprintf(stderr, "usage: %s OUTPUT [objects=1] [files-per-object=0] [file-size=2048] [routes=0] [seed=1]\n",
                      argv[0]);
         return 2;
     }

@@ -12,10 +12,10 @@
 #include "app/startup.h"
 #include "gfx/framebuffer.h"
 #include "host/device.h"
-#include "script.h"
 #include "host/picture.h"
 #include "host/session.h"
 #include "host/virtual_host.h"
+#include "script.h"
 
 namespace {
 

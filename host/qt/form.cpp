@@ -1,5 +1,9 @@
 #include "form.h"
 
+#include <csignal>
+#include <cstring>
+#include <string>
+
 #include <QApplication>
 #include <QClipboard>
 #include <QCloseEvent>
@@ -11,9 +15,6 @@
 #include <QMessageBox>
 #include <QPainter>
 #include <QThread>
-#include <csignal>
-#include <cstring>
-#include <string>
 
 #include "gfx/framebuffer.h"
 #include "host/device.h"
@@ -168,12 +169,30 @@ void TFormEmul::ButtonPost(unsigned code)
     key_post(code);
 }
 
-void TFormEmul::ButtonEscClick() { ButtonPost(KEY_ESC); }
-void TFormEmul::ButtonEnterClick() { ButtonPost(KEY_ENTER); }
-void TFormEmul::ButtonUpClick() { ButtonPost(KEY_UP); }
-void TFormEmul::ButtonDownClick() { ButtonPost(KEY_DOWN); }
-void TFormEmul::ButtonLeftClick() { ButtonPost(KEY_LEFT); }
-void TFormEmul::ButtonRightClick() { ButtonPost(KEY_RIGHT); }
+void TFormEmul::ButtonEscClick()
+{
+    ButtonPost(KEY_ESC);
+}
+void TFormEmul::ButtonEnterClick()
+{
+    ButtonPost(KEY_ENTER);
+}
+void TFormEmul::ButtonUpClick()
+{
+    ButtonPost(KEY_UP);
+}
+void TFormEmul::ButtonDownClick()
+{
+    ButtonPost(KEY_DOWN);
+}
+void TFormEmul::ButtonLeftClick()
+{
+    ButtonPost(KEY_LEFT);
+}
+void TFormEmul::ButtonRightClick()
+{
+    ButtonPost(KEY_RIGHT);
+}
 
 void TFormEmul::SpeedButtonModClick()
 {
@@ -331,8 +350,8 @@ u32 TFormEmul::millis()
 HostDateTime TFormEmul::local_time()
 {
     const QDateTime now = QDateTime::currentDateTime();
-    return {now.date().year(), now.date().month(), now.date().day(), now.time().hour(), now.time().minute(),
-            now.time().second()};
+    return {now.date().year(), now.date().month(),  now.date().day(),
+            now.time().hour(), now.time().minute(), now.time().second()};
 }
 
 bool TFormEmul::shift_held()

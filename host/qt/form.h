@@ -1,7 +1,8 @@
 // The desktop window of the emulator.
 #pragma once
-#include <QElapsedTimer>
 #include <csignal>
+
+#include <QElapsedTimer>
 #include <QImage>
 #include <QPushButton>
 #include <QTimer>

@@ -1,11 +1,12 @@
 // tarvik2-emu: the emulator window.
-#include <QApplication>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <string>
+
+#include <QApplication>
 
 #include "app/startup.h"
 #include "form.h"

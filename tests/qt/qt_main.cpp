@@ -1,8 +1,9 @@
 // Test main for the window tests: a QApplication on the offscreen platform.
 #include <gtest/gtest.h>
 
-#include <QApplication>
 #include <cstdlib>
+
+#include <QApplication>
 
 int main(int argc, char** argv)
 {

@@ -1,6 +1,8 @@
 // The desktop window on the offscreen platform.
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
 #include <QApplication>
 #include <QCloseEvent>
 #include <QComboBox>
@@ -9,14 +11,13 @@
 #include <QImage>
 #include <QLineEdit>
 #include <QTest>
-#include <filesystem>
 
+#include "app/startup.h"
 #include "gfx/framebuffer.h"
 #include "host/device.h"
 #include "host/picture.h"
 #include "host/qt/form.h"
 #include "host/session.h"
-#include "app/startup.h"
 #include "tests/support/screens.h"
 #include "tests/support/support.h"
 
@@ -53,18 +54,12 @@ TEST_F(WindowTest, PcKeysAndButtonsPostTheirCodes)
     TFormEmul form;
     form.TimerStart->stop();
     const std::vector<KeyCase> cases = {
-        {Qt::Key_Left, Qt::NoModifier, false, 6},
-        {Qt::Key_Right, Qt::NoModifier, false, 7},
-        {Qt::Key_Up, Qt::NoModifier, false, 4},
-        {Qt::Key_Down, Qt::NoModifier, false, 5},
-        {Qt::Key_Escape, Qt::NoModifier, false, 2},
-        {Qt::Key_Return, Qt::NoModifier, false, 3},
-        {Qt::Key_Enter, Qt::KeypadModifier, false, 3},
-        {Qt::Key_Return, Qt::ShiftModifier, false, 131},
-        {Qt::Key_Up, Qt::ShiftModifier, false, 132},
-        {Qt::Key_Down, Qt::NoModifier, true, 133},
-        {Qt::Key_A, Qt::NoModifier, false, 65535},
-        {Qt::Key_F1, Qt::NoModifier, false, 65535},
+        {Qt::Key_Left, Qt::NoModifier, false, 6},      {Qt::Key_Right, Qt::NoModifier, false, 7},
+        {Qt::Key_Up, Qt::NoModifier, false, 4},        {Qt::Key_Down, Qt::NoModifier, false, 5},
+        {Qt::Key_Escape, Qt::NoModifier, false, 2},    {Qt::Key_Return, Qt::NoModifier, false, 3},
+        {Qt::Key_Enter, Qt::KeypadModifier, false, 3}, {Qt::Key_Return, Qt::ShiftModifier, false, 131},
+        {Qt::Key_Up, Qt::ShiftModifier, false, 132},   {Qt::Key_Down, Qt::NoModifier, true, 133},
+        {Qt::Key_A, Qt::NoModifier, false, 65535},     {Qt::Key_F1, Qt::NoModifier, false, 65535},
     };
     for (const auto& c : cases) {
         form.SpeedButtonMod->setChecked(c.mod_down);
@@ -80,9 +75,9 @@ TEST_F(WindowTest, PcKeysAndButtonsPostTheirCodes)
     EXPECT_EQ(pending_key, 65535u);
 
     // On-screen buttons, plain and with the Mod toggle down.
-    const std::vector<std::pair<QPushButton*, u32>> buttons = {
-        {form.ButtonEsc, 2}, {form.ButtonEnter, 3}, {form.ButtonUp, 4},
-        {form.ButtonDown, 5}, {form.ButtonLeft, 6}, {form.ButtonRight, 7}};
+    const std::vector<std::pair<QPushButton*, u32>> buttons = {{form.ButtonEsc, 2},  {form.ButtonEnter, 3},
+                                                               {form.ButtonUp, 4},   {form.ButtonDown, 5},
+                                                               {form.ButtonLeft, 6}, {form.ButtonRight, 7}};
     for (bool latched : {false, true}) {
         form.SpeedButtonMod->setChecked(latched);
         for (auto [button, code] : buttons) {
@@ -168,8 +163,8 @@ TEST_F(WindowTest, RunCreatesFlashAndCloseUnwindsTheCodeBeforeTheWindowCloses)
     EXPECT_FALSE(closed_while_running);  // the close waited for the code
     EXPECT_TRUE(routine_returned);
     EXPECT_TRUE(flash_open_in_routine);
-    EXPECT_EQ(flash_handle, 0);          // closed after the run
-    EXPECT_FALSE(form.isVisible());      // and then the window closed
+    EXPECT_EQ(flash_handle, 0);      // closed after the run
+    EXPECT_FALSE(form.isVisible());  // and then the window closed
     // The new image is erased flash: every byte 0xFF.
     u64 size = 0;
     EXPECT_TRUE(file_all_bytes(dir.file("flash.dat"), 0xFF, &size));

@@ -2,13 +2,13 @@
 
 #include <cstring>
 
-#include "data/images.h"
 #include "base/cp1251.h"
+#include "base/text.h"
+#include "data/images.h"
 #include "gfx/framebuffer.h"
 #include "gfx/image.h"
 #include "gfx/text.h"
 #include "tests/support/support.h"
-#include "base/text.h"
 
 const IconPlace MAIN_MENU_ICONS[6] = {{25, 44}, {115, 44}, {205, 44}, {25, 120}, {115, 120}, {205, 120}};
 

@@ -3,19 +3,18 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <memory>
 #include <stdexcept>
 
 #include "app/reset.h"
 #include "gfx/framebuffer.h"
 #include "gfx/image.h"
-#include "gfx/text.h"
-#include <algorithm>
-#include <memory>
 #include "gfx/text.h"
 #include "host/device.h"
 #include "host/picture.h"
@@ -152,8 +151,7 @@ bool region_is_image(const std::vector<u16>& px, int x, int y, const u16* image)
     return true;
 }
 
-bool region_has_text(const std::vector<u16>& px, int x, int y, const char* text, int font, u32 flags, u16 fg,
-                     u16 bg)
+bool region_has_text(const std::vector<u16>& px, int x, int y, const char* text, int font, u32 flags, u16 fg, u16 bg)
 {
     if (px.size() != static_cast<size_t>(LCD_PIXELS)) return false;
     std::vector<u16> saved(framebuffer, framebuffer + LCD_PIXELS);
@@ -166,8 +164,10 @@ bool region_has_text(const std::vector<u16>& px, int x, int y, const char* text,
     text_draw(x, y, text, flags);
     // The cells: the text's box after the same horizontal alignment.
     i32 left = x;
-    if (flags & TF_HCENTER) left -= text_width(text) / 2;
-    else if (flags & TF_RIGHT) left -= text_width(text);
+    if (flags & TF_HCENTER)
+        left -= text_width(text) / 2;
+    else if (flags & TF_RIGHT)
+        left -= text_width(text);
     const i32 right = left + text_width(text), bottom = y + text_height(text);
     bool same = true;
     for (int j = y; j < bottom && same; ++j)

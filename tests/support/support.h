@@ -58,5 +58,4 @@ bool region_is_image(const std::vector<u16>& px, int x, int y, const u16* image)
 
 // Renders text the way a screen does (font, flags, colours) on a cleared
 // copy of the screen and tells whether the cells it covers in `px` match.
-bool region_has_text(const std::vector<u16>& px, int x, int y, const char* text, int font, u32 flags, u16 fg,
-                     u16 bg);
+bool region_has_text(const std::vector<u16>& px, int x, int y, const char* text, int font, u32 flags, u16 fg, u16 bg);
