@@ -56,7 +56,7 @@ TEST_F(DialogTest, MessageBoxGeometry)
     const u16* icon = image_set[IMG_ICON_WARNING];
     for (int i = 0; i < 31 * 32; ++i) {
         if (i % 31 == 30) continue;
-        const u16 want = icon[4 + i] == COLOR_WHITE ? COLOR_BACKGROUND : icon[4 + i];
+        const u16 want = icon[4 + i] == COLOR_WHITE ? u16{COLOR_BACKGROUND} : icon[4 + i];
         ASSERT_EQ(at(1 + 20 + i % 31, top + 50 + i / 31), want) << i;
     }
     // The focused OK button has a black frame, Cancel a light grey one.
