@@ -67,4 +67,3 @@ void special_rms_screen()
 {
     placeholder_screen("Измерение СКЗ для Орлины"_cp);
 }
-void archive_tree_init() {}

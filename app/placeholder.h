@@ -12,5 +12,3 @@ void archive_browser();
 void settings_menu();
 void device_settings_screen();
 void special_rms_screen();
-// Builds the archive tree after a mount.
-void archive_tree_init();

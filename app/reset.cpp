@@ -5,6 +5,7 @@
 #include "analysis/shock.h"
 #include "analysis/signal.h"
 #include "app/startup.h"
+#include "archive/mount.h"
 #include "archive/objects.h"
 #include "gfx/dialog.h"
 #include "gfx/framebuffer.h"
@@ -42,5 +43,5 @@ void system_reset()
 
     bearing_catalogue_clear();
 
-    archive_state = ARCHIVE_NOT_STARTED;
+    archive_mount_reset();
 }
