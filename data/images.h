@@ -10,6 +10,7 @@ enum ImageIndex : int {
     IMG_SOFTKEY_DOWN = 3,
     IMG_SOFTKEY_LEFT = 4,
     IMG_SOFTKEY_RIGHT = 5,
+    IMG_VIBRO_PANEL = 6,
     IMG_ICON_WARNING = 8,
     IMG_MENU_VIBROMETER_SEL = 9,
     IMG_MENU_VIBROMETER = 10,
@@ -33,6 +34,8 @@ enum ImageIndex : int {
     IMG_MENU_VOLUME = 38,
     IMG_MENU_UPDATE_SEL = 39,
     IMG_MENU_UPDATE = 40,
+    IMG_TREE_ICONS = 45,
+    IMG_MODE_ICONS = 46,
     IMG_FIELD_MARK_FOCUS = 47,
     IMG_FIELD_MARK = 48,
     IMG_VOLUME_PANEL = 49,
@@ -42,10 +45,24 @@ enum ImageIndex : int {
     IMG_OPTION_JOINT_SEL = 53,
     IMG_OPTION_JOINT_SEL_LEFT = 54,
     IMG_OPTION_JOINT_SEL_RIGHT = 55,
+    IMG_DIGITS_GREEN = 56,
+    IMG_DIGITS_YELLOW = 57,
+    IMG_DIGITS_RED = 58,
+    IMG_TEMP_DIGITS_GREEN = 59,
+    IMG_TEMP_DIGITS_YELLOW = 60,
+    IMG_TEMP_DIGITS_RED = 61,
     IMG_TITLE_BAR = 62,
     IMG_BOTTOM_BAR = 63,
     IMG_SOFTKEY_BLANK = 64,
+    IMG_PLOT_PANEL = 65,
+    IMG_VIBRO_RUNNING = 66,
+    IMG_VIBRO_STOPPED = 67,
+    IMG_CAPTION_ACCEL = 68,
+    IMG_CAPTION_VELOCITY = 69,
+    IMG_CAPTION_DISPLACEMENT = 70,
+    IMG_BAR_FRAME = 71,
     IMG_LOGO = 72,
+    IMG_SHOCK_PANEL = 77,
     IMG_CHOICE_FILLER = 78,
     IMG_BATTERY_0 = 79,
     IMG_BATTERY_1 = 80,
@@ -60,6 +77,8 @@ enum ImageIndex : int {
     IMG_BATTERY_CHARGING_4 = 89,
     IMG_CHECK_EMPTY = 91,
     IMG_CHECK_TICKED = 92,
+    IMG_RECORD_MARK = 93,
+    IMG_SAVED_DIALOG = 94,
 };
 
 constexpr int IMAGE_COUNT = 95;
@@ -71,7 +90,66 @@ extern const u32 image_packed_size[IMAGE_COUNT];
 extern const u16 image_set_width[IMAGE_COUNT];
 extern const u16 image_set_height[IMAGE_COUNT];
 // 16-bit words of all unpacked pictures of the set, header words included.
-constexpr u32 IMAGE_SET_WORDS = 200211;
+constexpr u32 IMAGE_SET_WORDS = 491765;
+
+// Cells of IMG_MODE_ICONS (status-bar mode icons, drawn at y 3): x of each cell.
+constexpr int IMG_MODE_ICON_W = 15, IMG_MODE_ICON_H = 14;
+enum ModeIconX : int {
+    IMG_MODE_NONE_X = 0,
+    IMG_MODE_SIGNAL_X = 15,
+    IMG_MODE_SPECTRUM_X = 30,
+    IMG_MODE_SHOCK_X = 45,
+    IMG_MODE_ACCEL_X = 60,
+    IMG_MODE_VELOCITY_X = 75,
+    IMG_MODE_DISPLACEMENT_X = 90,
+    IMG_MODE_MARKER_X = 105,
+    IMG_MODE_DB_X = 120,
+    IMG_MODE_LINEAR_X = 135,
+    IMG_MODE_LOG_X = 150,
+    IMG_MODE_EXTERNAL_X = 165,
+};
+
+// Icons of IMG_TREE_ICONS: icon n is the cell at x = (n - 1) * IMG_TREE_ICON_W;
+// icon 1 is drawn with image mode 1 (white is its background), the others with mode 0.
+constexpr int IMG_TREE_ICON_W = 22, IMG_TREE_ICON_H = 20;
+enum TreeIconNumber : int {
+    IMG_TREE_OBJECT = 1,
+    IMG_TREE_INSTRUMENT = 2,
+    IMG_TREE_FOLDER = 3,
+    IMG_TREE_SHOCK_SIGNAL = 4,
+    IMG_TREE_SHOCK_SPECTRUM = 5,
+    IMG_TREE_TEMPERATURE = 6,
+    IMG_TREE_ROUTE = 7,
+    IMG_TREE_ROUTE_DONE = 8,
+    IMG_TREE_POINT = 9,
+    IMG_TREE_POINT_DONE = 10,
+    IMG_TREE_VIBROMETER_TODO = 11,
+    IMG_TREE_MARKER_SIGNAL = 12,
+    IMG_TREE_BEARING = 13,
+    IMG_TREE_VOICE = 14,
+    IMG_TREE_SKIPPED = 15,
+    IMG_TREE_ERROR = 16,
+    IMG_TREE_SIGNAL = 17,
+    IMG_TREE_SPECTRUM = 18,
+    IMG_TREE_VIBROMETER = 19,
+    IMG_TREE_SIGNAL_TODO = 20,
+    IMG_TREE_SPECTRUM_TODO = 21,
+    IMG_TREE_RMS = 22,
+    IMG_TREE_UNKNOWN = 23,
+};
+
+// Cells of IMG_DIGITS_GREEN .. RED (large value): digit d at x = d * PITCH, CELL wide (a blank advances CELL);
+// the point a POINT x POINT cell at POINT_X, drawn POINT_DROP rows lower; the minus MINUS_W
+// wide at MINUS_X; the screen copies (height - 1) rows of the digit and minus cells.
+constexpr int IMG_DIGITS_PITCH = 55, IMG_DIGITS_CELL = 53;
+constexpr int IMG_DIGITS_POINT_X = 550, IMG_DIGITS_POINT = 27, IMG_DIGITS_POINT_DROP = 49;
+constexpr int IMG_DIGITS_MINUS_X = 580, IMG_DIGITS_MINUS_W = 39;
+// Cells of IMG_TEMP_DIGITS_GREEN .. RED (temperature): digit d at x = d * PITCH, CELL wide (a blank advances CELL);
+// the point a POINT x POINT cell at POINT_X, drawn POINT_DROP rows lower; the minus MINUS_W
+// wide at MINUS_X; the screen copies (height - 1) rows of the digit and minus cells.
+constexpr int IMG_TEMP_DIGITS_PITCH = 27, IMG_TEMP_DIGITS_CELL = 27;
+constexpr int IMG_TEMP_DIGITS_POINT_X = 270, IMG_TEMP_DIGITS_POINT = 15, IMG_TEMP_DIGITS_POINT_DROP = 24;
+constexpr int IMG_TEMP_DIGITS_MINUS_X = 285, IMG_TEMP_DIGITS_MINUS_W = 20;
 
 // Pictures stored unpacked: header words, then pixels.
 extern const u16 img_error_icon[];

@@ -225,3 +225,88 @@ def contact_sheet(canvases, path, scale=2, columns=6, gap=6, bg=(120, 120, 120))
             x += cells[i][0] + gap
         y += hgt
     write_png(path, W, H, out)
+
+
+# ---------------------------------------------------------------- instrument fonts
+
+class BitmapFont:
+    """One font of the instrument, read from the generated table data/fonts.cpp."""
+
+    def __init__(self, width, height, bytes_per_row, glyphs):
+        self.w, self.h, self.bpr, self.glyphs = width, height, bytes_per_row, glyphs
+
+    def rows(self, code):
+        """The glyph of a Windows-1251 code as strings of '#' and '.'."""
+        size = self.h * self.bpr
+        data = self.glyphs[code * size:(code + 1) * size]
+        out = []
+        for r in range(self.h):
+            raw = data[r * self.bpr] << 8
+            if self.bpr == 2:
+                raw |= data[r * self.bpr + 1]
+            out.append("".join("#" if raw & (0x8000 >> c) else "." for c in range(self.w)))
+        return out
+
+
+def load_fonts(path):
+    """The eight fonts of data/fonts.cpp by number (1..8)."""
+    import re
+    with open(path, encoding="utf-8") as f:
+        text = f.read()
+    tables = {}
+    for m in re.finditer(r"static const u8 FONT(\d)\[[^\]]*\] = \{(.*?)\};", text, re.S):
+        body = re.sub(r"//[^\n]*", "", m.group(2))
+        tables[int(m.group(1))] = bytes(int(v, 16) for v in re.findall(r"0x([0-9A-Fa-f]{2})", body))
+    fonts = {}
+    for m in re.finditer(r"\{(\d+), (\d+), (\d), FONT(\d)\}", text):
+        w, h, bpr, n = (int(v) for v in m.groups())
+        fonts[n] = BitmapFont(w, h, bpr, tables[n])
+    return fonts
+
+
+def text_width(font, s):
+    return font.w * len(s.encode("cp1251"))
+
+
+def draw_text(c, x, y, s, font, colour, outline=None):
+    """Writes s (a str, drawn by its Windows-1251 codes) with its top-left
+    corner at (x, y); with an outline colour every glyph pixel's eight
+    neighbours that are not glyph pixels take that colour first."""
+    codes = s.encode("cp1251")
+    masks = [font.rows(code) for code in codes]
+    if outline is not None:
+        for i, rows in enumerate(masks):
+            for j, row in enumerate(rows):
+                for k, ch in enumerate(row):
+                    if ch == "#":
+                        for dy in (-1, 0, 1):
+                            for dx in (-1, 0, 1):
+                                c.pixel(x + i * font.w + k + dx, y + j + dy, outline)
+    for i, rows in enumerate(masks):
+        c.blit_mask(rows, x + i * font.w, y, colour)
+
+
+def draw_text_centred(c, cx, y, s, font, colour, outline=None):
+    draw_text(c, int(round(cx - text_width(font, s) / 2.0)), y, s, font, colour, outline)
+
+
+def coverage_map(sdf, x0, y0, x1, y1):
+    """Coverage of each pixel of the box [x0, x1) x [y0, y1) by a shape:
+    {(x, y): 0..1}, only pixels that are touched."""
+    out = {}
+    for y in range(int(y0), int(math.ceil(y1))):
+        for x in range(int(x0), int(math.ceil(x1))):
+            cov = clamp(0.5 - sdf(x + 0.5, y + 0.5))
+            if cov > 0.0:
+                out[(x, y)] = cov
+    return out
+
+
+def paint_coverage(c, cov, paint, dx=0, dy=0):
+    """Blends paint into the canvas by a coverage map, moved by (dx, dy)."""
+    solid = not callable(paint)
+    for (x, y), a in cov.items():
+        px, py = x + dx, y + dy
+        if 0 <= px < c.w and 0 <= py < c.h:
+            col = paint if solid else paint(px + 0.5, py + 0.5)
+            c.px[py][px] = col if a >= 1.0 else mix(c.px[py][px], col, a)
