@@ -5,6 +5,7 @@
 #include "analysis/shock.h"
 #include "analysis/signal.h"
 #include "app/startup.h"
+#include "archive/measurement.h"
 #include "archive/mount.h"
 #include "archive/objects.h"
 #include "gfx/dialog.h"
@@ -40,6 +41,7 @@ void system_reset()
     meas_reset();
 
     obj_reset();
+    measurement_reset();
 
     bearing_catalogue_clear();
 

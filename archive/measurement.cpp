@@ -1,0 +1,566 @@
+#include "archive/measurement.h"
+
+#include <cstdio>
+#include <cstring>
+
+#include "analysis/format.h"
+#include "archive/objects.h"
+#include "base/checksum.h"
+#include "base/cp1251.h"
+#include "base/stamp.h"
+#include "gfx/dialog.h"
+#include "gfx/frame.h"
+#include "gfx/framebuffer.h"
+#include "gfx/image.h"
+#include "gfx/text.h"
+#include "host/device.h"
+#include "host/sound.h"
+#include "storage/dir.h"
+#include "storage/nand.h"
+
+namespace {
+
+// Pictures of the saved dialog in the image set.
+constexpr int RECORDING_MARK_IMAGE = 93;  // the recording mark, 33 × 34
+constexpr int SAVED_DIALOG_IMAGE = 94;    // background of the saved dialog, 318 × 134
+
+// Places on the saved dialog.
+constexpr i32 DIALOG_X = 1;
+constexpr i32 DIALOG_Y = 50;
+constexpr i32 MARK_X = 281;
+constexpr i32 MARK_Y = 141;
+constexpr i32 MARK_W = 33;
+constexpr i32 MARK_H = 34;
+constexpr u8 DIALOG_FONT = 4;
+constexpr u32 DIALOG_TEXT = TF_HCENTER | TF_TRANSPARENT;
+constexpr u8 IMAGE_MODE_COPY = 0;
+constexpr u8 IMAGE_MODE_WHITE_CLEAR = 3;  // white pixels left as they are
+
+// The note mark of the instrument font, after the label of a measurement
+// with a voice note.
+constexpr char NOTE_MARK = '\xB2';
+
+const char* const TITLE_ATTENTION = "Внимание !"_cp;
+const char* const TITLE_ERROR = "Ошибка !"_cp;
+
+// Viewers installed by the screens: the table viewers by kind (4 and 5) and
+// the one viewer of kinds 0..3.
+MeasViewer g_viewers[MEAS_KIND_COUNT] = {};
+SpectraViewer g_spectra_viewer = nullptr;
+
+// The records last read for a viewer.
+RmsTableRecord g_view_table;
+SpectraRecord g_view_spectra;
+i32 g_view_data[MEAS_SPECTRA_DATA_CAPACITY / sizeof(i32)];
+
+u8 file_type_of(u32 kind)
+{
+    if (kind == MEAS_KIND_VIBROMETER) return FILE_TYPE_VIBROMETER;
+    if (kind == MEAS_KIND_RMS_TABLE) return FILE_TYPE_RMS_TABLE;
+    return FILE_TYPE_SIGNAL;
+}
+
+bool has_note(const MeasHeader& hd)
+{
+    return hd.note_offset != 0 && hd.note_length != 0;
+}
+
+// Sections one after the other from offset 100, each present exactly when
+// its offset is set, all of them and the note inside the file's pages.
+bool header_fits(const MeasHeader& hd, u64 file_bytes)
+{
+    if (hd.section_offset[0] != MEAS_HEADER_SIZE) return false;
+    u64 end = MEAS_HEADER_SIZE + static_cast<u64>(hd.section_length[0]);
+    for (u32 s = 1; s < MEAS_SECTIONS; ++s) {
+        if (hd.section_offset[s] == 0) {
+            if (hd.section_length[s] != 0) return false;
+            continue;
+        }
+        if (hd.section_offset[s] != end) return false;
+        end += hd.section_length[s];
+    }
+    if (end > file_bytes) return false;
+    if (!has_note(hd)) return true;
+    return hd.note_offset >= end && hd.note_length >= WAV_HEADER_SIZE &&
+           static_cast<u64>(hd.note_offset) + hd.note_length <= file_bytes;
+}
+
+// Offset of the byte after the last section.
+u64 sections_end(const MeasHeader& hd)
+{
+    u64 end = MEAS_HEADER_SIZE;
+    for (u32 s = 0; s < MEAS_SECTIONS; ++s) end += hd.section_length[s];
+    return end;
+}
+
+// One read of the first 100 bytes: the bytes read (0 when the file does not
+// open), and the bytes the file's pages hold.
+u32 read_header_once(u32 id, MeasHeader* header, u64* file_bytes)
+{
+    std::memset(header, 0, sizeof *header);
+    FileHandle h;
+    if (fs_open(&h, id, FS_READ) != FS_OK) return 0;
+    const u32 got = fs_read(&h, header, 0, MEAS_HEADER_SIZE);
+    *file_bytes = static_cast<u64>(h.pages) * nand_info.page_size;
+    fs_close(&h);
+    return got;
+}
+
+// Number of a new measurement of the object at `object_at`: one more than
+// its newest measurement's, 1 after 999 or when it has none that reads.
+u32 next_number(int object_at)
+{
+    if (object_at < 0 || !dir_has_children(object_at)) return 1;
+    MeasHeader newest;
+    if (meas_read_header(dir_id(object_at + 1), &newest) != MEAS_OK) return 1;
+    return newest.number >= MEAS_NUMBER_MAX ? 1 : newest.number + 1;
+}
+
+void show_error(const char* line1, const char* line2)
+{
+    msg_box(TITLE_ERROR, line1, line2, nullptr, true, false);
+}
+
+// A failed save from the creation on: nothing of the file stays behind.
+u32 save_failed(FileHandle* h, bool silent)
+{
+    storage_error_flags |= STORAGE_ERR_WRITE;
+    if (h->first != 0) {
+        fs_close(h);
+        fs_delete(h->first);
+    }
+    if (!silent) show_error("Замер не сохранен !"_cp, nullptr);
+    return 0;
+}
+
+struct Section {
+    const void* data;
+    u32 length;
+};
+
+// Steps of a save after the screen has been saved.
+u32 save_file(u32 kind, u32 stamp, const Section (&sections)[MEAS_SECTIONS], bool silent)
+{
+    MeasHeader hd;
+    std::memset(&hd, 0, sizeof hd);
+    if (stamp == 0) stamp = pack_now();
+    u16 year, month, day, hour, minute, second;
+    unpack(stamp, &year, &month, &day, &hour, &minute, &second);
+    hd.day = static_cast<u8>(day);
+    hd.month = static_cast<u8>(month);
+    hd.year = static_cast<u8>(year % 100);
+    hd.hour = static_cast<u8>(hour);
+    hd.minute = static_cast<u8>(minute);
+    hd.second = static_cast<u8>(second);
+    hd.kind = kind;
+    hd.file_type = file_type_of(kind);
+
+    if (dir_full()) {
+        storage_error_flags |= STORAGE_ERR_READ;
+        if (!silent) show_error("Нет свободного места"_cp, "для сохранения замера !"_cp);
+        return 0;
+    }
+    FileHandle h{};
+    // A measurement always goes into a listed object, right after it.
+    if (obj_ensure_current() == 0) return save_failed(&h, silent);
+    const u32 object = settings_current_object();
+    const int object_at = dir_find_id(object);
+    if (object_at < 0) return save_failed(&h, silent);
+    hd.number = next_number(object_at);
+
+    const bool table = kind == MEAS_KIND_VIBROMETER || kind == MEAS_KIND_RMS_TABLE;
+    if (table && sections[0].length >= MEAS_VALUE_AT + sizeof hd.value)
+        std::memcpy(&hd.value, static_cast<const u8*>(sections[0].data) + MEAS_VALUE_AT, sizeof hd.value);
+    u64 end = MEAS_HEADER_SIZE;
+    for (u32 s = 0; s < MEAS_SECTIONS; ++s) {
+        if (sections[s].length == 0) continue;
+        hd.section_offset[s] = static_cast<u32>(end);
+        hd.section_length[s] = sections[s].length;
+        end += sections[s].length;
+    }
+    if (end > UINT32_MAX) return save_failed(&h, silent);
+
+    const u8 type = hd.file_type;
+    const u8 attr = static_cast<u8>(kind);
+    if (fs_create(&h, type, object, attr, static_cast<u32>(end), &stamp) != FS_OK) return save_failed(&h, silent);
+    hd.id = h.first;
+    // The sections before the header: a save cut off by a power loss never
+    // leaves a header that vouches for data not written.
+    for (u32 s = 0; s < MEAS_SECTIONS; ++s) {
+        if (hd.section_offset[s] == 0) continue;
+        if (fs_write(&h, sections[s].data, hd.section_offset[s], hd.section_length[s]) != hd.section_length[s])
+            return save_failed(&h, silent);
+    }
+    if (meas_write_header(&h, &hd) != MEAS_OK) return save_failed(&h, silent);
+    if (fs_close(&h) != FS_OK) return save_failed(&h, silent);
+    storage_error_flags &= ~static_cast<u32>(STORAGE_ERR_WRITE | STORAGE_ERR_MEAS_READ);
+    if (!dir_insert_after(object_at, h.first, stamp, object, type, attr)) return save_failed(&h, silent);
+    if (!silent) {
+        char label[MEAS_LABEL_SIZE];
+        meas_label(dir_find_id(h.first), label);
+        meas_saved_dialog(label, &h);
+    }
+    return h.first;
+}
+
+// Reads the sections of a measurement; 100 + the bytes read, or 0.
+u32 read_sections(u32 id, u32* kind, MeasSection* section1, MeasSection* section2, MeasSection* section3)
+{
+    if (!section1 || !section1->data) return 0;
+    MeasHeader hd;
+    if (meas_read_header(id, &hd) != MEAS_OK) return 0;
+    FileHandle h;
+    if (fs_open(&h, id, FS_READ) != FS_OK) return 0;
+    if (kind) *kind = hd.kind;
+    MeasSection* buffers[MEAS_SECTIONS] = {section1, section2, section3};
+    u32 total = MEAS_HEADER_SIZE;
+    bool ok = true;
+    for (u32 s = 0; ok && s < MEAS_SECTIONS; ++s) {
+        MeasSection* b = buffers[s];
+        if (!b || !b->data) continue;  // no buffer: the section is passed over
+        const u32 length = hd.section_offset[s] == 0 ? 0 : hd.section_length[s];
+        b->length = length;
+        if (length == 0) continue;
+        if (length > b->capacity || fs_read(&h, b->data, hd.section_offset[s], length) != length)
+            ok = false;
+        else
+            total += length;
+    }
+    fs_close(&h);
+    return ok ? total : 0;
+}
+
+void put_u16le(u8* p, u16 v)
+{
+    p[0] = static_cast<u8>(v);
+    p[1] = static_cast<u8>(v >> 8);
+}
+
+// Shows or hides the recording mark of the saved dialog.
+void draw_recording_mark(bool recording)
+{
+    if (recording) {
+        image_mode = IMAGE_MODE_WHITE_CLEAR;
+        image_draw(MARK_X, MARK_Y, image_set[RECORDING_MARK_IMAGE]);
+    } else {
+        image_mode = IMAGE_MODE_COPY;
+        image_draw_part(MARK_X, MARK_Y, MARK_X - DIALOG_X, MARK_Y - DIALOG_Y, MARK_W, MARK_H,
+                        image_set[SAVED_DIALOG_IMAGE]);
+    }
+}
+
+void draw_saved_dialog(const char* label)
+{
+    image_mode = IMAGE_MODE_COPY;
+    image_draw(DIALOG_X, DIALOG_Y, image_set[SAVED_DIALOG_IMAGE]);
+    font_select(DIALOG_FONT);
+    fg_color = COLOR_WHITE;
+    text_draw(160, 58, TITLE_ATTENTION, DIALOG_TEXT);
+    fg_color = COLOR_BLACK;
+    text_draw(184, 94, "Замер сохранен"_cp, DIALOG_TEXT);
+    text_draw(184, 114, label, DIALOG_TEXT);
+    text_draw(120, 152, "Ok", DIALOG_TEXT);
+    text_draw(240, 152, "Голос"_cp, DIALOG_TEXT);
+    draw_recording_mark(false);
+}
+
+// The recorder of the device services. The emulated instrument has no
+// microphone: the capture buffer stays silent, and there is no level to set.
+void recording_start()
+{
+    snd_play_stop();
+    snd_reset();
+}
+
+// Stops the recorder, builds the note from its samples, fills every sample
+// with the low 16 bits of the id and stores the note with measurement `id`.
+void store_note(u32 id)
+{
+    snd_default_length();
+    snd_capture_to_wav(snd_wav, snd_samples);
+    const u32 samples = snd_samples < SND_FRAMES ? snd_samples : SND_FRAMES;
+    for (u32 i = 0; i < samples; ++i) put_u16le(snd_wav + WAV_HEADER_SIZE + 2 * i, static_cast<u16>(id));
+    const u32 length = samples / 4 * 8 + WAV_HEADER_SIZE;
+
+    FileHandle h;
+    MeasHeader hd;
+    if (fs_open(&h, id, FS_READ | FS_WRITE | FS_GROW) != FS_OK) {
+        storage_error_flags |= STORAGE_ERR_MEAS_READ;
+        return;
+    }
+    if (meas_read_header(id, &hd) != MEAS_OK) {
+        storage_error_flags |= STORAGE_ERR_MEAS_READ;
+        fs_close(&h);
+        return;
+    }
+    const u64 at = sections_end(hd);
+    // The note before the header that points at it: a write cut off by a
+    // power loss leaves the measurement as it was.
+    if (at + length > UINT32_MAX || fs_write(&h, snd_wav, static_cast<u32>(at), length) != length) {
+        storage_error_flags |= STORAGE_ERR_WRITE;
+        fs_close(&h);
+        return;
+    }
+    hd.note_offset = static_cast<u32>(at);
+    hd.note_length = length;
+    meas_write_header(&h, &hd);
+    fs_close(&h);
+}
+
+void no_viewer()
+{
+    screen_save();
+    msg_box(TITLE_ATTENTION, "Просмотр недоступен"_cp, nullptr, nullptr, true, false);
+    screen_restore();
+}
+
+}  // namespace
+
+void rms_table_seal(RmsTableRecord* record)
+{
+    checksum_store(record, RMS_TABLE_RECORD_SIZE, RMS_TABLE_CHECKSUM_AT);
+}
+
+int rms_table_verify(RmsTableRecord* record)
+{
+    return checksum_verify(record, RMS_TABLE_RECORD_SIZE, RMS_TABLE_CHECKSUM_AT);
+}
+
+namespace {
+
+bool slot_filled(const SpectraSlot& s)
+{
+    return s.type != 0;
+}
+bool slot_vibration(const SpectraSlot& s)
+{
+    return s.quantity <= Q_D;
+}
+bool slot_wave_or_spectrum(const SpectraSlot& s)
+{
+    return s.kind == KIND_W || s.kind == KIND_S;
+}
+
+}  // namespace
+
+int spectra_find_slot(const SpectraRecord* record, SpectraRole role)
+{
+    if (!record) return SPECTRA_NO_SLOT;
+    const SpectraSlot* s = record->slot;
+    if (record->format == RECORD_FORMAT) {
+        switch (role) {
+        case SPECTRA_MAIN:
+            if (slot_filled(s[1]) && slot_vibration(s[1])) return 1;
+            if (slot_filled(s[2]) && slot_vibration(s[2])) return 2;
+            return SPECTRA_NO_SLOT;
+        case SPECTRA_SHOCK:
+            return slot_filled(s[3]) && (s[3].kind == KIND_E || s[3].kind == KIND_B) ? 3 : SPECTRA_NO_SLOT;
+        case SPECTRA_MARKER:
+            return slot_filled(s[0]) && slot_wave_or_spectrum(s[0]) && s[0].quantity == Q_N ? 0 : SPECTRA_NO_SLOT;
+        }
+    } else if (record->format == SPECTRA_FORMAT_OLD) {
+        switch (role) {
+        case SPECTRA_MAIN:
+            return slot_filled(s[0]) && slot_wave_or_spectrum(s[0]) && slot_vibration(s[0]) ? 0 : SPECTRA_NO_SLOT;
+        case SPECTRA_SHOCK:
+            return slot_filled(s[1]) && s[1].kind == KIND_E && s[1].quantity == Q_A ? 1 : SPECTRA_NO_SLOT;
+        case SPECTRA_MARKER: return SPECTRA_NO_SLOT;
+        }
+    }
+    return SPECTRA_NO_SLOT;
+}
+
+const i32* spectra_slot_data(const SpectraRecord* record, int slot, const void* data, u32 data_bytes)
+{
+    if (!record || !data || slot < 0 || slot >= static_cast<int>(SPECTRA_SLOTS)) return nullptr;
+    const SpectraSlot& s = record->slot[slot];
+    if (!slot_filled(s)) return nullptr;
+    if (static_cast<u64>(s.data_offset) * sizeof(i32) + s.data_bytes > data_bytes) return nullptr;
+    return static_cast<const i32*>(data) + s.data_offset;
+}
+
+void spectra_record_seal(SpectraRecord* record, const void* data, u32 data_bytes)
+{
+    record->data_checksum = checksum16(data, data_bytes);
+    checksum_store(record, SPECTRA_RECORD_SIZE, SPECTRA_RECORD_CHECKSUM_AT);
+}
+
+int spectra_record_verify(SpectraRecord* record, const void* data, u32 data_bytes)
+{
+    if (checksum16(data, data_bytes) != record->data_checksum) return 0;
+    return checksum_verify(record, SPECTRA_RECORD_SIZE, SPECTRA_RECORD_CHECKSUM_AT);
+}
+
+void measurement_reset()
+{
+    std::memset(&g_view_table, 0, sizeof g_view_table);
+    std::memset(&g_view_spectra, 0, sizeof g_view_spectra);
+    std::memset(g_view_data, 0, sizeof g_view_data);
+}
+
+u32 meas_save(u32 kind, u32 stamp, const void* section1, u32 length1, const void* section2, u32 length2,
+              const void* section3, u32 length3, bool silent)
+{
+    if (!section1 || length1 == 0) {
+        if (!silent) msg_box(TITLE_ATTENTION, "Нет данных"_cp, "для сохранения !"_cp, nullptr, true, false);
+        return 0;
+    }
+    const Section sections[MEAS_SECTIONS] = {
+        {section1, length1},
+        {section2, section2 ? length2 : 0},
+        {section3, section3 ? length3 : 0},
+    };
+    screen_save();
+    const u32 id = save_file(kind, stamp, sections, silent);
+    screen_restore();
+    return id;
+}
+
+int meas_read_header(u32 id, MeasHeader* header)
+{
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        u64 file_bytes = 0;
+        u32 got = read_header_once(id, header, &file_bytes);
+        if (got == 0) got = read_header_once(id, header, &file_bytes);
+        if (got == 0) {
+            storage_error_flags |= STORAGE_ERR_READ;
+            return MEAS_FAILED;
+        }
+        if (got == MEAS_HEADER_SIZE && checksum_verify(header, MEAS_HEADER_SIZE, MEAS_HEADER_CHECKSUM_AT)) {
+            if (header_fits(*header, file_bytes)) return MEAS_OK;
+            break;  // a sound checksum over an impossible layout: reading again changes nothing
+        }
+    }
+    storage_error_flags |= STORAGE_ERR_MEAS_HEADER;
+    return MEAS_FAILED;
+}
+
+int meas_write_header(FileHandle* h, MeasHeader* header)
+{
+    checksum_store(header, MEAS_HEADER_SIZE, MEAS_HEADER_CHECKSUM_AT);
+    for (int attempt = 1;; ++attempt) {
+        if (fs_write(h, header, 0, MEAS_HEADER_SIZE) != MEAS_HEADER_SIZE) {
+            storage_error_flags |= STORAGE_ERR_WRITE;
+            return MEAS_FAILED;
+        }
+        if (attempt == 2) return MEAS_OK;
+        MeasHeader back;
+        if (meas_read_header(h->first, &back) == MEAS_OK && std::memcmp(&back, header, MEAS_HEADER_SIZE) == 0)
+            return MEAS_OK;
+    }
+}
+
+u32 meas_read(u32 id, u32* kind, MeasSection* section1, MeasSection* section2, MeasSection* section3, bool silent)
+{
+    screen_save();
+    if (!silent) msg_box(TITLE_ATTENTION, "Идет"_cp, "чтение замера..."_cp, nullptr, false, false);
+    const u32 total = read_sections(id, kind, section1, section2, section3);
+    screen_restore();
+    if (total == 0) {
+        storage_error_flags |= STORAGE_ERR_MEAS_READ;
+        if (!silent) show_error("Замер не считан !"_cp, nullptr);
+    }
+    return total;
+}
+
+char* meas_label(int index, char* out)
+{
+    out[0] = 0;
+    if (index < 0 || static_cast<u32>(index) >= dir_count()) return out;
+    MeasHeader hd;
+    if (meas_read_header(dir_id(index), &hd) != MEAS_OK) return out;
+    const char* prefix;
+    switch (dir_attr(index)) {
+    case MEAS_KIND_SIGNAL: prefix = "Сигн. #%03u "_cp; break;
+    case MEAS_KIND_SPECTRUM: prefix = "Спктр #%03u "_cp; break;
+    case MEAS_KIND_VIBROMETER: prefix = "      #%03u "; break;
+    case MEAS_KIND_RMS_TABLE: prefix = "СКЗ   #%03u "_cp; break;
+    default: return out;
+    }
+    int n = std::snprintf(out, MEAS_LABEL_SIZE, prefix, hd.number);
+    if (dir_attr(index) == MEAS_KIND_VIBROMETER) {
+        // The shown value over the start of the label, at most 4 characters.
+        float value;
+        std::memcpy(&value, &hd.value, sizeof value);
+        char text[32];
+        format_quantity(text, Q_V, value);
+        const size_t len = std::strlen(text);
+        std::memcpy(out, text, len < 4 ? len : 4);
+    }
+    n += std::snprintf(out + n, MEAS_LABEL_SIZE - n, "%02u:%02u:%02u %02u.%02u.%02u", hd.hour, hd.minute, hd.second,
+                       hd.day, hd.month, hd.year);
+    if (has_note(hd) && n + 1 < static_cast<int>(MEAS_LABEL_SIZE)) {
+        out[n] = NOTE_MARK;
+        out[n + 1] = 0;
+    }
+    return out;
+}
+
+int meas_kind_icon(u32 kind)
+{
+    switch (kind) {
+    case MEAS_KIND_SIGNAL: return MEAS_ICON_SIGNAL;
+    case MEAS_KIND_SPECTRUM: return MEAS_ICON_SPECTRUM;
+    case MEAS_KIND_VIBROMETER: return MEAS_ICON_VIBROMETER;
+    case MEAS_KIND_RMS_TABLE: return MEAS_ICON_RMS_TABLE;
+    default: return MEAS_ICON_NONE;
+    }
+}
+
+void meas_saved_dialog(const char* label, const FileHandle* h)
+{
+    const u16 fg = fg_color, bg = bg_color;
+    const u8 mode = image_mode, font = font_current;
+    keys_reset();
+    draw_saved_dialog(label);
+    bool recording = false;
+    for (;;) {
+        frame_status();
+        idle_yield();
+        const u16 key = key_poll();  // Esc at power-off
+        if (key == KEY_ESC || key == KEY_ENTER) break;
+        if (key != KEY_DOWN) continue;
+        recording = !recording;
+        if (recording) recording_start();
+        draw_recording_mark(recording);
+        if (!recording) store_note(h->first);
+    }
+    // A recording still running is dropped: the file stays as it was.
+    if (recording) snd_reset();
+    fg_color = fg;
+    bg_color = bg;
+    image_mode = mode;
+    font_select(font);
+}
+
+void meas_set_viewer(u8 kind, MeasViewer viewer)
+{
+    if (kind == MEAS_KIND_VIBROMETER || kind == MEAS_KIND_RMS_TABLE) g_viewers[kind] = viewer;
+}
+
+void meas_set_spectra_viewer(SpectraViewer viewer)
+{
+    g_spectra_viewer = viewer;
+}
+
+void meas_view(int index)
+{
+    if (index < 0 || static_cast<u32>(index) >= dir_count()) return;
+    const u32 kind = dir_attr(index);
+    const u32 id = dir_id(index);
+    if (kind < MEAS_KIND_VIBROMETER) {
+        if (!g_spectra_viewer) return no_viewer();
+        std::memset(&g_view_spectra, 0, sizeof g_view_spectra);
+        MeasSection record{&g_view_spectra, sizeof g_view_spectra, 0};
+        MeasSection data{g_view_data, sizeof g_view_data, 0};
+        if (meas_read(id, nullptr, &record, &data, nullptr, false) == 0) return;
+        g_spectra_viewer(&g_view_spectra, g_view_data, data.length);
+        return;
+    }
+    const MeasViewer viewer = kind < MEAS_KIND_COUNT ? g_viewers[kind] : nullptr;
+    if (!viewer) return no_viewer();
+    std::memset(&g_view_table, 0, sizeof g_view_table);
+    MeasSection record{&g_view_table, sizeof g_view_table, 0};
+    if (meas_read(id, nullptr, &record, nullptr, nullptr, false) == 0) return;
+    viewer(&g_view_table);
+}
