@@ -21,8 +21,6 @@
 namespace {
 
 // Pictures of the saved dialog in the image set.
-constexpr int RECORDING_MARK_IMAGE = 93;  // the recording mark, 33 × 34
-constexpr int SAVED_DIALOG_IMAGE = 94;    // background of the saved dialog, 318 × 134
 
 // Places on the saved dialog.
 constexpr i32 DIALOG_X = 1;
@@ -241,18 +239,18 @@ void draw_recording_mark(bool recording)
 {
     if (recording) {
         image_mode = IMAGE_MODE_WHITE_CLEAR;
-        image_draw(MARK_X, MARK_Y, image_set[RECORDING_MARK_IMAGE]);
+        image_draw(MARK_X, MARK_Y, image_set[IMG_RECORD_MARK]);
     } else {
         image_mode = IMAGE_MODE_COPY;
         image_draw_part(MARK_X, MARK_Y, MARK_X - DIALOG_X, MARK_Y - DIALOG_Y, MARK_W, MARK_H,
-                        image_set[SAVED_DIALOG_IMAGE]);
+                        image_set[IMG_SAVED_DIALOG]);
     }
 }
 
 void draw_saved_dialog(const char* label)
 {
     image_mode = IMAGE_MODE_COPY;
-    image_draw(DIALOG_X, DIALOG_Y, image_set[SAVED_DIALOG_IMAGE]);
+    image_draw(DIALOG_X, DIALOG_Y, image_set[IMG_SAVED_DIALOG]);
     font_select(DIALOG_FONT);
     fg_color = COLOR_WHITE;
     text_draw(160, 58, TITLE_ATTENTION, DIALOG_TEXT);
