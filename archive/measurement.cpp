@@ -20,8 +20,6 @@
 
 namespace {
 
-// Pictures of the saved dialog in the image set.
-
 // Places on the saved dialog.
 constexpr i32 DIALOG_X = 1;
 constexpr i32 DIALOG_Y = 50;
