@@ -39,10 +39,6 @@ void placeholder_screen(const char* title)
     }
 }
 
-void vibrometer_screen()
-{
-    placeholder_screen("Виброметр"_cp);
-}
 void spectra_screen()
 {
     placeholder_screen("Спектры и сигналы"_cp);

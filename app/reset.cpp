@@ -16,6 +16,8 @@
 #include "host/settings.h"
 #include "host/sound.h"
 #include "screens/bearings.h"
+#include "screens/shock_panel.h"
+#include "screens/vibrometer.h"
 #include "storage/dir.h"
 #include "storage/fs.h"
 #include "storage/nand.h"
@@ -44,6 +46,8 @@ void system_reset()
     measurement_reset();
 
     bearing_catalogue_clear();
+    shock_panel_reset();
+    vibrometer_reset();
 
     archive_mount_reset();
 }

@@ -1,0 +1,43 @@
+// The vibrometer: the live overall value of the vibration channel group in
+// large digits (acceleration peak, velocity RMS or displacement
+// peak-to-peak), the temperature, a velocity bar graph with the severity
+// limits, and below either the waveform, the spectrum or the shock-pulse
+// panel. The same screen shows a vibrometer record from the archive.
+#pragma once
+#include "archive/measurement.h"
+#include "base/types.h"
+#include "screens/plot.h"
+
+// Lower display: 0 waveform, 1 spectrum, 3 shock-pulse panel.
+enum : u32 { VIB_MODE_WAVEFORM = 0, VIB_MODE_SPECTRUM = 1, VIB_MODE_SHOCK = 3 };
+
+// Screen state (one instance).
+struct VibrometerState {
+    u32 vib_mode;
+    u32 vib_quantity;  // 0 acceleration, 1 velocity, 2 displacement
+    u32 warn_idx;      // indices into CLASS_LIMITS
+    u32 alarm_idx;
+    u8 running;
+    u8 has_data;             // a measurement is on screen
+    RmsTableRecord* record;  // the record shown; null until the screen is first entered
+    RmsTableRecord live;     // the screen's own record
+    float last_value;        // redraw caches: -1 forces a redraw
+    float last_temperature;
+    float last_bar_max;
+    u32 last_stamp, last_tick;
+    float history[8];  // velocities, newest first
+    i32 bar_top;
+    u8 bar_redraw;
+    PlotView plot;
+};
+extern VibrometerState vibrometer;
+
+// The live screen; returns on Esc or power-off.
+void vibrometer_screen();
+// Shows a vibrometer record loaded from the archive (kind 4); nothing is
+// stored.
+void vibrometer_view(RmsTableRecord* loaded);
+// Saves the frozen reading as a kind-4 measurement: true when saved.
+bool vibrometer_save();
+// State at power-on; installs the archive viewer of kind-4 records.
+void vibrometer_reset();

@@ -1,0 +1,266 @@
+// The vibrometer: end to end through the headless runner (entering, start,
+// stop, saving a kind-4 measurement), and the drawing rules of its digits
+// through the archive view.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "analysis/measures.h"
+#include "analysis/signal.h"
+#include "app/reset.h"
+#include "archive/measurement.h"
+#include "archive/objects.h"
+#include "base/cp1251.h"
+#include "data/images.h"
+#include "gfx/framebuffer.h"
+#include "gfx/image.h"
+#include "host/device.h"
+#include "host/settings.h"
+#include "screens/vibrometer.h"
+#include "storage/dir.h"
+#include "storage/fs.h"
+#include "tests/support/flash_image.h"
+#include "tests/support/support.h"
+
+namespace {
+
+const std::string CLOCK = "2026-12-10T12:00:00";
+
+RunResult run(const TempDir& dir, const std::string& keys, const std::string& clock = CLOCK)
+{
+    return run_runner({"--data", dir.path(), "--clock", clock, "--seed", "1", "--keys", keys});
+}
+
+// The w x h part of `image` at (sx, sy) is what `px` shows at (x, y).
+bool shows_part(const std::vector<u16>& px, int x, int y, const u16* image, int sx, int sy, int w, int h)
+{
+    if (!image || px.size() != static_cast<size_t>(LCD_PIXELS)) return false;
+    const int iw = static_cast<int>(image_width(image));
+    for (int r = 0; r < h; ++r)
+        for (int c = 0; c < w; ++c)
+            if (px[(y + r) * LCD_WIDTH + x + c] != image[4 + (sy + r) * iw + sx + c]) return false;
+    return true;
+}
+
+bool shows_image(const std::vector<u16>& px, int x, int y, int index)
+{
+    const u16* img = image_set[index];
+    return img &&
+           shows_part(px, x, y, img, 0, 0, static_cast<int>(image_width(img)), static_cast<int>(image_height(img)));
+}
+
+// Soft-key slots 1..5 lie at x 2 + 64 (slot - 1) on the bottom bar.
+bool slot_blank(const std::vector<u16>& px, int slot)
+{
+    return shows_image(px, 2 + 64 * (slot - 1), 216, IMG_SOFTKEY_BLANK);
+}
+
+bool all_background(const std::vector<u16>& px, int x0, int y0, int x1, int y1)
+{
+    if (px.size() != static_cast<size_t>(LCD_PIXELS)) return false;
+    for (int y = y0; y <= y1; ++y)
+        for (int x = x0; x <= x1; ++x)
+            if (px[y * LCD_WIDTH + x] != COLOR_BACKGROUND) return false;
+    return true;
+}
+
+// The measurement files of the archive in `folder`: directory indices.
+struct Archive {
+    explicit Archive(const std::string& folder) : flash(folder + "/flash.dat")
+    {
+        system_reset();
+        ok = fs_init() == 1 && fs_mount() == 1;
+    }
+    std::vector<int> of_type(u8 type) const
+    {
+        std::vector<int> found;
+        for (u32 i = 0; i < dir_count(); ++i)
+            if (dir_type(static_cast<int>(i)) == type) found.push_back(static_cast<int>(i));
+        return found;
+    }
+    FlashFile flash;
+    bool ok = false;
+};
+
+TEST(Vibrometer, FirstEntryStartSaveAndTheNextNumber)
+{
+    images_unpack_all();
+    TempDir dir;
+    const auto shot = [&](const char* name) { return "shot " + dir.file(name); };
+    const auto r = run(dir, "wait 1500; enter; wait 300; " + shot("first.png") + "; hold; wait 100; " +
+                                shot("first_mod.png") + "; release; enter; wait 3000; " + shot("live.png") +
+                                "; shift+enter; wait 500; " + shot("saved.png"));
+    ASSERT_EQ(r.status, 0) << r.output;
+
+    // Entered for the first time: stopped, nothing to save, no plot keys.
+    const auto first = load_screenshot(dir.file("first.png"));
+    EXPECT_TRUE(shows_image(first, 44, 86, IMG_VIBRO_STOPPED));
+    EXPECT_TRUE(shows_image(first, 44, 33, IMG_VIBRO_STOPPED));
+    EXPECT_TRUE(shows_part(first, 7, 76, image_set[IMG_CAPTION_VELOCITY], 0, 0, 37, 68));  // left of the lamp
+    EXPECT_FALSE(slot_blank(first, 1));
+    EXPECT_TRUE(slot_blank(first, 4));
+    EXPECT_TRUE(slot_blank(first, 5));
+    const auto first_mod = load_screenshot(dir.file("first_mod.png"));
+    EXPECT_TRUE(slot_blank(first_mod, 1)) << "no \"Зап\" without data";
+    EXPECT_FALSE(slot_blank(first_mod, 2));
+
+    // Running: the run lamps, the digits, the bar, the plot keys.
+    const auto live = load_screenshot(dir.file("live.png"));
+    EXPECT_TRUE(shows_image(live, 44, 86, IMG_VIBRO_RUNNING));
+    EXPECT_TRUE(shows_image(live, 44, 33, IMG_VIBRO_RUNNING));
+    EXPECT_FALSE(all_background(live, 87, 68, 271, 143)) << "big digits";
+    EXPECT_FALSE(all_background(live, 80, 25, 161, 63)) << "temperature";
+    EXPECT_FALSE(slot_blank(live, 4));
+    EXPECT_FALSE(slot_blank(live, 5));
+
+    // Shift+Enter stops and saves: the saved dialog shows its picture's rim.
+    const auto saved = load_screenshot(dir.file("saved.png"));
+    EXPECT_TRUE(shows_part(saved, 1, 50, image_set[IMG_SAVED_DIALOG], 0, 0, 318, 2));
+    EXPECT_TRUE(shows_part(saved, 44, 33, image_set[IMG_VIBRO_STOPPED], 0, 0, 34, 16));  // above the dialog
+
+    {
+        Archive archive(dir.path());
+        ASSERT_TRUE(archive.ok);
+        const auto files = archive.of_type(FILE_TYPE_VIBROMETER);
+        ASSERT_EQ(files.size(), 1u);
+        const int object = dir_find_id(dir_parent(files[0]));
+        ASSERT_GE(object, 0);
+        EXPECT_EQ(dir_type(object), FILE_TYPE_OBJECT);
+        EXPECT_EQ(files[0], object + 1) << "right after its object";
+        EXPECT_EQ(dir_attr(files[0]), MEAS_KIND_VIBROMETER);
+
+        MeasHeader h;
+        ASSERT_EQ(meas_read_header(dir_id(files[0]), &h), 1);
+        EXPECT_EQ(h.file_type, FILE_TYPE_VIBROMETER);
+        EXPECT_EQ(h.kind, MEAS_KIND_VIBROMETER);
+        EXPECT_EQ(h.number, 1u);
+        EXPECT_EQ(h.section_offset[0], MEAS_HEADER_SIZE);
+        EXPECT_EQ(h.section_length[0], RMS_TABLE_RECORD_SIZE);
+
+        RmsTableRecord rec;
+        MeasSection s1{&rec, sizeof rec, 0};
+        u32 kind = 0;
+        ASSERT_GT(meas_read(dir_id(files[0]), &kind, &s1, nullptr, nullptr, true), 0u);
+        EXPECT_EQ(rms_table_verify(&rec), 1);
+        EXPECT_NE(rec.valid, 0);
+        EXPECT_EQ(rec.format, RECORD_FORMAT);
+        EXPECT_EQ(rec.group, 1u);
+        EXPECT_EQ(rec.filled[0] & 1, 1);
+        EXPECT_EQ(rec.filled_count, 1);
+        EXPECT_GT(rec.values[0][0][1], 0.0f);
+        u32 repeated;
+        std::memcpy(&repeated, &rec.values[0][0][1], 4);
+        EXPECT_EQ(h.value, repeated) << "the header repeats the velocity";
+        EXPECT_EQ(h.day, 10);
+        EXPECT_EQ(h.month, 12);
+        EXPECT_EQ(h.year, 26);
+    }
+
+    // An hour later the next start resumes the vibrometer; a second reading
+    // gets number 2 and stands first, as the newest.
+    const auto r2 =
+        run(dir, "wait 1500; enter; wait 2000; shift+enter; wait 500; esc; wait 200", "2026-12-10T13:00:00");
+    ASSERT_EQ(r2.status, 0) << r2.output;
+    Archive archive(dir.path());
+    ASSERT_TRUE(archive.ok);
+    const auto files = archive.of_type(FILE_TYPE_VIBROMETER);
+    ASSERT_EQ(files.size(), 2u);
+    MeasHeader newest;
+    ASSERT_EQ(meas_read_header(dir_id(files[0]), &newest), 1);
+    EXPECT_EQ(newest.number, 2u);
+}
+
+// The archive view draws the stored value with the digit cells of the strip
+// of its velocity grade: a blank advances one cell, "." drops its small cell
+// 49 px, values of 100 and more lose the fraction, 999 at most.
+class VibrometerView : public ::testing::Test {
+protected:
+    void SetUp() override { images_unpack_all(); }
+    VirtualHostScope scope;
+
+    static std::vector<u16> screen() { return std::vector<u16>(framebuffer, framebuffer + LCD_PIXELS); }
+
+    RmsTableRecord record_with(float accel, float velocity, float displacement, float temperature)
+    {
+        RmsTableRecord r;
+        std::memset(&r, 0, sizeof r);
+        r.valid = 1;
+        r.format = RECORD_FORMAT;
+        r.group = 1;
+        r.values[0][0][0] = accel;
+        r.values[0][0][1] = velocity;
+        r.values[0][0][2] = displacement;
+        r.temperature[0][0] = temperature;
+        r.filled[0] = 1;
+        r.filled_count = 1;
+        rms_table_seal(&r);
+        return r;
+    }
+};
+
+TEST_F(VibrometerView, DigitsFollowTheCellRules)
+{
+    struct Case {
+        float velocity;
+        const char* text;
+    };
+    const Case cases[] = {{5.0f, " 5.0"}, {12.345f, "12.3"}, {123.45f, "123"}, {1234.5f, "999"}};
+    for (const Case& c : cases) {
+        settings.plot_quantity = 1;
+        RmsTableRecord rec = record_with(1.0f, c.velocity, 1.0f, 25.0f);
+        script_keys(scope.host, {KEY_ESC});
+        vibrometer_view(&rec);
+        const auto px = screen();
+        const int grade = grade_value(c.velocity, settings.warn_idx, settings.alarm_idx);
+        const u16* strip = image_set[grade == 3 ? IMG_DIGITS_RED : grade == 2 ? IMG_DIGITS_YELLOW : IMG_DIGITS_GREEN];
+        const int h = static_cast<int>(image_height(strip)) - 1;
+        int x = 87;
+        for (const char* p = c.text; *p; ++p) {
+            if (*p == ' ') {
+                EXPECT_TRUE(all_background(px, x, 68, x + IMG_DIGITS_CELL - 1, 68 + h - 1)) << c.text;
+                x += IMG_DIGITS_CELL;
+            } else if (*p == '.') {
+                EXPECT_TRUE(shows_part(px, x, 68 + IMG_DIGITS_POINT_DROP, strip, IMG_DIGITS_POINT_X, 0,
+                                       IMG_DIGITS_POINT, IMG_DIGITS_POINT))
+                    << c.text;
+                x += IMG_DIGITS_POINT;
+            } else {
+                EXPECT_TRUE(shows_part(px, x, 68, strip, IMG_DIGITS_PITCH * (*p - '0'), 0, IMG_DIGITS_CELL, h))
+                    << c.text << " at " << x;
+                x += IMG_DIGITS_CELL;
+            }
+        }
+        EXPECT_TRUE(all_background(px, x, 68, 271, 68 + h - 1)) << c.text << ": nothing after the text";
+    }
+}
+
+TEST_F(VibrometerView, ADamagedRecordShowsTheErrorBoxAndNothingElse)
+{
+    RmsTableRecord rec = record_with(1.0f, 2.0f, 3.0f, 25.0f);
+    rec.values[0][0][1] = 7.0f;  // the checksum no longer matches
+    lcd_clear();
+    script_keys(scope.host, {KEY_ENTER});
+    vibrometer_view(&rec);
+    const auto px = screen();
+    EXPECT_FALSE(shows_image(px, 0, 149, IMG_PLOT_PANEL)) << "the view was not drawn";
+    EXPECT_EQ(vibrometer.record, nullptr) << "nothing kept of the damaged record";
+}
+
+TEST_F(VibrometerView, ClosesOnEnterEscOrRightAndStoresNothing)
+{
+    for (u32 key : {KEY_ENTER, KEY_ESC, KEY_RIGHT}) {
+        settings.plot_quantity = 1;
+        settings.alarm_idx = 8;
+        RmsTableRecord rec = record_with(1.0f, 2.0f, 3.0f, 25.0f);
+        script_keys(scope.host, {KEY_DOWN, KEY_SHIFT | KEY_UP, key});
+        vibrometer_view(&rec);
+        EXPECT_EQ(settings.plot_quantity, 1u) << key;
+        EXPECT_EQ(settings.alarm_idx, 8u) << key;
+        EXPECT_EQ(vibrometer.record, &vibrometer.live) << key;
+        EXPECT_FALSE(power_off_flag) << "closed by the key, not by the end of the script";
+    }
+}
+
+}  // namespace
