@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "analysis/measures.h"
+#include "analysis/shock.h"
 #include "analysis/signal.h"
 #include "app/reset.h"
 #include "archive/measurement.h"
@@ -18,6 +19,7 @@
 #include "gfx/image.h"
 #include "host/device.h"
 #include "host/settings.h"
+#include "screens/shock_panel.h"
 #include "screens/vibrometer.h"
 #include "storage/dir.h"
 #include "storage/fs.h"
@@ -261,6 +263,64 @@ TEST_F(VibrometerView, ClosesOnEnterEscOrRightAndStoresNothing)
         EXPECT_EQ(vibrometer.record, &vibrometer.live) << key;
         EXPECT_FALSE(power_off_flag) << "closed by the key, not by the end of the script";
     }
+}
+
+}  // namespace
+
+namespace {
+
+// The shock-pulse panel draws its values once per new result and shows the
+// empty panel again once the result is no longer valid.
+class ShockPanel : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        images_unpack_all();
+        shock_result.valid = 1;
+        shock_result.stamp = 1000;
+        shock_result.tick = 7;
+        shock_result.dbm = 40.0f;
+        shock_result.dbc = 20.0f;
+        shock_result.delta_mc = 20.0f;
+        shock_result.cond_code = 3;
+    }
+    VirtualHostScope scope;
+    static bool empty_panel()
+    {
+        const std::vector<u16> px(framebuffer, framebuffer + LCD_PIXELS);
+        return shows_part(px, 4, 154, image_set[IMG_SHOCK_PANEL], 0, 0, 57, 57) &&
+               all_background(px, 65, 153, 269, 210);
+    }
+};
+
+TEST_F(ShockPanel, DrawsOncePerResultAndEmptiesWhenTheResultGoes)
+{
+    shock_panel_draw();
+    EXPECT_EQ(panel_redraw, 0);
+    EXPECT_EQ(panel_empty, 0);
+    EXPECT_FALSE(all_background(std::vector<u16>(framebuffer, framebuffer + LCD_PIXELS), 65, 153, 269, 210));
+
+    // The same stamp and tick: nothing is drawn over a marked spot.
+    put_pixel(100, 160, COLOR_MAGENTA);
+    shock_panel_draw();
+    EXPECT_EQ(framebuffer[160 * LCD_WIDTH + 100], COLOR_MAGENTA);
+    // A new tick draws the values again.
+    shock_result.tick = 8;
+    shock_panel_draw();
+    EXPECT_NE(framebuffer[160 * LCD_WIDTH + 100], COLOR_MAGENTA);
+
+    shock_result.valid = 0;
+    shock_panel_draw();
+    EXPECT_EQ(panel_empty, 1);
+    EXPECT_TRUE(empty_panel());
+    // The grade colour of delta_mc follows cond_code: red for 3.
+    shock_result.valid = 1;
+    shock_result.tick = 9;
+    shock_panel_draw();
+    bool red = false;
+    for (int y = 155; y < 175; ++y)
+        for (int x = 124; x < 160; ++x) red = red || framebuffer[y * LCD_WIDTH + x] == COLOR_RED;
+    EXPECT_TRUE(red);
 }
 
 }  // namespace
