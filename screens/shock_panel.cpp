@@ -8,6 +8,7 @@
 #include "gfx/framebuffer.h"
 #include "gfx/image.h"
 #include "gfx/text.h"
+#include "screens/status.h"
 
 u8 panel_redraw = 1;
 u8 panel_empty = 0;
@@ -17,17 +18,9 @@ namespace {
 constexpr i32 PLOT_PANEL_X = 0, PLOT_PANEL_Y = 149;
 constexpr i32 SHOCK_PANEL_X = 4, SHOCK_PANEL_Y = 154;
 constexpr i32 VALUES_X = 65, VALUES_Y = 153, VALUES_W = 205, VALUES_H = 58;
-constexpr u32 GRADE_ALARM = 3, GRADE_WARNING = 2;
 
 u32 g_stamp = 0;
 u32 g_tick = 0;
-
-u16 grade_colour(u32 grade)
-{
-    if (grade == GRADE_ALARM) return COLOR_RED;
-    if (grade == GRADE_WARNING) return COLOR_WARNING;
-    return COLOR_GOOD;
-}
 
 void draw_panels()
 {

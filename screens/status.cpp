@@ -21,6 +21,7 @@ constexpr i32 ICON_DISPLAY[3] = {IMG_MODE_LINEAR_X, IMG_MODE_LOG_X, IMG_MODE_DB_
 constexpr u32 SENSOR_EXTERNAL = 2;
 constexpr float PRINT_STEP = 0.1f;
 constexpr float RMS_LIMIT = 999.0f;
+constexpr u32 GRADE_ALARM = 3, GRADE_WARNING = 2;
 
 // The icon at strip offset `offset`, or the title bar behind the cell.
 void icon_cell(i32 x, i32 offset)
@@ -47,6 +48,13 @@ void print_colours()
 }
 
 }  // namespace
+
+u16 grade_colour(u32 grade)
+{
+    if (grade == GRADE_ALARM) return COLOR_RED;
+    if (grade == GRADE_WARNING) return COLOR_WARNING;
+    return COLOR_GOOD;
+}
 
 void status_mode_icons(u32 view, u32 quantity)
 {

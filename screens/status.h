@@ -4,6 +4,9 @@
 #pragma once
 #include "base/types.h"
 
+// Colour of a severity grade: 3 alarm red, 2 warning yellow, else good green.
+u16 grade_colour(u32 grade);
+
 // Kinds of display for the mode icons.
 enum : u32 { STATUS_VIEW_SIGNAL = 0, STATUS_VIEW_SPECTRUM = 1, STATUS_VIEW_NONE = 3 };
 

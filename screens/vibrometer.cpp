@@ -72,13 +72,6 @@ VibrometerState& vs()
     return vibrometer;
 }
 
-u16 grade_colour(int grade)
-{
-    if (grade == static_cast<int>(GRADE_ALARM)) return COLOR_RED;
-    if (grade == static_cast<int>(GRADE_WARNING)) return COLOR_WARNING;
-    return COLOR_GOOD;
-}
-
 float& velocity(RmsTableRecord& r)
 {
     return r.values[0][0][1];
@@ -202,18 +195,13 @@ void draw_digits(const DigitLayout& d, const char* text, const u16* strip)
     image_mode = mode;
 }
 
-const u16* big_strip(int grade)
+// The strip of a grade among three in a row: good, warning, alarm.
+static_assert(IMG_DIGITS_YELLOW == IMG_DIGITS_GREEN + 1 && IMG_DIGITS_RED == IMG_DIGITS_GREEN + 2);
+static_assert(IMG_TEMP_DIGITS_YELLOW == IMG_TEMP_DIGITS_GREEN + 1 && IMG_TEMP_DIGITS_RED == IMG_TEMP_DIGITS_GREEN + 2);
+const u16* graded_strip(int good, int grade)
 {
-    if (grade == static_cast<int>(GRADE_ALARM)) return image_set[IMG_DIGITS_RED];
-    if (grade == static_cast<int>(GRADE_WARNING)) return image_set[IMG_DIGITS_YELLOW];
-    return image_set[IMG_DIGITS_GREEN];
-}
-
-const u16* temp_strip(int grade)
-{
-    if (grade == static_cast<int>(GRADE_ALARM)) return image_set[IMG_TEMP_DIGITS_RED];
-    if (grade == static_cast<int>(GRADE_WARNING)) return image_set[IMG_TEMP_DIGITS_YELLOW];
-    return image_set[IMG_TEMP_DIGITS_GREEN];
+    const int k = grade == static_cast<int>(GRADE_ALARM) ? 2 : grade == static_cast<int>(GRADE_WARNING) ? 1 : 0;
+    return image_set[good + k];
 }
 
 void draw_main_value()
@@ -226,7 +214,8 @@ void draw_main_value()
     if (v < 0) v = 0;
     char text[32];
     format_quantity(text, static_cast<int>(s.vib_quantity), v);
-    draw_digits(BIG_DIGITS, text, big_strip(grade_value(velocity(*s.record), s.warn_idx, s.alarm_idx)));
+    draw_digits(BIG_DIGITS, text,
+                graded_strip(IMG_DIGITS_GREEN, grade_value(velocity(*s.record), s.warn_idx, s.alarm_idx)));
 }
 
 void draw_temperature()
@@ -237,7 +226,7 @@ void draw_temperature()
     s.last_temperature = t;
     char text[32];
     format_quantity(text, 4, t);
-    draw_digits(TEMP_DIGITS, text, temp_strip(grade_temperature(t)));
+    draw_digits(TEMP_DIGITS, text, graded_strip(IMG_TEMP_DIGITS_GREEN, grade_temperature(t)));
 }
 
 i32 bar_y(float v, i32 top)
@@ -297,7 +286,7 @@ void draw_bar_graph()
     draw_image(BAR_FRAME_X, BAR_FRAME_Y, IMG_BAR_FRAME);
     const i32 y_now = bar_y(current, s.bar_top);
     fill_rect(BAR_X0, y_now < BAR_TOP_Y ? BAR_TOP_Y : y_now, BAR_X1, BAR_BOTTOM,
-              grade_colour(grade_value(current, s.warn_idx, s.alarm_idx)));
+              grade_colour(static_cast<u32>(grade_value(current, s.warn_idx, s.alarm_idx))));
     const i32 y_peak = bar_y(m, s.bar_top);
     if (y_peak >= BAR_TOP_Y) draw_hline(PEAK_X0, PEAK_X1, y_peak, COLOR_BLACK);
 
