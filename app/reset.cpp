@@ -4,7 +4,6 @@
 #include "analysis/measures.h"
 #include "analysis/shock.h"
 #include "analysis/signal.h"
-#include "app/startup.h"
 #include "archive/measurement.h"
 #include "archive/mount.h"
 #include "archive/objects.h"
