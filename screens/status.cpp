@@ -62,6 +62,7 @@ void status_mode_icons(u32 view, u32 quantity)
     image_mode = 0;
     icon_cell(KIND_X, view == STATUS_VIEW_SIGNAL     ? IMG_MODE_SIGNAL_X
                       : view == STATUS_VIEW_SPECTRUM ? IMG_MODE_SPECTRUM_X
+                      : view == STATUS_VIEW_SHOCK    ? IMG_MODE_SHOCK_X
                                                      : -1);
     icon_cell(QUANTITY_X, quantity < 3 ? ICON_QUANTITY[quantity] : -1);
     i32 display = -1;

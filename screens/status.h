@@ -8,10 +8,10 @@
 u16 grade_colour(u32 grade);
 
 // Kinds of display for the mode icons.
-enum : u32 { STATUS_VIEW_SIGNAL = 0, STATUS_VIEW_SPECTRUM = 1, STATUS_VIEW_NONE = 3 };
+enum : u32 { STATUS_VIEW_SIGNAL = 0, STATUS_VIEW_SPECTRUM = 1, STATUS_VIEW_SHOCK = 3 };
 
-// Draws the mode icons at y 3: the kind icon at x 4 (none for
-// STATUS_VIEW_NONE), the quantity icon (0 A, 1 V, 2 D) at x 21, in spectrum
+// Draws the mode icons at y 3: the kind icon at x 4 (signal, spectrum or the
+// shock-pulse panel), the quantity icon (0 A, 1 V, 2 D) at x 21, in spectrum
 // view the icon of the quantity's spectrum display setting at x 38, and the
 // external-sensor icon at x 55 when the sensor setting is 2. Cells without an
 // icon show the title bar.

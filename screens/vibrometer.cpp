@@ -326,7 +326,7 @@ void full_redraw(bool allow_data)
     draw_run_indicators();
     if (allow_data) set_enter_label();
     update_key_visibility();
-    status_mode_icons(s.vib_mode == VIB_MODE_SHOCK ? STATUS_VIEW_NONE : s.vib_mode, s.vib_quantity);
+    status_mode_icons(s.vib_mode, s.vib_quantity);
 }
 
 void draw_values()
