@@ -9,6 +9,7 @@
 #include "analysis/shock.h"
 #include "analysis/signal.h"
 #include "host/device.h"
+#include "host/hostif.h"
 #include "host/settings.h"
 
 MeasModuleState meas_state;
@@ -56,6 +57,34 @@ bool marker_sensor()
     const u32 s = settings.sensor;
     return s == 3 || s == 4;
 }
+// Pacing: a record of n samples dt apart is ready only n * dt after the
+// previous one, as the converter delivers it, measured on the host's
+// millisecond clock.
+bool g_paced = false;
+bool g_record_clock_set = false;
+u32 g_record_due_ms = 0;
+
+u32 record_duration_ms()
+{
+    const double ms = meas_state.n_frames * static_cast<double>(meas_state.dt) * 1000.0;
+    return ms >= 1 ? static_cast<u32>(ms + 0.5) : 1;
+}
+
+// True when the record being acquired is complete; the next one starts then.
+bool record_complete()
+{
+    if (!g_paced) return true;
+    const u32 now = host().millis();
+    if (!g_record_clock_set) {
+        g_record_clock_set = true;
+        g_record_due_ms = now + record_duration_ms();
+        return false;
+    }
+    if (static_cast<i32>(now - g_record_due_ms) < 0) return false;
+    g_record_due_ms = now + record_duration_ms();
+    return true;
+}
+
 }  // namespace
 
 void meas_calibration_defaults()
@@ -70,6 +99,8 @@ void meas_calibration_defaults()
 
 void meas_reset()
 {
+    g_paced = false;
+    g_record_clock_set = false;
     std::memset(&meas_state, 0, sizeof meas_state);
     meas_state.frames = g_frame_buffer;
     meas_state.shock_buf = g_shock_buffer;
@@ -85,6 +116,12 @@ void meas_init()
     shock_reset();
     avg_clear();
     meas_state.cont_step = 0;
+}
+
+void meas_set_paced(bool on)
+{
+    g_paced = on;
+    g_record_clock_set = false;
 }
 
 FrameBlock meas_frames(u32 start)
@@ -119,6 +156,7 @@ void meas_set_running(u8 on)
         for (int pass = 0; pass < 32 && !meas_all_done() && results.busy; ++pass) meas_step();
     } else if (on && !was) {
         avg_clear();
+        g_record_clock_set = false;
     }
 }
 
@@ -197,6 +235,7 @@ int meas_task_vibration(u16* cont)
     if (!(s.request & REQ_VIBRATION) || (s.done & REQ_VIBRATION)) return TASK_ENDED;
     if (s.running) {
         if (!s.geometry_set || settings.meas_params_changed) meas_derive_geometry();
+        if (!record_complete()) return TASK_WAITING;
         TestSignal& ts = test_signal;
         ts.amplitude = static_cast<float>(rnd() * 50.0 / 32767);
         const double phase = rnd() * 2.0 * std::numbers::pi / 32767;

@@ -86,6 +86,10 @@ void meas_calibration_defaults();
 // The module's state, test signal and calibration as at power-on.
 void meas_reset();
 void meas_init();
+// With pacing on, each record takes the time its samples span (n * dt) on
+// the host's clock, as on the instrument; off (the default), every cycle
+// synthesises its record at once.
+void meas_set_paced(bool on);
 // The frames of the latest acquisition from frame `start` on.
 FrameBlock meas_frames(u32 start);
 void meas_start(u32 mask);

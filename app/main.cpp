@@ -49,6 +49,7 @@ void startup_init()
     meas_init();
     bearing_catalogue_load();
     meas_prepare_sensor();
+    meas_set_paced(true);
 }
 
 int instrument_main()

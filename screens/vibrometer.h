@@ -10,10 +10,12 @@
 #include "screens/status.h"
 
 // Lower display: 0 waveform, 1 spectrum, 3 shock-pulse panel.
-enum : u32 { VIB_MODE_WAVEFORM = 0, VIB_MODE_SPECTRUM = 1, VIB_MODE_SHOCK = 3 };
-// The modes are the status line's kinds of display.
-static_assert(VIB_MODE_WAVEFORM == STATUS_VIEW_SIGNAL && VIB_MODE_SPECTRUM == STATUS_VIEW_SPECTRUM &&
-              VIB_MODE_SHOCK == STATUS_VIEW_SHOCK);
+// They are the status line's kinds of display.
+enum : u32 {
+    VIB_MODE_WAVEFORM = STATUS_VIEW_SIGNAL,
+    VIB_MODE_SPECTRUM = STATUS_VIEW_SPECTRUM,
+    VIB_MODE_SHOCK = STATUS_VIEW_SHOCK,
+};
 
 // Screen state (one instance).
 struct VibrometerState {

@@ -286,3 +286,35 @@ TEST_F(MeasModuleTest, SwitchingOnClearsTheAveraging)
 }
 
 }  // namespace
+
+namespace {
+
+// Paced, a running acquisition delivers a record only once the time its
+// samples span has passed on the host's clock; stopping still ends the cycle.
+TEST_F(MeasModuleTest, PacedRecordsTakeTheTimeTheirSamplesSpan)
+{
+    meas_set_paced(true);
+    meas_start(REQ_VIBRATION);
+    meas_set_running(1);
+    EXPECT_EQ(meas_step(), 1) << "the first record is still being sampled";
+    const u32 span_ms = static_cast<u32>(meas_state.n_frames * meas_state.dt * 1000.0f + 0.5f);
+    ASSERT_GT(span_ms, 1u);
+    for (u32 ms = 1; ms < span_ms; ++ms) {
+        scope.host.sleep_1ms();
+        ASSERT_EQ(meas_step(), 1) << "ready after " << ms << " of " << span_ms << " ms";
+    }
+    scope.host.sleep_1ms();
+    EXPECT_EQ(meas_step(), 0);
+    EXPECT_NE(results.valid, 0u);
+
+    // The next record starts when the last one was taken.
+    EXPECT_EQ(meas_step(), 1);
+    meas_set_running(0);
+    EXPECT_EQ(meas_step(), 0) << "stopped, the waiting cycle ends at once";
+
+    meas_set_paced(false);
+    meas_set_running(1);
+    cycle(2);  // unpaced: a record per step
+}
+
+}  // namespace
