@@ -238,6 +238,37 @@ TEST_F(VibrometerView, DigitsFollowTheCellRules)
     }
 }
 
+// The bar graph's full scale jumps at once to the ceiling of the largest of
+// the last 8 velocities and shrinks by 30 % per update only while that
+// largest value stays below half of it.
+TEST_F(VibrometerView, BarScaleGrowsAtOnceAndShrinksByThirtyPercent)
+{
+    settings.plot_quantity = 1;
+    settings.warn_idx = 0;  // no limits: only the values set the scale
+    settings.alarm_idx = 0;
+    RmsTableRecord rec = record_with(1.0f, 9.3f, 1.0f, 25.0f);
+    std::vector<i32> tops;
+    scope.host.set_on_pump([&] {
+        if (vibrometer.last_stamp != results.stamp || tops.size() == 13) return;  // not drawn yet, or done
+        tops.push_back(vibrometer.bar_top);
+        if (tops.size() == 1) vibrometer.record->values[0][0][1] = 2.0f;
+        if (tops.size() == 13) {
+            key_post(KEY_ESC);
+            return;
+        }
+        ++results.stamp;
+    });
+    vibrometer_view(&rec);
+    scope.host.set_on_pump(nullptr);
+    const std::vector<i32> expected = {10, 10, 10, 10, 10, 10, 10, 10, 7, 5, 4, 4, 4};
+    EXPECT_EQ(tops, expected);
+    // 2.0 of 4 reaches y 205 - 2 * 138 / 4 = 136, in the colour of its grade,
+    // under the black peak-hold line of the same value.
+    EXPECT_EQ(framebuffer[137 * LCD_WIDTH + 296], COLOR_GOOD);
+    EXPECT_EQ(framebuffer[136 * LCD_WIDTH + 296], COLOR_BLACK);
+    EXPECT_NE(framebuffer[135 * LCD_WIDTH + 296], COLOR_GOOD);
+}
+
 TEST_F(VibrometerView, ADamagedRecordShowsTheErrorBoxAndNothingElse)
 {
     RmsTableRecord rec = record_with(1.0f, 2.0f, 3.0f, 25.0f);
