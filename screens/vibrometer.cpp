@@ -67,11 +67,6 @@ constexpr i32 SLOT_ENTER = -1, SLOT_UP = -2, SLOT_DOWN = -3, SLOT_LEFT = -4, SLO
 SoftKeyBar g_keys;
 bool g_viewing = false;  // the archive view is on screen
 
-VibrometerState& vs()
-{
-    return vibrometer;
-}
-
 float& velocity(RmsTableRecord& r)
 {
     return r.values[0][0][1];
@@ -97,7 +92,7 @@ void fill_record(RmsTableRecord& r)
 
 void load_settings()
 {
-    VibrometerState& s = vs();
+    VibrometerState& s = vibrometer;
     s.vib_mode = settings.plot_mode;
     if (s.vib_mode == 2) s.vib_mode = VIB_MODE_SHOCK;
     if (s.vib_mode > VIB_MODE_SHOCK) s.vib_mode = VIB_MODE_WAVEFORM;
@@ -111,7 +106,7 @@ void load_settings()
 
 void update_key_visibility()
 {
-    const VibrometerState& s = vs();
+    const VibrometerState& s = vibrometer;
     if (g_viewing) return;
     softbar_show(&g_keys, SLOT_ENTER, 1, s.has_data);
     const u8 plot_keys = s.has_data && s.vib_mode != VIB_MODE_SHOCK;
@@ -121,20 +116,20 @@ void update_key_visibility()
 
 void draw_run_indicators()
 {
-    const int index = vs().running ? IMG_VIBRO_RUNNING : IMG_VIBRO_STOPPED;
+    const int index = vibrometer.running ? IMG_VIBRO_RUNNING : IMG_VIBRO_STOPPED;
     draw_image(RUN_X, RUN_Y1, index);
     draw_image(RUN_X, RUN_Y2, index);
 }
 
 void set_enter_label()
 {
-    softbar_set(&g_keys, SLOT_ENTER, vs().running ? "Стоп"_cp : "Пуск"_cp, "Зап"_cp);
+    softbar_set(&g_keys, SLOT_ENTER, vibrometer.running ? "Стоп"_cp : "Пуск"_cp, "Зап"_cp);
     update_key_visibility();
 }
 
 void set_running(bool on)
 {
-    VibrometerState& s = vs();
+    VibrometerState& s = vibrometer;
     s.running = on ? 1 : 0;
     meas_set_running(s.running);
     draw_run_indicators();
@@ -206,7 +201,7 @@ const u16* graded_strip(int good, int grade)
 
 void draw_main_value()
 {
-    VibrometerState& s = vs();
+    VibrometerState& s = vibrometer;
     float v = s.record->values[0][0][s.vib_quantity];
     if (v == s.last_value) return;
     s.last_value = v;
@@ -220,7 +215,7 @@ void draw_main_value()
 
 void draw_temperature()
 {
-    VibrometerState& s = vs();
+    VibrometerState& s = vibrometer;
     const float t = s.record->temperature[0][0];
     if (t == s.last_temperature) return;
     s.last_temperature = t;
@@ -254,7 +249,7 @@ void limit_label(i32 y, float limit, u16 colour)
 
 void draw_bar_graph()
 {
-    VibrometerState& s = vs();
+    VibrometerState& s = vibrometer;
     if (results.stamp == s.last_stamp && results.tick == s.last_tick) return;
     s.last_stamp = results.stamp;
     s.last_tick = results.tick;
@@ -309,7 +304,7 @@ void draw_bar_graph()
 
 void full_redraw(bool allow_data)
 {
-    VibrometerState& s = vs();
+    VibrometerState& s = vibrometer;
     fill_rect(0, 20, 319, 215, COLOR_BACKGROUND);
     draw_image(PLOT_PANEL_X, PLOT_PANEL_Y, IMG_PLOT_PANEL);
     draw_image(VIB_PANEL_X, VIB_PANEL_Y, IMG_VIBRO_PANEL);
@@ -338,7 +333,7 @@ void draw_values()
 
 void store_settings()
 {
-    const VibrometerState& s = vs();
+    const VibrometerState& s = vibrometer;
     settings.plot_mode = s.vib_mode;
     settings.plot_quantity = s.vib_quantity;
     settings.plot_cursor_freq = plot_cursor_freq(&s.plot);
@@ -348,7 +343,7 @@ void store_settings()
 
 void limits_step(int step)
 {
-    VibrometerState& s = vs();
+    VibrometerState& s = vibrometer;
     s.warn_idx = static_cast<u32>(static_cast<int>(s.warn_idx) + step);
     s.alarm_idx = static_cast<u32>(static_cast<int>(s.alarm_idx) + step);
 }
@@ -366,16 +361,11 @@ void enter_screen_frame()
     softbar_init(&g_keys, KEY_MOD);
 }
 
-void view_archive_record(RmsTableRecord* loaded)
-{
-    vibrometer_view(loaded);
-}
-
 }  // namespace
 
 void vibrometer_reset()
 {
-    VibrometerState& s = vs();
+    VibrometerState& s = vibrometer;
     std::memset(&s.live, 0, sizeof s.live);
     s.record = nullptr;
     s.vib_mode = VIB_MODE_WAVEFORM;
@@ -391,12 +381,12 @@ void vibrometer_reset()
     s.bar_redraw = 1;
     std::memset(&s.plot, 0, sizeof s.plot);
     g_viewing = false;
-    meas_set_viewer(MEAS_KIND_VIBROMETER, view_archive_record);
+    meas_set_viewer(MEAS_KIND_VIBROMETER, vibrometer_view);
 }
 
 void vibrometer_screen()
 {
-    VibrometerState& s = vs();
+    VibrometerState& s = vibrometer;
     if (s.record == nullptr) {
         s.record = &s.live;
         std::memset(s.record, 0, sizeof *s.record);
@@ -514,7 +504,7 @@ void vibrometer_screen()
 
 bool vibrometer_save()
 {
-    VibrometerState& s = vs();
+    VibrometerState& s = vibrometer;
     if (!s.has_data || s.record == nullptr || s.record->valid == 0) return false;
     if (!archive_wait()) return false;
     s.record->format = RECORD_FORMAT;
@@ -526,7 +516,7 @@ bool vibrometer_save()
 
 void vibrometer_view(RmsTableRecord* loaded)
 {
-    VibrometerState& s = vs();
+    VibrometerState& s = vibrometer;
     if (!rms_table_verify(loaded)) {
         msg_box("Ошибка !"_cp, "Ошибка в файле замера !"_cp, nullptr, nullptr, true, false);
         return;
