@@ -25,33 +25,37 @@ std::unique_ptr<ListBox> make_list()
     return list;
 }
 
+// A host with virtual time and the screen's colours, for the length of a
+// benchmark.
+struct DrawingHost {
+    DrawingHost()
+    {
+        host_install(&host);
+        framebuffer_reset();
+        images_unpack_all();
+        fg_color = COLOR_BLACK;
+        bg_color = COLOR_BACKGROUND;
+    }
+    ~DrawingHost() { host_install(nullptr); }
+    VirtualHost host;
+};
+
 }  // namespace
 
 static void BM_ListDraw(benchmark::State& state)
 {
-    VirtualHost host;
-    host_install(&host);
-    framebuffer_reset();
-    images_unpack_all();
-    fg_color = COLOR_BLACK;
-    bg_color = COLOR_BACKGROUND;
+    DrawingHost drawing;
     auto list = make_list();
     for (auto _ : state) {
         list_draw(list.get());
         benchmark::DoNotOptimize(framebuffer[LCD_WIDTH * 40 + 20]);
     }
-    host_install(nullptr);
 }
 BENCHMARK(BM_ListDraw)->Unit(benchmark::kMicrosecond);
 
 static void BM_ListKeyStep(benchmark::State& state)
 {
-    VirtualHost host;
-    host_install(&host);
-    framebuffer_reset();
-    images_unpack_all();
-    fg_color = COLOR_BLACK;
-    bg_color = COLOR_BACKGROUND;
+    DrawingHost drawing;
     auto list = make_list();
     list_draw(list.get());
     i32 redraw = 0;
@@ -62,6 +66,5 @@ static void BM_ListKeyStep(benchmark::State& state)
         down = !down;
         benchmark::DoNotOptimize(redraw);
     }
-    host_install(nullptr);
 }
 BENCHMARK(BM_ListKeyStep)->Unit(benchmark::kMicrosecond);
