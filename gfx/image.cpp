@@ -190,6 +190,14 @@ void image_draw(i32 x, i32 y, const void* img)
     draw_pixels(x, y, p, 0, 0, static_cast<i32>(image_width(p)), static_cast<i32>(image_height(p)));
 }
 
+void image_draw_plain(i32 x, i32 y, const void* img)
+{
+    const u8 mode = image_mode;
+    image_mode = 0;
+    image_draw(x, y, img);
+    image_mode = mode;
+}
+
 void image_draw_part(i32 x, i32 y, i32 sx, i32 sy, i32 w, i32 h, const void* img)
 {
     const u16* p = drawable(img);

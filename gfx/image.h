@@ -28,4 +28,6 @@ bool image_is_packed(const void* img);
 const void* image_unpack(const void* src, u16* dst);
 void images_unpack_all();
 void image_draw(i32 x, i32 y, const void* img);
+// image_draw in image mode 0 (every pixel copied); the current mode stays.
+void image_draw_plain(i32 x, i32 y, const void* img);
 void image_draw_part(i32 x, i32 y, i32 sx, i32 sy, i32 w, i32 h, const void* img);

@@ -24,11 +24,8 @@ u32 g_tick = 0;
 
 void draw_panels()
 {
-    const u8 mode = image_mode;
-    image_mode = 0;
-    image_draw(PLOT_PANEL_X, PLOT_PANEL_Y, image_set[IMG_PLOT_PANEL]);
-    image_draw(SHOCK_PANEL_X, SHOCK_PANEL_Y, image_set[IMG_SHOCK_PANEL]);
-    image_mode = mode;
+    image_draw_plain(PLOT_PANEL_X, PLOT_PANEL_Y, image_set[IMG_PLOT_PANEL]);
+    image_draw_plain(SHOCK_PANEL_X, SHOCK_PANEL_Y, image_set[IMG_SHOCK_PANEL]);
 }
 
 void text_at(i32 x, i32 y, const char* text, u8 font, u32 flags)

@@ -74,10 +74,7 @@ float& velocity(RmsTableRecord& r)
 
 void draw_image(i32 x, i32 y, int index)
 {
-    const u8 mode = image_mode;
-    image_mode = 0;
-    image_draw(x, y, image_set[index]);
-    image_mode = mode;
+    image_draw_plain(x, y, image_set[index]);
 }
 
 void fill_record(RmsTableRecord& r)
