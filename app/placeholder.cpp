@@ -8,7 +8,6 @@
 #include "gfx/framebuffer.h"
 #include "gfx/text.h"
 #include "host/device.h"
-#include "screens/meas_setup.h"
 
 void placeholder_screen(const char* title)
 {
@@ -40,10 +39,6 @@ void placeholder_screen(const char* title)
     }
 }
 
-void spectra_screen()
-{
-    placeholder_screen("Спектры и сигналы"_cp);
-}
 void route_screen()
 {
     placeholder_screen("Сбор данных по маршруту"_cp);
@@ -63,9 +58,4 @@ void device_settings_screen()
 void special_rms_screen()
 {
     placeholder_screen("Измерение СКЗ для Орлины"_cp);
-}
-int meas_setup_screen()
-{
-    placeholder_screen("Параметры замера"_cp);
-    return MEAS_SETUP_UNCHANGED;
 }
