@@ -17,6 +17,7 @@
 #include "screens/bearings.h"
 #include "screens/meas_setup.h"
 #include "screens/status.h"
+#include "spectra_internal.h"
 
 SpectraState spectra;
 
@@ -328,86 +329,102 @@ void load_slot(const SpectraRecord* header, int slot, const i32* data, u32 group
     results.group[group].active = 1;
 }
 
+// Keys that move the main plot's cursor or zoom.
+bool is_plot_key(u32 k)
+{
+    return k == KEY_LEFT || k == KEY_RIGHT || k == (KEY_SHIFT | KEY_LEFT) || k == (KEY_SHIFT | KEY_RIGHT);
+}
+
 void load_error()
 {
     msg_box("Ошибка !"_cp, "Ошибка в файле замера !"_cp, nullptr, nullptr, true, false);
 }
 
-enum LoopEnd { LOOP_LEAVE, LOOP_RESTART };
-
 // The passes of the screen until it is left or redrawn and restarted.
-LoopEnd screen_loop()
+SpectraPass screen_loop()
 {
     SpectraState& s = spectra;
     for (;;) {
         frame_status();
         u32 raw = key_poll_raw();
-        for (;;) {
-            const u32 k = raw & 0xFFFF;
-            if (k != KEY_LEFT && k != KEY_RIGHT && k != (KEY_SHIFT | KEY_LEFT) && k != (KEY_SHIFT | KEY_RIGHT)) break;
+        while (is_plot_key(raw & 0xFFFF)) {
             plot_handle_key(&s.main, raw);
             raw = key_poll_raw();
         }
-        const u32 key = raw & 0xFFFF;
         if (power_off_flag) break;
-        switch (key) {
-        case KEY_ENTER: set_running(!s.running, s.running != 0); break;
-        case KEY_ESC: set_running(false, false); return LOOP_LEAVE;
-        case KEY_DOWN:
-            s.view_quantity = (s.view_quantity + 1) % QUANTITY_COUNT;
-            change_view();
-            break;
-        case KEY_UP:
-            s.view_kind = (s.view_kind + 1) % KIND_COUNT;
-            change_view();
-            break;
-        case KEY_SHIFT | KEY_DOWN:
-            set_running(false, false);
-            if (meas_setup_screen() == MEAS_SETUP_STORED) {
-                plot_reset_ranges(&s.main);
-                plot_reset_ranges(&s.shock);
-                plot_reset_ranges(&s.marker);
-                spectra_set_layout(s.view_layout);
-            }
-            return LOOP_RESTART;
-        case KEY_SHIFT | KEY_UP: spectra_set_layout(s.view_layout + 1); return LOOP_RESTART;
-        case KEY_SHIFT | KEY_ENTER:
-            set_running(false, false);
-            if (s.shown_valid != 0) spectra_save(s.view_kind, s.view_quantity, s.view_layout, false);
-            break;
-        case KEY_MOD: peak_cursor(); break;
-        default: break;
-        }
-
-        meas_step();
-        if (s.running) {
-            busy_mark();
-            const u32 avg = settings.averaging_idx;
-            const u32 target = avg_target();
-            if ((avg == AVG_IDX_4_STOP || avg == AVG_IDX_10_STOP) && target >= AVG_STOP_MIN &&
-                target < AVG_STOP_LIMIT && avg_count() >= target)
-                set_running(false, true);
-        } else {
-            busy_release();
-        }
-        s.shown_valid = results.valid;
-        show_run_keys();
-
-        softbar_update(&s.keys);
-        draw_plots();
-        print_values();
+        const SpectraPass r = spectra_pass(raw & 0xFFFF);
+        if (r != SPECTRA_PASS_ON) return r;
         idle_yield();
     }
     set_running(false, false);
-    return LOOP_LEAVE;
+    return SPECTRA_PASS_LEAVE;
 }
 
 }  // namespace
 
+SpectraPass spectra_pass(u32 key)
+{
+    SpectraState& s = spectra;
+    switch (key) {
+    case KEY_ENTER: set_running(!s.running, s.running != 0); break;
+    case KEY_ESC: set_running(false, false); return SPECTRA_PASS_LEAVE;
+    case KEY_DOWN:
+        s.view_quantity = (s.view_quantity + 1) % QUANTITY_COUNT;
+        change_view();
+        break;
+    case KEY_UP:
+        s.view_kind = (s.view_kind + 1) % KIND_COUNT;
+        change_view();
+        break;
+    case KEY_SHIFT | KEY_DOWN:
+        set_running(false, false);
+        if (meas_setup_screen() == MEAS_SETUP_STORED) {
+            plot_reset_ranges(&s.main);
+            plot_reset_ranges(&s.shock);
+            plot_reset_ranges(&s.marker);
+            spectra_set_layout(s.view_layout);
+        }
+        return SPECTRA_PASS_RESTART;
+    case KEY_SHIFT | KEY_UP: spectra_set_layout(s.view_layout + 1); return SPECTRA_PASS_RESTART;
+    case KEY_SHIFT | KEY_ENTER:
+        set_running(false, false);
+        if (s.shown_valid != 0) spectra_save(s.view_kind, s.view_quantity, s.view_layout, false);
+        break;
+    case KEY_MOD: peak_cursor(); break;
+    default: break;
+    }
+
+    meas_step();
+    if (s.running) {
+        busy_mark();
+        const u32 avg = settings.averaging_idx;
+        const u32 target = avg_target();
+        if ((avg == AVG_IDX_4_STOP || avg == AVG_IDX_10_STOP) && target >= AVG_STOP_MIN && target < AVG_STOP_LIMIT &&
+            avg_count() >= target)
+            set_running(false, true);
+    } else {
+        busy_release();
+    }
+    s.shown_valid = results.valid;
+    show_run_keys();
+
+    softbar_update(&s.keys);
+    draw_plots();
+    print_values();
+    return SPECTRA_PASS_ON;
+}
+
+void spectra_start()
+{
+    spectra_draw(1);
+    meas_start(SPECTRA_REQUEST);
+}
+
 u32 spectra_set_layout(u32 layout)
 {
     if (layout > SPECTRA_LAYOUT_ALL) layout = SPECTRA_LAYOUT_MAIN;
-    const u32 allowed = SPECTRA_LAYOUT_SHOCK_BIT | (settings.sensor == SENSOR_WITH_MARKER ? SPECTRA_LAYOUT_MARKER_BIT : 0);
+    const u32 allowed =
+        SPECTRA_LAYOUT_SHOCK_BIT | (settings.sensor == SENSOR_WITH_MARKER ? SPECTRA_LAYOUT_MARKER_BIT : 0);
     while ((layout & ~allowed) != 0) layout = layout >= SPECTRA_LAYOUT_ALL ? SPECTRA_LAYOUT_MAIN : layout + 1;
     spectra.view_layout = layout;
     return layout;
@@ -445,10 +462,9 @@ void spectra_draw(int with_run)
     s.last_rms = s.last_temp = -1.0f;
 }
 
-void spectra_screen()
+void spectra_enter()
 {
     SpectraState& s = spectra;
-    keys_reset();
     restore_state();
     s.running = 0;
     s.shown_valid = results.valid;
@@ -459,10 +475,15 @@ void spectra_screen()
     plot_set_source(&s.main, s.view_kind, s.view_quantity);
     plot_set_cursor_freq(&s.main, settings.plot_cursor_freq);
     spectra_set_layout(s.view_layout);
+}
+
+void spectra_screen()
+{
+    keys_reset();
+    spectra_enter();
     do {
-        spectra_draw(1);
-        meas_start(SPECTRA_REQUEST);
-    } while (screen_loop() == LOOP_RESTART && !power_off_flag);
+        spectra_start();
+    } while (screen_loop() == SPECTRA_PASS_RESTART && !power_off_flag);
     store_state();
     busy_release();
 }

@@ -337,9 +337,8 @@ TEST(SpectraStatus, ValuesAreReprintedOnlyWhenTheyMoveByATenth)
         float value;
         bool printed;
     };
-    const Step steps[] = {{5.0f, true},     {5.05f, false},   {4.95f, false},
-                          {5.15f, true},    {5.0f, true},     {1200.0f, true},
-                          {999.05f, false}, {998.85f, true}};
+    const Step steps[] = {{5.0f, true}, {5.05f, false},  {4.95f, false},   {5.15f, true},
+                          {5.0f, true}, {1200.0f, true}, {999.05f, false}, {998.85f, true}};
     float last_rms = -1.0f, last_temp = -1.0f;
     for (const Step& s : steps) {
         SCOPED_TRACE(s.value);
