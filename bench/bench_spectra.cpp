@@ -2,21 +2,13 @@
 // (4096 samples, a 1600-line spectrum, all three plots), and the live screen
 // as the headless runner runs it ("realtime_x": seconds of instrument time
 // per second of wall time while it measures with 10 averages).
-#include <unistd.h>
-
 #include <benchmark/benchmark.h>
-
-#include <chrono>
-#include <cstdlib>
-#include <filesystem>
-#include <string>
 
 #include "analysis/meas_module.h"
 #include "analysis/signal.h"
 #include "app/reset.h"
-#include "app/startup.h"
+#include "bench/live.h"
 #include "host/device.h"
-#include "host/session.h"
 #include "host/settings.h"
 #include "host/virtual_host.h"
 #include "screens/spectra.h"
@@ -77,66 +69,33 @@ constexpr u64 MEASURE_MS = 30000;
 
 void BM_LiveSpectraAveraging10(benchmark::State& state)
 {
-    std::string folder = (std::filesystem::temp_directory_path() / "tarvik2-bench-XXXXXX").string();
-    if (!mkdtemp(folder.data())) {
-        state.SkipWithError("no temporary folder");
+    BenchFolder folder;
+    if (!folder.error().empty()) {
+        state.SkipWithError(folder.error().c_str());
         return;
     }
-    data_dir_set(folder);
-    // flash.dat and the settings are made once, outside the timing.
-    std::string error;
-    const int fd = flash_file_open(&error);
-    if (fd == 0) {
-        state.SkipWithError(error.c_str());
-        return;
-    }
-    close(fd);
     system_reset();
     settings_defaults();
     heavy_settings(4);  // " 10 Усредн"
     settings_save();
 
-    using Clock = std::chrono::steady_clock;
     double ratio = 0;
     u32 records = 0;
     for (auto _ : state) {
-        system_reset();
-        VirtualHost host;
-        std::time_t start;
-        parse_clock("2026-12-10T12:00:00", &start);
-        host.set_clock(start);
-        host.set_seed(1);
-        Clock::time_point measuring;
-        double wall = 0;
         u32 last_tick = 0;
-        host.set_on_ms([&] {
-            const u64 ms = host.elapsed_ms();
+        records = 0;
+        ratio = run_live(START_AT_MS, MEASURE_MS, [&](u64 ms) {
             if (ms == OPEN_AT_MS) key_post(KEY_RIGHT);
             if (ms == OPEN_AT_MS + 100 || ms == START_AT_MS) key_post(KEY_ENTER);
-            if (ms == START_AT_MS) {
-                measuring = Clock::now();
-                last_tick = results.tick;
-            }
+            if (ms == START_AT_MS) last_tick = results.tick;
             if (ms > START_AT_MS && results.tick != last_tick) {
                 last_tick = results.tick;
                 ++records;
             }
-            if (ms == START_AT_MS + MEASURE_MS) {
-                wall = std::chrono::duration<double>(Clock::now() - measuring).count();
-                power_off_flag = 1;
-            }
         });
-        host_install(&host);
-        emu_set_main(instrument_main);
-        emu_run();
-        host_install(nullptr);
-        ratio = wall > 0 ? (MEASURE_MS / 1000.0) / wall : 0;
     }
     state.counters["realtime_x"] = ratio;
     state.counters["records"] = records;
-    data_dir_set("");
-    std::error_code ec;
-    std::filesystem::remove_all(folder, ec);
 }
 BENCHMARK(BM_LiveSpectraAveraging10)->Iterations(1)->Unit(benchmark::kSecond);
 

@@ -230,6 +230,23 @@ void peak_cursor()
     plot_set_cursor(&s.marker, x);
 }
 
+// The header fields a stored slot shares with a signal record, either way.
+template <class From, class To>
+void copy_header(const From& from, To& to)
+{
+    to.type = from.type;
+    to.stamp = from.stamp;
+    to.kind = from.kind;
+    to.quantity = from.quantity;
+    to.count = from.count;
+    to.x0 = from.x0;
+    to.dx = from.dx;
+    to.x_last = from.x_last;
+    to.peak = from.peak;
+    to.scale = from.scale;
+    to.tick = from.tick;
+}
+
 // A stored amplitude word: truncated towards zero, held inside the i32 range.
 i32 to_word(float v)
 {
@@ -245,17 +262,7 @@ i32 to_word(float v)
 // words written.
 u32 convert_section(const SignalRecord* rec, u32 group, SpectraSlot* slot, i32* out)
 {
-    slot->type = rec->type;
-    slot->stamp = rec->stamp;
-    slot->kind = rec->kind;
-    slot->quantity = rec->quantity;
-    slot->count = rec->count;
-    slot->x0 = rec->x0;
-    slot->dx = rec->dx;
-    slot->x_last = rec->x_last;
-    slot->peak = rec->peak;
-    slot->scale = rec->scale;
-    slot->tick = rec->tick;
+    copy_header(*rec, *slot);
 
     const bool spectrum = plot_is_spectrum(rec->kind) != 0;
     const u32 capacity = spectrum ? RECORD_PAIRS : RECORD_VALUES;
@@ -313,17 +320,7 @@ void load_slot(const SpectraRecord* header, int slot, const i32* data, u32 group
 {
     const SpectraSlot& s = header->slot[slot];
     SignalRecord* rec = record_at(group, kind, quantity);
-    rec->type = s.type;
-    rec->stamp = s.stamp;
-    rec->kind = s.kind;
-    rec->quantity = s.quantity;
-    rec->count = s.count;
-    rec->x0 = s.x0;
-    rec->dx = s.dx;
-    rec->x_last = s.x_last;
-    rec->peak = s.peak;
-    rec->scale = s.scale;
-    rec->tick = s.tick;
+    copy_header(s, *rec);
     rec->data_bytes = s.data_bytes;
     if (s.data_bytes != 0) std::memcpy(rec->data, data + s.data_offset, s.data_bytes);
     results.group[group].active = 1;
@@ -433,12 +430,7 @@ u32 spectra_set_layout(u32 layout)
 void spectra_draw(int with_run)
 {
     SpectraState& s = spectra;
-    outline_color = COLOR_WHITE;
-    bg_color = COLOR_BACKGROUND;
-    fg_color = COLOR_BLACK;
-    lcd_clear();
-    frame_title(""_cp);
-    frame_bottom();
+    screen_frame(""_cp);
     font_select(4);
     status_mode_icons(s.view_kind, s.view_quantity);
 
