@@ -10,6 +10,7 @@
 #include "gfx/text.h"
 #include "host/device.h"
 #include "host/settings.h"
+#include "screens/spectra.h"
 #include "screens/vibrometer.h"
 
 namespace {

@@ -39,10 +39,6 @@ void placeholder_screen(const char* title)
     }
 }
 
-void spectra_screen()
-{
-    placeholder_screen("Спектры и сигналы"_cp);
-}
 void route_screen()
 {
     placeholder_screen("Сбор данных по маршруту"_cp);

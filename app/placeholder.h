@@ -5,7 +5,6 @@
 void placeholder_screen(const char* title);
 
 // Screens reached from the menus.
-void spectra_screen();
 void route_screen();
 void archive_browser();
 void settings_menu();

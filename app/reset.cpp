@@ -16,6 +16,7 @@
 #include "host/sound.h"
 #include "screens/bearings.h"
 #include "screens/shock_panel.h"
+#include "screens/spectra.h"
 #include "screens/vibrometer.h"
 #include "storage/dir.h"
 #include "storage/fs.h"
@@ -47,6 +48,7 @@ void system_reset()
     bearing_catalogue_clear();
     shock_panel_reset();
     vibrometer_reset();
+    spectra_reset();
 
     archive_mount_reset();
 }

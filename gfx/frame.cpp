@@ -48,6 +48,11 @@ void frame_title(const char* title)
 void screen_enter(const char* title)
 {
     keys_reset();
+    screen_frame(title);
+}
+
+void screen_frame(const char* title)
+{
     outline_color = COLOR_WHITE;
     bg_color = COLOR_BACKGROUND;
     fg_color = COLOR_BLACK;

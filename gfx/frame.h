@@ -10,6 +10,8 @@ void frame_title(const char* title);
 // white, background 54938, foreground black), a cleared screen, the title
 // bar with `title` and the bottom bar.
 void screen_enter(const char* title);
+// The same without the keys reset: a full redraw of a screen's frame.
+void screen_frame(const char* title);
 void frame_status();
 i32 battery_draw(i32 x, i32 y);
 void frame_bottom();

@@ -347,13 +347,7 @@ void limits_step(int step)
 
 void enter_screen_frame()
 {
-    keys_reset();
-    outline_color = COLOR_WHITE;
-    bg_color = COLOR_BACKGROUND;
-    fg_color = COLOR_BLACK;
-    lcd_clear();
-    frame_title(""_cp);
-    frame_bottom();
+    screen_enter(""_cp);
     font_select(4);
     softbar_init(&g_keys, KEY_MOD);
 }

@@ -98,14 +98,14 @@ TEST(MainMenu, ClockBefore2011ShowsTheWrongDateBoxThenTheDeviceSettings)
 TEST(MainMenu, PowerOffInsideAnItemResumesItAtTheNextStart)
 {
     TempDir dir;
-    auto r = run(dir, "wait 800; right; enter; wait 300; off", "");
+    auto r = run(dir, "wait 800; right; right; enter; wait 300; off", "");
     ASSERT_EQ(r.status, 0) << r.output;
-    EXPECT_EQ(stored_settings(dir.path())[0], 2);
+    EXPECT_EQ(stored_settings(dir.path())[0], 3);
 
     r = run(dir, "wait 1000; shot " + dir.file("resumed.png") + "; esc", "menu.png");
     ASSERT_EQ(r.status, 0) << r.output;
-    EXPECT_TRUE(placeholder_shows(load_screenshot(dir.file("resumed.png")), "Спектры и сигналы"_cp));
-    EXPECT_TRUE(main_menu_shows(load_screenshot(dir.file("menu.png")), 2));
+    EXPECT_TRUE(placeholder_shows(load_screenshot(dir.file("resumed.png")), "Сбор данных по маршруту"_cp));
+    EXPECT_TRUE(main_menu_shows(load_screenshot(dir.file("menu.png")), 3));
     EXPECT_EQ(stored_settings(dir.path())[0], 204);  // left with Esc: nothing to resume
 }
 

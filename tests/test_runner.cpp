@@ -40,7 +40,7 @@ TEST(Runner, ScriptStepsProduceScreenshotsThatShowTheKeysTaken)
                    "right; shot " +
                    dir.file("right.png") +
                    "\n"
-                   "enter  # the spectra item\n"
+                   "right; enter  # the route item\n"
                    "shift+up\n"
                    "shot " +
                    dir.file("shift_up.png") +
@@ -57,7 +57,7 @@ TEST(Runner, ScriptStepsProduceScreenshotsThatShowTheKeysTaken)
     EXPECT_FALSE(main_menu_shows(menu, 2));
     EXPECT_TRUE(main_menu_shows(load_screenshot(dir.file("right.png")), 2));
     const auto up = load_screenshot(dir.file("shift_up.png"));
-    EXPECT_TRUE(placeholder_shows(up, "Спектры и сигналы"_cp));
+    EXPECT_TRUE(placeholder_shows(up, "Сбор данных по маршруту"_cp));
     EXPECT_TRUE(placeholder_shows_key(up, 132));
     EXPECT_FALSE(placeholder_shows_key(up, 131));
     EXPECT_TRUE(placeholder_shows_key(load_bmp565(dir.file("hold_left.bmp")), 134));
@@ -87,7 +87,7 @@ TEST(Runner, OffEndsTheRunAndLaterShotsStillWork)
 {
     TempDir dir;
     const auto r = run_runner({"--data", dir.path(), "--clock", CLOCK, "--keys",
-                               "wait 500; right; enter; shift+down; off; shot " + dir.file("after.png")});
+                               "wait 500; right; right; enter; shift+down; off; shot " + dir.file("after.png")});
     ASSERT_EQ(r.status, 0) << r.output;
     // The picture stays as it was when the instrument was switched off.
     EXPECT_TRUE(placeholder_shows_key(load_screenshot(dir.file("after.png")), 133));
