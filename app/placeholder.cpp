@@ -8,7 +8,6 @@
 #include "gfx/framebuffer.h"
 #include "gfx/text.h"
 #include "host/device.h"
-#include "screens/meas_setup.h"
 
 void placeholder_screen(const char* title)
 {
@@ -63,9 +62,4 @@ void device_settings_screen()
 void special_rms_screen()
 {
     placeholder_screen("Измерение СКЗ для Орлины"_cp);
-}
-int meas_setup_screen()
-{
-    placeholder_screen("Параметры замера"_cp);
-    return MEAS_SETUP_UNCHANGED;
 }
