@@ -71,10 +71,12 @@ const char* const AVERAGING_TEXTS[] = {"Без усредн"_cp, "  4 Усред
                                        " 10 Усредн"_cp, " 10 + Стоп"_cp, "999 Усредн"_cp};
 const char* const AUTOSTART_TEXTS[] = {"Нет Автозап."_cp, " Автозапись "_cp};
 
+// The texts of one list.
 struct TextList {
     const char* const* texts;
     u8 count;
 };
+// Returns the list of all texts of the array.
 template <size_t N>
 constexpr TextList list_of(const char* const (&texts)[N])
 {
@@ -110,12 +112,13 @@ u8 shown_index(u32 stored, u32 count, u32 shown)
     return static_cast<u8>(stored >= 1 && stored <= count ? stored : shown);
 }
 
+// Returns whether form field `field` is one of the choice boxes.
 bool is_box_field(int field)
 {
     return field >= FIRST_BOX_FIELD && field < FIRST_BOX_FIELD + BOX_COUNT;
 }
 
-// The 12 stored values in the form's order of fields 1 .. 11 (the quantity as
+// The 11 values of fields 1 .. 11 as the form holds them (the quantity as
 // its option number).
 struct ShownValues {
     u8 sensor, quantity_option, mode;
@@ -149,12 +152,14 @@ ShownValues values_from_form(const SetupScreen& s)
     return v;
 }
 
+// Returns the geometry the six lists show.
 MeasGeometry geometry_of(const SetupScreen& s)
 {
     const ShownValues v = values_from_form(s);
     return {v.lists[0], v.lists[1], v.lists[2], v.lists[3], v.lists[4], v.lists[5]};
 }
 
+// Puts the geometry into the six lists (without drawing them).
 void set_geometry(SetupScreen& s, const MeasGeometry& g)
 {
     const int values[6] = {g.spectrum_step, g.fmax, g.lines, g.signal_step, g.duration, g.samples};
@@ -170,6 +175,7 @@ void form_colours()
     font_select(FORM_FONT);
 }
 
+// Sets up the bars, boxes and the 13 fields of the form with the values `v`.
 void build_form(SetupScreen& s, const ShownValues& v)
 {
     FormWidget& f = s.form;
@@ -223,6 +229,7 @@ i32 box_frame_width(const ChoiceBox& box)
     return pos + CHOICE_RIGHT_W;
 }
 
+// Draws the rule above the box of `field` in `color`.
 void draw_rule(const SetupScreen& s, int field, u16 color)
 {
     const ChoiceBox& box = s.boxes[field - FIRST_BOX_FIELD];
@@ -246,6 +253,7 @@ void draw_focus(SetupScreen& s)
     }
 }
 
+// Draws the labels of the three geometry rows.
 void draw_labels()
 {
     static const char* const labels[3] = {"Шаг"_cp, "Длительн."_cp, "Отсчетов"_cp};
@@ -255,6 +263,7 @@ void draw_labels()
     for (int i = 0; i < 3; ++i) text_draw(LABEL_X, LABEL_Y[i], labels[i], LABEL_FLAGS);
 }
 
+// Draws the whole screen: frame, soft keys, labels, widgets and focus.
 void draw_screen(SetupScreen& s)
 {
     screen_enter("Параметры замера"_cp);
@@ -307,6 +316,9 @@ int store_if_changed(const SetupScreen& s)
 
 }  // namespace
 
+// The indices relate as fmax = lines + spectrum step - 2 and duration =
+// samples + signal step - 1; the two sets match when samples = lines,
+// duration = 5 - spectrum step and signal step = 4 - fmax.
 MeasGeometry meas_geometry_couple(MeasGeometry g, int changed)
 {
     const auto spectrum_from_step = [&g] {  // keep the step, fit fmax, then the step to it
