@@ -115,13 +115,13 @@ const char* const MODE_TEXTS[] = {"Сп 1000Гц"_cp, "Спектр"_cp, "Сиг
 const char* const* const BAR_TEXTS[3] = {SENSOR_TEXTS, QUANTITY_TEXTS, MODE_TEXTS};
 
 // The boxes of fields 4 .. 11: place and texts.
-struct BoxSpec {
+struct BoxLayout {
     i32 x, y;
     std::vector<const char*> texts;
 };
-const std::vector<BoxSpec>& box_specs()
+const std::vector<BoxLayout>& box_layouts()
 {
-    static const std::vector<BoxSpec> specs = {
+    static const std::vector<BoxLayout> layouts = {
         {120, 124, {CP("0.25 Гц"), CP("   1 Гц"), CP(" 2.5 Гц"), CP("  10 Гц")}},
         {120, 146, {CP(" 400 Гц"), CP("  1 кГц"), CP("  4 кГц")}},
         {120, 168, {"    400", "   1600"}},
@@ -133,11 +133,11 @@ const std::vector<BoxSpec>& box_specs()
          {CP("Без усредн"), CP("  4 Усредн"), CP("  4 + Стоп"), CP(" 10 Усредн"), CP(" 10 + Стоп"), CP("999 Усредн")}},
         {190, 192, {CP("Нет Автозап."), CP(" Автозапись ")}},
     };
-    return specs;
+    return layouts;
 }
-const BoxSpec& box_spec(int field)
+const BoxLayout& box_layout(int field)
 {
-    return box_specs()[field - SETUP_FIELD_SPECTRUM_STEP];
+    return box_layouts()[field - SETUP_FIELD_SPECTRUM_STEP];
 }
 
 // The 12 values the screen edits, in settings terms.
@@ -326,7 +326,7 @@ constexpr int BOX_H = 20;
 // colour when enabled and in grey when not.
 bool box_shows(const std::vector<u16>& px, int field, int index, bool enabled)
 {
-    const BoxSpec& b = box_spec(field);
+    const BoxLayout& b = box_layout(field);
     const auto want = reference(
         [&] {
             ChoiceBox c;
@@ -355,7 +355,7 @@ bool rule_of(const std::vector<u16>& px, int field, u16 color)
         const int y = BAR_Y[field - 1];
         return all_of(px, 1, y - 2, 317, y - 1, color);
     }
-    const BoxSpec& b = box_spec(field);
+    const BoxLayout& b = box_layout(field);
     return all_of(px, b.x, b.y - 2, b.x + box_width(field) - 1, b.y - 1, color);
 }
 
