@@ -62,6 +62,8 @@ enum ImageIndex : int {
     IMG_CAPTION_DISPLACEMENT = 70,
     IMG_BAR_FRAME = 71,
     IMG_LOGO = 72,
+    IMG_SETUP_STRIP_FOCUS = 73,
+    IMG_SETUP_STRIP = 74,
     IMG_SHOCK_PANEL = 77,
     IMG_CHOICE_FILLER = 78,
     IMG_BATTERY_0 = 79,
@@ -90,7 +92,7 @@ extern const u32 image_packed_size[IMAGE_COUNT];
 extern const u16 image_set_width[IMAGE_COUNT];
 extern const u16 image_set_height[IMAGE_COUNT];
 // 16-bit words of all unpacked pictures of the set, header words included.
-constexpr u32 IMAGE_SET_WORDS = 491765;
+constexpr u32 IMAGE_SET_WORDS = 496211;
 
 // Cells of IMG_MODE_ICONS (status-bar mode icons, drawn at y 3): x of each cell.
 constexpr int IMG_MODE_ICON_W = 15, IMG_MODE_ICON_H = 14;
@@ -137,6 +139,12 @@ enum TreeIconNumber : int {
     IMG_TREE_RMS = 22,
     IMG_TREE_UNKNOWN = 23,
 };
+
+// IMG_SETUP_STRIP_FOCUS / IMG_SETUP_STRIP (measurement setup, drawn in image mode 3): rows
+// 0 .. RULE_ROW - 1 white (transparent), the rest the rule: RULE_COLOR in the focused strip,
+// the background colour in the other.
+constexpr int IMG_SETUP_RULE_ROW = 5;
+constexpr u16 IMG_SETUP_RULE_COLOR = 58307;
 
 // Cells of IMG_DIGITS_GREEN .. RED (large value): digit d at x = d * PITCH, CELL wide (a blank advances CELL);
 // the point a POINT x POINT cell at POINT_X, drawn POINT_DROP rows lower; the minus MINUS_W

@@ -332,6 +332,21 @@ def field_marker(focused):
     return c
 
 
+# Strips of the measurement setup screen (317 x 7), drawn one above each option
+# bar with white transparent (image mode 3): rows 0-4 white, so the strip never
+# covers the bar above it, and rows 5-6 the rule just above its own bar, in the
+# highlight colour for the focused bar and the background colour otherwise.
+# The screen draws the same rule above its focused choice box.
+SETUP_STRIP_W, SETUP_STRIP_H, SETUP_RULE_ROW = 317, 7, 5
+SETUP_RULE = ACCENT
+
+
+def setup_strip(focused):
+    c = Canvas(SETUP_STRIP_W, SETUP_STRIP_H, WHITE)
+    c.rect(0, SETUP_RULE_ROW, SETUP_STRIP_W, SETUP_STRIP_H, SETUP_RULE if focused else SCREEN_BG)
+    return c
+
+
 def option_segment(highlighted, part):
     """15 x 28 piece of an option bar: 'mid', 'joint', 'first' or 'last'."""
     c = Canvas(15, 28, SCREEN_BG)
@@ -1146,6 +1161,8 @@ def packed_set():
         (70, "CAPTION_DISPLACEMENT", lambda: quantity_caption(2)),
         (71, "BAR_FRAME", bar_frame),
         (72, "LOGO", logo),
+        (73, "SETUP_STRIP_FOCUS", lambda: setup_strip(True)),
+        (74, "SETUP_STRIP", lambda: setup_strip(False)),
         (77, "SHOCK_PANEL", shock_panel),
         (78, "CHOICE_FILLER", lambda: choice_piece("filler")),
     ]
@@ -1204,7 +1221,13 @@ def layout_header():
             "constexpr int IMG_TREE_ICON_W = %d, IMG_TREE_ICON_H = %d;" % (TREE_ICON_W, TREE_ICON_H),
             "enum TreeIconNumber : int {"]
     out += ["    IMG_TREE_%s = %d," % (kind.upper(), i + 1) for i, kind in enumerate(TREE_ICONS)]
-    out += ["};", ""]
+    out += ["};", "",
+            "// IMG_SETUP_STRIP_FOCUS / IMG_SETUP_STRIP (measurement setup, drawn in image mode 3): rows",
+            "// 0 .. RULE_ROW - 1 white (transparent), the rest the rule: RULE_COLOR in the focused strip,",
+            "// the background colour in the other.",
+            "constexpr int IMG_SETUP_RULE_ROW = %d;" % SETUP_RULE_ROW,
+            "constexpr u16 IMG_SETUP_RULE_COLOR = %d;" % rgb565(SETUP_RULE),
+            ""]
     for prefix, s, what in (("IMG_DIGITS", BIG_DIGITS, "IMG_DIGITS_GREEN .. RED (large value)"),
                             ("IMG_TEMP_DIGITS", TEMP_DIGITS, "IMG_TEMP_DIGITS_GREEN .. RED (temperature)")):
         out += ["// Cells of %s: digit d at x = d * PITCH, CELL wide (a blank advances CELL);" % what,
