@@ -51,7 +51,7 @@ constexpr float MARKER_MIN_SCALE = 0.01f;
 
 // Averaging choices that stop acquisition once the target is reached, and
 // the range of targets that can stop.
-constexpr u32 AVG_IDX_4_STOP = 3, AVG_IDX_10_STOP = 5;
+constexpr u32 AVG_IDX_NONE = 1, AVG_IDX_4_STOP = 3, AVG_IDX_10_STOP = 5;
 constexpr u32 AVG_STOP_MIN = 2, AVG_STOP_LIMIT = 999;
 constexpr u32 AUTO_RECORD_ON = 2;
 
@@ -187,6 +187,15 @@ void setup_plots()
     plot_set_min_scale(&s.marker, MARKER_MIN_SCALE);
     plot_show_labels(&s.marker, 0);
     invalidate_plots();
+}
+
+// The layout `layout` when its plots are all in `allowed` (bits), else the
+// next one upward that is, wrapping to 0 after 3; values above 3 start at 0.
+u32 allowed_layout(u32 layout, u32 allowed)
+{
+    if (layout > SPECTRA_LAYOUT_ALL) layout = SPECTRA_LAYOUT_MAIN;
+    while ((layout & ~allowed) != 0) layout = layout >= SPECTRA_LAYOUT_ALL ? SPECTRA_LAYOUT_MAIN : layout + 1;
+    return layout;
 }
 
 // New sources after a change of kind or quantity; the plots start afresh.
@@ -419,12 +428,10 @@ void spectra_start()
 
 u32 spectra_set_layout(u32 layout)
 {
-    if (layout > SPECTRA_LAYOUT_ALL) layout = SPECTRA_LAYOUT_MAIN;
     const u32 allowed =
         SPECTRA_LAYOUT_SHOCK_BIT | (settings.sensor == SENSOR_WITH_MARKER ? SPECTRA_LAYOUT_MARKER_BIT : 0);
-    while ((layout & ~allowed) != 0) layout = layout >= SPECTRA_LAYOUT_ALL ? SPECTRA_LAYOUT_MAIN : layout + 1;
-    spectra.view_layout = layout;
-    return layout;
+    spectra.view_layout = allowed_layout(layout, allowed);
+    return spectra.view_layout;
 }
 
 void spectra_draw(int with_run)
@@ -556,6 +563,68 @@ int spectra_load(SpectraRecord* header, const i32* data, u32 data_bytes)
     return 1;
 }
 
+void stored_spectra_view(SpectraRecord* record, const i32* data, u32 data_bytes)
+{
+    SpectraState& s = spectra;
+    if (record == nullptr || record->type == 0 || spectra_find_slot(record, SPECTRA_MAIN) == SPECTRA_NO_SLOT) return;
+    const u32 available =
+        (spectra_find_slot(record, SPECTRA_SHOCK) != SPECTRA_NO_SLOT ? SPECTRA_LAYOUT_SHOCK_BIT : 0) |
+        (spectra_find_slot(record, SPECTRA_MARKER) != SPECTRA_NO_SLOT ? SPECTRA_LAYOUT_MARKER_BIT : 0);
+    if (!spectra_load(record, data, data_bytes)) return;
+
+    // The stored spectra are shown as they are: no averaging meanwhile.
+    const u32 averaging = settings.averaging_idx;
+    settings.averaging_idx = AVG_IDX_NONE;
+    s.running = 0;
+    s.shown_valid = results.valid;
+    s.view_kind = record->kind < PLOT_KINDS ? record->kind : KIND_S;
+    s.view_quantity = record->quantity;
+    s.view_layout = allowed_layout(settings.plot_layout & available, available);
+    plot_init(&s.main, PLOT_X0, MAIN_Y0, PLOT_X1, MAIN_Y1_ALONE);
+    plot_init(&s.shock, PLOT_X0, LOWER_Y0, PLOT_X1, LOWER_Y1);
+    plot_init(&s.marker, PLOT_X0, LOWER_Y0, PLOT_X1, LOWER_Y1);
+    plot_set_cursor_freq(&s.main, settings.plot_cursor_freq);
+    const bool stored_signal = record->kind == KIND_W;
+
+    bool redraw = true;
+    for (;;) {
+        if (redraw) {
+            spectra_draw(0);
+            plot_copy_cursors(&s.shock, &s.main);
+            plot_copy_cursors(&s.marker, &s.main);
+            softbar_show(&s.keys, SLOT_UP, stored_signal, available != 0);
+            redraw = false;
+        }
+        frame_status();
+        const u32 raw = key_poll_raw();
+        const u32 key = raw & 0xFFFF;
+        if (key == KEY_ESC || key == KEY_ENTER || power_off_flag) break;
+        if (is_plot_key(key)) {
+            plot_handle_key(&s.main, raw);
+            plot_handle_key(&s.shock, raw);
+            plot_handle_key(&s.marker, raw);
+        } else if (key == KEY_UP && stored_signal) {
+            s.view_kind = s.view_kind == KIND_W ? KIND_S : KIND_W;
+            redraw = true;
+        } else if (key == (KEY_SHIFT | KEY_UP) && available != 0) {
+            s.view_layout = allowed_layout(s.view_layout + 1, available);
+            redraw = true;
+        } else if (key == KEY_MOD) {
+            plot_copy_cursors(&s.shock, &s.main);
+            plot_copy_cursors(&s.marker, &s.main);
+        }
+        if (redraw) continue;
+        softbar_update(&s.keys);
+        plot_draw(&s.main);
+        if (has_shock_plot(s.view_layout)) plot_draw(&s.shock);
+        if (has_marker_plot(s.view_layout)) plot_draw(&s.marker);
+        status_rms_print(record->velocity, &s.last_rms);
+        status_temp_print(record->temperature, &s.last_temp);
+        idle_yield();
+    }
+    settings.averaging_idx = averaging;
+}
+
 void spectra_reset()
 {
     SpectraState& s = spectra;
@@ -570,4 +639,5 @@ void spectra_reset()
     plot_init(&s.marker, PLOT_X0, LOWER_Y0, PLOT_X1, LOWER_Y1);
     softbar_init(&s.keys, KEY_MOD);
     std::memset(g_save_data, 0, sizeof g_save_data);
+    meas_set_spectra_viewer(stored_spectra_view);
 }

@@ -53,5 +53,9 @@ u32 spectra_save(u32 kind, u32 quantity, u32 layout, bool silent);
 // display. Returns 1 when loaded; 0 when the record is empty, damaged (the
 // error box is shown) or holds no main record; the store is then untouched.
 int spectra_load(SpectraRecord* header, const i32* data, u32 data_bytes);
-// State at power-on.
+// Shows a spectra record loaded from the archive (kinds 0..3) with its
+// section 2: the plots it holds, the stored RMS and temperature; nothing is
+// measured or stored. Returns at once for an empty or damaged record.
+void stored_spectra_view(SpectraRecord* record, const i32* data, u32 data_bytes);
+// State at power-on; installs the archive viewer of spectra records.
 void spectra_reset();

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "analysis/format.h"
 #include "analysis/meas_module.h"
 #include "analysis/measures.h"
 #include "analysis/signal.h"
@@ -18,6 +19,7 @@
 #include "archive/mount.h"
 #include "archive/objects.h"
 #include "base/checksum.h"
+#include "base/cp1251.h"
 #include "data/images.h"
 #include "gfx/framebuffer.h"
 #include "gfx/image.h"
@@ -329,6 +331,61 @@ TEST_F(SpectraStore, DamagedRecordsShowTheErrorAndLeaveTheStoreAsItWas)
     EXPECT_EQ(fb_pixels[120 * LCD_WIDTH + 160], COLOR_BLACK);
 }
 
+std::vector<u16> screen()
+{
+    return std::vector<u16>(fb_pixels, fb_pixels + LCD_PIXELS);
+}
+
+// Soft-key slots 1..5 lie at x 2 + 64 (slot - 1) on the bottom bar.
+bool slot_blank(const std::vector<u16>& px, int slot)
+{
+    return region_is_image(px, 2 + 64 * (slot - 1), 216, image_set[IMG_SOFTKEY_BLANK]);
+}
+
+TEST_F(SpectraStore, ArchiveViewShowsTheStoredPlotsAndValues)
+{
+    images_unpack_all();
+    struct Case {
+        const char* name;
+        u32 kind, layout;       // as saved
+        u32 stored_layout;      // the settings' layout when viewing
+        std::vector<u32> keys;  // before Esc
+        u32 shown_kind, shown_layout;
+        bool up_label;
+    };
+    const Case cases[] = {
+        {"spectrum with all plots, Mod+Up to the next layout", KIND_S, 3, 3, {KEY_SHIFT | KEY_UP}, KIND_S, 0, false},
+        {"layout cut to the stored plots", KIND_S, 1, 3, {}, KIND_S, 1, false},
+        {"signal shown as its spectrum", KIND_W, 0, 0, {KEY_UP}, KIND_S, 0, true},
+        {"signal back to the signal", KIND_W, 0, 2, {KEY_UP, KEY_UP}, KIND_W, 0, true},
+        {"Up does nothing on a spectrum", KIND_S, 0, 0, {KEY_UP}, KIND_S, 0, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        settings.averaging_idx = 4;
+        cycles(1);  // a fresh measurement: the last view left a loaded record in the store
+        const u32 id = spectra_save(c.kind, Q_V, c.layout, true);
+        ASSERT_NE(id, 0u);
+        Stored stored = read_back(id);
+        settings.plot_layout = c.stored_layout;
+        std::vector<u32> keys = c.keys;
+        keys.push_back(KEY_ESC);
+        script_keys(scope.host, keys);
+        stored_spectra_view(&stored.record, stored.data.data(), stored.data_bytes);
+        ASSERT_EQ(power_off_flag, 0) << "left with Esc";
+        const auto px = screen();
+        EXPECT_EQ(settings.averaging_idx, 4u) << "put back";
+        EXPECT_EQ(spectra.main.kind, c.shown_kind);
+        EXPECT_EQ(spectra.view_layout, c.shown_layout);
+        EXPECT_EQ(px[120 * LCD_WIDTH + 160] == COLOR_BACKGROUND, c.shown_layout != 0) << "a plot below the main one";
+        EXPECT_EQ(!slot_blank(px, 2), c.up_label);
+        EXPECT_TRUE(region_has_text(px, 75, 7, "СКЗ="_cp, 3, 0, COLOR_DARK_BLUE, COLOR_BACKGROUND));
+        char value[32];
+        format_quantity(value, 1, stored.record.velocity);
+        EXPECT_TRUE(region_has_text(px, 107, 7, value, 3, 0, COLOR_DARK_BLUE, COLOR_BACKGROUND)) << value;
+    }
+}
+
 TEST(SpectraStatus, ValuesAreReprintedOnlyWhenTheyMoveByATenth)
 {
     VirtualHostScope scope;
@@ -358,12 +415,6 @@ TEST(SpectraStatus, ValuesAreReprintedOnlyWhenTheyMoveByATenth)
 RunResult run(const TempDir& dir, const std::string& keys)
 {
     return run_runner({"--data", dir.path(), "--clock", CLOCK, "--seed", "1", "--keys", keys});
-}
-
-// Soft-key slots 1..5 lie at x 2 + 64 (slot - 1) on the bottom bar.
-bool slot_blank(const std::vector<u16>& px, int slot)
-{
-    return region_is_image(px, 2 + 64 * (slot - 1), 216, image_set[IMG_SOFTKEY_BLANK]);
 }
 
 // Writes the settings block into fram.dat after `change`.
