@@ -1,5 +1,6 @@
 #include "app/reset.h"
 
+#include "analysis/calibration.h"
 #include "analysis/meas_module.h"
 #include "analysis/measures.h"
 #include "analysis/shock.h"
@@ -41,6 +42,7 @@ void system_reset()
     measures_reset();
     shock_reset();
     meas_reset();
+    calibration_reset();
 
     obj_reset();
     measurement_reset();
