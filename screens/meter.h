@@ -17,7 +17,7 @@ struct MeterDisplay {
     float last_value;  // -1 forces a redraw
     float last_temperature;
     float last_bar_max;
-    u32 last_stamp, last_tick;       // of the result the bar graph last took
+    u32 last_stamp, last_tick;     // of the result the bar graph last took
     float history[METER_HISTORY];  // velocities, newest first
     i32 bar_top;                   // full scale of the bar, at least 1
     u8 bar_redraw;
