@@ -16,6 +16,7 @@
 #include "host/settings.h"
 #include "host/sound.h"
 #include "screens/bearings.h"
+#include "screens/rms.h"
 #include "screens/shock_panel.h"
 #include "screens/spectra.h"
 #include "screens/vibrometer.h"
@@ -51,6 +52,7 @@ void system_reset()
     shock_panel_reset();
     vibrometer_reset();
     spectra_reset();
+    rms_reset();
 
     archive_mount_reset();
 }
