@@ -14,12 +14,13 @@
 
 MeasModuleState meas_state;
 TestSignal test_signal = DEFAULT_TEST_SIGNAL;
-MeasCalibration meas_calibration = {
+const MeasCalibration MEAS_CALIBRATION_DEFAULT = {
     {{0.017391304f, 0.034492683f, 0.16286644f}, {0.009832841f, 0.04433229f, 0.2f}},
     0.00018229167f,
-    16384,
+    MID_SCALE,
     22.888184f,
 };
+MeasCalibration meas_calibration = MEAS_CALIBRATION_DEFAULT;
 
 const u32 SAMPLES_TABLE[3] = {1024, 1024, 4096};
 const float FMAX_TABLE[4] = {1000, 400, 1000, 4000};
@@ -89,12 +90,7 @@ bool record_complete()
 
 void meas_calibration_defaults()
 {
-    meas_calibration = MeasCalibration{
-        {{0.017391304f, 0.034492683f, 0.16286644f}, {0.009832841f, 0.04433229f, 0.2f}},
-        0.00018229167f,
-        16384,
-        22.888184f,
-    };
+    meas_calibration = MEAS_CALIBRATION_DEFAULT;
 }
 
 void meas_reset()

@@ -77,11 +77,14 @@ struct MeasCalibration {
 extern MeasModuleState meas_state;
 extern TestSignal test_signal;
 extern MeasCalibration meas_calibration;
+// The factors of an instrument whose calibration block holds none.
+extern const MeasCalibration MEAS_CALIBRATION_DEFAULT;
 
 extern const u32 SAMPLES_TABLE[3];
 extern const float FMAX_TABLE[4];
 extern const float PERIOD_TABLE[4];
 
+// Puts the default factors in use.
 void meas_calibration_defaults();
 // The module's state, test signal and calibration as at power-on.
 void meas_reset();

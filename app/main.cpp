@@ -1,5 +1,6 @@
 // The instrument's main routine: start-up in a fixed order, the background
 // mounting of the archive, then the main menu until power-off.
+#include "analysis/calibration.h"
 #include "analysis/meas_module.h"
 #include "analysis/signal.h"
 #include "app/placeholder.h"
@@ -45,6 +46,7 @@ void startup_init()
     frame_bottom();
     idle_yield();
     archive_step();
+    calibration_load();
     results_reset();
     meas_init();
     bearing_catalogue_load();

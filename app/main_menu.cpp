@@ -1,5 +1,6 @@
 // The main menu and the special-measurements menu.
 #include "app/placeholder.h"
+#include "app/settings_screens.h"
 #include "app/startup.h"
 #include "base/cp1251.h"
 #include "gfx/dialog.h"
@@ -10,6 +11,7 @@
 #include "gfx/text.h"
 #include "host/device.h"
 #include "host/settings.h"
+#include "screens/rms.h"
 #include "screens/spectra.h"
 #include "screens/vibrometer.h"
 
@@ -126,7 +128,7 @@ void special_menu()
             idle_yield();
         }
         settings.last_special_item = 1;
-        special_rms_screen();
+        rms_screen();
         if (power_off_flag) return;
         settings.last_special_item = MENU_ITEM_NONE;
     }

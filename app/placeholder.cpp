@@ -47,15 +47,3 @@ void archive_browser()
 {
     placeholder_screen("Просмотр замеров"_cp);
 }
-void settings_menu()
-{
-    placeholder_screen("Настройки прибора"_cp);
-}
-void device_settings_screen()
-{
-    placeholder_screen("Настройки параметров"_cp);
-}
-void special_rms_screen()
-{
-    placeholder_screen("Измерение СКЗ для Орлины"_cp);
-}

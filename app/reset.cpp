@@ -1,5 +1,6 @@
 #include "app/reset.h"
 
+#include "analysis/calibration.h"
 #include "analysis/meas_module.h"
 #include "analysis/measures.h"
 #include "analysis/shock.h"
@@ -15,6 +16,7 @@
 #include "host/settings.h"
 #include "host/sound.h"
 #include "screens/bearings.h"
+#include "screens/rms.h"
 #include "screens/shock_panel.h"
 #include "screens/spectra.h"
 #include "screens/vibrometer.h"
@@ -41,6 +43,7 @@ void system_reset()
     measures_reset();
     shock_reset();
     meas_reset();
+    calibration_reset();
 
     obj_reset();
     measurement_reset();
@@ -49,6 +52,7 @@ void system_reset()
     shock_panel_reset();
     vibrometer_reset();
     spectra_reset();
+    rms_reset();
 
     archive_mount_reset();
 }

@@ -6,6 +6,7 @@
 #pragma once
 #include "archive/measurement.h"
 #include "base/types.h"
+#include "screens/meter.h"
 #include "screens/plot.h"
 #include "screens/status.h"
 
@@ -27,13 +28,7 @@ struct VibrometerState {
     u8 has_data;             // a measurement is on screen
     RmsTableRecord* record;  // the record shown; null until the screen is first entered
     RmsTableRecord live;     // the screen's own record
-    float last_value;        // redraw caches: -1 forces a redraw
-    float last_temperature;
-    float last_bar_max;
-    u32 last_stamp, last_tick;
-    float history[8];  // velocities, newest first
-    i32 bar_top;
-    u8 bar_redraw;
+    MeterDisplay meter;      // redraw caches and the bar graph
     PlotView plot;
 };
 extern VibrometerState vibrometer;

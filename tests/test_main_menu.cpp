@@ -91,7 +91,9 @@ TEST(MainMenu, ClockBefore2011ShowsTheWrongDateBoxThenTheDeviceSettings)
     EXPECT_EQ(box[(top + 10) * LCD_WIDTH + left + 10], COLOR_BLUE);  // the title band
     EXPECT_TRUE(
         region_has_text(box, 160 - 4 * 15, top + 8 + 34, "Неверная дата !"_cp, 4, 0, COLOR_BLACK, COLOR_BACKGROUND));
-    EXPECT_TRUE(placeholder_shows(load_screenshot(dir.file("settings.png")), "Настройки параметров"_cp));
+    // The device settings with the clock's date.
+    EXPECT_TRUE(region_has_text(load_screenshot(dir.file("settings.png")), 140, 40, "01.06.05", 6, 0, COLOR_BLACK,
+                                COLOR_BACKGROUND));
     EXPECT_TRUE(main_menu_shows(load_screenshot(dir.file("after.png")), 1));
 }
 
@@ -123,7 +125,11 @@ TEST(MainMenu, SpecialMeasurementsMenuAndItsResume)
 
     r = run(dir, "wait 1000; shot " + dir.file("resumed.png") + "; esc; esc", "menu.png");
     ASSERT_EQ(r.status, 0) << r.output;
-    EXPECT_TRUE(placeholder_shows(load_screenshot(dir.file("resumed.png")), "Измерение СКЗ для Орлины"_cp));
+    // The RMS measurement: stopped, cell (0, 0) of its table selected.
+    const auto resumed = load_screenshot(dir.file("resumed.png"));
+    EXPECT_TRUE(region_is_image(resumed, 44, 86, image_set[IMG_VIBRO_STOPPED]));
+    EXPECT_EQ(resumed[166 * LCD_WIDTH + 4], COLOR_DARK_BLUE);
+    EXPECT_EQ(resumed[177 * LCD_WIDTH + 21], COLOR_DARK_BLUE);
     EXPECT_TRUE(main_menu_shows(load_screenshot(dir.file("menu.png")), 4));
 }
 

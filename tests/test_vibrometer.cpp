@@ -249,8 +249,8 @@ TEST_F(VibrometerView, BarScaleGrowsAtOnceAndShrinksByThirtyPercent)
     RmsTableRecord rec = record_with(1.0f, 9.3f, 1.0f, 25.0f);
     std::vector<i32> tops;
     scope.host.set_on_pump([&] {
-        if (vibrometer.last_stamp != results.stamp || tops.size() == 13) return;  // not drawn yet, or done
-        tops.push_back(vibrometer.bar_top);
+        if (vibrometer.meter.last_stamp != results.stamp || tops.size() == 13) return;  // not drawn yet, or done
+        tops.push_back(vibrometer.meter.bar_top);
         if (tops.size() == 1) vibrometer.record->values[0][0][1] = 2.0f;
         if (tops.size() == 13) {
             key_post(KEY_ESC);
