@@ -1,6 +1,7 @@
 // The main menu and the special-measurements menu.
 #include "app/placeholder.h"
 #include "app/startup.h"
+#include "archive/browser.h"
 #include "base/cp1251.h"
 #include "gfx/dialog.h"
 #include "gfx/frame.h"

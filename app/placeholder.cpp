@@ -43,10 +43,6 @@ void route_screen()
 {
     placeholder_screen("Сбор данных по маршруту"_cp);
 }
-void archive_browser()
-{
-    placeholder_screen("Просмотр замеров"_cp);
-}
 void settings_menu()
 {
     placeholder_screen("Настройки прибора"_cp);

@@ -6,7 +6,6 @@ void placeholder_screen(const char* title);
 
 // Screens reached from the menus.
 void route_screen();
-void archive_browser();
 void settings_menu();
 void device_settings_screen();
 void special_rms_screen();
