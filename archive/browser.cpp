@@ -476,13 +476,16 @@ int archive_browser()
         softbar_update(&g_keys);
         idle_yield();
         u32 key = key_poll();  // Esc at power-off
+        // Entries added or removed meanwhile (a viewer, the background
+        // job): the cursor's entry is found again and all is redrawn.
+        if (dir_count() != g_seen_count) {
+            resync_cursor();
+            draw_screen();
+        }
         bool redraw = false;
         font_select(ARCHIVE_TREE_FONT);
         tree_key(&g_view, &key, &redraw);
-        if (dir_count() != g_seen_count)
-            draw_screen();
-        else if (redraw)
-            tree_draw(&g_view);
+        if (redraw) tree_draw(&g_view);
         if (key == KEY_ESC) break;
         if (key != KEY_NONE) {
             switch (cursor_kind()) {
