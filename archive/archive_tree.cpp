@@ -22,6 +22,8 @@
 namespace {
 
 constexpr int MAX_LEVEL = 255;  // a level is a u8
+constexpr u8 MASK_TYPES = 32;   // types the shown-type mask has bits for
+constexpr u8 FIRST_LEVEL = 1;
 
 u32 g_shown = ARCHIVE_SHOWN_TYPES;
 // The text of the last line asked for.
@@ -41,7 +43,7 @@ bool is_measurement_type(u8 type)
 bool shown(int i)
 {
     const u8 type = dir_type(i);
-    const bool let_through = type > 31 || ((g_shown >> type) & 1u) != 0;
+    const bool let_through = type >= MASK_TYPES || ((g_shown >> type) & 1u) != 0;
     return let_through && (type == FILE_TYPE_OBJECT || is_measurement_type(type));
 }
 
@@ -246,7 +248,7 @@ bool archive_tree_node(int index, TreeNode* out)
     n.index = index;
     n.level = level_of(index);
     if (dir_type(index) == FILE_TYPE_OBJECT) {
-        if (n.level != 1) return false;  // nested under another entry
+        if (n.level != FIRST_LEVEL) return false;  // nested under another entry
         n.is_expanded = object_expanded;
         n.toggle = object_toggle;
         n.is_current = object_current;

@@ -60,6 +60,11 @@ enum : int { ROOT_NEW = 0, ROOT_CLEAR = 1 };
 enum : int { OBJECT_SELECT = 0, OBJECT_DELETE = 1, OBJECT_DELETE_MEASUREMENTS = 2, OBJECT_RENAME = 3 };
 enum : int { MEASUREMENT_VIEW = 0, MEASUREMENT_DELETE = 1 };
 
+// Results of the archive and editor operations used here.
+constexpr int ARCHIVE_DONE = 1;         // obj_delete, obj_delete_measurements, dir_delete (FS_OK)
+constexpr int CURRENT_CHOSEN_ANEW = 2;  // obj_ensure_current: another or a new object is current
+constexpr int TEXT_ACCEPTED = 1;        // text_entry_dialog
+
 // A WAV note's sample count from its stored length: length / 2 - 22.
 constexpr u32 NOTE_HEADER_WORDS = WAV_HEADER_SIZE / 2;
 constexpr u32 WAV_DATA_SIZE_AT = 40;
@@ -255,7 +260,7 @@ bool confirmed(const char* line1, const char* line2, const char* line3)
 void new_object()
 {
     g_name[0] = 0;
-    if (text_entry_dialog("Новый объект"_cp, ARCHIVE_NAME_MAX, g_name) == 1) {
+    if (text_entry_dialog("Новый объект"_cp, ARCHIVE_NAME_MAX, g_name) == TEXT_ACCEPTED) {
         if (obj_name_taken(g_name, -1)) {
             msg_box(TITLE_ATTENTION, "Такое имя уже есть в базе !"_cp, nullptr, nullptr, true, false);
         } else {
@@ -276,7 +281,7 @@ void rename_object()
     const size_t n = strnlen(text, ARCHIVE_NAME_MAX);
     std::memcpy(g_name, text, n);
     g_name[n] = 0;
-    if (text_entry_dialog("Новое имя"_cp, ARCHIVE_NAME_MAX, g_name) == 1) {
+    if (text_entry_dialog("Новое имя"_cp, ARCHIVE_NAME_MAX, g_name) == TEXT_ACCEPTED) {
         const int index = g_view.current.index;
         if (obj_name_taken(g_name, index))
             error_box("Такое имя уже есть в базе !"_cp, nullptr);
@@ -296,7 +301,7 @@ bool delete_at_cursor(int (*remove)(int index), const char* line2)
     const u32 old_id = archive_node_id(&saved);
     tree_step_away(&g_view);
     const u32 next_id = archive_node_id(&g_view.current);
-    if (remove(saved.index) == 1) {
+    if (remove(saved.index) == ARCHIVE_DONE) {
         g_cursor_id = next_id;
         return true;
     }
@@ -318,7 +323,7 @@ void delete_object()
     if (confirmed("Удалить выбранный объект ?"_cp, "Все замеры из этого объекта"_cp, "также будут удалены."_cp) &&
         delete_at_cursor(obj_delete, "указанный объект !"_cp)) {
         // The current object may be gone: another one, or a new "Объект".
-        if (obj_ensure_current() == 2) settings_save();
+        if (obj_ensure_current() == CURRENT_CHOSEN_ANEW) settings_save();
         show(g_cursor_id);
     }
     draw_screen();
@@ -335,7 +340,8 @@ void delete_measurement()
 void delete_measurements_only()
 {
     if (confirmed("Вы действительно хотите"_cp, "удалить данные ?"_cp, "")) {
-        if (obj_delete_measurements(g_view.current.index) != 1) error_box("Не могу удалить замеры !"_cp, nullptr);
+        if (obj_delete_measurements(g_view.current.index) != ARCHIVE_DONE)
+            error_box("Не могу удалить замеры !"_cp, nullptr);
         resync_cursor();
     }
     draw_screen();
