@@ -2,6 +2,7 @@
 #include "app/placeholder.h"
 #include "app/settings_screens.h"
 #include "app/startup.h"
+#include "archive/browser.h"
 #include "base/cp1251.h"
 #include "gfx/dialog.h"
 #include "gfx/frame.h"

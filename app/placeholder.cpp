@@ -43,7 +43,3 @@ void route_screen()
 {
     placeholder_screen("Сбор данных по маршруту"_cp);
 }
-void archive_browser()
-{
-    placeholder_screen("Просмотр замеров"_cp);
-}

@@ -6,4 +6,3 @@ void placeholder_screen(const char* title);
 
 // Screens reached from the menus.
 void route_screen();
-void archive_browser();

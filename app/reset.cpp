@@ -5,6 +5,8 @@
 #include "analysis/measures.h"
 #include "analysis/shock.h"
 #include "analysis/signal.h"
+#include "archive/archive_tree.h"
+#include "archive/browser.h"
 #include "archive/measurement.h"
 #include "archive/mount.h"
 #include "archive/objects.h"
@@ -47,6 +49,8 @@ void system_reset()
 
     obj_reset();
     measurement_reset();
+    archive_tree_reset();
+    archive_browser_reset();
 
     bearing_catalogue_clear();
     shock_panel_reset();

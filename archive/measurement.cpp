@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "analysis/format.h"
+#include "archive/browser.h"
 #include "archive/objects.h"
 #include "base/checksum.h"
 #include "base/cp1251.h"
@@ -191,6 +192,7 @@ u32 save_file(u32 kind, u32 stamp, const Section (&sections)[MEAS_SECTIONS], boo
     if (fs_close(&h) != FS_OK) return save_failed(&h, silent);
     storage_error_flags &= ~static_cast<u32>(STORAGE_ERR_WRITE | STORAGE_ERR_MEAS_READ);
     if (!dir_insert_after(object_at, h.first, stamp, object, type, attr)) return save_failed(&h, silent);
+    archive_show_id(h.first);
     if (!silent) {
         char label[MEAS_LABEL_SIZE];
         meas_label(dir_find_id(h.first), label);

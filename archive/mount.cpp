@@ -1,5 +1,6 @@
 #include "archive/mount.h"
 
+#include "archive/browser.h"
 #include "archive/objects.h"
 #include "base/cp1251.h"
 #include "gfx/dialog.h"
@@ -75,8 +76,6 @@ int archive_wait()
     }
     return archive_state == ARCHIVE_MOUNTED;
 }
-
-void archive_tree_init() {}
 
 void archive_mount_reset()
 {

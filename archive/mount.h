@@ -19,5 +19,3 @@ int archive_idle();
 int archive_wait();
 // The job not started (state at power-on).
 void archive_mount_reset();
-// Builds the archive tree after a mount.
-void archive_tree_init();

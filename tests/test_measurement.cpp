@@ -24,6 +24,7 @@
 #include "storage/fs.h"
 #include "storage/nand.h"
 #include "tests/support/flash_image.h"
+#include "tests/support/screens.h"
 #include "tests/support/support.h"
 
 namespace {
@@ -71,28 +72,6 @@ std::vector<u8> pattern(size_t n, u8 seed)
     std::vector<u8> v(n);
     for (size_t i = 0; i < n; ++i) v[i] = static_cast<u8>(seed + i * 7 + (i >> 8));
     return v;
-}
-
-// The lines of a message box with a title and its icon (font 4, black on
-// the box background, right of the icon column), with or without the OK
-// button, and its title (white on the blue band).
-bool box_shows(const std::vector<u16>& px, const char* title, std::vector<const char*> lines, bool ok = true)
-{
-    size_t longest = std::strlen(title);
-    for (const char* l : lines) longest = std::max(longest, std::strlen(l));
-    const int w = 8 * static_cast<int>(longest);
-    const int h = std::max(44 + (ok ? 43 : 0) + 23 * static_cast<int>(lines.size()), 90);
-    const int top = (240 - h) / 2;
-    const int left = std::max(160 - w / 2 - 56, 1), right = std::min(160 + w / 2 + 56, 318);
-    if (!region_has_text(px, left + (right - left) / 2, top + 8, title, 4, TF_HCENTER, COLOR_WHITE, COLOR_BLUE))
-        return false;
-    int y = top + 42;
-    for (const char* l : lines) {
-        const int x = std::max(160 - 4 * static_cast<int>(std::strlen(l)), 60);
-        if (!region_has_text(px, x, y, l, 4, 0, COLOR_BLACK, COLOR_BACKGROUND)) return false;
-        y += 23;
-    }
-    return true;
 }
 
 class Measurements : public ::testing::Test {
@@ -187,7 +166,7 @@ protected:
     bool box_seen(const char* title, std::vector<const char*> lines, bool ok = true) const
     {
         for (const auto& px : frames)
-            if (box_shows(px, title, lines, ok)) return true;
+            if (message_box_shows(px, title, lines, ok)) return true;
         return false;
     }
 };

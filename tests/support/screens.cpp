@@ -1,5 +1,6 @@
 #include "tests/support/screens.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "base/cp1251.h"
@@ -33,6 +34,72 @@ bool placeholder_shows_key(const std::vector<u16>& px, u32 code)
     std::strcpy(line, "Клавиша: "_cp);
     int_to_text(static_cast<i32>(code), 5, line + std::strlen(line));
     return region_has_text(px, 160, 130, line, 4, TF_HCENTER, COLOR_BLACK, COLOR_BACKGROUND);
+}
+
+bool message_box_shows(const std::vector<u16>& px, const char* title, std::vector<const char*> lines, bool ok)
+{
+    size_t longest = std::strlen(title);
+    for (const char* l : lines) longest = std::max(longest, std::strlen(l));
+    const int w = 8 * static_cast<int>(longest);
+    const int h = std::max(44 + (ok ? 43 : 0) + 23 * static_cast<int>(lines.size()), 90);
+    const int top = (240 - h) / 2;
+    const int left = std::max(160 - w / 2 - 56, 1), right = std::min(160 + w / 2 + 56, 318);
+    if (!region_has_text(px, left + (right - left) / 2, top + 8, title, 4, TF_HCENTER, COLOR_WHITE, COLOR_BLUE))
+        return false;
+    int y = top + 42;
+    for (const char* l : lines) {
+        const int x = std::max(160 - 4 * static_cast<int>(std::strlen(l)), 60);
+        if (!region_has_text(px, x, y, l, 4, 0, COLOR_BLACK, COLOR_BACKGROUND)) return false;
+        y += 23;
+    }
+    return true;
+}
+
+namespace {
+
+constexpr u16 TREE_BG = 59164, TREE_FG = 16;
+
+int archive_text_x(int level, bool icon)
+{
+    return 1 + 2 + 25 * level + (icon ? 30 : 0);
+}
+
+}  // namespace
+
+bool archive_row_shows(const std::vector<u16>& px, int row, int level, const char* text, bool selected, bool icon)
+{
+    if (px.size() != static_cast<size_t>(LCD_PIXELS)) return false;
+    const int x = archive_text_x(level, icon), y = archive_row_y(row);
+    const u16 fg = selected ? TREE_BG : TREE_FG, bg = selected ? TREE_FG : TREE_BG;
+    if (!region_has_text(px, x, y, text, 4, 0, fg, bg)) return false;
+    // After the text: the end of the inverted band, then the background up
+    // to the frame (no further characters).
+    const int end = x + 8 * static_cast<int>(std::strlen(text));
+    for (int j = y; j < y + 16; ++j) {
+        if (px[j * LCD_WIDTH + end] != (selected ? TREE_FG : TREE_BG)) return false;
+        for (int i = end + 1; i < 318; ++i) {
+            // The dotted frame of the current object may pass two pixels on.
+            const u16 c = px[j * LCD_WIDTH + i];
+            if (c != TREE_BG && !(c == TREE_FG && i == end + 2)) return false;
+        }
+    }
+    return true;
+}
+
+bool archive_current_frame(const std::vector<u16>& px, int row, int level, int chars)
+{
+    if (px.size() != static_cast<size_t>(LCD_PIXELS)) return false;
+    const int x = 1 + 2 + 25 * level, y = archive_row_y(row);
+    const int left = x - 2, right = x + 32 + 8 * chars, top = y - 2 - 2, bottom = y + 19;
+    // Dots on even places; a connector line of a neighbouring row may cross.
+    auto fits = [](u16 c, int along) { return (along & 1) == 0 ? c == TREE_FG || c == 0 : c != TREE_FG; };
+    for (int i = left; i < right; ++i)
+        for (int yy : {top, bottom})
+            if (!fits(px[yy * LCD_WIDTH + i], i)) return false;
+    for (int j = top + 1; j < bottom; ++j)
+        for (int xx : {left, right})
+            if (!fits(px[j * LCD_WIDTH + xx], j)) return false;
+    return true;
 }
 
 std::vector<u16> load_bmp565(const std::string& path)

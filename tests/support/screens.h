@@ -20,6 +20,28 @@ bool placeholder_shows(const std::vector<u16>& px, const char* title);
 // True when the placeholder screen shows `code` as the last key taken.
 bool placeholder_shows_key(const std::vector<u16>& px, u32 code);
 
+// True when a message box with `title` (and its icon) shows `lines`, the
+// non-empty lines in order (font 4, black on the box background, right of
+// the icon column), with or without buttons, as long as the box is as wide
+// as its longest text.
+bool message_box_shows(const std::vector<u16>& px, const char* title, std::vector<const char*> lines, bool ok = true);
+
+// The archive browser's tree: rows ARCHIVE_ROW_H apart from ARCHIVE_ROW_Y0,
+// 25 pixels of indent per level, text in font 4 after a 30-pixel icon.
+constexpr int ARCHIVE_ROW_Y0 = 30, ARCHIVE_ROW_H = 23;
+// Top of tree row `row` (0 = the top row).
+constexpr int archive_row_y(int row)
+{
+    return ARCHIVE_ROW_Y0 + row * ARCHIVE_ROW_H;
+}
+// True when tree row `row` shows `text` at `level` (after an icon unless
+// `icon` is false), inverted when selected, and nothing after it.
+bool archive_row_shows(const std::vector<u16>& px, int row, int level, const char* text, bool selected,
+                       bool icon = true);
+// True when the dotted frame that marks the current object surrounds row
+// `row` at `level`, whose text is `chars` characters long.
+bool archive_current_frame(const std::vector<u16>& px, int row, int level, int chars);
+
 // Reads a 16-bit BMP written by the picture writer as RGB565 pixels.
 std::vector<u16> load_bmp565(const std::string& path);
 
