@@ -430,7 +430,9 @@ TEST_F(TreeDraw, ConnectorsExpandBoxesAndTheLineTowardsHiddenChildren)
     // horizontal stub, the box with a minus.
     for (int y = ya - 5; y <= ya + 23; ++y) ASSERT_EQ(at(xa - 15, y), TREE_LINES) << y;
     for (int x = xa - 15; x < xa; ++x) {  // the icon covers x = xa
-        if (x != xa - 2) ASSERT_EQ(at(x, ym), TREE_LINES) << x;  // A's dotted frame crosses at xa - 2
+        if (x != xa - 2) {  // A's dotted frame crosses at xa - 2
+            ASSERT_EQ(at(x, ym), TREE_LINES) << x;
+        }
     }
     for (int y = ym - 4; y <= ym + 4; ++y) {
         EXPECT_EQ(at(xa - 12, y), TREE_LINES);
