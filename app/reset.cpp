@@ -4,6 +4,7 @@
 #include "analysis/measures.h"
 #include "analysis/shock.h"
 #include "analysis/signal.h"
+#include "analysis/signal_source.h"
 #include "archive/measurement.h"
 #include "archive/mount.h"
 #include "archive/objects.h"
@@ -41,6 +42,7 @@ void system_reset()
     measures_reset();
     shock_reset();
     meas_reset();
+    signal_source_reset();
 
     obj_reset();
     measurement_reset();
