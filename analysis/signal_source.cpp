@@ -7,6 +7,7 @@
 #include <cmath>
 #include <cstring>
 #include <numbers>
+#include <numeric>
 #include <vector>
 
 #include "analysis/meas_module.h"
@@ -44,8 +45,12 @@ constexpr double WARM_UP_S = 2.0;
 // tenth of the file's rate), then rectified.
 constexpr double ENVELOPE_HZ = 1000.0;
 constexpr double ENVELOPE_RATE_SHARE = 0.1;
-// File frames given to the resampler per call.
-constexpr long SRC_CHUNK = 4096;
+// Frames given to and taken from the resampler per call.
+constexpr u64 SRC_CHUNK = 4096;
+// How far the length of such a loop may differ from the exact one.
+constexpr double LOOP_LENGTH_TOLERANCE = 1e-4;
+// Input samples the resampler reaches back (at its own rate when reducing).
+constexpr double SINC_REACH = 256;
 // Samples of the integrators' history rings (a power of two above the taps).
 constexpr u32 HISTORY = 64;
 static_assert(HISTORY > 2 * FIR_HALF + 1);
@@ -222,18 +227,34 @@ struct FrontEnd {
     }
 };
 
-// One channel of the file resampled to a setup's rate, read in a loop.
+// One channel of the file resampled to a setup's rate, read in a loop. A
+// loop of at most g_loop_limit samples is resampled (and run through the front
+// end) once per setup and then read over and over; a longer one is resampled
+// as it is read.
 struct Stream {
+    double dt = 0;     // output sample period it is set up for; 0: not set up
+    double ratio = 0;  // output samples per file frame
+    // A whole loop: acceleration, velocity, displacement (the envelope in [0]).
+    std::vector<float> loop[3];
+    u64 next = 0;  // index of the next loop sample
+    // Resampled as it is read.
     SRC_STATE* src = nullptr;
-    double dt = 0;  // output sample period it is set up for; 0: not set up
-    double ratio = 0;
     u64 pos = 0;  // next file frame to feed
 
+    bool whole() const { return !loop[0].empty(); }
+    // The file frame the stream has reached.
+    u64 file_position(u64 frames) const
+    {
+        if (dt == 0) return pos;
+        return whole() ? static_cast<u64>(static_cast<double>(next) / ratio) % frames : pos;
+    }
     void drop()
     {
         if (src) src_delete(src);
         src = nullptr;
         dt = 0;
+        for (auto& l : loop) std::vector<float>().swap(l);
+        next = 0;
     }
 };
 
@@ -251,6 +272,7 @@ struct Loaded {
 
 Loaded g_file;
 bool g_active = false;
+u64 g_loop_limit = SIGNAL_LOOP_MAX_SAMPLES;
 Stream g_vib_stream, g_shock_stream;
 FrontEnd g_front;
 double g_marker_phase = 0;  // revolutions
@@ -314,18 +336,19 @@ std::vector<float> acceleration_of(const std::vector<float>& velocity, double ra
     return out;
 }
 
-// Feeds the resampler from the loop until `count` samples are out.
-void pull(Stream& st, const std::vector<float>& in, float* out, u32 count)
+// Feeds the resampler from the loop, from file frame `st.pos` on, until
+// `count` samples are out.
+void pull(Stream& st, const std::vector<float>& in, float* out, u64 count)
 {
     const u64 frames = in.size();
-    u32 done = 0;
+    u64 done = 0;
     int idle = 0;
     while (done < count) {
         SRC_DATA d{};
         d.data_in = in.data() + st.pos;
         d.input_frames = static_cast<long>(std::min<u64>(frames - st.pos, SRC_CHUNK));
         d.data_out = out + done;
-        d.output_frames = static_cast<long>(count - done);
+        d.output_frames = static_cast<long>(std::min<u64>(count - done, SRC_CHUNK));
         d.src_ratio = st.ratio;
         d.end_of_input = 0;
         if (src_process(st.src, &d) != 0 || (d.input_frames_used == 0 && d.output_frames_gen == 0)) {
@@ -335,34 +358,84 @@ void pull(Stream& st, const std::vector<float>& in, float* out, u32 count)
         }
         st.pos += static_cast<u64>(d.input_frames_used);
         if (st.pos >= frames) st.pos = 0;
-        done += static_cast<u32>(d.output_frames_gen);
+        done += static_cast<u64>(d.output_frames_gen);
     }
     std::fill(out + done, out + count, 0.0f);
 }
 
-// Sets the stream up for samples `dt` apart, from about where it stands, and
-// runs it for WARM_UP_S unseen.
+// Length of a whole loop in output samples, near frames * ratio, and the
+// file frames that run through the resampler unseen before the loop starts.
+// The length may differ from the exact one by LOOP_LENGTH_TOLERANCE, so that
+// a short warm-up of whole frames ends on a whole output sample.
+void loop_geometry(u64 frames, double ratio, u64* length, u64* warm)
+{
+    const double exact = static_cast<double>(frames) * ratio;
+    const u64 centre = std::max<u64>(1, static_cast<u64>(std::llround(exact)));
+    const u64 slack = std::min<u64>(centre - 1, static_cast<u64>(exact * LOOP_LENGTH_TOLERANCE));
+    const u64 reach = static_cast<u64>(std::ceil(SINC_REACH / std::min(1.0, ratio)));
+    *length = centre;
+    *warm = ~u64{0};
+    for (u64 l = centre - slack; l <= centre + slack; ++l) {
+        const u64 step = frames / std::gcd(frames, l);
+        const u64 w = (reach + step - 1) / step * step;
+        if (w < *warm) {
+            *warm = w;
+            *length = l;
+        }
+    }
+}
+
+// Sets the stream up for samples `dt` apart, going on from the file position
+// it had reached. A whole loop is resampled here and, with a front end, run
+// through it until the integrators have settled; otherwise the resampler
+// and the front end run WARM_UP_S unseen.
 bool prepare(Stream& st, const std::vector<float>& in, float dt, FrontEnd* front)
 {
-    if (st.src && st.dt == dt) return true;
+    if (st.dt == dt && st.dt != 0) return true;
     const u64 frames = in.size();
-    const u64 here = st.pos;
+    const u64 here = st.file_position(frames);
     st.drop();
     int err = 0;
     st.src = src_new(SRC_SINC_BEST_QUALITY, 1, &err);
     if (!st.src) return false;
     st.dt = dt;
     st.ratio = 1.0 / (static_cast<double>(dt) * g_file.rate);
+    if (front) front->setup(g_file.quantity, dt);
+    double a, v, d;
+    if (static_cast<double>(frames) * st.ratio <= static_cast<double>(g_loop_limit)) {
+        u64 length, warm;
+        loop_geometry(frames, st.ratio, &length, &warm);
+        st.ratio = static_cast<double>(length) / static_cast<double>(frames);
+        st.pos = (frames - warm % frames) % frames;
+        const u64 skip = warm / (frames / std::gcd(frames, length)) * (length / std::gcd(frames, length));
+        g_scratch.resize(std::max<u64>(skip, 1));
+        pull(st, in, g_scratch.data(), skip);
+        st.loop[0].resize(length);
+        pull(st, in, st.loop[0].data(), length);
+        src_delete(st.src);
+        st.src = nullptr;
+        if (front) {
+            const std::vector<float> x = std::move(st.loop[0]);
+            for (auto& l : st.loop) l.resize(length);
+            const u64 passes = 1 + static_cast<u64>(std::ceil(WARM_UP_S / (static_cast<double>(length) * dt)));
+            for (u64 p = 0; p < passes; ++p)
+                for (u64 i = 0; i < length; ++i) {
+                    front->step(x[i], &a, &v, &d);
+                    st.loop[Q_A][i] = static_cast<float>(a);
+                    st.loop[Q_V][i] = static_cast<float>(v);
+                    st.loop[Q_D][i] = static_cast<float>(d);
+                }
+        }
+        st.next = static_cast<u64>(std::llround(static_cast<double>(here) * st.ratio)) % length;
+        return true;
+    }
     const u64 warm_in = static_cast<u64>(WARM_UP_S * g_file.rate) % frames;
     st.pos = (here + frames - warm_in) % frames;
-    if (front) front->setup(g_file.quantity, dt);
-    const u32 warm_out = static_cast<u32>(WARM_UP_S / dt);
+    const u64 warm_out = static_cast<u64>(WARM_UP_S / dt);
     g_scratch.resize(warm_out);
     pull(st, in, g_scratch.data(), warm_out);
-    if (front) {
-        double a, v, d;
-        for (u32 i = 0; i < warm_out; ++i) front->step(g_scratch[i], &a, &v, &d);
-    }
+    if (front)
+        for (u64 i = 0; i < warm_out; ++i) front->step(g_scratch[i], &a, &v, &d);
     return true;
 }
 
@@ -520,6 +593,12 @@ void signal_source_reset()
     g_record_span = 0;
 }
 
+void signal_source_set_loop_limit(u64 samples)
+{
+    g_loop_limit = samples;
+    signal_source_reset();
+}
+
 u64 signal_source_clipped()
 {
     return g_clipped;
@@ -528,14 +607,25 @@ u64 signal_source_clipped()
 bool signal_source_vibration(VibFrame* frames, u32 count, float dt)
 {
     if (!g_active || !(dt > 0)) return false;
-    if (!prepare(g_vib_stream, g_file.vibration, dt, &g_front)) return false;
-    g_scratch.resize(count);
-    pull(g_vib_stream, g_file.vibration, g_scratch.data(), count);
+    Stream& st = g_vib_stream;
+    if (!prepare(st, g_file.vibration, dt, &g_front)) return false;
+    if (!st.whole()) {
+        g_scratch.resize(count);
+        pull(st, g_file.vibration, g_scratch.data(), count);
+    }
     const float* scale = meas_calibration.set[meas_main_set()];
     const double turn = g_file.rpm / 60.0 * dt;
+    const u64 length = st.loop[0].size();
     for (u32 i = 0; i < count; ++i) {
         double a, v, d;
-        g_front.step(g_scratch[i], &a, &v, &d);
+        if (st.whole()) {
+            a = st.loop[Q_A][st.next];
+            v = st.loop[Q_V][st.next];
+            d = st.loop[Q_D][st.next];
+            if (++st.next == length) st.next = 0;
+        } else {
+            g_front.step(g_scratch[i], &a, &v, &d);
+        }
         VibFrame& fr = frames[i];
         fr.w[Q_A] = clip(MID_SCALE + a / scale[Q_A], SIGNAL_ADC_MAX);
         fr.w[Q_V] = clip(MID_SCALE + v / scale[Q_V], SIGNAL_ADC_MAX);
@@ -552,13 +642,26 @@ bool signal_source_vibration(VibFrame* frames, u32 count, float dt)
 bool signal_source_shock(u16* buffer, u32 count, float dt)
 {
     if (!g_active || g_file.envelope.empty() || !(dt > 0)) return false;
-    if (!prepare(g_shock_stream, g_file.envelope, dt, nullptr)) return false;
-    g_scratch.resize(count);
-    pull(g_shock_stream, g_file.envelope, g_scratch.data(), count);
+    Stream& st = g_shock_stream;
+    if (!prepare(st, g_file.envelope, dt, nullptr)) return false;
+    if (!st.whole()) {
+        g_scratch.resize(count);
+        pull(st, g_file.envelope, g_scratch.data(), count);
+    }
     // The shock-pulse input sees the envelope through the acceleration
     // channel's converter scale; it is a magnitude, so its zero is 0.
     const double scale = meas_calibration.set[meas_main_set()][Q_A];
-    for (u32 i = 0; i < count; ++i) buffer[i] = clip(g_scratch[i] / scale, SIGNAL_SHOCK_MAX);
+    const u64 length = st.loop[0].size();
+    for (u32 i = 0; i < count; ++i) {
+        double e;
+        if (st.whole()) {
+            e = st.loop[0][st.next];
+            if (++st.next == length) st.next = 0;
+        } else {
+            e = g_scratch[i];
+        }
+        buffer[i] = clip(e / scale, SIGNAL_SHOCK_MAX);
+    }
     return true;
 }
 
@@ -567,7 +670,7 @@ bool signal_source_temperature(float* celsius)
     if (!g_active || g_file.temperature.empty()) return false;
     const u64 n = g_file.frames;
     const u64 span = std::min<u64>(n, std::max<u64>(1, g_record_span));
-    const u64 end = g_vib_stream.pos;
+    const u64 end = g_vib_stream.file_position(n);
     double sum = 0;
     for (u64 k = 1; k <= span; ++k) sum += g_file.temperature[(end + n - k) % n];
     *celsius = static_cast<float>(sum / static_cast<double>(span));

@@ -82,5 +82,12 @@ bool signal_source_vibration(VibFrame* frames, u32 count, float dt);
 bool signal_source_shock(u16* buffer, u32 count, float dt);
 // The temperature over the span of the last vibration record.
 bool signal_source_temperature(float* celsius);
+// A file whose loop, resampled, is at most this many samples long is
+// resampled (and integrated) once per setup and then read over and over;
+// a longer one is resampled as it is read.
+constexpr u64 SIGNAL_LOOP_MAX_SAMPLES = u64{1} << 21;
+// Sets that limit (0: every file is resampled as it is read) and starts the
+// stream again; it is not reset at power-on.
+void signal_source_set_loop_limit(u64 samples);
 // Samples clipped at the converter's range since the file was opened.
 u64 signal_source_clipped();

@@ -100,7 +100,7 @@ void use_setup(SetupRate s)
     set.meas_params_changed = 1;
 }
 
-class SignalSourceTest : public ::testing::Test {
+class SignalSourceBase : public ::testing::Test {
 protected:
     void SetUp() override
     {
@@ -146,6 +146,26 @@ protected:
     VirtualHostScope scope;
     TempDir dir;
 };
+
+using SignalSourceTest = SignalSourceBase;
+
+// Both ways of reading a file: its whole loop resampled once per setup, or
+// resampled as it is read (the way of files too long for the former).
+class SignalPaths : public SignalSourceBase, public ::testing::WithParamInterface<bool> {
+protected:
+    void SetUp() override
+    {
+        signal_source_set_loop_limit(GetParam() ? SIGNAL_LOOP_MAX_SAMPLES : 0);
+        SignalSourceBase::SetUp();
+    }
+    void TearDown() override
+    {
+        SignalSourceBase::TearDown();
+        signal_source_set_loop_limit(SIGNAL_LOOP_MAX_SAMPLES);
+    }
+};
+INSTANTIATE_TEST_SUITE_P(WholeLoopOrStream, SignalPaths, ::testing::Bool(),
+                         [](const auto& info) { return info.param ? "WholeLoop" : "Stream"; });
 
 // --- units and options ---
 
@@ -364,7 +384,7 @@ TEST_F(SignalSourceTest, SampleFormatsGiveTheSameValues)
 
 // --- accuracy ---
 
-TEST_F(SignalSourceTest, TenMillimetresPerSecondShowsTenOnTheVibrometerFromEitherUnit)
+TEST_P(SignalPaths, TenMillimetresPerSecondShowsTenOnTheVibrometerFromEitherUnit)
 {
     // 10 mm/s RMS at 100 Hz: 14.14 mm/s peak, 8.886 m/s² peak (0.906 g),
     // 45.0 µm peak to peak.
@@ -388,7 +408,7 @@ TEST_F(SignalSourceTest, TenMillimetresPerSecondShowsTenOnTheVibrometerFromEithe
     }
 }
 
-TEST_F(SignalSourceTest, IntegrationHoldsUpToTheTopOfTheBand)
+TEST_P(SignalPaths, IntegrationHoldsUpToTheTopOfTheBand)
 {
     // A plain trapezoidal integrator at 2560 Hz would show a 900 Hz tone
     // about 40 % low; the front end keeps every band within 1 %.
@@ -428,7 +448,7 @@ TEST_F(SignalSourceTest, IntegrationHoldsUpToTheTopOfTheBand)
     }
 }
 
-TEST_F(SignalSourceTest, VelocityFilesAreDifferentiatedAndIntegrated)
+TEST_P(SignalPaths, VelocityFilesAreDifferentiatedAndIntegrated)
 {
     for (const double hz : {20.0, 160.0, 700.0}) {
         SCOPED_TRACE(hz);
@@ -445,7 +465,7 @@ TEST_F(SignalSourceTest, VelocityFilesAreDifferentiatedAndIntegrated)
     }
 }
 
-TEST_F(SignalSourceTest, FileRatesGiveTheSameBandValues)
+TEST_P(SignalPaths, FileRatesGiveTheSameBandValues)
 {
     const std::vector<Tone> parts = {{37, 3.0}, {160, 8.0}, {610, 15.0}};
     write_float_wav(dir.file("48k.wav"), tones(48000, 1, parts), 48000);
@@ -472,7 +492,7 @@ TEST_F(SignalSourceTest, FileRatesGiveTheSameBandValues)
     }
 }
 
-TEST_F(SignalSourceTest, SetupChangesResampleToTheNewRate)
+TEST_P(SignalPaths, SetupChangesResampleToTheNewRate)
 {
     write_float_wav(dir.file("tone.wav"), tones(48000, 2, {{250, 10}}), 48000);
     open(dir.file("tone.wav"));
@@ -491,7 +511,7 @@ TEST_F(SignalSourceTest, SetupChangesResampleToTheNewRate)
     }
 }
 
-TEST_F(SignalSourceTest, TheFileLoopsWithoutASeam)
+TEST_P(SignalPaths, TheFileLoopsWithoutASeam)
 {
     // 0.2 s holding 8 whole periods of 40 Hz: looped, a pure tone. Records
     // of 0.4 s cross the seam every time; a gap or a restart of the
@@ -514,7 +534,7 @@ TEST_F(SignalSourceTest, TheFileLoopsWithoutASeam)
     }
 }
 
-TEST_F(SignalSourceTest, OverloadIsClippedNotWrapped)
+TEST_P(SignalPaths, OverloadIsClippedNotWrapped)
 {
     // 250 m/s² peak: beyond the converter's ±16384 counts of 0.00983 m/s²
     // (about ±161 m/s²) with the internal sensor.
@@ -577,7 +597,7 @@ TEST_F(SignalSourceTest, RpmDrivesTheMarkerChannel)
     for (u32 i = 0; i < meas_state.n_frames; ++i) ASSERT_EQ(meas_state.frames[i].w[3], MID_SCALE);
 }
 
-TEST_F(SignalSourceTest, MoreChannelsFeedShockPulseAndTemperature)
+TEST_P(SignalPaths, MoreChannelsFeedShockPulseAndTemperature)
 {
     // Channel 1 a plain tone, channel 2 a train of ringing impacts, channel 3
     // a temperature of 42.5 °C.
@@ -625,7 +645,7 @@ TEST_F(SignalSourceTest, MoreChannelsFeedShockPulseAndTemperature)
     EXPECT_NEAR(x_at(sa, best), 60.0, sa->dx);
 }
 
-TEST_F(SignalSourceTest, PowerOnStartsTheStreamAgainAndKeepsTheFile)
+TEST_P(SignalPaths, PowerOnStartsTheStreamAgainAndKeepsTheFile)
 {
     write_float_wav(dir.file("n.wav"), tones(25600, 1, {{33, 4}, {470, 9}}), 25600);
     open(dir.file("n.wav"));
@@ -714,7 +734,7 @@ bool is_line(const SignalRecord* spec, int k)
     return p > 20 * around[around.size() / 2];
 }
 
-TEST_F(SignalSourceTest, BearingDemoShowsBallPassLines)
+TEST_P(SignalPaths, BearingDemoShowsBallPassLines)
 {
     SignalOptions o;
     o.path = DEMO_DIR + "/bearing_6205_outer_race.wav";
