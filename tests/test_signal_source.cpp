@@ -711,25 +711,25 @@ TEST_F(SignalSourceTest, DemoVelocitiesAndGrades)
 }
 
 // Index of the largest line within `radius` lines of x.
-int peak_near(const SignalRecord* spec, double x, int radius)
+int peak_near(const SignalRecord* spectrum, double x, int radius)
 {
-    const int centre = index_of(spec, static_cast<float>(x), 0);
+    const int centre = index_of(spectrum, static_cast<float>(x), 0);
     int best = centre;
-    for (int k = std::max(1, centre - radius); k <= std::min<int>(spec->count - 1, centre + radius); ++k)
-        if (line_power(spec, k) > line_power(spec, best)) best = k;
+    for (int k = std::max(1, centre - radius); k <= std::min<int>(spectrum->count - 1, centre + radius); ++k)
+        if (line_power(spectrum, k) > line_power(spectrum, best)) best = k;
     return best;
 }
 
 // True when line k stands out: a local maximum well above the median of
 // the 40 lines around it.
-bool is_line(const SignalRecord* spec, int k)
+bool is_line(const SignalRecord* spectrum, int k)
 {
-    if (k < 1 || k + 1 >= static_cast<int>(spec->count)) return false;
-    const u64 p = line_power(spec, k);
-    if (p < line_power(spec, k - 1) || p < line_power(spec, k + 1)) return false;
+    if (k < 1 || k + 1 >= static_cast<int>(spectrum->count)) return false;
+    const u64 p = line_power(spectrum, k);
+    if (p < line_power(spectrum, k - 1) || p < line_power(spectrum, k + 1)) return false;
     std::vector<u64> around;
-    for (int j = std::max(1, k - 20); j <= std::min<int>(spec->count - 1, k + 20); ++j)
-        around.push_back(line_power(spec, j));
+    for (int j = std::max(1, k - 20); j <= std::min<int>(spectrum->count - 1, k + 20); ++j)
+        around.push_back(line_power(spectrum, j));
     std::nth_element(around.begin(), around.begin() + around.size() / 2, around.end());
     return p > 20 * around[around.size() / 2];
 }
@@ -749,13 +749,13 @@ TEST_P(SignalPaths, BearingDemoShowsBallPassLines)
             for (const u32 q : {Q_A, Q_V}) {
                 if (kind == KIND_B && q != Q_A) continue;
                 SCOPED_TRACE(kind * 10 + q);
-                SignalRecord* spec = nullptr;
-                ASSERT_EQ(meas_get_record(kind == KIND_B ? 3 : 1, kind, q, &spec), 1);
+                SignalRecord* spectrum = nullptr;
+                ASSERT_EQ(meas_get_record(kind == KIND_B ? 3 : 1, kind, q, &spectrum), 1);
                 for (const double multiple : {1.0, 2.0}) {
                     const double f = multiple * DEMO_BPFO_HZ;
-                    const int k = peak_near(spec, f, 1);
-                    EXPECT_TRUE(is_line(spec, k)) << f << " Hz";
-                    EXPECT_LE(std::fabs(x_at(spec, k) - f), spec->dx) << f << " Hz";
+                    const int k = peak_near(spectrum, f, 1);
+                    EXPECT_TRUE(is_line(spectrum, k)) << f << " Hz";
+                    EXPECT_LE(std::fabs(x_at(spectrum, k) - f), spectrum->dx) << f << " Hz";
                 }
             }
         }
