@@ -8,6 +8,7 @@
 #include "analysis/rounding.h"
 #include "analysis/shock.h"
 #include "analysis/signal.h"
+#include "analysis/signal_source.h"
 #include "host/device.h"
 #include "host/hostif.h"
 #include "host/settings.h"
@@ -180,6 +181,11 @@ void meas_prepare_sensor()
     }
 }
 
+u32 meas_main_set()
+{
+    return settings.sensor == 2 ? 0 : 1;
+}
+
 int meas_task_top(u16* cont)
 {
     MeasModuleState& s = meas_state;
@@ -225,6 +231,37 @@ void meas_derive_geometry()
     s.geometry_set = 1;
 }
 
+namespace {
+// The vibration waveform of the test signal into the frames, with a new
+// random amplitude and phase.
+void synthesise_vibration()
+{
+    MeasModuleState& s = meas_state;
+    TestSignal& ts = test_signal;
+    ts.amplitude = static_cast<float>(rnd() * 50.0 / 32767);
+    const double phase = rnd() * 2.0 * std::numbers::pi / 32767;
+    const double w = 2.0 * std::numbers::pi * s.dt * ts.freq_hz;
+    double aa = 0, av = 0, ad = 0;
+    if (ts.freq_hz > 0) {
+        aa = ts.amplitude * 16384.0 / 3000 * 0.5;
+        av = aa * 1000 / (2.0 * std::numbers::pi * ts.freq_hz);
+        ad = av * 1000 / (2.0 * std::numbers::pi * ts.freq_hz);
+    }
+    const double noise = ts.noise;
+    auto noise_term = [noise]() { return rnd() * noise / 32767 - noise * 0.5; };
+    for (u32 i = 0; i < s.n_frames; ++i) {
+        const double t = i * w + phase;
+        const double sn = std::sin(t), cs = std::cos(t);
+        VibFrame& f = s.frames[i];
+        f.w[0] = sample_word(sn * aa + MID_SCALE + noise_term());
+        f.w[1] = sample_word(-cs * av + MID_SCALE + noise_term());
+        f.w[2] = sample_word(-sn * ad + MID_SCALE + noise_term());
+        const u16 marker = sn >= 0.95 ? 24576 : MID_SCALE;
+        f.w[3] = f.w[4] = f.w[5] = f.w[6] = marker;
+    }
+}
+}  // namespace
+
 int meas_task_vibration(u16* cont)
 {
     MeasModuleState& s = meas_state;
@@ -232,34 +269,29 @@ int meas_task_vibration(u16* cont)
     if (s.running) {
         if (!s.geometry_set || settings.meas_params_changed) meas_derive_geometry();
         if (!record_complete()) return TASK_WAITING;
-        TestSignal& ts = test_signal;
-        ts.amplitude = static_cast<float>(rnd() * 50.0 / 32767);
-        const double phase = rnd() * 2.0 * std::numbers::pi / 32767;
-        const double w = 2.0 * std::numbers::pi * s.dt * ts.freq_hz;
-        double aa = 0, av = 0, ad = 0;
-        if (ts.freq_hz > 0) {
-            aa = ts.amplitude * 16384.0 / 3000 * 0.5;
-            av = aa * 1000 / (2.0 * std::numbers::pi * ts.freq_hz);
-            ad = av * 1000 / (2.0 * std::numbers::pi * ts.freq_hz);
-        }
-        const double noise = ts.noise;
-        auto noise_term = [noise]() { return rnd() * noise / 32767 - noise * 0.5; };
-        for (u32 i = 0; i < s.n_frames; ++i) {
-            const double t = i * w + phase;
-            const double sn = std::sin(t), cs = std::cos(t);
-            VibFrame& f = s.frames[i];
-            f.w[0] = sample_word(sn * aa + MID_SCALE + noise_term());
-            f.w[1] = sample_word(-cs * av + MID_SCALE + noise_term());
-            f.w[2] = sample_word(-sn * ad + MID_SCALE + noise_term());
-            const u16 marker = sn >= 0.95 ? 24576 : MID_SCALE;
-            f.w[3] = f.w[4] = f.w[5] = f.w[6] = marker;
-        }
+        if (!signal_source_vibration(s.frames, s.n_frames, s.dt)) synthesise_vibration();
     }
     s.done |= REQ_VIBRATION;
     ++s.vib_produced;
     *cont = 0;
     return TASK_ENDED;
 }
+
+namespace {
+// Shock pulses: a noise floor with decaying rings at even steps.
+void synthesise_shock()
+{
+    MeasModuleState& s = meas_state;
+    for (u32 i = 0; i < s.shock_count; ++i) s.shock_buf[i] = static_cast<u16>(rnd() * 128 / 32767);
+    const u32 step = s.shock_count / 54;
+    for (u32 p = 0; p + 39 < s.shock_count; p += step) {
+        const u32 peak = static_cast<u32>(rnd() * 256 / 32767 + 512);
+        s.shock_buf[p + 30] = static_cast<u16>(peak);
+        for (u32 j = 0; j < 9; ++j) s.shock_buf[p + 31 + j] = static_cast<u16>(peak * RING[j] / 100);
+        if (step == 0) break;
+    }
+}
+}  // namespace
 
 int meas_task_shock(u16* cont)
 {
@@ -268,14 +300,7 @@ int meas_task_shock(u16* cont)
     if (s.running) {
         s.shock_rate = s.dt > 0 ? 1.0f / s.dt : 1000.0f;
         s.shock_count = s.n_frames;
-        for (u32 i = 0; i < s.shock_count; ++i) s.shock_buf[i] = static_cast<u16>(rnd() * 128 / 32767);
-        const u32 step = s.shock_count / 54;
-        for (u32 p = 0; p + 39 < s.shock_count; p += step) {
-            const u32 peak = static_cast<u32>(rnd() * 256 / 32767 + 512);
-            s.shock_buf[p + 30] = static_cast<u16>(peak);
-            for (u32 j = 0; j < 9; ++j) s.shock_buf[p + 31 + j] = static_cast<u16>(peak * RING[j] / 100);
-            if (step == 0) break;
-        }
+        if (!signal_source_shock(s.shock_buf, s.shock_count, s.dt)) synthesise_shock();
         s.shock_ready = 1;
     }
     s.done |= REQ_SHOCK;
@@ -289,7 +314,7 @@ int meas_task_temperature(u16* cont)
     MeasModuleState& s = meas_state;
     if (!(s.request & REQ_TEMPERATURE) || (s.done & REQ_TEMPERATURE)) return TASK_ENDED;
     if (s.running) {
-        s.temperature = static_cast<float>(rnd() * 50.0 / 32767 + 60);
+        if (!signal_source_temperature(&s.temperature)) s.temperature = static_cast<float>(rnd() * 50.0 / 32767 + 60);
         s.temp_ready = 1;
     }
     s.done |= REQ_TEMPERATURE;

@@ -102,6 +102,9 @@ void meas_set_running(u8 on);
 void meas_set_test_signal(float freq_hz, float amplitude);
 void meas_clear_shock_ready();
 void meas_prepare_sensor();
+// Calibration set of the vibration channels (group 1) for the sensor
+// setting: 0 for the external sensor, else 1.
+u32 meas_main_set();
 
 // The tasks of one acquisition cycle, each with its continuation word.
 int meas_task_top(u16* cont);

@@ -5,6 +5,7 @@
 #include "analysis/measures.h"
 #include "analysis/shock.h"
 #include "analysis/signal.h"
+#include "analysis/signal_source.h"
 #include "archive/archive_tree.h"
 #include "archive/browser.h"
 #include "archive/measurement.h"
@@ -46,6 +47,7 @@ void system_reset()
     shock_reset();
     meas_reset();
     calibration_reset();
+    signal_source_reset();
 
     obj_reset();
     measurement_reset();

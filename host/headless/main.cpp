@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "analysis/signal_source.h"
 #include "app/startup.h"
 #include "gfx/framebuffer.h"
 #include "host/device.h"
@@ -173,6 +174,9 @@ int main(int argc, char** argv)
     std::string data = ".", script, keys, shot, clock_text;
     bool have_keys = false, have_seed = false, have_clock = false;
     u64 seed = 0, max_ms = 600000;
+    SignalOptions signal;
+    bool signal_given = false;
+    std::string signal_extra;
 
     for (int i = 1; i < argc; ++i) {
         std::string a = argv[i];
@@ -194,6 +198,8 @@ int main(int argc, char** argv)
         };
         if (a == "-h" || a == "--help") {
             std::fputs(USAGE, stdout);
+            std::fputs("Signal source (recorded vibration in place of the synthesised one):\n", stdout);
+            std::fputs(SIGNAL_OPTIONS_HELP, stdout);
             return 0;
         } else if (a == "--version") {
             std::printf("tarvik2-run %s\n", TARVIK2_VERSION);
@@ -220,12 +226,28 @@ int main(int argc, char** argv)
             std::string v;
             if (!need_value(&v) || !parse_u64(v.c_str(), 0xFFFFFFFFFFull, &max_ms) || max_ms == 0)
                 return usage_error("--max-time needs a positive number of milliseconds");
+        } else if (signal_option_known(a)) {
+            std::string v;
+            if (!need_value(&v)) return usage_error(a + " needs a value");
+            const std::string e = signal_option_set(a, v, &signal);
+            if (!e.empty()) return usage_error(e);
+            signal_given = signal_given || a == "--signal";
+            signal_extra = a;
         } else if (a.size() > 1 && a[0] == '-') {
             return usage_error("unknown option '" + std::string(argv[i]) + "'");
         } else if (script.empty()) {
             script = a;
         } else {
             return usage_error("only one SCRIPT may be given, got '" + script + "' and '" + a + "'");
+        }
+    }
+
+    if (!signal_extra.empty() && !signal_given) return usage_error(signal_extra + " needs --signal FILE");
+    if (signal_given) {
+        const std::string e = signal_source_open(signal);
+        if (!e.empty()) {
+            std::fprintf(stderr, "tarvik2-run: %s\n", e.c_str());
+            return 2;
         }
     }
 
