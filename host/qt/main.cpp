@@ -7,9 +7,11 @@
 #include <string>
 
 #include <QApplication>
+#include <QDir>
 #include <QFileInfo>
 #include <QIcon>
 #include <QMessageBox>
+#include <QStandardPaths>
 
 #include "app/startup.h"
 #include "form.h"
@@ -19,10 +21,12 @@
 namespace {
 
 const char* const USAGE =
-    "usage: tarvik2-emu [--data DIR] [--scale N|fit|default] [--keymap FILE]\n"
+    "usage: tarvik2-emu [--data DIR | --user-data] [--scale N|fit|default] [--keymap FILE]\n"
     "Runs the Tarvik-2 instrument in a window.\n"
     "  --data DIR       flash.dat and fram.dat live in DIR (default: the current folder);\n"
     "                   one window per folder\n"
+    "  --user-data      the same in ~/.local/share/tarvik2 (created if missing; the\n"
+    "                   desktop menu entry starts the window so)\n"
     "  --scale S        the LCD at 1, 2, 3 or 4 times its size, fitted to a resizable\n"
     "                   window (fit) or in the instrument's layout (default); without\n"
     "                   it, the zoom chosen last time\n"
@@ -86,6 +90,14 @@ int main(int argc, char** argv)
         const bool has_value = i + 1 < args.size();
         if (a == QLatin1String("--data") && has_value) {
             data = args[++i].toStdString();
+        } else if (a == QLatin1String("--user-data")) {
+            const QString folder =
+                QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) + QStringLiteral("/tarvik2");
+            if (!QDir().mkpath(folder)) {
+                std::fprintf(stderr, "tarvik2-emu: cannot create %s\n", folder.toLocal8Bit().constData());
+                return EXIT_NOT_STARTED;
+            }
+            data = folder.toStdString();
         } else if (a == QLatin1String("--scale") && has_value) {
             if (!zoom_parse(args[++i], &zoom)) {
                 std::fprintf(stderr, "tarvik2-emu: --scale %s: give 1, 2, 3, 4, fit or default\n",

@@ -34,9 +34,11 @@ std::string shell_quote(const std::string& s)
 
 }  // namespace
 
-EmuResult run_emu(const std::vector<std::string>& args)
+EmuResult run_emu(const std::vector<std::string>& args, const std::string& env)
 {
-    std::string cmd = "QT_QPA_PLATFORM=offscreen " + shell_quote(TARVIK2_EMU_PATH);
+    std::string cmd = "QT_QPA_PLATFORM=offscreen ";
+    if (!env.empty()) cmd += env.substr(0, env.find('=') + 1) + shell_quote(env.substr(env.find('=') + 1)) + " ";
+    cmd += shell_quote(TARVIK2_EMU_PATH);
     for (const auto& a : args) cmd += " " + shell_quote(a);
     cmd += " 2>&1 </dev/null";
     EmuResult r{-1, {}};

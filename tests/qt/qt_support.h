@@ -13,9 +13,10 @@ void clear_window_settings();
 bool show_active(QWidget* w);
 
 // Runs the window program with the arguments (quoted for the shell) on the
-// offscreen platform; returns its exit status and what it printed.
+// offscreen platform, with `env` (NAME=VALUE, quoted) added to its
+// environment; returns its exit status and what it printed.
 struct EmuResult {
     int status;
     std::string output;
 };
-EmuResult run_emu(const std::vector<std::string>& args);
+EmuResult run_emu(const std::vector<std::string>& args, const std::string& env = "");

@@ -390,11 +390,25 @@ TEST(WindowProgram, ASecondWindowOnTheSameFolderSaysSoAndTouchesNothing)
     EXPECT_EQ(std::filesystem::last_write_time(dir.file("fram.dat")), before);
 }
 
+TEST(WindowProgram, UserDataIsAFolderOfItsOwnUnderTheUsersDataHome)
+{
+    TempDir home;
+    const std::string folder = home.file("tarvik2");
+    std::filesystem::create_directory(folder);
+    DataDirLock first;
+    std::string error;
+    ASSERT_TRUE(first.acquire(folder, &error)) << error;
+    // The folder the option names is the one in use: the window refuses it.
+    const EmuResult r = run_emu({"--user-data"}, "XDG_DATA_HOME=" + home.path());
+    EXPECT_EQ(r.status, 1) << r.output;
+    EXPECT_NE(r.output.find(folder + ": another Tarvik-2 emulator"), std::string::npos) << r.output;
+}
+
 TEST(WindowProgram, HelpVersionAndBadArguments)
 {
     const EmuResult help = run_emu({"--help"});
     EXPECT_EQ(help.status, 0);
-    for (const char* part : {"--data DIR", "--scale", "fit", "--keymap FILE", "--version"})
+    for (const char* part : {"--data DIR", "--user-data", "--scale", "fit", "--keymap FILE", "--version"})
         EXPECT_NE(help.output.find(part), std::string::npos) << part;
     const EmuResult version = run_emu({"--version"});
     EXPECT_EQ(version.status, 0);
