@@ -1,21 +1,60 @@
 #include "host/picture.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 #include <zlib.h>
 
 #include <cctype>
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
-namespace {
+#include "png_internal.h"
 
-void put_be32(std::vector<u8>& out, u32 v)
+const u8 PNG_SIGNATURE[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
+
+void png_put_be32(std::vector<u8>& out, u32 v)
 {
     out.push_back(static_cast<u8>(v >> 24));
     out.push_back(static_cast<u8>(v >> 16));
     out.push_back(static_cast<u8>(v >> 8));
     out.push_back(static_cast<u8>(v));
+}
+
+void png_put_chunk(std::vector<u8>& out, const char* type, const std::vector<u8>& data)
+{
+    png_put_be32(out, static_cast<u32>(data.size()));
+    const size_t start = out.size();
+    out.insert(out.end(), type, type + 4);
+    out.insert(out.end(), data.begin(), data.end());
+    uLong crc = crc32(0L, out.data() + start, static_cast<uInt>(out.size() - start));
+    png_put_be32(out, static_cast<u32>(crc));
+}
+
+std::vector<u8> png_rgb_header(int width, int height)
+{
+    std::vector<u8> ihdr;
+    png_put_be32(ihdr, static_cast<u32>(width));
+    png_put_be32(ihdr, static_cast<u32>(height));
+    ihdr.push_back(8);  // bit depth
+    ihdr.push_back(2);  // colour type: RGB
+    ihdr.push_back(0);  // deflate
+    ihdr.push_back(0);  // adaptive filtering
+    ihdr.push_back(0);  // no interlace
+    return ihdr;
+}
+
+namespace {
+
+int paeth(int a, int b, int c)
+{
+    int p = a + b - c;
+    int pa = std::abs(p - a), pb = std::abs(p - b), pc = std::abs(p - c);
+    if (pa <= pb && pa <= pc) return a;
+    if (pb <= pc) return b;
+    return c;
 }
 
 void put_le16(std::vector<u8>& out, u32 v)
@@ -33,25 +72,6 @@ void put_le32(std::vector<u8>& out, u32 v)
 u32 get_be32(const u8* p)
 {
     return (static_cast<u32>(p[0]) << 24) | (p[1] << 16) | (p[2] << 8) | p[3];
-}
-
-void put_chunk(std::vector<u8>& out, const char* type, const std::vector<u8>& data)
-{
-    put_be32(out, static_cast<u32>(data.size()));
-    const size_t start = out.size();
-    out.insert(out.end(), type, type + 4);
-    out.insert(out.end(), data.begin(), data.end());
-    uLong crc = crc32(0L, out.data() + start, static_cast<uInt>(out.size() - start));
-    put_be32(out, static_cast<u32>(crc));
-}
-
-int paeth(int a, int b, int c)
-{
-    int p = a + b - c;
-    int pa = std::abs(p - a), pb = std::abs(p - b), pc = std::abs(p - c);
-    if (pa <= pb && pa <= pc) return a;
-    if (pb <= pc) return b;
-    return c;
 }
 
 }  // namespace
@@ -79,18 +99,10 @@ std::vector<u8> picture_encode_png(const u16* pixels, int width, int height)
     compress2(z.data(), &zlen, raw.data(), static_cast<uLong>(raw.size()), 9);
     z.resize(zlen);
 
-    std::vector<u8> out = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
-    std::vector<u8> ihdr;
-    put_be32(ihdr, static_cast<u32>(width));
-    put_be32(ihdr, static_cast<u32>(height));
-    ihdr.push_back(8);  // bit depth
-    ihdr.push_back(2);  // colour type: RGB
-    ihdr.push_back(0);  // deflate
-    ihdr.push_back(0);  // adaptive filtering
-    ihdr.push_back(0);  // no interlace
-    put_chunk(out, "IHDR", ihdr);
-    put_chunk(out, "IDAT", z);
-    put_chunk(out, "IEND", {});
+    std::vector<u8> out(PNG_SIGNATURE, PNG_SIGNATURE + sizeof PNG_SIGNATURE);
+    png_put_chunk(out, "IHDR", png_rgb_header(width, height));
+    png_put_chunk(out, "IDAT", z);
+    png_put_chunk(out, "IEND", {});
     return out;
 }
 
@@ -180,14 +192,62 @@ std::string picture_fresh_name(const std::string& folder, bool bmp)
     }
 }
 
+std::FILE* picture_create_numbered(const std::string& folder, const std::string& prefix, std::string* path,
+                                   std::string* error)
+{
+    const std::string dir = folder.empty() ? "." : folder;
+    char number[16];
+    for (unsigned n = 1; n != 0; ++n) {
+        std::snprintf(number, sizeof number, "-%04u", n);
+        const std::string base = dir + "/" + prefix + number;
+        struct stat st {};
+        if (stat((base + ".bmp").c_str(), &st) == 0) continue;
+        // Created only when the name is free, so that no picture is replaced
+        // (another program may be writing into the folder too).
+        const int fd = open((base + ".png").c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+        if (fd < 0) {
+            if (errno == EEXIST) continue;
+            if (error) *error = base + ".png: cannot create: " + std::strerror(errno);
+            return nullptr;
+        }
+        std::FILE* f = fdopen(fd, "wb");
+        if (!f) {
+            if (error) *error = base + ".png: cannot write: " + std::strerror(errno);
+            close(fd);
+            unlink((base + ".png").c_str());
+            return nullptr;
+        }
+        *path = base + ".png";
+        return f;
+    }
+    if (error) *error = dir + ": no free picture number";
+    return nullptr;
+}
+
+std::string picture_save_numbered(const std::string& folder, const std::string& prefix, const u16* pixels, int width,
+                                  int height, std::string* error)
+{
+    std::string path;
+    std::FILE* f = picture_create_numbered(folder, prefix, &path, error);
+    if (!f) return "";
+    const std::vector<u8> data = picture_encode_png(pixels, width, height);
+    const bool ok = std::fwrite(data.data(), 1, data.size(), f) == data.size();
+    const bool closed = std::fclose(f) == 0;
+    if (!ok || !closed) {
+        if (error) *error = path + ": cannot write the picture";
+        unlink(path.c_str());
+        return "";
+    }
+    return path;
+}
+
 bool picture_decode_png(const std::vector<u8>& file, int* width, int* height, std::vector<u8>* rgb, std::string* error)
 {
     auto fail = [&](const char* why) {
         if (error) *error = why;
         return false;
     };
-    static const u8 sig[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
-    if (file.size() < 8 || std::memcmp(file.data(), sig, 8) != 0) return fail("not a PNG file");
+    if (file.size() < 8 || std::memcmp(file.data(), PNG_SIGNATURE, 8) != 0) return fail("not a PNG file");
     size_t pos = 8;
     u32 w = 0, h = 0;
     int channels = 0;

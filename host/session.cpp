@@ -19,6 +19,8 @@ namespace {
 std::string g_data_dir;
 MainRoutine g_main_routine = nullptr;
 bool g_running = false;
+FlashProgress g_flash_progress = nullptr;
+constexpr size_t FLASH_BLOCK_BYTES = 16896;
 
 std::string describe_errno(const std::string& path, const char* what)
 {
@@ -58,6 +60,11 @@ void emu_set_main(MainRoutine routine)
     g_main_routine = routine;
 }
 
+void flash_file_set_progress(FlashProgress progress)
+{
+    g_flash_progress = progress;
+}
+
 int flash_file_open(std::string* error)
 {
     const std::string path = data_path("flash.dat");
@@ -74,10 +81,14 @@ int flash_file_open(std::string* error)
     }
     fd = nonzero_fd(fd);
     // An erased chip: 16384 blocks of 16896 bytes, all 0xFF.
-    std::vector<unsigned char> block(16896, 0xFF);
-    for (int i = 0; i < 16384; ++i) {
-        if (!fd_write_all(fd, block.data(), block.size())) {
-            if (error) *error = describe_errno(path, "cannot write the new flash image");
+    std::vector<unsigned char> block(FLASH_BLOCK_BYTES, 0xFF);
+    for (u32 i = 0; i < FLASH_FILE_BLOCKS; ++i) {
+        const bool written = fd_write_all(fd, block.data(), block.size());
+        const bool go_on = written && (!g_flash_progress || g_flash_progress(i + 1, FLASH_FILE_BLOCKS));
+        if (!go_on) {
+            if (error)
+                *error =
+                    written ? path + ": creation given up" : describe_errno(path, "cannot write the new flash image");
             close(fd);
             // A half-written image would look like a damaged chip next time.
             unlink(path.c_str());
@@ -100,10 +111,16 @@ void emu_run()
     std::string error;
     flash_handle = flash_file_open(&error);
     if (flash_handle == 0) std::fprintf(stderr, "tarvik2: %s\n", error.c_str());
-    if (g_main_routine)
+    // Switched off while flash.dat was being written: the instrument never
+    // starts.
+    const bool switched_off = power_off_flag != 0;
+    if (switched_off) {
+        std::fprintf(stderr, "tarvik2: switched off before the instrument started\n");
+    } else if (g_main_routine) {
         g_main_routine();
-    else
+    } else {
         std::fprintf(stderr, "tarvik2: no main routine to run\n");
+    }
     flash_file_close();
     g_running = false;
 }

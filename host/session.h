@@ -20,12 +20,22 @@ std::string data_path(const char* name);
 using MainRoutine = int (*)();
 void emu_set_main(MainRoutine routine);
 
+// Told after each block while a missing flash.dat is written as an erased
+// chip (276 MB, a few seconds), with the blocks written and the total;
+// returning false gives the file up (the part written is removed). The
+// window installs one to show the progress; nullptr removes it.
+using FlashProgress = bool (*)(u32 done, u32 total);
+void flash_file_set_progress(FlashProgress progress);
+constexpr u32 FLASH_FILE_BLOCKS = 16384;  // blocks of 16896 bytes
+
 // Opens flash.dat (creating it as an erased chip when it is missing).
 // Returns the handle, 0 on failure; a failure is described in `error`.
 int flash_file_open(std::string* error);
 void flash_file_close();
 
 // The whole run: power-off flag cleared, flash.dat opened, the main routine
-// called, flash.dat closed. True while a run is in progress.
+// called, flash.dat closed. A power-off while a new flash.dat is being
+// written ends the run before the main routine. emu_running() is true while
+// a run is in progress.
 void emu_run();
 bool emu_running();

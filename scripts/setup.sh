@@ -8,7 +8,7 @@ PACKAGES=(
   zlib1g-dev libsndfile1-dev libsamplerate0-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   qt6-base-dev
-  xvfb xauth
+  xvfb xauth xdotool
 )
 
 missing=()

@@ -1,6 +1,7 @@
 // Picture files: PNG and 16-bit BMP of the LCD picture.
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <vector>
 
 #include "gfx/framebuffer.h"
@@ -113,6 +114,38 @@ TEST(Picture, FreshNameSkipsNumbersUsedByEitherFormat)
     write_file_bytes(dir.file("tarvik2-0004.png"), {1});
     EXPECT_EQ(picture_fresh_name(dir.path(), false), "tarvik2-0003.png");
     EXPECT_EQ(picture_fresh_name(dir.path(), true), "tarvik2-0003.bmp");
+}
+
+TEST(Picture, NumberedSavesTakeTheNextFreeNumberAndReplaceNothing)
+{
+    TempDir dir;
+    const auto px = sample_picture();
+    const std::vector<u8> mine = {1, 2, 3};
+    write_file_bytes(dir.file("tarvik2-0001.png"), mine);
+    write_file_bytes(dir.file("tarvik2-0002.bmp"), mine);
+    write_file_bytes(dir.file("tarvik2-0004.png"), mine);
+    std::string err;
+    const char* expected[] = {"tarvik2-0003.png", "tarvik2-0005.png", "tarvik2-0006.png"};
+    for (const char* name : expected) {
+        EXPECT_EQ(picture_save_numbered(dir.path(), "tarvik2", px.data(), LCD_WIDTH, LCD_HEIGHT, &err), dir.file(name))
+            << err;
+        EXPECT_EQ(load_screenshot(dir.file(name)), px) << name;
+    }
+    // The files that were there are as they were.
+    for (const char* name : {"tarvik2-0001.png", "tarvik2-0002.bmp", "tarvik2-0004.png"})
+        EXPECT_EQ(read_file_bytes(dir.file(name)), mine) << name;
+    EXPECT_FALSE(std::filesystem::exists(dir.file("tarvik2-0002.png")));
+    // Another prefix counts on its own.
+    EXPECT_EQ(picture_save_numbered(dir.path(), "tarvik2-rec", px.data(), LCD_WIDTH, LCD_HEIGHT, &err),
+              dir.file("tarvik2-rec-0001.png"));
+}
+
+TEST(Picture, NumberedSaveIntoAMissingFolderNamesIt)
+{
+    const auto px = sample_picture();
+    std::string err;
+    EXPECT_EQ(picture_save_numbered("/nonexistent-folder", "tarvik2", px.data(), LCD_WIDTH, LCD_HEIGHT, &err), "");
+    EXPECT_NE(err.find("/nonexistent-folder/tarvik2-0001.png"), std::string::npos) << err;
 }
 
 TEST(Picture, DecoderRefusesDamagedFiles)

@@ -91,8 +91,20 @@ bool specimen(int n, const std::string& dir, int scale)
 
 int main(int argc, char** argv)
 {
+    const char* const usage =
+        "usage: font_specimen OUTDIR [SCALE]\n"
+        "Writes font1.png ... font8.png into OUTDIR: all 256 codes of each of the\n"
+        "instrument's fonts, magnified SCALE times (1..16, default 3).\n";
+    if (argc == 2 && (!std::strcmp(argv[1], "-h") || !std::strcmp(argv[1], "--help"))) {
+        std::fputs(usage, stdout);
+        return 0;
+    }
+    if (argc == 2 && !std::strcmp(argv[1], "--version")) {
+        std::printf("font_specimen %s\n", TARVIK2_VERSION);
+        return 0;
+    }
     if (argc < 2 || argc > 3) {
-        std::fprintf(stderr, "usage: font_specimen OUTDIR [SCALE]\n");
+        std::fputs(usage, stderr);
         return 2;
     }
     const int scale = argc == 3 ? std::atoi(argv[2]) : 3;

@@ -4,15 +4,27 @@
 //   make_flash_image OUTPUT [objects] [files-per-object] [file-size] [routes] [seed]
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 
 #include "app/reset.h"
 #include "tests/image/test_image.h"
 
 int main(int argc, char** argv)
 {
+    const char* const usage =
+        "usage: make_flash_image OUTPUT [objects=1] [files-per-object=0] [file-size=2048] [routes=0] [seed=1]\n"
+        "Writes a flash.dat image to OUTPUT through the emulator's own storage code:\n"
+        "objects, measurement files of the given size under each, and routes.\n";
+    if (argc == 2 && (!std::strcmp(argv[1], "-h") || !std::strcmp(argv[1], "--help"))) {
+        std::fputs(usage, stdout);
+        return 0;
+    }
+    if (argc == 2 && !std::strcmp(argv[1], "--version")) {
+        std::printf("make_flash_image %s\n", TARVIK2_VERSION);
+        return 0;
+    }
     if (argc < 2 || argc > 7) {
-        std::fprintf(stderr, "usage: %s OUTPUT [objects=1] [files-per-object=0] [file-size=2048] [routes=0] [seed=1]\n",
-                     argv[0]);
+        std::fputs(usage, stderr);
         return 2;
     }
     ImageSpec spec;

@@ -12,7 +12,9 @@
 #include "analysis/signal_source.h"
 #include "app/startup.h"
 #include "gfx/framebuffer.h"
+#include "host/apng.h"
 #include "host/device.h"
+#include "host/instance.h"
 #include "host/picture.h"
 #include "host/session.h"
 #include "host/virtual_host.h"
@@ -34,12 +36,16 @@ const char* const USAGE =
     "  -h, --help      this text\n"
     "  --version       the version\n"
     "Steps: esc enter up down left right mod, shift+KEY, hold, release, wait MS,\n"
-    "shot FILE, off; '#' starts a comment.\n";
+    "shot FILE, record FILE, stop-record, off; '#' starts a comment.\n"
+    "record FILE writes an animated PNG of the screen until stop-record (or the\n"
+    "end of the steps): one frame per change, looked at every 100 virtual ms.\n";
 
 // Virtual milliseconds after a key was taken before the next step.
 constexpr u64 AFTER_KEY_MS = 100;
 // Time the instrument code gets to unwind after the run passes --max-time.
 constexpr u64 UNWIND_GRACE_MS = 60000;
+// A recording looks at the screen as often as the window repaints it.
+constexpr u64 RECORD_SAMPLE_MS = 100;
 
 int usage_error(const std::string& what)
 {
@@ -69,6 +75,7 @@ public:
             }
             if (phase_ == Phase::PoweringOff) return;
             if (next_ >= steps_.size()) {
+                stop_recording();
                 save_shot(final_shot_);
                 power_off_flag = 1;
                 phase_ = Phase::PoweringOff;
@@ -85,13 +92,24 @@ public:
         while (next_ < steps_.size()) {
             const Step& st = steps_[next_++];
             if (st.kind == Step::Shot) save_shot(st.file);
+            if (st.kind == Step::Record) start_recording(st.file);
+            if (st.kind == Step::StopRecord) stop_recording();
         }
+        stop_recording();
         if (phase_ != Phase::PoweringOff) save_shot(final_shot_);
     }
 
     void on_ms()
     {
         const u64 t = host_.elapsed_ms();
+        // What the window would show: the screen as the code has yielded it.
+        if (recorder_.recording() && t % RECORD_SAMPLE_MS == 0 && screen_dirty) {
+            screen_dirty = 0;
+            if (!recorder_.frame(framebuffer, t)) {
+                std::fprintf(stderr, "tarvik2-run: %s\n", recorder_.error().c_str());
+                failed_ = true;
+            }
+        }
         if (t > max_ms_ && !timed_out_) {
             timed_out_ = true;
             std::fprintf(stderr, "tarvik2-run: gave up after %llu virtual ms (--max-time)\n",
@@ -128,6 +146,8 @@ private:
             phase_ = Phase::Waiting;
             break;
         case Step::Shot: save_shot(st.file); break;
+        case Step::Record: start_recording(st.file); break;
+        case Step::StopRecord: stop_recording(); break;
         case Step::Off:
             power_off_flag = 1;
             phase_ = Phase::PoweringOff;
@@ -145,7 +165,27 @@ private:
         }
     }
 
+    void start_recording(const std::string& file)
+    {
+        std::string error;
+        if (!recorder_.start(file, framebuffer, LCD_WIDTH, LCD_HEIGHT, host_.elapsed_ms(), &error)) {
+            std::fprintf(stderr, "tarvik2-run: %s\n", error.c_str());
+            failed_ = true;
+        }
+    }
+
+    void stop_recording()
+    {
+        if (!recorder_.recording()) return;
+        std::string error;
+        if (!recorder_.stop(framebuffer, host_.elapsed_ms(), &error)) {
+            std::fprintf(stderr, "tarvik2-run: %s\n", error.c_str());
+            failed_ = true;
+        }
+    }
+
     VirtualHost& host_;
+    ApngRecorder recorder_;
     std::vector<Step> steps_;
     std::string final_shot_;
     u64 max_ms_;
@@ -270,6 +310,10 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "tarvik2-run: %s\n", error.c_str());
         return 2;
     }
+    if (!check_recordings(steps, &error)) {
+        std::fprintf(stderr, "tarvik2-run: %s\n", error.c_str());
+        return 2;
+    }
 
     VirtualHost vhost;
     if (have_clock) {
@@ -286,6 +330,13 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "tarvik2-run: --data %s: cannot use this folder: %s\n", data.c_str(),
                      ec ? ec.message().c_str() : "not a folder");
         return 2;
+    }
+    // Two programs on one flash.dat would spoil it.
+    DataDirLock lock;
+    bool busy = false;
+    if (!lock.acquire(data, &error, &busy)) {
+        std::fprintf(stderr, "tarvik2-run: %s\n", error.c_str());
+        if (busy) return 2;
     }
     data_dir_set(data);
 

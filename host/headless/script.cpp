@@ -38,10 +38,22 @@ bool key_code(const std::string& name, u32* code)
     return false;
 }
 
+bool ends_with(const std::string& text, const char* tail)
+{
+    const size_t n = std::char_traits<char>::length(tail);
+    return text.size() > n && text.compare(text.size() - n, n, tail) == 0;
+}
+
 bool has_picture_extension(const std::string& f)
 {
     const std::string l = lower(f);
-    return l.size() > 4 && (l.compare(l.size() - 4, 4, ".png") == 0 || l.compare(l.size() - 4, 4, ".bmp") == 0);
+    return ends_with(l, ".png") || ends_with(l, ".bmp");
+}
+
+bool has_animation_extension(const std::string& f)
+{
+    const std::string l = lower(f);
+    return ends_with(l, ".png") || ends_with(l, ".apng");
 }
 
 }  // namespace
@@ -88,6 +100,12 @@ bool parse_steps(const std::string& text, const std::string& origin, std::vector
                 if (!has_picture_extension(arg)) return fail("shot file '" + arg + "' must end in .png or .bmp");
                 st.kind = Step::Shot;
                 st.file = arg;
+            } else if (word == "record") {
+                if (arg.empty()) return fail("'record' needs a file name");
+                if (!has_animation_extension(arg))
+                    return fail("recording file '" + arg + "' must end in .png or .apng");
+                st.kind = Step::Record;
+                st.file = arg;
             } else if (!arg.empty()) {
                 return fail("step '" + word + "' takes no argument, got '" + arg + "'");
             } else if (word == "hold") {
@@ -96,6 +114,8 @@ bool parse_steps(const std::string& text, const std::string& origin, std::vector
                 st.kind = Step::Release;
             } else if (word == "off") {
                 st.kind = Step::Off;
+            } else if (word == "stop-record") {
+                st.kind = Step::StopRecord;
             } else if (word.rfind("shift+", 0) == 0 && key_code(word.substr(6), &code)) {
                 st.kind = Step::Key;
                 st.value = code | KEY_SHIFT;
@@ -110,6 +130,27 @@ bool parse_steps(const std::string& text, const std::string& origin, std::vector
         }
         pos = end + 1;
         ++line;
+    }
+    return true;
+}
+
+bool check_recordings(const std::vector<Step>& steps, std::string* error)
+{
+    const Step* running = nullptr;
+    for (const Step& st : steps) {
+        auto fail = [&](const std::string& why) {
+            if (error) *error = st.origin + ":" + std::to_string(st.line) + ": " + why;
+            return false;
+        };
+        if (st.kind == Step::Record) {
+            if (running)
+                return fail("'record' while the recording of " + running->origin + ":" + std::to_string(running->line) +
+                            " runs (stop it with 'stop-record' first)");
+            running = &st;
+        } else if (st.kind == Step::StopRecord) {
+            if (!running) return fail("'stop-record' without a recording");
+            running = nullptr;
+        }
     }
     return true;
 }

@@ -1,43 +1,106 @@
 #include "form.h"
 
+#include <algorithm>
 #include <csignal>
+#include <cstdio>
 #include <cstring>
 #include <string>
 
+#include <QAction>
+#include <QActionGroup>
 #include <QApplication>
 #include <QClipboard>
 #include <QCloseEvent>
+#include <QContextMenuEvent>
 #include <QDateTime>
+#include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QGuiApplication>
 #include <QKeyEvent>
+#include <QMenu>
 #include <QMessageBox>
+#include <QPaintEvent>
 #include <QPainter>
+#include <QProgressBar>
+#include <QScreen>
+#include <QSettings>
 #include <QThread>
 
 #include "gfx/framebuffer.h"
 #include "host/device.h"
 #include "host/picture.h"
 #include "host/session.h"
+#include "keyhelp.h"
 
 TFormEmul* FormEmul = nullptr;
 
 namespace {
 
-constexpr int CLIENT_WIDTH = 788;
-constexpr int CLIENT_HEIGHT = 766;
+const QString TITLE = QStringLiteral("Tarvik-2 Emulator");
+// How long a message stays in the title.
+constexpr int TITLE_MESSAGE_MS = 4000;
+// The title counts a recording's seconds.
+constexpr int RECORD_TITLE_MS = 1000;
+constexpr qint64 MS_PER_SECOND = 1000;
+constexpr qint64 SECONDS_PER_MINUTE = 60;
+// Bits 16-30 of the key word: how often a held key has repeated.
+constexpr u32 REPEAT_SHIFT = 16;
+constexpr u32 REPEAT_COUNT_MAX = 0x7FFF;
+constexpr int PERCENT = 100;
+// At rest (nothing measures, no input for a while) the instrument code's
+// passes come every REST_SLEEP_MS instead of every millisecond, which keeps
+// the processor idle; any input ends the rest.
+constexpr qint64 REST_AFTER_MS = 2000;
+constexpr unsigned long REST_SLEEP_MS = 10;
+constexpr unsigned long PASS_SLEEP_MS = 1;
+// Room for the window frame when the window is not shown yet.
+constexpr int FRAME_ALLOWANCE = 40;
+constexpr int PROGRESS_WIDTH = 420;
+constexpr int PROGRESS_HEIGHT = 28;
+// Names of the picture files without a dialog.
+const char* const SCREENSHOT_PREFIX = "tarvik2";
+const char* const RECORDING_PREFIX = "tarvik2-rec";
+
+// The settings store and its keys.
+const QString SETTINGS_ORG = QStringLiteral("tarvik2");
+const QString SETTINGS_APP = QStringLiteral("tarvik2-emu");
+const QString KEY_ZOOM = QStringLiteral("view/zoom");
+const QString KEY_POS = QStringLiteral("window/pos");
+const QString KEY_FIT_SIZE = QStringLiteral("window/fit-size");
+const QString KEY_SHOT_FOLDER = QStringLiteral("folders/screenshots");
+const QString KEY_PICTURE_FOLDER = QStringLiteral("folders/pictures");
+
+QSettings settings_store()
+{
+    return QSettings(QSettings::NativeFormat, QSettings::UserScope, SETTINGS_ORG, SETTINGS_APP);
+}
 
 QPushButton* make_button(QWidget* parent, const char* name, const char* caption, int left, int top, int width,
                          int height)
 {
-    auto* b = new QPushButton(QString::fromLatin1(caption), parent);
+    auto* b = new QPushButton(QString::fromUtf8(caption), parent);
     b->setObjectName(QString::fromLatin1(name));
     b->setGeometry(left, top, width, height);
     // The form previews every key: no button may take the keyboard focus.
     b->setFocusPolicy(Qt::NoFocus);
     return b;
 }
+
+// The data folder as an absolute path.
+QString data_folder()
+{
+    const std::string d = data_dir().empty() ? std::string(".") : data_dir();
+    return QFileInfo(QString::fromStdString(d)).absoluteFilePath();
+}
+
+// Lit buttons: the latched Mod toggle and a running recording.
+const QString MOD_LIT_STYLE = QStringLiteral(
+    "QPushButton:checked { background-color: #ffa000; color: black; font-weight: bold;"
+    " border: 2px solid #b36b00; border-radius: 4px; }");
+const QString RECORD_LIT_STYLE = QStringLiteral(
+    "QPushButton:checked { background-color: #d32f2f; color: white; font-weight: bold;"
+    " border: 2px solid #8e1c1c; border-radius: 4px; }");
 
 }  // namespace
 
@@ -47,18 +110,40 @@ TImage::TImage(QWidget* parent) : QWidget(parent), bitmap(LCD_WIDTH, LCD_HEIGHT,
     setAttribute(Qt::WA_OpaquePaintEvent);
 }
 
-void TImage::paintEvent(QPaintEvent*)
+void TImage::setLcdRect(const QRect& r)
+{
+    const qreal dpr = devicePixelRatioF();
+    const QSize physical = (QSizeF(r.size()) * dpr).toSize();
+    if (r == lcd_ && scaled_.size() == physical) return;
+    lcd_ = r;
+    scaled_ = lcd_render(bitmap, physical);
+    scaled_.setDevicePixelRatio(dpr);
+    update();
+}
+
+void TImage::bitmapChanged(const QRect& changed)
+{
+    if (lcd_.isEmpty()) return;
+    const qreal dpr = scaled_.devicePixelRatio();
+    const QRect area = lcd_render_into(bitmap, &scaled_, changed);
+    if (area.isEmpty()) return;
+    const QRectF logical(area.x() / dpr, area.y() / dpr, area.width() / dpr, area.height() / dpr);
+    update(logical.toAlignedRect().translated(lcd_.topLeft()));
+}
+
+void TImage::paintEvent(QPaintEvent* e)
 {
     QPainter p(this);
-    p.setRenderHint(QPainter::SmoothPixmapTransform, true);
-    p.drawImage(rect(), bitmap);
+    // The margins take the form's white; the picture is drawn one to one.
+    const QRegion margin = QRegion(e->rect()) - QRegion(lcd_);
+    for (const QRect& r : margin) p.fillRect(r, Qt::white);
+    if (!scaled_.isNull()) p.drawImage(lcd_.topLeft(), scaled_);
 }
 
 TFormEmul::TFormEmul(QWidget* parent) : QWidget(parent)
 {
     FormEmul = this;
     setObjectName(QStringLiteral("FormEmul"));
-    setFixedSize(CLIENT_WIDTH, CLIENT_HEIGHT);
     setAutoFillBackground(true);
     QPalette pal = palette();
     pal.setColor(QPalette::Window, Qt::white);
@@ -102,6 +187,27 @@ TFormEmul::TFormEmul(QWidget* parent) : QWidget(parent)
     ImageScr->setGeometry(0, 0, 788, 591);
     SpeedButtonMod = make_button(this, "SpeedButtonMod", "Mod (Shift)", 86, 660, 100, 40);
     SpeedButtonMod->setCheckable(true);
+    SpeedButtonMod->setStyleSheet(MOD_LIT_STYLE);
+    // The window's own buttons, in the free column right of the keypad.
+    ButtonView = make_button(this, "ButtonView", "View ▾", 704, 610, 76, 40);
+    ButtonRecord = make_button(this, "ButtonRecord", "Record", 704, 660, 76, 40);
+    ButtonRecord->setCheckable(true);
+    ButtonRecord->setStyleSheet(RECORD_LIT_STYLE);
+    ButtonKeys = make_button(this, "ButtonKeys", "Keys (F1)", 704, 710, 76, 40);
+    FlashProgress = new QProgressBar(this);
+    FlashProgress->setObjectName(QStringLiteral("FlashProgress"));
+    FlashProgress->setRange(0, PERCENT);
+    FlashProgress->setFormat(QStringLiteral("Preparing the flash memory (flash.dat, 276 MB): %p %"));
+    FlashProgress->setAlignment(Qt::AlignCenter);
+    FlashProgress->hide();
+    key_help_ = new KeyHelp(this);
+
+    // Every control that sits in the strip below the LCD, at its place in
+    // the instrument's form.
+    for (QWidget* w : std::initializer_list<QWidget*>{
+             ButtonEsc, ButtonEnter, ButtonUp, ButtonLeft, ButtonRight, ButtonPower, ButtonDown, SpeedButtonSavePic,
+             Button15, SpeedButtonCopyPic, SpeedButtonMod, ButtonView, ButtonRecord, ButtonKeys})
+        places_.push_back({w, w->geometry()});
 
     connect(ButtonEsc, &QPushButton::clicked, this, [this] { ButtonEscClick(); });
     connect(ButtonEnter, &QPushButton::clicked, this, [this] { ButtonEnterClick(); });
@@ -123,7 +229,38 @@ TFormEmul::TFormEmul(QWidget* parent) : QWidget(parent)
         SaveDialog1->setDefaultSuffix(bmp ? QStringLiteral("bmp") : QStringLiteral("png"));
     });
 
+    title_timer_ = new QTimer(this);
+    title_timer_->setSingleShot(true);
+    connect(title_timer_, &QTimer::timeout, this, [this] {
+        title_message_.clear();
+        restoreTitle();
+    });
+    record_timer_ = new QTimer(this);
+    record_timer_->setInterval(RECORD_TITLE_MS);
+    connect(record_timer_, &QTimer::timeout, this, [this] { restoreTitle(); });
+    createActions();
+    connect(ButtonView, &QPushButton::clicked, this,
+            [this] { view_menu_->popup(ButtonView->mapToGlobal(QPoint(0, ButtonView->height()))); });
+    connect(ButtonRecord, &QPushButton::clicked, this, [this] { toggleRecording(); });
+    connect(ButtonKeys, &QPushButton::clicked, this, [this] { toggleKeyHelp(); });
+    // Shift is followed from the input events themselves.
+    qApp->installEventFilter(this);
+
     FormCreate();
+
+    QSettings s = settings_store();
+    ZoomMode mode = ZOOM_LAYOUT;
+    if (!zoom_parse(s.value(KEY_ZOOM).toString(), &mode)) mode = ZOOM_LAYOUT;
+    setZoom(mode, false);
+    const QPoint pos = s.value(KEY_POS).toPoint();
+    if (s.contains(KEY_POS) && QGuiApplication::screenAt(pos + QPoint(FRAME_ALLOWANCE, FRAME_ALLOWANCE))) {
+        move(pos);
+    } else if (QScreen* screen = QGuiApplication::primaryScreen()) {
+        // Placed at the desktop centre.
+        const QRect avail = screen->availableGeometry();
+        move(avail.center() - QPoint(width() / 2, height() / 2));
+    }
+
     clock_.start();
     TimerTick32->start();
     TimerRedraw->start();
@@ -132,6 +269,9 @@ TFormEmul::TFormEmul(QWidget* parent) : QWidget(parent)
 
 TFormEmul::~TFormEmul()
 {
+    qApp->removeEventFilter(this);
+    if (recorder_.recording()) stopRecording();
+    flash_file_set_progress(nullptr);
     host_install(nullptr);
     if (FormEmul == this) FormEmul = nullptr;
 }
@@ -139,12 +279,164 @@ TFormEmul::~TFormEmul()
 void TFormEmul::FormCreate()
 {
     painting = 0;
-    setWindowTitle(QStringLiteral("Tarvik-2 Emulator"));
+    setWindowTitle(TITLE);
     flash_handle = 0;
     ImageScr->bitmap = QImage(LCD_WIDTH, LCD_HEIGHT, QImage::Format_RGB16);
     ImageScr->bitmap.fill(0);
     SaveDialog1->setNameFilters({QStringLiteral("PNG (*.png)"), QStringLiteral("BMP (*.bmp)")});
     SaveDialog1->setDefaultSuffix(QStringLiteral("png"));
+}
+
+void TFormEmul::createActions()
+{
+    auto add = [this](const char* name, const QString& text, const QKeySequence& keys, auto handler) {
+        auto* a = new QAction(text, this);
+        a->setObjectName(QString::fromLatin1(name));
+        a->setShortcut(keys);
+        a->setShortcutContext(Qt::WindowShortcut);
+        a->setAutoRepeat(false);
+        connect(a, &QAction::triggered, this, handler);
+        addAction(a);
+        actions_.push_back(a);
+        return a;
+    };
+    auto* zooms = new QActionGroup(this);
+    const struct {
+        const char* name;
+        const char* text;
+        ZoomMode mode;
+        QKeySequence keys;
+    } zoom_items[] = {
+        {"zoom-default", "Instrument layout (788 × 766)", ZOOM_LAYOUT, QKeySequence()},
+        {"zoom-1", "1 × (320 × 240)", ZOOM_1, QKeySequence(Qt::CTRL | Qt::Key_1)},
+        {"zoom-2", "2 × (640 × 480)", ZOOM_2, QKeySequence(Qt::CTRL | Qt::Key_2)},
+        {"zoom-3", "3 × (960 × 720)", ZOOM_3, QKeySequence(Qt::CTRL | Qt::Key_3)},
+        {"zoom-4", "4 × (1280 × 960)", ZOOM_4, QKeySequence(Qt::CTRL | Qt::Key_4)},
+        {"zoom-fit", "Fit to window", ZOOM_FIT, QKeySequence(Qt::CTRL | Qt::Key_0)},
+    };
+    view_menu_ = new QMenu(QStringLiteral("View"), this);
+    view_menu_->setObjectName(QStringLiteral("ViewMenu"));
+    for (const auto& z : zoom_items) {
+        const ZoomMode mode = z.mode;
+        QAction* a = add(z.name, QString::fromUtf8(z.text), z.keys, [this, mode] { setZoom(mode, true); });
+        a->setCheckable(true);
+        a->setData(static_cast<int>(mode));
+        zooms->addAction(a);
+        view_menu_->addAction(a);
+    }
+    view_menu_->addSeparator();
+    view_menu_->addAction(
+        add("screenshot", QStringLiteral("Screenshot"), QKeySequence(Qt::Key_F12), [this] { takeScreenshot(); }));
+    view_menu_->addAction(add("screenshot-folder", QStringLiteral("Screenshot folder…"), QKeySequence(), [this] {
+        const QString chosen = QFileDialog::getExistingDirectory(
+            this, QStringLiteral("Folder for screenshots and recordings"), screenshotFolder());
+        if (!chosen.isEmpty()) setScreenshotFolder(chosen);
+    }));
+    QAction* record =
+        add("record", QStringLiteral("Record"), QKeySequence(Qt::CTRL | Qt::Key_R), [this] { toggleRecording(); });
+    record->setCheckable(true);
+    view_menu_->addAction(record);
+    view_menu_->addAction(
+        add("keys", QStringLiteral("Key map"), QKeySequence(Qt::Key_F1), [this] { toggleKeyHelp(); }));
+    add("mod", QStringLiteral("Mod (Shift)"), QKeySequence(Qt::CTRL | Qt::Key_M), [this] { SpeedButtonMod->click(); });
+    add("power", QStringLiteral("ON/OFF"), QKeySequence(Qt::CTRL | Qt::Key_Q), [this] { ButtonPower->click(); });
+    add("save-picture", QStringLiteral("Save Picture…"), QKeySequence(Qt::CTRL | Qt::Key_S),
+        [this] { SpeedButtonSavePic->click(); });
+    add("copy-picture", QStringLiteral("Copy Picture"), QKeySequence(Qt::CTRL | Qt::Key_C),
+        [this] { SpeedButtonCopyPic->click(); });
+}
+
+QAction* TFormEmul::action(const char* name) const
+{
+    for (QAction* a : actions_)
+        if (a->objectName() == QLatin1String(name)) return a;
+    return nullptr;
+}
+
+std::vector<std::pair<QString, QString>> TFormEmul::hotkeys() const
+{
+    std::vector<std::pair<QString, QString>> out;
+    for (QAction* a : actions_) {
+        if (a->shortcut().isEmpty()) continue;
+        QString what = a->text();
+        what.remove(QStringLiteral("…"));
+        out.push_back({a->shortcut().toString(QKeySequence::NativeText), what});
+    }
+    out.push_back({QStringLiteral("right click"), QStringLiteral("menu of all of these")});
+    return out;
+}
+
+void TFormEmul::contextMenuEvent(QContextMenuEvent* e)
+{
+    QMenu menu(this);
+    QMenu* view = menu.addMenu(QStringLiteral("View"));
+    for (QAction* a : actions_)
+        if (a->objectName().startsWith(QLatin1String("zoom-"))) view->addAction(a);
+    for (const char* name : {"screenshot", "screenshot-folder", "record", "keys"}) menu.addAction(action(name));
+    menu.addSeparator();
+    for (const char* name : {"save-picture", "copy-picture", "mod", "power"}) menu.addAction(action(name));
+    menu.exec(e->globalPos());
+}
+
+void TFormEmul::setZoom(ZoomMode mode, bool remember)
+{
+    zoom_ = mode;
+    for (QAction* a : actions_)
+        if (a->objectName().startsWith(QLatin1String("zoom-"))) a->setChecked(a->data().toInt() == mode);
+    if (remember) settings_store().setValue(KEY_ZOOM, zoom_name(mode));
+    placing_ = true;
+    if (mode == ZOOM_FIT) {
+        // The size fitted last time, else as much as the screen holds; the
+        // whole window stays on the screen (a 1366 x 768 laptop too).
+        QSize room(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX);
+        if (QScreen* sc = screen()) {
+            const QSize frame = isVisible() ? frameGeometry().size() - geometry().size() : QSize(0, FRAME_ALLOWANCE);
+            room = sc->availableGeometry().size() - frame;
+        }
+        const QSize remembered = settings_store().value(KEY_FIT_SIZE).toSize();
+        const QSize want = (remembered.isValid() ? remembered : room).boundedTo(room).expandedTo(fit_minimum());
+        setMinimumSize(fit_minimum());
+        setMaximumSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX);
+        resize(want);
+        geometry_ = zoom_geometry(ZOOM_FIT, want);
+    } else {
+        geometry_ = zoom_geometry(mode);
+        setFixedSize(geometry_.client);
+    }
+    keepOnScreen();
+    placing_ = false;
+    placeControls();
+}
+
+void TFormEmul::keepOnScreen()
+{
+    QScreen* sc = screen();
+    if (!sc || !isVisible()) return;
+    const QRect avail = sc->availableGeometry(), frame = frameGeometry();
+    // Top left first: a window larger than the screen shows its top left.
+    const int x = std::max(avail.left(), std::min(frame.left(), avail.right() + 1 - frame.width()));
+    const int y = std::max(avail.top(), std::min(frame.top(), avail.bottom() + 1 - frame.height()));
+    if (x != frame.left() || y != frame.top()) move(pos() + QPoint(x - frame.left(), y - frame.top()));
+}
+
+void TFormEmul::resizeEvent(QResizeEvent* e)
+{
+    QWidget::resizeEvent(e);
+    if (placing_ || zoom_ != ZOOM_FIT) return;
+    geometry_ = zoom_geometry(ZOOM_FIT, size());
+    placeControls();
+}
+
+void TFormEmul::placeControls()
+{
+    const ZoomGeometry& g = geometry_;
+    ImageScr->setGeometry(g.image);
+    ImageScr->setLcdRect(g.lcd.translated(-g.image.topLeft()));
+    const QPoint shift(g.keypad.x(), g.keypad.y() - LAYOUT_IMAGE_HEIGHT);
+    for (const auto& [w, r] : places_) w->setGeometry(r.translated(shift));
+    FlashProgress->setGeometry(QRect(QPoint(0, 0), QSize(std::min(PROGRESS_WIDTH, g.lcd.width()), PROGRESS_HEIGHT))
+                                   .translated(g.lcd.center() - QPoint(PROGRESS_WIDTH / 2, PROGRESS_HEIGHT / 2)));
+    if (key_help_->isVisible()) key_help_->setGeometry(rect());
 }
 
 void TFormEmul::TimerStartTimer()
@@ -153,11 +445,38 @@ void TFormEmul::TimerStartTimer()
     Button15Click();
 }
 
+bool TFormEmul::flashProgressHook(u32 done, u32 total)
+{
+    if (FormEmul) FormEmul->showFlashProgress(done, total);
+    // Closing the window meanwhile gives the new file up.
+    return !power_off_flag;
+}
+
+void TFormEmul::showFlashProgress(u32 done, u32 total)
+{
+    const int percent = total ? static_cast<int>(static_cast<u64>(done) * PERCENT / total) : PERCENT;
+    if (percent == progress_percent_) return;
+    progress_percent_ = percent;
+    FlashProgress->setValue(percent);
+    FlashProgress->setVisible(done < total);
+    QCoreApplication::processEvents(QEventLoop::AllEvents);
+}
+
 void TFormEmul::Button15Click()
 {
     if (emu_running()) return;
     host_install(this);
+    // The first start writes the whole flash image: the window shows how far.
+    progress_percent_ = -1;
+    if (!QFileInfo::exists(QString::fromStdString(data_path("flash.dat")))) {
+        FlashProgress->setValue(0);
+        FlashProgress->show();
+        FlashProgress->raise();
+    }
+    flash_file_set_progress(&TFormEmul::flashProgressHook);
     emu_run();
+    flash_file_set_progress(nullptr);
+    FlashProgress->hide();
     run_finished_ = true;
     // The run ends only at power-off; there is no powering on again.
     close();
@@ -165,6 +484,7 @@ void TFormEmul::Button15Click()
 
 void TFormEmul::ButtonPost(unsigned code)
 {
+    last_input_ms_ = clock_.elapsed();
     if (!power_off_flag && SpeedButtonMod->isChecked()) code |= KEY_SHIFT;
     key_post(code);
 }
@@ -197,6 +517,7 @@ void TFormEmul::ButtonRightClick()
 void TFormEmul::SpeedButtonModClick()
 {
     // The toggle has already flipped its down state; Mod itself is posted plain.
+    last_input_ms_ = clock_.elapsed();
     key_post(KEY_MOD);
 }
 
@@ -209,26 +530,35 @@ void TFormEmul::ButtonPowerClick()
 void TFormEmul::FormClose()
 {
     power_off_flag = 1;
+    // The picture no longer changes: a recording ends here.
+    if (recorder_.recording()) stopRecording();
 }
 
 unsigned TFormEmul::MapKey(int key)
 {
-    switch (key) {
-    case Qt::Key_Left: return KEY_LEFT;
-    case Qt::Key_Right: return KEY_RIGHT;
-    case Qt::Key_Up: return KEY_UP;
-    case Qt::Key_Down: return KEY_DOWN;
-    case Qt::Key_Escape: return KEY_ESC;
-    case Qt::Key_Return:
-    case Qt::Key_Enter: return KEY_ENTER;
-    default: return KEY_NONE;
-    }
+    static const KeyMap builtin;
+    const KeyAction* a = builtin.find(key, false);
+    return a ? a->code : KEY_NONE;
 }
 
-void TFormEmul::FormKeyDown(int key, Qt::KeyboardModifiers shift)
+void TFormEmul::FormKeyDown(int key, Qt::KeyboardModifiers shift, bool autorepeat)
 {
-    unsigned code = MapKey(key);
+    // A held key repeats with its count in bits 16-30, as on the keypad.
+    if (autorepeat && key == held_key_) {
+        repeat_count_ = std::min(repeat_count_ + 1, REPEAT_COUNT_MAX);
+    } else {
+        held_key_ = key;
+        repeat_count_ = 0;
+    }
+    const KeyAction* a = keymap_.find(key, shift & Qt::KeypadModifier);
+    if (a && a->mod_button) {
+        // Holding it does not flip the toggle again and again.
+        if (!autorepeat) SpeedButtonMod->click();
+        return;
+    }
+    unsigned code = a ? a->code : KEY_NONE;
     if (!power_off_flag && (shift & Qt::ShiftModifier)) code |= KEY_SHIFT;
+    if (code != KEY_NONE) code |= repeat_count_ << REPEAT_SHIFT;
     ButtonPost(code);
 }
 
@@ -246,18 +576,40 @@ void TFormEmul::TimerTick32Timer()
 
 void TFormEmul::TimerRedrawTimer()
 {
-    if (screen_dirty) update(0, 0, 1280, 960);
+    if (screen_dirty) FormPaint();
 }
 
 void TFormEmul::FormPaint()
 {
     if (power_off_flag || painting) return;
     painting = 1;
-    for (int y = 0; y < LCD_HEIGHT; ++y)
-        std::memcpy(ImageScr->bitmap.scanLine(y), framebuffer + y * LCD_WIDTH, LCD_WIDTH * 2);
+    // Only the rows that differ are copied, and only their part of the
+    // window is drawn again.
+    int top = -1, bottom = -1, left = LCD_WIDTH, right = -1;
+    for (int y = 0; y < LCD_HEIGHT; ++y) {
+        auto* dst = reinterpret_cast<u16*>(ImageScr->bitmap.scanLine(y));
+        const u16* src = framebuffer + y * LCD_WIDTH;
+        if (std::memcmp(dst, src, LCD_WIDTH * sizeof(u16)) == 0) continue;
+        int a = 0, b = LCD_WIDTH - 1;
+        while (dst[a] == src[a]) ++a;
+        while (dst[b] == src[b]) --b;
+        left = std::min(left, a);
+        right = std::max(right, b);
+        if (top < 0) top = y;
+        bottom = y;
+        std::memcpy(dst, src, LCD_WIDTH * sizeof(u16));
+    }
     painting = 0;
     screen_dirty = 0;
-    ImageScr->update();
+    if (bottom < 0) return;
+    ImageScr->bitmapChanged(QRect(left, top, right - left + 1, bottom - top + 1));
+    if (recorder_.recording() &&
+        !recorder_.frame(reinterpret_cast<const u16*>(ImageScr->bitmap.constBits()), clock_.elapsed())) {
+        std::fprintf(stderr, "tarvik2-emu: %s\n", recorder_.error().c_str());
+        ButtonRecord->setChecked(false);
+        action("record")->setChecked(false);
+        titleMessage(QStringLiteral("recording stopped: ") + QString::fromStdString(recorder_.error()));
+    }
 }
 
 bool TFormEmul::SavePicture(const QString& file, int filter_index, QString* error)
@@ -278,12 +630,14 @@ int TFormEmul::SaveFilterIndex() const
 
 void TFormEmul::SpeedButtonSavePicClick()
 {
-    // The dialog opens in the data folder with a name not used there yet.
-    const std::string folder = data_dir().empty() ? std::string(".") : data_dir();
+    // The dialog opens where the last picture went (else in the data folder)
+    // with a name not used there yet.
+    QString folder = settings_store().value(KEY_PICTURE_FOLDER).toString();
+    if (folder.isEmpty() || !QFileInfo(folder).isDir()) folder = data_folder();
     const bool bmp_filter = SaveFilterIndex() == 2;
-    SaveDialog1->setDirectory(QString::fromStdString(folder));
+    SaveDialog1->setDirectory(folder);
     SaveDialog1->setDefaultSuffix(bmp_filter ? QStringLiteral("bmp") : QStringLiteral("png"));
-    SaveDialog1->selectFile(QString::fromStdString(picture_fresh_name(folder, bmp_filter)));
+    SaveDialog1->selectFile(QString::fromStdString(picture_fresh_name(folder.toStdString(), bmp_filter)));
     if (SaveDialog1->exec() != QDialog::Accepted || SaveDialog1->selectedFiles().isEmpty()) return;
     const QString chosen = SaveDialog1->selectedFiles().first();
     const PictureTarget target = picture_target(chosen.toStdString(), SaveFilterIndex());
@@ -295,8 +649,11 @@ void TFormEmul::SpeedButtonSavePicClick()
             QMessageBox::Yes)
         return;
     QString error;
-    if (!SavePicture(file, target.bmp ? 2 : 1, &error))
+    if (!SavePicture(file, target.bmp ? 2 : 1, &error)) {
         QMessageBox::warning(this, windowTitle(), QStringLiteral("Cannot save the picture:\n") + error);
+        return;
+    }
+    settings_store().setValue(KEY_PICTURE_FOLDER, QFileInfo(file).absolutePath());
 }
 
 void TFormEmul::SpeedButtonCopyPicClick()
@@ -304,25 +661,174 @@ void TFormEmul::SpeedButtonCopyPicClick()
     QGuiApplication::clipboard()->setImage(ImageScr->bitmap);
 }
 
+QString TFormEmul::screenshotFolder() const
+{
+    const QString chosen = settings_store().value(KEY_SHOT_FOLDER).toString();
+    if (!chosen.isEmpty() && QFileInfo(chosen).isDir()) return chosen;
+    return data_folder();
+}
+
+void TFormEmul::setScreenshotFolder(const QString& folder)
+{
+    settings_store().setValue(KEY_SHOT_FOLDER, QFileInfo(folder).absoluteFilePath());
+}
+
+QString TFormEmul::takeScreenshot()
+{
+    if (screen_dirty) FormPaint();
+    std::string error;
+    const std::string path = picture_save_numbered(screenshotFolder().toStdString(), SCREENSHOT_PREFIX,
+                                                   reinterpret_cast<const u16*>(ImageScr->bitmap.constBits()),
+                                                   LCD_WIDTH, LCD_HEIGHT, &error);
+    if (path.empty()) {
+        std::fprintf(stderr, "tarvik2-emu: %s\n", error.c_str());
+        titleMessage(QStringLiteral("no screenshot: ") + QString::fromStdString(error));
+        return {};
+    }
+    const QString p = QDir::cleanPath(QString::fromStdString(path));
+    titleMessage(QStringLiteral("screenshot saved: ") + p);
+    return p;
+}
+
+bool TFormEmul::toggleRecording()
+{
+    if (recorder_.recording()) {
+        stopRecording();
+        return true;
+    }
+    if (screen_dirty) FormPaint();
+    std::string path, error;
+    std::FILE* f = picture_create_numbered(screenshotFolder().toStdString(), RECORDING_PREFIX, &path, &error);
+    const bool started = f && recorder_.start(f, QDir::cleanPath(QString::fromStdString(path)).toStdString(),
+                                              reinterpret_cast<const u16*>(ImageScr->bitmap.constBits()), LCD_WIDTH,
+                                              LCD_HEIGHT, clock_.elapsed(), &error);
+    ButtonRecord->setChecked(started);
+    action("record")->setChecked(started);
+    if (!started) {
+        std::fprintf(stderr, "tarvik2-emu: %s\n", error.c_str());
+        titleMessage(QStringLiteral("cannot record: ") + QString::fromStdString(error));
+        return false;
+    }
+    record_started_ = clock_.elapsed();
+    record_timer_->start();
+    title_message_.clear();
+    restoreTitle();
+    return true;
+}
+
+void TFormEmul::stopRecording()
+{
+    if (screen_dirty) FormPaint();
+    std::string error;
+    const bool ok =
+        recorder_.stop(reinterpret_cast<const u16*>(ImageScr->bitmap.constBits()), clock_.elapsed(), &error);
+    record_timer_->stop();
+    ButtonRecord->setChecked(false);
+    action("record")->setChecked(false);
+    if (!ok) {
+        std::fprintf(stderr, "tarvik2-emu: %s\n", error.c_str());
+        titleMessage(QStringLiteral("recording failed: ") + QString::fromStdString(error));
+        return;
+    }
+    titleMessage(QStringLiteral("recording saved: %1 (%2 frames)").arg(recordingPath()).arg(recorder_.frames()));
+}
+
+void TFormEmul::titleMessage(const QString& text)
+{
+    title_message_ = text;
+    restoreTitle();
+    title_timer_->start(TITLE_MESSAGE_MS);
+}
+
+void TFormEmul::restoreTitle()
+{
+    QString title = TITLE;
+    if (recorder_.recording()) {
+        const qint64 seconds = (clock_.elapsed() - record_started_) / MS_PER_SECOND;
+        title += QStringLiteral(" — ● REC %1:%2 (%3 frames) %4")
+                     .arg(seconds / SECONDS_PER_MINUTE)
+                     .arg(seconds % SECONDS_PER_MINUTE, 2, 10, QLatin1Char('0'))
+                     .arg(recorder_.frames())
+                     .arg(recordingPath());
+    }
+    if (!title_message_.isEmpty()) title += QStringLiteral(" — ") + title_message_;
+    setWindowTitle(title);
+}
+
+QStringList TFormEmul::loadKeyMap(const QString& path)
+{
+    QStringList errors;
+    keymap_file_ = path;
+    keymap_.load(path, &errors);
+    keymap_errors_ = errors;
+    return errors;
+}
+
+QString TFormEmul::defaultKeyMapPath()
+{
+    return QFileInfo(settings_store().fileName()).absolutePath() + QStringLiteral("/keymap.ini");
+}
+
+void TFormEmul::toggleKeyHelp()
+{
+    if (key_help_->isVisible()) {
+        key_help_->hide();
+        return;
+    }
+    const QString file = keymap_file_.isEmpty() ? defaultKeyMapPath() + QStringLiteral(" (none)") : keymap_file_;
+    key_help_->open(key_help_text(keymap_, hotkeys(), file, keymap_errors_));
+}
+
 bool TFormEmul::event(QEvent* e)
 {
     // Key preview: the form sees every key before any control.
     if (e->type() == QEvent::KeyPress) {
         auto* k = static_cast<QKeyEvent*>(e);
-        FormKeyDown(k->key(), k->modifiers());
+        // The key help goes with any key, which does nothing else.
+        if (key_help_->isVisible()) {
+            if (!k->isAutoRepeat()) key_help_->hide();
+            return true;
+        }
+        FormKeyDown(k->key(), k->modifiers(), k->isAutoRepeat());
         return true;
     }
     return QWidget::event(e);
 }
 
-void TFormEmul::paintEvent(QPaintEvent*)
+bool TFormEmul::eventFilter(QObject* watched, QEvent* e)
 {
-    FormPaint();
+    switch (e->type()) {
+    case QEvent::KeyPress:
+    case QEvent::KeyRelease: {
+        auto* k = static_cast<QKeyEvent*>(e);
+        if (k->key() == Qt::Key_Shift)
+            shift_down_ = e->type() == QEvent::KeyPress;
+        else
+            shift_down_ = k->modifiers() & Qt::ShiftModifier;
+        // Any input ends the rest of the instrument code's passes.
+        last_input_ms_ = clock_.elapsed();
+        break;
+    }
+    case QEvent::MouseButtonPress:
+    case QEvent::MouseButtonRelease:
+        shift_down_ = static_cast<QInputEvent*>(e)->modifiers() & Qt::ShiftModifier;
+        last_input_ms_ = clock_.elapsed();
+        break;
+    case QEvent::Wheel: last_input_ms_ = clock_.elapsed(); break;
+    case QEvent::ApplicationStateChange:
+        // Keys released in another window are never seen here.
+        if (QGuiApplication::applicationState() != Qt::ApplicationActive) shift_down_ = false;
+        break;
+    default: break;
+    }
+    return QWidget::eventFilter(watched, e);
 }
 
 void TFormEmul::closeEvent(QCloseEvent* e)
 {
     FormClose();
+    settings_store().setValue(KEY_POS, pos());
+    if (zoom_ == ZOOM_FIT) settings_store().setValue(KEY_FIT_SIZE, size());
     if (emu_running()) {
         // The instrument code still holds the stack below us: let it unwind
         // (settings saved, flash.dat closed) and close once the run returns.
@@ -339,7 +845,8 @@ void TFormEmul::pump()
 
 void TFormEmul::sleep_1ms()
 {
-    QThread::msleep(1);
+    const bool at_rest = !busy_flag && clock_.elapsed() - last_input_ms_ >= REST_AFTER_MS;
+    QThread::msleep(at_rest ? REST_SLEEP_MS : PASS_SLEEP_MS);
 }
 
 u32 TFormEmul::millis()
@@ -349,12 +856,20 @@ u32 TFormEmul::millis()
 
 HostDateTime TFormEmul::local_time()
 {
-    const QDateTime now = QDateTime::currentDateTime();
-    return {now.date().year(), now.date().month(),  now.date().day(),
-            now.time().hour(), now.time().minute(), now.time().second()};
+    // Turning the time into local time reads the time zone each call: once a
+    // second is enough.
+    const qint64 now_ms = QDateTime::currentMSecsSinceEpoch();
+    const qint64 second = now_ms / MS_PER_SECOND;
+    if (second != local_second_) {
+        const QDateTime now = QDateTime::fromMSecsSinceEpoch(now_ms);
+        local_time_ = {now.date().year(), now.date().month(),  now.date().day(),
+                       now.time().hour(), now.time().minute(), now.time().second()};
+        local_second_ = second;
+    }
+    return local_time_;
 }
 
 bool TFormEmul::shift_held()
 {
-    return (QGuiApplication::queryKeyboardModifiers() & Qt::ShiftModifier) || SpeedButtonMod->isChecked();
+    return shift_down_ || SpeedButtonMod->isChecked();
 }

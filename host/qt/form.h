@@ -1,26 +1,50 @@
 // The desktop window of the emulator.
 #pragma once
 #include <csignal>
+#include <vector>
 
 #include <QElapsedTimer>
 #include <QImage>
 #include <QPushButton>
+#include <QStringList>
 #include <QTimer>
 #include <QWidget>
 
+#include "host/apng.h"
 #include "host/hostif.h"
+#include "keymap.h"
+#include "lcd_view.h"
 
+class QAction;
 class QFileDialog;
+class QLabel;
+class QMenu;
+class QProgressBar;
+class KeyHelp;
 
-// The image control: shows the 320 x 240 RGB565 bitmap stretched.
+// The image control: shows the 320 x 240 RGB565 bitmap magnified in its
+// LCD rectangle, margins in the form's white.
 class TImage : public QWidget {
     Q_OBJECT
 public:
     explicit TImage(QWidget* parent);
     QImage bitmap;
 
+    // Where the picture goes, in the control's own coordinates.
+    void setLcdRect(const QRect& r);
+    QRect lcdRect() const { return lcd_; }
+    // Draws the pixels of `changed` (bitmap coordinates) again and repaints
+    // only their part of the window.
+    void bitmapChanged(const QRect& changed);
+    // The magnified picture as it is shown (RGB32, the LCD rectangle's size).
+    const QImage& shown() const { return scaled_; }
+
 protected:
     void paintEvent(QPaintEvent*) override;
+
+private:
+    QRect lcd_;
+    QImage scaled_;
 };
 
 class TFormEmul : public QWidget, public HostInterface {
@@ -46,11 +70,16 @@ public:
     QTimer* TimerStart;
     TImage* ImageScr;
     QPushButton* SpeedButtonMod;
+    // The window's own: the view menu, recording, key help.
+    QPushButton* ButtonView;
+    QPushButton* ButtonRecord;
+    QPushButton* ButtonKeys;
+    QProgressBar* FlashProgress;
 
     // Handlers.
     void FormCreate();
     void FormClose();
-    void FormKeyDown(int key, Qt::KeyboardModifiers shift);
+    void FormKeyDown(int key, Qt::KeyboardModifiers shift, bool autorepeat = false);
     void FormPaint();
     void TimerStartTimer();
     void TimerTick32Timer();
@@ -75,6 +104,47 @@ public:
     // The key code a PC key posts before the shift rules (65535 = unmapped).
     static unsigned MapKey(int key);
 
+    // Zoom: the LCD at the instrument's layout, 1x-4x or fitted to the
+    // window. `remember` keeps the choice for the next start.
+    void setZoom(ZoomMode mode, bool remember);
+    ZoomMode zoom() const { return zoom_; }
+    // The geometry in use now.
+    const ZoomGeometry& geometryNow() const { return geometry_; }
+
+    // Writes the LCD picture as the next numbered PNG in the screenshot
+    // folder and says where in the title. Returns the path, "" on failure.
+    QString takeScreenshot();
+    // The folder screenshots and recordings go to (default: the data folder).
+    QString screenshotFolder() const;
+    void setScreenshotFolder(const QString& folder);
+
+    // Starts or stops recording the LCD into the next numbered animated PNG
+    // of the screenshot folder. Returns false when it cannot start.
+    bool toggleRecording();
+    bool isRecording() const { return recorder_.recording(); }
+    // The file of the recording running or last made.
+    QString recordingPath() const { return QString::fromStdString(recorder_.path()); }
+
+    // Reads a key-map file on top of the built-in keys; the problems (one
+    // per bad line, "FILE:LINE: problem") are kept for the key help and
+    // returned.
+    QStringList loadKeyMap(const QString& path);
+    const KeyMap& keyMap() const { return keymap_; }
+    // The key-map file read by default: keymap.ini in the settings folder.
+    static QString defaultKeyMapPath();
+
+    // Shows or hides the key help.
+    void toggleKeyHelp();
+    KeyHelp* keyHelp() const { return key_help_; }
+
+    // Shows `text` in the title for a few seconds.
+    void titleMessage(const QString& text);
+
+    // The window's hotkeys as (keys, what they do), for the key help.
+    std::vector<std::pair<QString, QString>> hotkeys() const;
+    // The action behind a hotkey (for the menus and the tests).
+    QAction* action(const char* name) const;
+
     // HostInterface: how the device services reach this window.
     void pump() override;
     void sleep_1ms() override;
@@ -90,15 +160,55 @@ public:
 
 protected:
     bool event(QEvent* e) override;
-    void paintEvent(QPaintEvent*) override;
+    bool eventFilter(QObject* watched, QEvent* e) override;
     void closeEvent(QCloseEvent* e) override;
+    void resizeEvent(QResizeEvent* e) override;
+    void contextMenuEvent(QContextMenuEvent* e) override;
 
 private:
     void ButtonPost(unsigned code);
+    void createActions();
+    void placeControls();
+    // Moves the window back onto its screen after it grew.
+    void keepOnScreen();
+    void stopRecording();
+    void updateRecordingTitle();
+    void restoreTitle();
+    void showFlashProgress(u32 done, u32 total);
+    static bool flashProgressHook(u32 done, u32 total);
 
     unsigned char painting = 0;
     bool run_finished_ = false;
     QElapsedTimer clock_;
+
+    ZoomMode zoom_ = ZOOM_LAYOUT;
+    ZoomGeometry geometry_{};
+    bool placing_ = false;
+    KeyMap keymap_;
+    QString keymap_file_;
+    QStringList keymap_errors_;
+    KeyHelp* key_help_ = nullptr;
+    QMenu* view_menu_ = nullptr;
+    std::vector<QAction*> actions_;
+    ApngRecorder recorder_;
+    QTimer* title_timer_ = nullptr;
+    QTimer* record_timer_ = nullptr;
+    QString title_message_;
+    qint64 record_started_ = 0;
+    // The controls of the strip below the LCD at their places in the
+    // instrument's form.
+    std::vector<std::pair<QWidget*, QRect>> places_;
+    // Shift as the last key and mouse events said it was.
+    bool shift_down_ = false;
+    // The key being held and how often it has repeated.
+    int held_key_ = 0;
+    u32 repeat_count_ = 0;
+    int progress_percent_ = -1;
+    // When the last input came (clock_ milliseconds).
+    qint64 last_input_ms_ = 0;
+    // The local time of the last second asked for.
+    qint64 local_second_ = -1;
+    HostDateTime local_time_{};
 };
 
 extern TFormEmul* FormEmul;

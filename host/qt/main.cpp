@@ -7,17 +7,37 @@
 #include <string>
 
 #include <QApplication>
+#include <QDir>
+#include <QFileInfo>
+#include <QIcon>
+#include <QMessageBox>
+#include <QStandardPaths>
 
 #include "app/startup.h"
 #include "form.h"
+#include "host/instance.h"
 #include "host/session.h"
 
 namespace {
 
 const char* const USAGE =
-    "usage: tarvik2-emu [--data DIR]\n"
-    "Runs the Tarvik-2 instrument in a window. flash.dat and fram.dat live in DIR\n"
-    "(default: the current folder).\n";
+    "usage: tarvik2-emu [--data DIR | --user-data] [--scale N|fit|default] [--keymap FILE]\n"
+    "Runs the Tarvik-2 instrument in a window.\n"
+    "  --data DIR       flash.dat and fram.dat live in DIR (default: the current folder);\n"
+    "                   one window per folder\n"
+    "  --user-data      the same in ~/.local/share/tarvik2 (created if missing; the\n"
+    "                   desktop menu entry starts the window so)\n"
+    "  --scale S        the LCD at 1, 2, 3 or 4 times its size, fitted to a resizable\n"
+    "                   window (fit) or in the instrument's layout (default); without\n"
+    "                   it, the zoom chosen last time\n"
+    "  --keymap FILE    extra PC keys (an INI file, see the README); default:\n"
+    "                   keymap.ini next to the settings (~/.config/tarvik2/)\n"
+    "  -h, --help       this text\n"
+    "  --version        the version\n"
+    "Keys: F1 shows them all; F12 screenshot, Ctrl+R record, Ctrl+0..4 zoom.\n";
+
+constexpr int EXIT_BAD_ARGUMENT = 2;
+constexpr int EXIT_NOT_STARTED = 1;
 
 bool have_display()
 {
@@ -28,11 +48,19 @@ bool have_display()
     return (x && *x) || (w && *w);
 }
 
+// Says it on standard error and, on a real display, in a message box.
+void tell(const QString& text)
+{
+    std::fprintf(stderr, "tarvik2-emu: %s\n", text.toLocal8Bit().constData());
+    const QString platform = QGuiApplication::platformName();
+    if (platform != QLatin1String("offscreen") && platform != QLatin1String("minimal"))
+        QMessageBox::warning(nullptr, QStringLiteral("Tarvik-2 Emulator"), text);
+}
+
 }  // namespace
 
 int main(int argc, char** argv)
 {
-    std::string data;
     for (int i = 1; i < argc; ++i) {
         if (!std::strcmp(argv[i], "-h") || !std::strcmp(argv[i], "--help")) {
             std::fputs(USAGE, stdout);
@@ -47,29 +75,75 @@ int main(int argc, char** argv)
         std::fprintf(stderr,
                      "tarvik2-emu: no display; run 'xvfb-run make run' for a virtual one, "
                      "or use the headless runner build/release/host/headless/tarvik2-run\n");
-        return 1;
+        return EXIT_NOT_STARTED;
     }
     QApplication app(argc, argv);
+    QApplication::setWindowIcon(QIcon(QStringLiteral(":/tarvik2-emu.png")));
     // Qt has taken its own options out of argv.
     const QStringList args = QApplication::arguments();
+    std::string data;
+    QString keymap;
+    ZoomMode zoom = ZOOM_LAYOUT;
+    bool zoom_given = false;
     for (int i = 1; i < args.size(); ++i) {
-        if (args[i] == QLatin1String("--data") && i + 1 < args.size()) {
+        const QString& a = args[i];
+        const bool has_value = i + 1 < args.size();
+        if (a == QLatin1String("--data") && has_value) {
             data = args[++i].toStdString();
+        } else if (a == QLatin1String("--user-data")) {
+            const QString folder =
+                QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) + QStringLiteral("/tarvik2");
+            if (!QDir().mkpath(folder)) {
+                std::fprintf(stderr, "tarvik2-emu: cannot create %s\n", folder.toLocal8Bit().constData());
+                return EXIT_NOT_STARTED;
+            }
+            data = folder.toStdString();
+        } else if (a == QLatin1String("--scale") && has_value) {
+            if (!zoom_parse(args[++i], &zoom)) {
+                std::fprintf(stderr, "tarvik2-emu: --scale %s: give 1, 2, 3, 4, fit or default\n",
+                             args[i].toLocal8Bit().constData());
+                return EXIT_BAD_ARGUMENT;
+            }
+            zoom_given = true;
+        } else if (a == QLatin1String("--keymap") && has_value) {
+            keymap = args[++i];
         } else {
-            std::fprintf(stderr, "tarvik2-emu: unknown argument '%s'\n%s", args[i].toLocal8Bit().constData(), USAGE);
-            return 2;
+            std::fprintf(stderr, "tarvik2-emu: unknown argument '%s'\n%s", a.toLocal8Bit().constData(), USAGE);
+            return EXIT_BAD_ARGUMENT;
         }
     }
     if (!data.empty()) {
         std::error_code ec;
         if (!std::filesystem::is_directory(data, ec)) {
             std::fprintf(stderr, "tarvik2-emu: --data %s: not a folder\n", data.c_str());
-            return 2;
+            return EXIT_BAD_ARGUMENT;
         }
-        data_dir_set(data);
     }
+    // One window per data folder, decided before any of its files is touched.
+    DataDirLock lock;
+    std::string error;
+    bool busy = false;
+    if (!lock.acquire(data, &error, &busy)) {
+        if (busy) {
+            tell(QString::fromStdString(error));
+            return EXIT_NOT_STARTED;
+        }
+        // A folder that cannot be locked (some network file systems) is used
+        // all the same.
+        std::fprintf(stderr, "tarvik2-emu: %s\n", error.c_str());
+    }
+    if (!data.empty()) data_dir_set(data);
     emu_set_main(instrument_main);
+
     TFormEmul form;
+    if (zoom_given) form.setZoom(zoom, false);
+    if (keymap.isEmpty() && QFileInfo::exists(TFormEmul::defaultKeyMapPath())) keymap = TFormEmul::defaultKeyMapPath();
+    if (!keymap.isEmpty()) {
+        const QStringList problems = form.loadKeyMap(keymap);
+        for (const QString& p : problems) std::fprintf(stderr, "tarvik2-emu: %s\n", p.toLocal8Bit().constData());
+        if (!problems.isEmpty())
+            form.titleMessage(QStringLiteral("key map: %1 line(s) left out, see F1").arg(problems.size()));
+    }
     // Ending the program from outside powers the instrument off first, so
     // that settings are saved and flash.dat is closed.
     for (int sig : {SIGTERM, SIGINT, SIGHUP}) std::signal(sig, [](int) { TFormEmul::stop_requested = 1; });

@@ -18,6 +18,7 @@
 #include "host/picture.h"
 #include "host/qt/form.h"
 #include "host/session.h"
+#include "tests/qt/qt_support.h"
 #include "tests/support/screens.h"
 #include "tests/support/support.h"
 
@@ -27,6 +28,7 @@ class WindowTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
+        clear_window_settings();
         device_reset();
         framebuffer_reset();
         emu_set_main(instrument_main);
@@ -59,7 +61,7 @@ TEST_F(WindowTest, PcKeysAndButtonsPostTheirCodes)
         {Qt::Key_Escape, Qt::NoModifier, false, 2},    {Qt::Key_Return, Qt::NoModifier, false, 3},
         {Qt::Key_Enter, Qt::KeypadModifier, false, 3}, {Qt::Key_Return, Qt::ShiftModifier, false, 131},
         {Qt::Key_Up, Qt::ShiftModifier, false, 132},   {Qt::Key_Down, Qt::NoModifier, true, 133},
-        {Qt::Key_A, Qt::NoModifier, false, 65535},     {Qt::Key_F1, Qt::NoModifier, false, 65535},
+        {Qt::Key_A, Qt::NoModifier, false, 65535},     {Qt::Key_F2, Qt::NoModifier, false, 65535},
     };
     for (const auto& c : cases) {
         form.SpeedButtonMod->setChecked(c.mod_down);
@@ -124,10 +126,12 @@ TEST_F(WindowTest, ControlsHaveTheirPlacesAndCaptions)
 }
 
 // A main routine that records how it ran.
+bool routine_started = false;
 bool routine_returned = false;
 bool flash_open_in_routine = false;
 int test_routine()
 {
+    routine_started = true;
     flash_open_in_routine = flash_handle != 0;
     fg_color = COLOR_RED;
     bg_color = COLOR_BLUE;
@@ -142,6 +146,7 @@ int test_routine()
 
 TEST_F(WindowTest, RunCreatesFlashAndCloseUnwindsTheCodeBeforeTheWindowCloses)
 {
+    routine_started = false;
     routine_returned = false;
     flash_open_in_routine = false;
     emu_set_main(test_routine);
@@ -150,11 +155,15 @@ TEST_F(WindowTest, RunCreatesFlashAndCloseUnwindsTheCodeBeforeTheWindowCloses)
     bool closed_while_running = false;
     bool saw_running = false;
     // Ask to close from inside the run, the way a click on the frame does.
-    QTimer::singleShot(600, &form, [&] {
+    QTimer poll;
+    QObject::connect(&poll, &QTimer::timeout, &form, [&] {
+        if (!routine_started) return;
+        poll.stop();
         saw_running = emu_running();
         const bool accepted = form.close();
         closed_while_running = accepted;
     });
+    poll.start(10);
     QElapsedTimer t;
     t.start();
     while (!form.runFinished() && t.elapsed() < 20000) QApplication::processEvents(QEventLoop::AllEvents, 50);
@@ -313,6 +322,7 @@ TEST_F(WindowTest, SavePictureNamesTheFileAfterTheFilterOrTheTypedExtension)
 
 TEST_F(WindowTest, TimersTickAndPowerButtonEndsTheRun)
 {
+    routine_started = false;
     routine_returned = false;
     emu_set_main(test_routine);
     TFormEmul form;
@@ -321,7 +331,7 @@ TEST_F(WindowTest, TimersTickAndPowerButtonEndsTheRun)
     // Press ON/OFF once the 31 ms timer has ticked a few times inside the run.
     QTimer poll;
     QObject::connect(&poll, &QTimer::timeout, &form, [&] {
-        if (emu_running() && tick_counter - ticks >= 5 && screen_dirty == 0) {
+        if (routine_started && tick_counter - ticks >= 5 && screen_dirty == 0) {
             poll.stop();
             QTest::mouseClick(form.ButtonPower, Qt::LeftButton);
         }

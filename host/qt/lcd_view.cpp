@@ -1,0 +1,170 @@
+#include "lcd_view.h"
+
+#include <algorithm>
+#include <vector>
+
+#include "gfx/framebuffer.h"
+#include "host/picture.h"
+
+namespace {
+
+constexpr int CHANNELS = 3;
+
+// One source pixel's share of one output pixel.
+struct Tap {
+    int source;
+    u32 weight;
+};
+
+// For each output pixel of a line `out` pixels long, the source pixels of a
+// line `in` pixels long it covers, with weights in units where the whole
+// output pixel is `in` (output pixel x spans [x * in, (x + 1) * in), source
+// pixel i spans [i * out, (i + 1) * out)).
+std::vector<std::vector<Tap>> taps(int in, int out, int from, int to)
+{
+    std::vector<std::vector<Tap>> t(static_cast<size_t>(to - from));
+    for (int x = from; x < to; ++x) {
+        const i64 a = static_cast<i64>(x) * in, b = a + in;
+        for (i64 i = a / out; i * out < b && i < in; ++i) {
+            const i64 lo = std::max(a, i * out), hi = std::min(b, (i + 1) * out);
+            if (hi > lo) t[static_cast<size_t>(x - from)].push_back({static_cast<int>(i), static_cast<u32>(hi - lo)});
+        }
+    }
+    return t;
+}
+
+// The output pixels [first, last) of a line `out` long that source pixels
+// [lo, hi) of a line `in` long reach.
+void reach(int in, int out, int lo, int hi, int* first, int* last)
+{
+    *first = static_cast<int>(static_cast<i64>(lo) * out / in);
+    *last = static_cast<int>((static_cast<i64>(hi) * out + in - 1) / in);
+    *first = std::clamp(*first, 0, out);
+    *last = std::clamp(*last, *first, out);
+}
+
+}  // namespace
+
+QSize fit_minimum()
+{
+    return {LAYOUT_WIDTH, KEYPAD_HEIGHT + LCD_HEIGHT};
+}
+
+ZoomGeometry zoom_geometry(ZoomMode mode, QSize fit_client)
+{
+    ZoomGeometry g{};
+    if (mode >= ZOOM_1 && mode <= ZOOM_4) {
+        const int w = LCD_WIDTH * mode, h = LCD_HEIGHT * mode;
+        const int client_w = std::max(LAYOUT_WIDTH, w);
+        g.client = {client_w, h + KEYPAD_HEIGHT};
+        g.image = {0, 0, client_w, h};
+        g.lcd = {(client_w - w) / 2, 0, w, h};
+        g.keypad = {(client_w - LAYOUT_WIDTH) / 2, h};
+        g.resizable = false;
+        return g;
+    }
+    if (mode == ZOOM_FIT) {
+        const QSize c = fit_client.expandedTo(fit_minimum());
+        const int area_w = c.width(), area_h = c.height() - KEYPAD_HEIGHT;
+        // The largest 4:3 picture in the area, centred.
+        int w, h;
+        if (static_cast<i64>(area_w) * LCD_HEIGHT <= static_cast<i64>(area_h) * LCD_WIDTH) {
+            w = area_w;
+            h = static_cast<int>(static_cast<i64>(area_w) * LCD_HEIGHT / LCD_WIDTH);
+        } else {
+            h = area_h;
+            w = static_cast<int>(static_cast<i64>(area_h) * LCD_WIDTH / LCD_HEIGHT);
+        }
+        g.client = c;
+        g.image = {0, 0, area_w, area_h};
+        g.lcd = {(area_w - w) / 2, (area_h - h) / 2, w, h};
+        g.keypad = {(c.width() - LAYOUT_WIDTH) / 2, area_h};
+        g.resizable = true;
+        return g;
+    }
+    g.client = {LAYOUT_WIDTH, LAYOUT_HEIGHT};
+    g.image = {0, 0, LAYOUT_WIDTH, LAYOUT_IMAGE_HEIGHT};
+    g.lcd = g.image;
+    g.keypad = {0, LAYOUT_IMAGE_HEIGHT};
+    g.resizable = false;
+    return g;
+}
+
+bool zoom_parse(const QString& text, ZoomMode* mode)
+{
+    const QString t = text.trimmed().toLower();
+    if (t == QLatin1String("fit")) {
+        *mode = ZOOM_FIT;
+        return true;
+    }
+    if (t == QLatin1String("default")) {
+        *mode = ZOOM_LAYOUT;
+        return true;
+    }
+    bool ok = false;
+    const int n = t.toInt(&ok);
+    if (!ok || n < ZOOM_1 || n > ZOOM_MAX_FACTOR || t.size() != 1) return false;
+    *mode = static_cast<ZoomMode>(n);
+    return true;
+}
+
+QString zoom_name(ZoomMode mode)
+{
+    if (mode == ZOOM_FIT) return QStringLiteral("fit");
+    if (mode >= ZOOM_1 && mode <= ZOOM_4) return QString::number(static_cast<int>(mode));
+    return QStringLiteral("default");
+}
+
+QRect lcd_render_into(const QImage& lcd, QImage* out, QRect changed)
+{
+    const int sw = lcd.width(), sh = lcd.height(), ow = out->width(), oh = out->height();
+    changed &= QRect(0, 0, sw, sh);
+    if (changed.isEmpty() || ow <= 0 || oh <= 0) return {};
+    int x0, x1, y0, y1;
+    reach(sw, ow, changed.left(), changed.right() + 1, &x0, &x1);
+    reach(sh, oh, changed.top(), changed.bottom() + 1, &y0, &y1);
+    const auto xt = taps(sw, ow, x0, x1);
+    const auto yt = taps(sh, oh, y0, y1);
+    const u32 total = static_cast<u32>(sw) * static_cast<u32>(sh);
+    // The source rows these output rows read, widened to 8-bit channels and
+    // summed across each output column (weights add up to sw).
+    const int row_lo = yt.front().front().source, row_hi = yt.back().back().source + 1;
+    const size_t cols = static_cast<size_t>(x1 - x0);
+    std::vector<u32> across(static_cast<size_t>(row_hi - row_lo) * cols * CHANNELS);
+    for (int r = row_lo; r < row_hi; ++r) {
+        const u16* src = reinterpret_cast<const u16*>(lcd.constScanLine(r));
+        u32* dst = across.data() + static_cast<size_t>(r - row_lo) * cols * CHANNELS;
+        for (size_t x = 0; x < cols; ++x) {
+            u32 sum[CHANNELS] = {0, 0, 0};
+            for (const Tap& t : xt[x]) {
+                u8 rgb[CHANNELS];
+                rgb565_to_rgb888(src[t.source], rgb);
+                for (int c = 0; c < CHANNELS; ++c) sum[c] += t.weight * rgb[c];
+            }
+            for (int c = 0; c < CHANNELS; ++c) dst[x * CHANNELS + c] = sum[c];
+        }
+    }
+    for (int y = y0; y < y1; ++y) {
+        auto* line = reinterpret_cast<QRgb*>(out->scanLine(y));
+        const auto& ty = yt[static_cast<size_t>(y - y0)];
+        for (size_t x = 0; x < cols; ++x) {
+            u32 sum[CHANNELS] = {0, 0, 0};
+            for (const Tap& t : ty) {
+                const u32* a = across.data() + (static_cast<size_t>(t.source - row_lo) * cols + x) * CHANNELS;
+                for (int c = 0; c < CHANNELS; ++c) sum[c] += t.weight * a[c];
+            }
+            // Rounded to the nearest level.
+            line[x0 + static_cast<int>(x)] =
+                qRgb(static_cast<int>((sum[0] + total / 2) / total), static_cast<int>((sum[1] + total / 2) / total),
+                     static_cast<int>((sum[2] + total / 2) / total));
+        }
+    }
+    return QRect(x0, y0, x1 - x0, y1 - y0);
+}
+
+QImage lcd_render(const QImage& lcd, QSize size)
+{
+    QImage out(size, QImage::Format_RGB32);
+    lcd_render_into(lcd, &out, lcd.rect());
+    return out;
+}

@@ -1,0 +1,22 @@
+// Helpers of the window tests.
+#pragma once
+#include <string>
+#include <vector>
+
+class QWidget;
+
+// Empties the window's settings store (zoom, position, folders).
+void clear_window_settings();
+
+// Shows the window and makes it the active one, so that its hotkeys work.
+// False when the platform does not activate it.
+bool show_active(QWidget* w);
+
+// Runs the window program with the arguments (quoted for the shell) on the
+// offscreen platform, with `env` (NAME=VALUE, quoted) added to its
+// environment; returns its exit status and what it printed.
+struct EmuResult {
+    int status;
+    std::string output;
+};
+EmuResult run_emu(const std::vector<std::string>& args, const std::string& env = "");
