@@ -14,18 +14,22 @@
 #include <QContextMenuEvent>
 #include <QDateTime>
 #include <QDir>
+#include <QDragEnterEvent>
+#include <QDropEvent>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QGuiApplication>
 #include <QKeyEvent>
 #include <QMenu>
 #include <QMessageBox>
+#include <QMimeData>
 #include <QPaintEvent>
 #include <QPainter>
 #include <QProgressBar>
 #include <QScreen>
 #include <QSettings>
 #include <QThread>
+#include <QUrl>
 
 #include "gfx/framebuffer.h"
 #include "host/device.h"
@@ -194,6 +198,16 @@ TFormEmul::TFormEmul(QWidget* parent) : QWidget(parent)
     ButtonRecord->setCheckable(true);
     ButtonRecord->setStyleSheet(RECORD_LIT_STYLE);
     ButtonKeys = make_button(this, "ButtonKeys", "Keys (F1)", 704, 710, 76, 40);
+    ButtonSignal = make_button(this, "ButtonSignal", "Signal…", 4, 610, 76, 40);
+    ButtonSignal->setToolTip(
+        QStringLiteral("Load signal… (Ctrl+L): a recording measured in place of the "
+                       "synthesised vibration; a file can also be dropped onto the window"));
+    SignalDialog = new QFileDialog(this, QStringLiteral("Load signal"));
+    SignalDialog->setObjectName(QStringLiteral("SignalDialog"));
+    SignalDialog->setFileMode(QFileDialog::ExistingFile);
+    SignalDialog->setNameFilters({QStringLiteral("Recordings (*.wav *.flac *.ogg *.aif *.aiff *.au *.w64 *.caf *.csv "
+                                                 "*.txt)"),
+                                  QStringLiteral("All files (*)")});
     FlashProgress = new QProgressBar(this);
     FlashProgress->setObjectName(QStringLiteral("FlashProgress"));
     FlashProgress->setRange(0, PERCENT);
@@ -206,7 +220,7 @@ TFormEmul::TFormEmul(QWidget* parent) : QWidget(parent)
     // the instrument's form.
     for (QWidget* w : std::initializer_list<QWidget*>{
              ButtonEsc, ButtonEnter, ButtonUp, ButtonLeft, ButtonRight, ButtonPower, ButtonDown, SpeedButtonSavePic,
-             Button15, SpeedButtonCopyPic, SpeedButtonMod, ButtonView, ButtonRecord, ButtonKeys})
+             Button15, SpeedButtonCopyPic, SpeedButtonMod, ButtonView, ButtonRecord, ButtonKeys, ButtonSignal})
         places_.push_back({w, w->geometry()});
 
     connect(ButtonEsc, &QPushButton::clicked, this, [this] { ButtonEscClick(); });
@@ -243,6 +257,9 @@ TFormEmul::TFormEmul(QWidget* parent) : QWidget(parent)
             [this] { view_menu_->popup(ButtonView->mapToGlobal(QPoint(0, ButtonView->height()))); });
     connect(ButtonRecord, &QPushButton::clicked, this, [this] { toggleRecording(); });
     connect(ButtonKeys, &QPushButton::clicked, this, [this] { toggleKeyHelp(); });
+    connect(ButtonSignal, &QPushButton::clicked, this, [this] { chooseSignal(); });
+    connect(SignalDialog, &QFileDialog::fileSelected, this, [this](const QString& file) { loadSignal(file); });
+    setAcceptDrops(true);
     // Shift is followed from the input events themselves.
     qApp->installEventFilter(this);
 
@@ -344,6 +361,11 @@ void TFormEmul::createActions()
         [this] { SpeedButtonSavePic->click(); });
     add("copy-picture", QStringLiteral("Copy Picture"), QKeySequence(Qt::CTRL | Qt::Key_C),
         [this] { SpeedButtonCopyPic->click(); });
+    add("load-signal", QStringLiteral("Load signal…"), QKeySequence(Qt::CTRL | Qt::Key_L), [this] { chooseSignal(); });
+    add("synthesis", QStringLiteral("Synthesised signal"), QKeySequence(), [this] {
+        signal_source_close();
+        restoreTitle();
+    });
 }
 
 QAction* TFormEmul::action(const char* name) const
@@ -375,6 +397,9 @@ void TFormEmul::contextMenuEvent(QContextMenuEvent* e)
     for (const char* name : {"screenshot", "screenshot-folder", "record", "keys"}) menu.addAction(action(name));
     menu.addSeparator();
     for (const char* name : {"save-picture", "copy-picture", "mod", "power"}) menu.addAction(action(name));
+    menu.addSeparator();
+    menu.addAction(action("load-signal"));
+    if (signal_source_active()) menu.addAction(action("synthesis"));
     menu.exec(e->globalPos());
 }
 
@@ -743,6 +768,8 @@ void TFormEmul::titleMessage(const QString& text)
 void TFormEmul::restoreTitle()
 {
     QString title = TITLE;
+    if (signal_source_active())
+        title += QStringLiteral(" — signal: ") + QFileInfo(QString::fromStdString(signal_source_path())).fileName();
     if (recorder_.recording()) {
         const qint64 seconds = (clock_.elapsed() - record_started_) / MS_PER_SECOND;
         title += QStringLiteral(" — ● REC %1:%2 (%3 frames) %4")
@@ -753,6 +780,47 @@ void TFormEmul::restoreTitle()
     }
     if (!title_message_.isEmpty()) title += QStringLiteral(" — ") + title_message_;
     setWindowTitle(title);
+}
+
+QString TFormEmul::loadSignal(const QString& path)
+{
+    SignalOptions options = signal_options_;
+    options.path = path.toStdString();
+    QApplication::setOverrideCursor(Qt::WaitCursor);
+    const std::string error = signal_source_open(options);
+    QApplication::restoreOverrideCursor();
+    if (!error.empty()) {
+        const QString text = QString::fromStdString(error);
+        titleMessage(QStringLiteral("signal not loaded"));
+        const QString platform = QGuiApplication::platformName();
+        if (platform != QLatin1String("offscreen") && platform != QLatin1String("minimal"))
+            QMessageBox::warning(this, QStringLiteral("Load signal"), text);
+        return text;
+    }
+    signal_options_ = options;
+    titleMessage(QStringLiteral("measuring ") + path);
+    return QString();
+}
+
+void TFormEmul::chooseSignal()
+{
+    if (signal_source_active())
+        SignalDialog->setDirectory(QFileInfo(QString::fromStdString(signal_source_path())).path());
+    SignalDialog->open();
+}
+
+void TFormEmul::dragEnterEvent(QDragEnterEvent* e)
+{
+    const QList<QUrl> urls = e->mimeData()->urls();
+    if (urls.size() == 1 && urls.front().isLocalFile()) e->acceptProposedAction();
+}
+
+void TFormEmul::dropEvent(QDropEvent* e)
+{
+    const QList<QUrl> urls = e->mimeData()->urls();
+    if (urls.size() != 1 || !urls.front().isLocalFile()) return;
+    e->acceptProposedAction();
+    loadSignal(urls.front().toLocalFile());
 }
 
 QStringList TFormEmul::loadKeyMap(const QString& path)

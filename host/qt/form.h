@@ -10,6 +10,7 @@
 #include <QTimer>
 #include <QWidget>
 
+#include "analysis/signal_source.h"
 #include "host/apng.h"
 #include "host/hostif.h"
 #include "keymap.h"
@@ -74,6 +75,8 @@ public:
     QPushButton* ButtonView;
     QPushButton* ButtonRecord;
     QPushButton* ButtonKeys;
+    QPushButton* ButtonSignal;
+    QFileDialog* SignalDialog;
     QProgressBar* FlashProgress;
 
     // Handlers.
@@ -133,6 +136,16 @@ public:
     // The key-map file read by default: keymap.ini in the settings folder.
     static QString defaultKeyMapPath();
 
+    // The recorded signal in place of the synthesised one: the options of
+    // the command line, kept for files loaded later.
+    void setSignalOptions(const SignalOptions& options) { signal_options_ = options; }
+    // Makes `path` the measuring module's source (with the other options
+    // kept); a file that cannot be used is told in a message box and the
+    // source stays as it was. Returns "" or the problem.
+    QString loadSignal(const QString& path);
+    // Opens the file dialog of "Load signal…".
+    void chooseSignal();
+
     // Shows or hides the key help.
     void toggleKeyHelp();
     KeyHelp* keyHelp() const { return key_help_; }
@@ -161,6 +174,8 @@ public:
 protected:
     bool event(QEvent* e) override;
     bool eventFilter(QObject* watched, QEvent* e) override;
+    void dragEnterEvent(QDragEnterEvent* e) override;
+    void dropEvent(QDropEvent* e) override;
     void closeEvent(QCloseEvent* e) override;
     void resizeEvent(QResizeEvent* e) override;
     void contextMenuEvent(QContextMenuEvent* e) override;
@@ -188,6 +203,7 @@ private:
     QString keymap_file_;
     QStringList keymap_errors_;
     KeyHelp* key_help_ = nullptr;
+    SignalOptions signal_options_;
     QMenu* view_menu_ = nullptr;
     std::vector<QAction*> actions_;
     ApngRecorder recorder_;

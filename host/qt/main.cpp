@@ -13,6 +13,7 @@
 #include <QMessageBox>
 #include <QStandardPaths>
 
+#include "analysis/signal_source.h"
 #include "app/startup.h"
 #include "form.h"
 #include "host/instance.h"
@@ -32,6 +33,9 @@ const char* const USAGE =
     "                   it, the zoom chosen last time\n"
     "  --keymap FILE    extra PC keys (an INI file, see the README); default:\n"
     "                   keymap.ini next to the settings (~/.config/tarvik2/)\n"
+    "  --signal FILE and the other signal options below: a recording measured in\n"
+    "                   place of the synthesised vibration (also \"Signal…\", Ctrl+L,\n"
+    "                   or a file dropped onto the window)\n"
     "  -h, --help       this text\n"
     "  --version        the version\n"
     "Keys: F1 shows them all; F12 screenshot, Ctrl+R record, Ctrl+0..4 zoom.\n";
@@ -64,6 +68,7 @@ int main(int argc, char** argv)
     for (int i = 1; i < argc; ++i) {
         if (!std::strcmp(argv[i], "-h") || !std::strcmp(argv[i], "--help")) {
             std::fputs(USAGE, stdout);
+            std::fputs(SIGNAL_OPTIONS_HELP, stdout);
             return 0;
         }
         if (!std::strcmp(argv[i], "--version")) {
@@ -85,6 +90,9 @@ int main(int argc, char** argv)
     QString keymap;
     ZoomMode zoom = ZOOM_LAYOUT;
     bool zoom_given = false;
+    SignalOptions signal;
+    QString signal_error;  // told once the window shows; the instrument runs on synthesis then
+    QString signal_option;
     for (int i = 1; i < args.size(); ++i) {
         const QString& a = args[i];
         const bool has_value = i + 1 < args.size();
@@ -107,6 +115,10 @@ int main(int argc, char** argv)
             zoom_given = true;
         } else if (a == QLatin1String("--keymap") && has_value) {
             keymap = args[++i];
+        } else if (signal_option_known(a.toStdString()) && has_value) {
+            const std::string e = signal_option_set(a.toStdString(), args[++i].toStdString(), &signal);
+            if (!e.empty() && signal_error.isEmpty()) signal_error = QString::fromStdString(e);
+            if (a != QLatin1String("--signal")) signal_option = a;
         } else {
             std::fprintf(stderr, "tarvik2-emu: unknown argument '%s'\n%s", a.toLocal8Bit().constData(), USAGE);
             return EXIT_BAD_ARGUMENT;
@@ -148,5 +160,13 @@ int main(int argc, char** argv)
     // that settings are saved and flash.dat is closed.
     for (int sig : {SIGTERM, SIGINT, SIGHUP}) std::signal(sig, [](int) { TFormEmul::stop_requested = 1; });
     form.show();
+    if (signal_error.isEmpty() && !signal_option.isEmpty() && signal.path.empty())
+        signal_error = signal_option + QStringLiteral(" needs --signal FILE");
+    if (!signal_error.isEmpty()) {
+        tell(signal_error);
+    } else {
+        form.setSignalOptions(signal);
+        if (!signal.path.empty()) form.loadSignal(QString::fromStdString(signal.path));
+    }
     return app.exec();
 }

@@ -408,7 +408,8 @@ TEST(WindowProgram, HelpVersionAndBadArguments)
 {
     const EmuResult help = run_emu({"--help"});
     EXPECT_EQ(help.status, 0);
-    for (const char* part : {"--data DIR", "--user-data", "--scale", "fit", "--keymap FILE", "--version"})
+    for (const char* part :
+         {"--data DIR", "--user-data", "--scale", "fit", "--keymap FILE", "--version", "--signal FILE", "--rpm"})
         EXPECT_NE(help.output.find(part), std::string::npos) << part;
     const EmuResult version = run_emu({"--version"});
     EXPECT_EQ(version.status, 0);

@@ -1,0 +1,105 @@
+// A recorded signal in the window: "Signal…" with its file dialog, a file
+// dropped onto the window, the title naming the file in use, a file that
+// cannot be used, and back to synthesis.
+#include <gtest/gtest.h>
+
+#include <QAction>
+#include <QApplication>
+#include <QDropEvent>
+#include <QFileDialog>
+#include <QMimeData>
+#include <QUrl>
+
+#include "analysis/signal_source.h"
+#include "host/device.h"
+#include "host/qt/form.h"
+#include "host/session.h"
+#include "tests/qt/qt_support.h"
+#include "tests/support/support.h"
+
+namespace {
+
+const QString BEARING = QStringLiteral(TARVIK2_DEMO_DIR "/bearing_6205_outer_race.wav");
+const QString UNBALANCE = QStringLiteral(TARVIK2_DEMO_DIR "/unbalance.wav");
+
+class WindowSignal : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        clear_window_settings();
+        signal_source_close();
+        data_dir_set(dir.path());
+    }
+    void TearDown() override
+    {
+        signal_source_close();
+        data_dir_set("");
+        host_install(nullptr);
+        clear_window_settings();
+    }
+    TempDir dir;
+};
+
+void drop_file(QWidget* w, const QString& path)
+{
+    QMimeData mime;
+    mime.setUrls({QUrl::fromLocalFile(path)});
+    const QPoint at(w->width() / 2, w->height() / 2);
+    QDragEnterEvent enter(at, Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(w, &enter);
+    ASSERT_TRUE(enter.isAccepted()) << "a local file is taken";
+    QDropEvent drop(QPointF(at), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(w, &drop);
+}
+
+TEST_F(WindowSignal, ButtonDialogAndDropLoadTheFileAndTheTitleNamesIt)
+{
+    TFormEmul form;
+    form.TimerStart->stop();
+    form.show();
+    EXPECT_FALSE(form.windowTitle().contains(QStringLiteral("signal:")));
+
+    form.ButtonSignal->click();
+    ASSERT_TRUE(form.SignalDialog->isVisible());
+    emit form.SignalDialog->fileSelected(BEARING);
+    form.SignalDialog->hide();
+    ASSERT_TRUE(signal_source_active());
+    EXPECT_EQ(QString::fromStdString(signal_source_path()), BEARING);
+    EXPECT_TRUE(form.windowTitle().contains(QStringLiteral("signal: bearing_6205_outer_race.wav")))
+        << form.windowTitle().toStdString();
+
+    drop_file(&form, UNBALANCE);
+    EXPECT_EQ(QString::fromStdString(signal_source_path()), UNBALANCE);
+    EXPECT_TRUE(form.windowTitle().contains(QStringLiteral("signal: unbalance.wav")))
+        << form.windowTitle().toStdString();
+
+    // Back to synthesis from the menu's action.
+    form.action("synthesis")->trigger();
+    EXPECT_FALSE(signal_source_active());
+    EXPECT_FALSE(form.windowTitle().contains(QStringLiteral("signal:")));
+}
+
+TEST_F(WindowSignal, AFileThatCannotBeUsedIsToldAndTheSourceStays)
+{
+    TFormEmul form;
+    form.TimerStart->stop();
+    form.show();
+    ASSERT_TRUE(form.loadSignal(BEARING).isEmpty());
+    write_file_bytes(dir.file("empty.wav"), {});
+    write_file_bytes(dir.file("text.csv"), {'a', '\n'});
+    for (const std::string& bad : {dir.file("missing.wav"), dir.file("empty.wav"), dir.file("text.csv")}) {
+        SCOPED_TRACE(bad);
+        const QString error = form.loadSignal(QString::fromStdString(bad));
+        EXPECT_TRUE(error.contains(QString::fromStdString(bad))) << error.toStdString();
+        EXPECT_EQ(QString::fromStdString(signal_source_path()), BEARING) << "the source stays";
+        EXPECT_TRUE(form.windowTitle().contains(QStringLiteral("signal not loaded")));
+    }
+    // Options of the command line stay with the files loaded later.
+    SignalOptions options;
+    options.unit = "banana";
+    form.setSignalOptions(options);
+    EXPECT_FALSE(form.loadSignal(UNBALANCE).isEmpty()) << "an unknown unit is refused";
+    EXPECT_EQ(QString::fromStdString(signal_source_path()), BEARING);
+}
+
+}  // namespace
