@@ -19,6 +19,7 @@
 #include "archive/browser.h"
 #include "archive/mount.h"
 #include "archive/objects.h"
+#include "bench/bench_image.h"
 #include "gfx/framebuffer.h"
 #include "gfx/image.h"
 #include "gfx/text.h"
@@ -28,42 +29,14 @@
 #include "host/virtual_host.h"
 #include "storage/dir.h"
 #include "storage/fs.h"
-#include "tests/image/test_image.h"
 
 namespace {
 
-struct TreeBenchImage {
-    std::string folder;
-    int fd = 0;
-    bool ok = false;
-
-    TreeBenchImage(u32 objects, u32 files_per_object)
-    {
-        std::string tmpl = (std::filesystem::temp_directory_path() / "tarvik2-bench-XXXXXX").string();
-        if (!mkdtemp(tmpl.data())) return;
-        folder = tmpl;
-        const std::string path = folder + "/flash.dat";
-        system_reset();
-        ImageSpec spec;
-        spec.objects = objects;
-        spec.files_per_object = files_per_object;
-        spec.file_size = 2048;
-        ok = image_build(path.c_str(), spec) == static_cast<int>(objects * (files_per_object + 1));
-        fd = open(path.c_str(), O_RDWR | O_CLOEXEC);
-        ok = ok && fd > 0;
-    }
-    ~TreeBenchImage()
-    {
-        if (fd > 0) close(fd);
-        std::error_code ec;
-        std::filesystem::remove_all(folder, ec);
-    }
-};
-
-TreeBenchImage& image(int which)
+// The builder's files are 2 KiB each.
+BuiltImage& image(int which)
 {
-    static TreeBenchImage many(64, 127);
-    static TreeBenchImage one(1, 8191);
+    static BuiltImage many(64, 127, 2048);
+    static BuiltImage one(1, 8191, 2048);
     return which == 0 ? many : one;
 }
 
@@ -75,7 +48,7 @@ struct Mounted {
 
     Mounted(benchmark::State& state)
     {
-        TreeBenchImage& img = image(static_cast<int>(state.range(0)));
+        BuiltImage& img = image(static_cast<int>(state.range(0)));
         if (!img.ok) {
             state.SkipWithError("cannot build the image");
             return;

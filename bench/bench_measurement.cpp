@@ -16,47 +16,18 @@
 #include "app/reset.h"
 #include "archive/measurement.h"
 #include "archive/objects.h"
+#include "bench/bench_image.h"
 #include "host/hostif.h"
 #include "host/session.h"
 #include "host/virtual_host.h"
 #include "storage/dir.h"
 #include "storage/fs.h"
-#include "tests/image/test_image.h"
 
 namespace {
 
 constexpr u32 SPECTRUM_LINES = 4096;
 constexpr u32 SPECTRUM_BYTES = SPECTRUM_LINES * 2 * sizeof(i32);  // (re, im) pairs
 constexpr u32 STAMP = 900000000;
-
-// 16 objects with 64 files of 8 KiB each; the file is the whole chip.
-struct MeasBenchImage {
-    std::string folder;
-    int fd = 0;
-    bool ok = false;
-
-    MeasBenchImage()
-    {
-        std::string tmpl = (std::filesystem::temp_directory_path() / "tarvik2-bench-XXXXXX").string();
-        if (!mkdtemp(tmpl.data())) return;
-        folder = tmpl;
-        const std::string path = folder + "/flash.dat";
-        system_reset();
-        ImageSpec spec;
-        spec.objects = 16;
-        spec.files_per_object = 64;
-        spec.file_size = 8192;
-        ok = image_build(path.c_str(), spec) == 16 + 1024;  // objects and files
-        fd = open(path.c_str(), O_RDWR | O_CLOEXEC);
-        ok = ok && fd > 0;
-    }
-    ~MeasBenchImage()
-    {
-        if (fd > 0) close(fd);
-        std::error_code ec;
-        std::filesystem::remove_all(folder, ec);
-    }
-};
 
 // A host with virtual time for the length of a benchmark: saving and
 // reading restore the screen, which yields once, and the quiet host would
@@ -70,7 +41,7 @@ struct VirtualTime {
 // Mounts the image and makes its first object current.
 bool mount_image(benchmark::State& state)
 {
-    static MeasBenchImage img;
+    static BuiltImage img(16, 64, 8192);  // 16 objects with 64 files of 8 KiB each
     if (!img.ok) {
         state.SkipWithError("cannot build the image");
         return false;

@@ -1,30 +1,11 @@
 // Every program answers --help and --version.
-#include <sys/wait.h>
-
 #include <gtest/gtest.h>
 
-#include <cstdio>
 #include <string>
 
+#include "tests/support/support.h"
+
 namespace {
-
-struct Output {
-    int status;
-    std::string text;
-};
-
-Output run(const std::string& command)
-{
-    Output o{-1, {}};
-    FILE* p = popen((command + " 2>&1 </dev/null").c_str(), "r");
-    if (!p) return o;
-    char buf[4096];
-    size_t n;
-    while ((n = fread(buf, 1, sizeof buf, p)) > 0) o.text.append(buf, n);
-    const int st = pclose(p);
-    o.status = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
-    return o;
-}
 
 TEST(Programs, EachAnswersHelpAndVersion)
 {
@@ -35,14 +16,14 @@ TEST(Programs, EachAnswersHelpAndVersion)
                     {TARVIK2_FONT_SPECIMEN_PATH, "font_specimen"},
                     {TARVIK2_MAKE_FLASH_IMAGE_PATH, "make_flash_image"}};
     for (const auto& p : programs) {
-        const Output help = run(std::string("'") + p.path + "' --help");
+        const RunResult help = run_command(shell_quote(p.path) + " --help");
         EXPECT_EQ(help.status, 0) << p.name;
-        EXPECT_EQ(help.text.rfind(std::string("usage: ") + p.name, 0), 0u) << help.text;
-        const Output version = run(std::string("'") + p.path + "' --version");
+        EXPECT_EQ(help.output.rfind(std::string("usage: ") + p.name, 0), 0u) << help.output;
+        const RunResult version = run_command(shell_quote(p.path) + " --version");
         EXPECT_EQ(version.status, 0) << p.name;
-        EXPECT_EQ(version.text, std::string(p.name) + " " + TARVIK2_VERSION + "\n");
-        const Output wrong = run(std::string("'") + p.path + "' --no-such-option x y z w v u");
-        EXPECT_EQ(wrong.status, 2) << p.name << ": " << wrong.text;
+        EXPECT_EQ(version.output, std::string(p.name) + " " + TARVIK2_VERSION + "\n");
+        const RunResult wrong = run_command(shell_quote(p.path) + " --no-such-option x y z w v u");
+        EXPECT_EQ(wrong.status, 2) << p.name << ": " << wrong.output;
     }
 }
 

@@ -1,12 +1,14 @@
 #include "tests/qt/qt_support.h"
 
-#include <sys/wait.h>
-
-#include <cstdio>
-
 #include <QSettings>
 #include <QTest>
 #include <QWidget>
+
+#include "gfx/framebuffer.h"
+#include "host/device.h"
+#include "host/hostif.h"
+#include "host/session.h"
+#include "tests/support/support.h"
 
 void clear_window_settings()
 {
@@ -23,31 +25,29 @@ bool show_active(QWidget* w)
     return QTest::qWaitForWindowActive(w);
 }
 
-namespace {
-
-std::string shell_quote(const std::string& s)
-{
-    std::string q = "'";
-    for (char c : s) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
-    return q + "'";
-}
-
-}  // namespace
-
 EmuResult run_emu(const std::vector<std::string>& args, const std::string& env)
 {
     std::string cmd = "QT_QPA_PLATFORM=offscreen ";
     if (!env.empty()) cmd += env.substr(0, env.find('=') + 1) + shell_quote(env.substr(env.find('=') + 1)) + " ";
     cmd += shell_quote(TARVIK2_EMU_PATH);
     for (const auto& a : args) cmd += " " + shell_quote(a);
-    cmd += " 2>&1 </dev/null";
-    EmuResult r{-1, {}};
-    FILE* p = popen(cmd.c_str(), "r");
-    if (!p) return r;
-    char buf[4096];
-    size_t n;
-    while ((n = fread(buf, 1, sizeof buf, p)) > 0) r.output.append(buf, n);
-    const int st = pclose(p);
-    r.status = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
-    return r;
+    const RunResult r = run_command(cmd);
+    return {r.status, r.output};
+}
+
+void WindowFixture::SetUp()
+{
+    clear_window_settings();
+    device_reset();
+    framebuffer_reset();
+    data_dir_set(dir.path());
+}
+
+void WindowFixture::TearDown()
+{
+    emu_set_main(nullptr);
+    data_dir_set("");
+    host_install(nullptr);
+    device_reset();
+    clear_window_settings();
 }

@@ -1,7 +1,11 @@
 // Helpers of the window tests.
 #pragma once
+#include <gtest/gtest.h>
+
 #include <string>
 #include <vector>
+
+#include "tests/support/support.h"
 
 class QWidget;
 
@@ -20,3 +24,12 @@ struct EmuResult {
     std::string output;
 };
 EmuResult run_emu(const std::vector<std::string>& args, const std::string& env = "");
+
+// A window test: a fresh data folder, the window's settings store emptied
+// and the device services and drawing state reset before and after.
+class WindowFixture : public ::testing::Test {
+protected:
+    void SetUp() override;
+    void TearDown() override;
+    TempDir dir;
+};

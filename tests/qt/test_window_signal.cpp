@@ -22,22 +22,18 @@ namespace {
 const QString BEARING = QStringLiteral(TARVIK2_DEMO_DIR "/bearing_6205_outer_race.wav");
 const QString UNBALANCE = QStringLiteral(TARVIK2_DEMO_DIR "/unbalance.wav");
 
-class WindowSignal : public ::testing::Test {
+class WindowSignal : public WindowFixture {
 protected:
     void SetUp() override
     {
-        clear_window_settings();
+        WindowFixture::SetUp();
         signal_source_close();
-        data_dir_set(dir.path());
     }
     void TearDown() override
     {
         signal_source_close();
-        data_dir_set("");
-        host_install(nullptr);
-        clear_window_settings();
+        WindowFixture::TearDown();
     }
-    TempDir dir;
 };
 
 void drop_file(QWidget* w, const QString& path)

@@ -39,23 +39,8 @@ size_t files_in_folder(const std::string& folder)
     return static_cast<size_t>(std::distance(std::filesystem::directory_iterator(folder), {}));
 }
 
-class WindowTools : public ::testing::Test {
+class WindowTools : public WindowFixture {
 protected:
-    void SetUp() override
-    {
-        clear_window_settings();
-        device_reset();
-        framebuffer_reset();
-        data_dir_set(dir.path());
-    }
-    void TearDown() override
-    {
-        emu_set_main(nullptr);
-        data_dir_set("");
-        host_install(nullptr);
-        device_reset();
-        clear_window_settings();
-    }
     // A new picture on the screen, as the instrument code draws and yields.
     static std::vector<u16> show_picture(TFormEmul& form, u32 seed)
     {
@@ -64,7 +49,6 @@ protected:
         form.TimerRedrawTimer();
         return std::vector<u16>(framebuffer, framebuffer + LCD_PIXELS);
     }
-    TempDir dir;
 };
 
 void send_key(QWidget* w, QEvent::Type type, int key, Qt::KeyboardModifiers mods, bool autorepeat = false)

@@ -187,22 +187,8 @@ TEST(LcdRender, RedrawingAChangedPartGivesTheSameAsRedrawingAll)
     }
 }
 
-class ZoomWindow : public ::testing::Test {
+class ZoomWindow : public WindowFixture {
 protected:
-    void SetUp() override
-    {
-        clear_window_settings();
-        device_reset();
-        framebuffer_reset();
-        data_dir_set(dir.path());
-    }
-    void TearDown() override
-    {
-        data_dir_set("");
-        host_install(nullptr);
-        device_reset();
-        clear_window_settings();
-    }
     // The picture on the screen: a pattern the tests can recognise.
     static void paint_pattern(TFormEmul& form)
     {
@@ -210,7 +196,6 @@ protected:
         screen_dirty = 1;
         form.FormPaint();
     }
-    TempDir dir;
 };
 
 TEST_F(ZoomWindow, HotkeysSetEachZoomAndTheButtonsFollowTheLcd)

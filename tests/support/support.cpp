@@ -79,8 +79,6 @@ void write_file_bytes(const std::string& path, const std::vector<u8>& data)
     out.write(reinterpret_cast<const char*>(data.data()), static_cast<std::streamsize>(data.size()));
 }
 
-namespace {
-
 std::string shell_quote(const std::string& s)
 {
     std::string q = "'";
@@ -93,13 +91,16 @@ std::string shell_quote(const std::string& s)
     return q + "'";
 }
 
-}  // namespace
-
 RunResult run_runner(const std::vector<std::string>& args)
 {
     std::string cmd = shell_quote(TARVIK2_RUN_PATH);
     for (const auto& a : args) cmd += " " + shell_quote(a);
-    cmd += " 2>&1 </dev/null";
+    return run_command(cmd);
+}
+
+RunResult run_command(const std::string& command)
+{
+    const std::string cmd = command + " 2>&1 </dev/null";
     RunResult r{-1, {}};
     FILE* p = popen(cmd.c_str(), "r");
     if (!p) return r;

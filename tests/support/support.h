@@ -42,6 +42,11 @@ struct RunResult {
     std::string output;
 };
 RunResult run_runner(const std::vector<std::string>& args);
+// Runs a shell command with standard input from /dev/null; returns its exit
+// status and collects stdout+stderr.
+RunResult run_command(const std::string& command);
+// `s` quoted for the shell.
+std::string shell_quote(const std::string& s);
 
 // Reads a PNG screenshot as 320 x 240 RGB565 pixels (empty when unreadable).
 std::vector<u16> load_screenshot(const std::string& path);
