@@ -401,6 +401,18 @@ bool route_remove_measurement(u32 id)
     return dir_delete(at) == FS_OK;
 }
 
+bool route_set_measurement(int i, u32 id)
+{
+    if (!valid(i) || ignored(item(i))) return false;
+    RouteItem& it = item(i);
+    const u32 old = measured(it) && route_link_valid(i) ? static_cast<u32>(it.measurement) : 0;
+    it.state = ROUTE_STATE_MEASURED;
+    it.measurement = static_cast<i32>(id);
+    const bool stored = route_store_item_state(i);
+    if (old != 0 && old != id) route_remove_measurement(old);
+    return stored;
+}
+
 void drop_measurements(RouteBuffer* buf)
 {
     const u32 count = buf->header.count <= ROUTE_MAX_ITEMS ? buf->header.count : ROUTE_MAX_ITEMS;

@@ -156,6 +156,11 @@ const char* route_item_text(int i);
 // measured or still to measure; 0 outside the route.
 int route_item_icon(int i);
 
+// Marks point `i` of the current route measured by measurement `id`: the
+// new state reaches the route's file first, then the measurement the point
+// linked before goes, so a power loss in between leaves a spare measurement,
+// never a link to nothing. Returns whether the state reached the file.
+bool route_set_measurement(int i, u32 id);
 // Removes measurement `id` (its file and entry) after moving the archive
 // browser's cursor to its object if it stood on it. Returns whether it went.
 bool route_remove_measurement(u32 id);

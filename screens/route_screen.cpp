@@ -318,14 +318,7 @@ bool save_point()
     if ((it.state & ROUTE_STATE_IGNORED_BIT) != 0) return false;
     const u32 id = spectra_save(S.plot_mode, S.plot_quantity, SPECTRA_LAYOUT_MAIN, true);
     if (id < 1) return false;
-    const u32 old = route_is_measured(node) && route_link_valid(node) ? static_cast<u32>(it.measurement) : 0;
-    it.state = ROUTE_STATE_MEASURED;
-    it.measurement = static_cast<i32>(id);
-    // The new link is stored before the old measurement goes: a power loss
-    // in between leaves a spare measurement, never a point whose link leads
-    // nowhere.
-    route_store_item_state(node);
-    if (old != 0 && old != id) route_remove_measurement(old);
+    route_set_measurement(node, id);
     return true;
 }
 
