@@ -260,33 +260,60 @@ bool route_check(RouteBuffer* buf)
     return true;
 }
 
-u32 route_load(u32 file, RouteBuffer* buf)
+namespace {
+
+// The header in `buf` is sound and names a number of items a route can
+// have.
+bool header_takes(RouteBuffer* buf)
 {
-    if (file == 0 || !archive_wait()) {
+    return header_sound(&buf->header) && buf->header.count >= 1 && buf->header.count <= ROUTE_MAX_ITEMS;
+}
+
+// The items read into `buf` after its header: the route is taken when they
+// form a tree; names are cut to their fields and the slots past the route
+// emptied. Otherwise `buf` is cleared. Returns whether it was taken.
+bool take(RouteBuffer* buf, bool whole)
+{
+    if (!whole || !route_check(buf)) {
         route_clear(buf);
-        return 0;
+        return false;
     }
-    FileHandle h{};
-    bool ok = fs_open(&h, file, FS_READ) == FS_OK &&
-              fs_read(&h, &buf->header, 0, ROUTE_HEADER_SIZE) == ROUTE_HEADER_SIZE && header_sound(&buf->header);
     const u32 count = buf->header.count;
-    ok = ok && count >= 1 && count <= ROUTE_MAX_ITEMS;
-    ok = ok && fs_read(&h, buf->items, ROUTE_HEADER_SIZE, ROUTE_ITEM_SIZE * count) == ROUTE_ITEM_SIZE * count;
-    if (!ok || !route_check(buf)) {
-        route_clear(buf);
-        return 0;
-    }
     // Names are shown and compared as texts: each ends inside its field.
     buf->header.name[NAME_LAST] = 0;
     for (u32 k = 0; k < count; ++k) buf->items[k].name[NAME_LAST] = 0;
-    // Slots past the route stay empty.
     for (u32 k = count; k < ROUTE_MAX_ITEMS; ++k) {
         std::memset(&buf->items[k], 0, sizeof buf->items[k]);
         buf->items[k].state = ROUTE_STATE_EMPTY;
         buf->items[k].measurement = ROUTE_NO_MEASUREMENT;
     }
+    return true;
+}
+
+}  // namespace
+
+u32 route_load(u32 file, RouteBuffer* buf)
+{
+    FileHandle h{};
+    bool whole = file != 0 && archive_wait() && fs_open(&h, file, FS_READ) == FS_OK &&
+                 fs_read(&h, &buf->header, 0, ROUTE_HEADER_SIZE) == ROUTE_HEADER_SIZE && header_takes(buf);
+    const u32 items_bytes = whole ? ROUTE_ITEM_SIZE * buf->header.count : 0;
+    whole = whole && fs_read(&h, buf->items, ROUTE_HEADER_SIZE, items_bytes) == items_bytes;
+    if (!take(buf, whole)) return 0;
     if (buf == &route_current) g_current_file = file;
     return file;
+}
+
+bool route_from_bytes(const void* bytes, size_t size, RouteBuffer* buf)
+{
+    const u8* b = static_cast<const u8*>(bytes);
+    bool whole = b != nullptr && size >= ROUTE_HEADER_SIZE;
+    if (whole) std::memcpy(&buf->header, b, ROUTE_HEADER_SIZE);
+    whole = whole && header_takes(buf);
+    const size_t items_bytes = whole ? size_t{ROUTE_ITEM_SIZE} * buf->header.count : 0;
+    whole = whole && size - ROUTE_HEADER_SIZE >= items_bytes;
+    if (whole) std::memcpy(buf->items, b + ROUTE_HEADER_SIZE, items_bytes);
+    return take(buf, whole);
 }
 
 u32 route_save(u32 file, RouteBuffer* buf)

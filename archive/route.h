@@ -125,8 +125,12 @@ u32 route_find(const char* name);
 // deeper than its parent's, each subtree contiguous, no level above 255).
 // Names are cut to their buffer. Returns `file`, or 0 with `buf` cleared.
 u32 route_load(u32 file, RouteBuffer* buf);
-// The checks of route_load on a route already in `buf`, which may come from
-// anywhere: returns true when route_load would take it.
+// Takes a route file's `size` bytes into `buf` by the rules of route_load
+// (the route itself needs no archive): returns whether it was taken; `buf`
+// is cleared when not.
+bool route_from_bytes(const void* bytes, size_t size, RouteBuffer* buf);
+// The tree checks of route_load on the items in `buf` (count from its
+// header): returns true when they form a route's tree.
 bool route_check(RouteBuffer* buf);
 // Writes `buf` with format and header checksum: into `file` when it is a
 // route of the archive, else (file 0) into a new route file registered in

@@ -356,6 +356,14 @@ TEST_F(Routes, DamagedRouteFilesAreRefusedOrShownWithoutAFault)
         }
         const u32 loaded = route_load(file, &route_current);
         EXPECT_EQ(loaded != 0, c.loads);
+        // The same bytes without the archive, by the same rules.
+        const std::vector<u8> stored = file_bytes(file, static_cast<u32>(bytes.size()));
+        EXPECT_EQ(route_from_bytes(stored.data(), stored.size(), &route_other), c.loads);
+        if (c.loads) {
+            EXPECT_EQ(std::memcmp(&route_other, &route_current, sizeof route_other), 0);
+        } else {
+            EXPECT_EQ(route_other.header.count, 0u);
+        }
         if (!loaded) {
             EXPECT_EQ(route_current.header.count, 0u) << "a refused route leaves an empty buffer";
             continue;
@@ -381,6 +389,21 @@ TEST_F(Routes, DamagedRouteFilesAreRefusedOrShownWithoutAFault)
             route_next_open_point(at);
         }
     }
+}
+
+TEST_F(Routes, BytesFromElsewhereAreTakenByTheSameRules)
+{
+    std::vector<u8> bytes = test_route_bytes();
+    // More bytes than the route needs are fine (a file ends on a page).
+    bytes.resize(4096, 0xFF);
+    ASSERT_TRUE(route_from_bytes(bytes.data(), bytes.size(), &route_other));
+    EXPECT_EQ(route_other.header.count, ROUTE_TEST_ITEMS);
+    EXPECT_EQ(route_other.items[ROUTE_TEST_ITEMS].state, ROUTE_STATE_EMPTY);
+    // One byte short of the last item.
+    EXPECT_FALSE(route_from_bytes(bytes.data(), HEADER + ITEM * ROUTE_TEST_ITEMS - 1, &route_other));
+    EXPECT_FALSE(route_from_bytes(bytes.data(), HEADER - 1, &route_other));
+    EXPECT_FALSE(route_from_bytes(nullptr, 0, &route_other));
+    EXPECT_EQ(route_other.header.count, 0u);
 }
 
 TEST_F(Routes, NamesWithoutTerminatorAreCutToTheirField)
