@@ -209,21 +209,21 @@ TEST_F(RouteScreen, PanelsOfPointsAndGroups)
         {"waveform, 1600 lines over 400 Hz",
          3,
          1,
-         {"Сигнал   Скорость"_cp, "Датчик   : Внутренний"_cp, "Отсчетов : 4096"_cp, "Длительн.:  4.0 с"_cp}},
+         {CP("Сигнал   Скорость"), CP("Датчик   : Внутренний"), CP("Отсчетов : 4096"), CP("Длительн.:  4.0 с")}},
         {"waveform, 400 lines over 4 kHz",
          4,
          1,
-         {"Сигнал   Скорость"_cp, "Датчик   : Внутренний"_cp, "Отсчетов : 1024"_cp, "Длительн.:  0.1 с"_cp}},
+         {CP("Сигнал   Скорость"), CP("Датчик   : Внутренний"), CP("Отсчетов : 1024"), CP("Длительн.:  0.1 с")}},
         {"spectrum of displacement, external sensor",
          5,
          2,
-         {"Спектр   Перемещен"_cp, "Датчик   : Внешний   "_cp, "Линий    : 1600"_cp, "Частота  : 4000 Гц"_cp}},
+         {CP("Спектр   Перемещен"), CP("Датчик   : Внешний   "), CP("Линий    : 1600"), CP("Частота  : 4000 Гц")}},
         {"waveform, 400 lines over 1 kHz",
          10,
          3,
-         {"Сигнал   Скорость"_cp, "Датчик   : Внутренний"_cp, "Отсчетов : 1024"_cp, "Длительн.:  0.4 с"_cp}},
-        {"a shop", 8, 1, {"Объектов :   1"_cp, "Замеров  :   2"_cp, "Измерено :   0"_cp, nullptr}},
-        {"a machine: no machines below it", 2, 1, {nullptr, "Замеров  :   3"_cp, "Измерено :   0"_cp, nullptr}},
+         {CP("Сигнал   Скорость"), CP("Датчик   : Внутренний"), CP("Отсчетов : 1024"), CP("Длительн.:  0.4 с")}},
+        {"a shop", 8, 1, {CP("Объектов :   1"), CP("Замеров  :   2"), CP("Измерено :   0"), nullptr}},
+        {"a machine: no machines below it", 2, 1, {nullptr, CP("Замеров  :   3"), CP("Измерено :   0"), nullptr}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -451,7 +451,7 @@ TEST_F(RouteScreen, ClearingTheRouteInUseFromTheChoiceTurnsItsPointsBack)
     EXPECT_TRUE(run({KEY_ENTER, IDLE, KEY_ENTER, MOD_ENTER, MOD_RIGHT, KEY_ENTER, KEY_ESC, IDLE, KEY_ESC}));
     ASSERT_EQ(shots.size(), 9u);
     EXPECT_TRUE(choice_counts_show(shots[4], 6, 1));
-    EXPECT_TRUE(confirmation_shows(shots[5], {"Удалить все замеры из маршрута ?"_cp}));
+    EXPECT_TRUE(confirmation_shows(shots[5], {CP("Удалить все замеры из маршрута ?")}));
     EXPECT_TRUE(choice_counts_show(shots[6], 6, 0));
     EXPECT_TRUE(measurements_of(route_object()).empty());
     EXPECT_EQ(route_current.items[3].state, ROUTE_STATE_NOT_MEASURED);
@@ -465,8 +465,8 @@ TEST_F(RouteScreen, CancellingAConfirmationChangesNothing)
 {
     const u32 file = route_in_use();
     EXPECT_TRUE(run({MOD_ENTER, MOD_LEFT, KEY_ESC, MOD_RIGHT, KEY_ESC, IDLE, KEY_ESC, KEY_ESC}));
-    EXPECT_TRUE(confirmation_shows(shots[2], {"Удалить все замеры из маршрута"_cp, "и сам маршрут ?"_cp}));
-    EXPECT_TRUE(confirmation_shows(shots[4], {"Удалить все замеры из маршрута ?"_cp}));
+    EXPECT_TRUE(confirmation_shows(shots[2], {CP("Удалить все замеры из маршрута"), CP("и сам маршрут ?")}));
+    EXPECT_TRUE(confirmation_shows(shots[4], {CP("Удалить все замеры из маршрута ?")}));
     // The list as before each box (below the title bar and its clock).
     EXPECT_TRUE(std::equal(shots[3].begin() + 20 * LCD_WIDTH, shots[3].end(), shots[1].begin() + 20 * LCD_WIDTH));
     EXPECT_TRUE(std::equal(shots[5].begin() + 20 * LCD_WIDTH, shots[5].end(), shots[1].begin() + 20 * LCD_WIDTH));
@@ -479,7 +479,7 @@ TEST_F(RouteScreen, DeletingTheRouteInUseLeavesNoRouteAndEscClosesTheScreen)
     route_in_use(3);
     // Measure a point, open the choice, delete the route, Esc.
     EXPECT_TRUE(run({KEY_ENTER, IDLE, KEY_ENTER, MOD_ENTER, MOD_LEFT, KEY_ENTER, KEY_ESC}));
-    EXPECT_TRUE(confirmation_shows(shots[5], {"Удалить все замеры из маршрута"_cp, "и сам маршрут ?"_cp}));
+    EXPECT_TRUE(confirmation_shows(shots[5], {CP("Удалить все замеры из маршрута"), CP("и сам маршрут ?")}));
     EXPECT_EQ(routes_in_directory(), 0);
     EXPECT_TRUE(measurements_of(route_object()).empty());
     EXPECT_EQ(settings.last_route, 0u);
@@ -523,7 +523,7 @@ TEST_F(RouteScreen, AnObjectThatCannotBeMadeLeavesThePointUnmeasured)
     // A full directory: no object for the route.
     for (u32 k = 0; !dir_full(); ++k) ASSERT_EQ(dir_append(200000 + k, 0, 0, 30, 0), 1);
     EXPECT_TRUE(run({KEY_ENTER, IDLE, KEY_ENTER, IDLE, KEY_ENTER, KEY_ESC}));
-    EXPECT_TRUE(message_box_shows(shots[3], "Ошибка !"_cp, {"Не могу добавить объект !"_cp}));
+    EXPECT_TRUE(message_box_shows(shots[3], CP("Ошибка !"), {CP("Не могу добавить объект !")}));
     EXPECT_EQ(route_object(), 0u);
     EXPECT_EQ(route_current.items[3].state, ROUTE_STATE_NOT_MEASURED);
     EXPECT_EQ(route_screen_state.tree.current.index, 3);
@@ -581,7 +581,7 @@ TEST(RouteRunner, ScriptMeasuresAPointSeesItMeasuredAndClearsTheRoute)
     EXPECT_TRUE(archive_row_shows(measured, 3, 3, "1П"_cp, true));
 
     EXPECT_TRUE(
-        confirmation_shows(load_screenshot(dir.file("route_confirm.png")), {"Удалить все замеры из маршрута ?"_cp}));
+        confirmation_shows(load_screenshot(dir.file("route_confirm.png")), {CP("Удалить все замеры из маршрута ?")}));
     EXPECT_TRUE(choice_counts_show(load_screenshot(dir.file("route_cleared.png")), 6, 0));
 
     const auto end = load_screenshot(dir.file("end.png"));
