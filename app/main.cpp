@@ -3,7 +3,6 @@
 #include "analysis/calibration.h"
 #include "analysis/meas_module.h"
 #include "analysis/signal.h"
-#include "app/placeholder.h"
 #include "app/reset.h"
 #include "app/startup.h"
 #include "archive/mount.h"

@@ -1,5 +1,4 @@
 // The main menu and the special-measurements menu.
-#include "app/placeholder.h"
 #include "app/settings_screens.h"
 #include "app/startup.h"
 #include "archive/browser.h"
@@ -13,6 +12,7 @@
 #include "host/device.h"
 #include "host/settings.h"
 #include "screens/rms.h"
+#include "screens/route_screen.h"
 #include "screens/spectra.h"
 #include "screens/vibrometer.h"
 

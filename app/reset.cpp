@@ -11,6 +11,7 @@
 #include "archive/measurement.h"
 #include "archive/mount.h"
 #include "archive/objects.h"
+#include "archive/route.h"
 #include "gfx/dialog.h"
 #include "gfx/framebuffer.h"
 #include "gfx/text.h"
@@ -20,6 +21,7 @@
 #include "host/sound.h"
 #include "screens/bearings.h"
 #include "screens/rms.h"
+#include "screens/route_screen.h"
 #include "screens/shock_panel.h"
 #include "screens/spectra.h"
 #include "screens/vibrometer.h"
@@ -53,12 +55,14 @@ void system_reset()
     measurement_reset();
     archive_tree_reset();
     archive_browser_reset();
+    route_reset();
 
     bearing_catalogue_clear();
     shock_panel_reset();
     vibrometer_reset();
     spectra_reset();
     rms_reset();
+    route_screen_reset();
 
     archive_mount_reset();
 }

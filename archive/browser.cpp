@@ -508,6 +508,11 @@ int archive_browser()
     return BROWSER_LEFT;
 }
 
+u32 archive_cursor_id()
+{
+    return g_ready ? g_cursor_id : 0;
+}
+
 TreeView* archive_tree_view()
 {
     return &g_view;

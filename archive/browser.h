@@ -30,6 +30,9 @@ void archive_clear_all();
 // Moves the tree cursor to entry `id` (a new measurement, for instance), once
 // the tree is set up.
 void archive_show_id(u32 id);
+// Id of the entry the browser's cursor stays on between visits (0: the root,
+// or the tree not set up yet).
+u32 archive_cursor_id();
 // The browser's tree view (for the tests and the benchmarks).
 TreeView* archive_tree_view();
 // The tree not set up (state at power-on).

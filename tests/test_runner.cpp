@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 
@@ -40,14 +41,20 @@ TEST(Runner, ScriptStepsProduceScreenshotsThatShowTheKeysTaken)
                    "right; shot " +
                    dir.file("right.png") +
                    "\n"
-                   "right; enter  # the route item\n"
-                   "shift+up\n"
+                   "right; enter  # the route item: the route choice\n"
+                   "enter         # the route's tree\n"
+                   "down; down; down; shift+up  # a page up from the fourth line\n"
                    "shot " +
                    dir.file("shift_up.png") +
                    "\n"
-                   "hold; left; release  # Mod toggle down while Left is pressed\n"
+                   "hold; down; release  # Mod toggle down while Down is pressed\n"
                    "shot " +
-                   dir.file("hold_left.bmp") + "\n");
+                   dir.file("hold_down.bmp") +
+                   "\n"
+                   "up; enter; wait 5000; enter  # a point measured and saved\n"
+                   "up  # back on it: its measurement on the plot\n"
+                   "shot " +
+                   dir.file("plot.png") + "\n");
     const auto r = run_runner({"--data", dir.path(), "--clock", CLOCK, "--seed", "1", script, "--keys", "mod", "--shot",
                                dir.file("final.png")});
     ASSERT_EQ(r.status, 0) << r.output;
@@ -56,13 +63,25 @@ TEST(Runner, ScriptStepsProduceScreenshotsThatShowTheKeysTaken)
     EXPECT_TRUE(main_menu_shows(menu, 1));
     EXPECT_FALSE(main_menu_shows(menu, 2));
     EXPECT_TRUE(main_menu_shows(load_screenshot(dir.file("right.png")), 2));
+    // Shift+Up (132) paged up to the route item: Up (4) would have gone one
+    // line, Shift+Enter (131) would have opened the route choice.
     const auto up = load_screenshot(dir.file("shift_up.png"));
-    EXPECT_TRUE(placeholder_shows(up, "Сбор данных по маршруту"_cp));
-    EXPECT_TRUE(placeholder_shows_key(up, 132));
-    EXPECT_FALSE(placeholder_shows_key(up, 131));
-    EXPECT_TRUE(placeholder_shows_key(load_bmp565(dir.file("hold_left.bmp")), 134));
-    // --keys runs after the script; Mod is posted plain; --shot comes last.
-    EXPECT_TRUE(placeholder_shows_key(load_screenshot(dir.file("final.png")), 1));
+    EXPECT_TRUE(archive_row_shows(up, 0, 0, "Маршрут 1"_cp, true));
+    EXPECT_TRUE(title_shows(up, ""));
+    // The latched Mod made Down a page down (133): four lines on.
+    EXPECT_TRUE(archive_row_shows(load_bmp565(dir.file("hold_down.bmp")), 3, 3, "1П"_cp, true));
+    // --keys runs after the script; Mod is posted plain (1) and puts the
+    // plot's cursor on the highest peak; --shot comes last.
+    const auto plot = load_screenshot(dir.file("plot.png"));
+    const auto final_shot = load_screenshot(dir.file("final.png"));
+    ASSERT_FALSE(plot.empty());
+    ASSERT_FALSE(final_shot.empty());
+    EXPECT_TRUE(
+        std::equal(plot.begin() + 20 * LCD_WIDTH, plot.begin() + 125 * LCD_WIDTH, final_shot.begin() + 20 * LCD_WIDTH))
+        << "the tree stays";
+    EXPECT_FALSE(std::equal(plot.begin() + 125 * LCD_WIDTH, plot.begin() + 215 * LCD_WIDTH,
+                            final_shot.begin() + 125 * LCD_WIDTH))
+        << "the cursor moved";
     EXPECT_EQ(std::filesystem::file_size(dir.file("flash.dat")), FLASH_FILE_SIZE);
 }
 
@@ -87,10 +106,11 @@ TEST(Runner, OffEndsTheRunAndLaterShotsStillWork)
 {
     TempDir dir;
     const auto r = run_runner({"--data", dir.path(), "--clock", CLOCK, "--keys",
-                               "wait 500; right; right; enter; shift+down; off; shot " + dir.file("after.png")});
+                               "wait 500; right; right; enter; enter; shift+down; off; shot " + dir.file("after.png")});
     ASSERT_EQ(r.status, 0) << r.output;
-    // The picture stays as it was when the instrument was switched off.
-    EXPECT_TRUE(placeholder_shows_key(load_screenshot(dir.file("after.png")), 133));
+    // The picture stays as it was when the instrument was switched off: the
+    // route's tree paged down (133) to its fifth line.
+    EXPECT_TRUE(archive_row_shows(load_screenshot(dir.file("after.png")), 3, 3, "1П"_cp, true));
 }
 
 struct BadRun {

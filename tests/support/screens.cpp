@@ -3,9 +3,8 @@
 #include <algorithm>
 #include <cstring>
 
-#include "base/cp1251.h"
-#include "base/text.h"
 #include "data/images.h"
+#include "gfx/frame.h"
 #include "gfx/framebuffer.h"
 #include "gfx/image.h"
 #include "gfx/text.h"
@@ -23,17 +22,39 @@ bool main_menu_shows(const std::vector<u16>& px, int selected)
     return true;
 }
 
-bool placeholder_shows(const std::vector<u16>& px, const char* title)
+bool title_shows(const std::vector<u16>& px, const char* title)
 {
-    return region_has_text(px, 160, 70, title, 4, TF_HCENTER, COLOR_DARK_BLUE, COLOR_BACKGROUND);
+    if (px.size() != static_cast<size_t>(LCD_PIXELS)) return false;
+    // Left of the clock, which frame_title draws too.
+    constexpr int TITLE_BAR_H = 20, CLOCK_LEFT = 200;
+    images_unpack_all();
+    std::vector<u16> saved(framebuffer, framebuffer + LCD_PIXELS);
+    const u8 font = font_current;
+    const u16 fg = fg_color, bg = bg_color, outline = outline_color;
+    frame_title(title);
+    bool same = true;
+    for (int y = 0; y < TITLE_BAR_H && same; ++y)
+        for (int x = 0; x < CLOCK_LEFT; ++x)
+            if (framebuffer[y * LCD_WIDTH + x] != px[y * LCD_WIDTH + x]) {
+                same = false;
+                break;
+            }
+    std::copy(saved.begin(), saved.end(), framebuffer);
+    font_select(font);
+    fg_color = fg;
+    bg_color = bg;
+    outline_color = outline;
+    return same;
 }
 
-bool placeholder_shows_key(const std::vector<u16>& px, u32 code)
+bool panel_text_shows(const std::vector<u16>& px, int x, int y, const char* text)
 {
-    char line[32];
-    std::strcpy(line, "Клавиша: "_cp);
-    int_to_text(static_cast<i32>(code), 5, line + std::strlen(line));
-    return region_has_text(px, 160, 130, line, 4, TF_HCENTER, COLOR_BLACK, COLOR_BACKGROUND);
+    const u16 outline = outline_color;
+    outline_color = COLOR_WHITE;
+    const bool same =
+        region_has_text(px, x, y, text, 5, TF_OUTLINE | TF_TRANSPARENT, COLOR_DARK_BLUE, COLOR_BACKGROUND);
+    outline_color = outline;
+    return same;
 }
 
 bool message_box_shows(const std::vector<u16>& px, const char* title, std::vector<const char*> lines, bool ok)

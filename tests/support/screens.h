@@ -15,10 +15,13 @@ extern const IconPlace MAIN_MENU_ICONS[6];
 // other five normal.
 bool main_menu_shows(const std::vector<u16>& px, int selected);
 
-// True when the placeholder screen of a not yet built item shows `title`.
-bool placeholder_shows(const std::vector<u16>& px, const char* title);
-// True when the placeholder screen shows `code` as the last key taken.
-bool placeholder_shows_key(const std::vector<u16>& px, u32 code);
+// True when the title bar shows `title` left of the clock, as frame_title
+// draws it (an empty title: the bare bar).
+bool title_shows(const std::vector<u16>& px, const char* title);
+
+// True when `text` stands at (x, y) as the information panels write it:
+// font 5, dark blue outlined in white, over the background colour.
+bool panel_text_shows(const std::vector<u16>& px, int x, int y, const char* text);
 
 // True when a message box with `title` (and its icon) shows `lines`, the
 // non-empty lines in order (font 4, black on the box background, right of
@@ -27,7 +30,8 @@ bool placeholder_shows_key(const std::vector<u16>& px, u32 code);
 bool message_box_shows(const std::vector<u16>& px, const char* title, std::vector<const char*> lines, bool ok = true);
 
 // The archive browser's tree: rows ARCHIVE_ROW_H apart from ARCHIVE_ROW_Y0,
-// 25 pixels of indent per level, text in font 4 after a 30-pixel icon.
+// 25 pixels of indent per level, text in font 4 after a 30-pixel icon. The
+// route screen's tree starts at the same place and has the same rows.
 constexpr int ARCHIVE_ROW_Y0 = 30, ARCHIVE_ROW_H = 23;
 // Top of tree row `row` (0 = the top row).
 constexpr int archive_row_y(int row)

@@ -1,0 +1,65 @@
+// Route data collection "Сбор данных по маршруту": the current route as a
+// tree in the upper part of the screen and, below it, the information about
+// the selected item or the plot of the selected point's measurement. Enter
+// on a group jumps to its first point still to measure, Enter on a point
+// measures it with the point's own settings, Enter again (or the end of the
+// averaging) saves the measurement into an object named after the route and
+// moves on. The route choice lists the routes, clears a route's
+// measurements or deletes a route with them.
+#pragma once
+#include "archive/tree_view.h"
+#include "base/types.h"
+#include "gfx/frame.h"
+#include "screens/plot.h"
+
+// The tree and the plot on the screen.
+constexpr i32 ROUTE_TREE_X0 = 1, ROUTE_TREE_Y0 = 22, ROUTE_TREE_X1 = 318, ROUTE_TREE_Y1 = 123;
+constexpr i32 ROUTE_PLOT_X0 = 3, ROUTE_PLOT_Y0 = 125, ROUTE_PLOT_X1 = 317, ROUTE_PLOT_Y1 = 214;
+constexpr u8 ROUTE_TREE_FONT = 4;
+// The information panel: font 5, dark blue outlined in white, four lines.
+constexpr u8 ROUTE_PANEL_FONT = 5;
+constexpr i32 ROUTE_PANEL_X = 48;
+constexpr i32 ROUTE_PANEL_Y[4] = {130, 149, 168, 187};
+// Characters of the title; the path to the selected item is cut to them.
+constexpr int ROUTE_TITLE_ROOM = 21;
+constexpr u32 ROUTE_TITLE_SIZE = 32;
+// Request of the screen: vibration, temperature, processing.
+constexpr u32 ROUTE_REQUEST = 74;
+
+constexpr int ROUTE_NO_ITEM = -1;
+
+// Screen state (one instance).
+struct RouteScreenState {
+    u32 route_file;     // the route in use, 0 = none
+    TreeView tree;      // over the current route
+    int measured_node;  // the point being measured, ROUTE_NO_ITEM when none
+    u8 running;
+    u8 has_data;        // the plot shows a live or a saved measurement
+    u32 plot_mode;      // 0 waveform, 1 spectrum
+    u32 plot_quantity;  // 0 A, 1 V, 2 D
+    PlotView plot;
+    u32 saved_object;  // the archive's current object on entry, restored on leaving
+    SoftKeyBar keys;
+    int shown_item;  // the item whose title and panel or plot are shown, ROUTE_NO_ITEM forces them
+    float last_rms, last_temp;
+};
+extern RouteScreenState route_screen_state;
+
+// The screen; returns on Esc or at power-off.
+void route_screen();
+// The route choice: `file` holds the route in use on entry and the chosen one
+// on return; `changed` is set when the route in use was chosen, cleared or
+// deleted. Returns true when a route was chosen.
+bool route_select_screen(u32* file, bool* changed);
+
+// The title for item `i` of the current route: the path of its parents'
+// texts, shortened to ROUTE_TITLE_ROOM characters. `out` holds
+// ROUTE_TITLE_SIZE bytes; returns `out`.
+char* route_title(int i, char* out);
+// Puts the settings of point `i` of the current route into the measurement
+// settings (mode, quantity, geometry, averaging) and sets the changed flag
+// when any of them differs. Returns whether `i` is a point.
+bool route_apply_point(int i);
+
+// State at power-on.
+void route_screen_reset();
