@@ -33,6 +33,7 @@ u8 g_ff_big[sizeof(g_ff_buffer) * FF_CHUNKS_PER_WRITE];
 // Raw writes made so far, and the count at which the power is cut.
 u64 g_writes_made = 0;
 u64 g_power_cut_at = ~0ull;
+NandWriteHook g_write_hook = nullptr;
 
 bool power_cut()
 {
@@ -176,6 +177,11 @@ void nand_restore_power()
     g_power_cut_at = ~0ull;
 }
 
+void nand_set_write_hook(NandWriteHook hook)
+{
+    g_write_hook = hook;
+}
+
 int nand_present()
 {
     return flash_handle != 0 ? 1 : 0;
@@ -187,6 +193,7 @@ void nand_reset()
     std::memcpy(nand_chip_id, NAND_EMULATED_ID, sizeof nand_chip_id);
     g_writes_made = 0;
     g_power_cut_at = ~0ull;
+    g_write_hook = nullptr;
 }
 
 int nand_init()
@@ -267,6 +274,7 @@ int nand_write_raw(u32 page, const void* src, u32 column, u32 length)
     const u64 offset = nand_file_offset(page, column);
     if (power_cut()) return 0;
     ++g_writes_made;
+    if (g_write_hook) g_write_hook(page, column, src, length);
     if (!lengthen_to(offset)) return 0;
     if (!fd_pwrite_all(flash_handle, src, length, offset)) return 0;
     if (g_known_fd == flash_handle && offset + length > g_known_length) g_known_length = offset + length;
