@@ -91,6 +91,15 @@ int put_state(u32 page, u8 state)
     return 1;
 }
 
+// True when the header of body page `page` names `before` as the page
+// before it (every page after the head carries that link).
+bool links_back(u32 page, u32 before)
+{
+    PageHeader hd;
+    if (nand_read_page(page, &hd, nand_info.status_column, sizeof hd) != static_cast<int>(sizeof hd)) return false;
+    return (hd.parent & FS_LINK_NONE) == before;
+}
+
 // Writes the pending head's header onto flash: the file now exists there.
 int commit_pending()
 {
@@ -286,8 +295,17 @@ int fs_format()
     if (!fs_ready()) return 0;
     g_pending.active = false;
     if (fs_mounted()) {
-        for (u32 p = fs_state.first_page; p < fs_state.end_page; ++p)
-            if (is_head(pt_state(nand_info.page_table[p]))) put_state(p, PAGE_DELETED);
+        // Files with a parent first, then the rest (objects, routes): a cut
+        // between the passes leaves objects without measurements, never a
+        // measurement without its object.
+        for (int pass = 0; pass < 2; ++pass) {
+            for (u32 p = fs_state.first_page; p < fs_state.end_page; ++p) {
+                if (!is_head(pt_state(nand_info.page_table[p]))) continue;
+                PageHeader hd;
+                const bool child = fs_read_header(p, &hd) && hd.parent != 0;
+                if (pass == 1 || child) put_state(p, PAGE_DELETED);
+            }
+        }
     }
     const u32 ppb = nand_info.pages_per_block;
     for (u32 b = 1; b < nand_info.block_count; ++b) {
@@ -480,13 +498,19 @@ int fs_open(FileHandle* h, u32 head, u8 mode)
     h->first = head;
     h->pages = 1;
     u32 count = 1;
+    u32 before = head;
     while (!fs_link_none(link)) {
         if (count + 1 > nand_info.total_pages || count + 1 > MAX_HANDLE_PAGES) return FS_OPEN_TOO_LONG;
         const u32 le = fs_table(link);
         const u8 s = pt_state(le);
         if (s != PAGE_BODY && s != PAGE_LAST) return FS_OPEN_BAD_PAGE;
+        // A later page names the page before it: a chain of a damaged image
+        // that runs on into another file's pages ends here, so that neither
+        // a delete nor a write of this file reaches that file.
+        if (!links_back(link, before)) return FS_OPEN_BAD_PAGE;
         ++count;
         h->pages = static_cast<u16>(count);
+        before = link;
         link = pt_link(le);
         if (!fs_link_valid(link)) return FS_OPEN_BAD_LINK;
     }

@@ -101,7 +101,7 @@ enum : int {
     FS_OPEN_BAD_MODE = -1,  // none of FS_READ, FS_WRITE, FS_GROW
     FS_OPEN_NOT_HEAD = -3,
     FS_OPEN_BAD_HEAD_LINK = -4,
-    FS_OPEN_BAD_PAGE = -7,  // a later page is neither a body nor a last page
+    FS_OPEN_BAD_PAGE = -7,  // a later page is neither a body nor a last page, or names another page before it
     FS_OPEN_BAD_LINK = -8,  // a later link is neither none nor on the chip
     FS_OPEN_TOO_LONG = -9,  // more pages than the chip or a handle holds
 };
