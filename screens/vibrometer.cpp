@@ -56,6 +56,7 @@ constexpr i32 LIMIT_LABEL_X = 297, LIMIT_LABEL_DY = 10;
 constexpr int HISTORY = 8;
 constexpr float BAR_SHRINK = 0.7f;
 constexpr float BAR_STEP = 0.1f;
+constexpr float BAR_SCALE_MAX = 1.0e6f;  // mm/s, the largest top of the bar graph's scale
 
 constexpr float MIN_SCALE = 0.5f;
 constexpr u32 GRADE_ALARM = 3, GRADE_WARNING = 2;
@@ -257,7 +258,9 @@ void draw_bar_graph()
     for (int i = 1; i < HISTORY; ++i)
         if (s.history[i] > m) m = s.history[i];
 
-    i32 e = static_cast<i32>(std::ceil(m));
+    // Whole mm/s; a value beyond any scale (a damaged stored record, or not
+    // a number) stands at the top of the largest one.
+    i32 e = round_half_away(std::ceil(std::fmin(m, BAR_SCALE_MAX)));
     if (s.alarm_idx != 0) {
         const i32 a = static_cast<i32>(std::ceil(CLASS_LIMITS[s.alarm_idx]));
         if (a > e) e = a;
