@@ -353,8 +353,10 @@ u32 fs_reclaim_unreachable()
     std::memset(g_reached, 0, (total + 63) / 64 * sizeof g_reached[0]);
     const u32* table = nand_info.page_table;
     auto reached = [](u32 p) { return (g_reached[p / 64] >> (p % 64)) & 1; };
-    // Every chain from every head, as far as fs_open would follow it; a page
-    // met before ends the walk, so loops and shared tails cost nothing more.
+    // Every chain from every head, as far as its links go (further than
+    // fs_open, which also wants each page to name the one before it: a page
+    // that any chain reaches is kept); a page met before ends the walk, so
+    // loops and shared tails cost nothing more.
     for (u32 p = fs_state.first_page; p < fs_state.end_page; ++p) {
         if (!is_head(pt_state(table[p]))) continue;
         u32 link = pt_link(table[p]);

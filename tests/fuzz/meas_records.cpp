@@ -101,8 +101,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 
     MeasHeader hd;
     const int header_ok = meas_read_header(id, &hd);
-    // Buffers of the sizes the viewers give, each exactly as large.
-    std::vector<u8> s1(RMS_TABLE_RECORD_SIZE), s2(MEAS_SPECTRA_DATA_CAPACITY), s3(4096);
+    // Buffers of the sizes the viewers give, each exactly as large (made
+    // once: clearing them each time would cost more than the reading).
+    static std::vector<u8> s1(RMS_TABLE_RECORD_SIZE), s2(MEAS_SPECTRA_DATA_CAPACITY), s3(4096);
     MeasSection a{s1.data(), static_cast<u32>(s1.size()), 0};
     MeasSection b{s2.data(), static_cast<u32>(s2.size()), 0};
     MeasSection c{s3.data(), static_cast<u32>(s3.size()), 0};
