@@ -164,14 +164,14 @@ struct MountedState {
     std::vector<u32> table;
     FsState fs{};
     std::unique_ptr<Directory> dir = std::make_unique<Directory>();
-    SettingsBlock settings{};
+    SettingsBlock block{};
 
     void take()
     {
         table.assign(nand_info.page_table, nand_info.page_table + nand_info.total_pages);
         fs = fs_state;
         *dir = directory;
-        this->settings = ::settings;
+        block = settings;
     }
     void put() const
     {
@@ -179,7 +179,7 @@ struct MountedState {
         std::copy(table.begin(), table.end(), nand_info.page_table);
         fs_state = fs;
         directory = *dir;
-        ::settings = settings;
+        settings = block;
         storage_error_flags = 0;
     }
 };
@@ -229,7 +229,7 @@ protected:
 
     // Three objects; measurements of every kind, one of them with a voice
     // note; a route; a deleted measurement between them.
-    virtual void populate()
+    void populate()
     {
         for (const char* name : {"Вентилятор"_cp, "Компрессор"_cp, "Насос 1"_cp}) {
             const u32 id = obj_create(name);
