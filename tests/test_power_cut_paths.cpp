@@ -651,11 +651,12 @@ TEST_F(CutPoints, MeasurementDeleteLeavesItWholeOrGone)
         });
 }
 
-// Clearing the archive marks every head deleted, then erases the 2047
-// blocks. Every write of the marking and of the erasing of the blocks that
-// hold the archive is a cut point; past them the erase writes erased bytes
-// over erased bytes, so one cut per block for some blocks and the last
-// writes (the object "Объект" made again) stand for the rest.
+// Clearing the archive marks every head deleted (measurements first), then
+// erases the 2047 blocks. Every write of the marking and of the erasing of
+// the blocks that hold the archive is a cut point; past them the erase
+// writes erased bytes over erased bytes, so a cut at the start of some
+// blocks and at the last writes (the object "Объект" made again) stand for
+// the rest.
 TEST_F(CutPoints, ArchiveClearLeavesWholeFilesOrNone)
 {
     u32 heads = 0, used_blocks = 0;
@@ -669,6 +670,7 @@ TEST_F(CutPoints, ArchiveClearLeavesWholeFilesOrNone)
     std::vector<i64> cuts;
     for (i64 k = 0; k < erase_from + static_cast<i64>(used_blocks) * BLOCK_PAGES; ++k) cuts.push_back(k);
     for (i64 b = used_blocks; b < used_blocks + 8; ++b) cuts.push_back(erase_from + b * BLOCK_PAGES);
+    for (i64 b = 256; b < 2047; b += 256) cuts.push_back(erase_from + b * BLOCK_PAGES);
     for (i64 k = erase_from + erase_total - 2; k < erase_from + erase_total + 2; ++k) cuts.push_back(k);
     const std::string default_name = "Объект"_cp;
     enumerate(
