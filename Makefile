@@ -2,9 +2,12 @@
 #   make run    install what is missing, build the release preset, start the window in run/
 #   make test   install what is missing, build the test preset (sanitizers) and run CTest
 #   make bench  install what is missing, build and run the benchmarks
+#   make fuzz   install what is missing, build the fuzz targets (Clang, libFuzzer) and
+#               run each for FUZZ_SECONDS seconds
 JOBS ?= $(shell nproc)
+FUZZ_SECONDS ?= 60
 
-.PHONY: run test bench setup build-release build-test build-bench clean
+.PHONY: run test bench fuzz setup build-release build-test build-bench build-fuzz clean
 
 setup:
 	@bash scripts/setup.sh
@@ -30,6 +33,14 @@ build-bench: setup
 
 bench: build-bench
 	./build/bench/bench/tarvik2-bench
+
+build-fuzz:
+	@bash scripts/setup.sh fuzz
+	cmake --preset fuzz
+	cmake --build --preset fuzz -j $(JOBS)
+
+fuzz: build-fuzz
+	bash tests/fuzz/run_fuzz.sh build/fuzz/tests/fuzz $(FUZZ_SECONDS)
 
 clean:
 	rm -rf build

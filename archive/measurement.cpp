@@ -122,10 +122,9 @@ void show_error(const char* line1, const char* line2)
 u32 save_failed(FileHandle* h, bool silent)
 {
     storage_error_flags |= STORAGE_ERR_WRITE;
-    if (h->first != 0) {
-        fs_close(h);
-        fs_delete(h->first);
-    }
+    // Not closed first: the close would make a file whose head is not on
+    // flash yet exist there.
+    if (h->first != 0) fs_delete(h->first);
     if (!silent) show_error("Замер не сохранен !"_cp, nullptr);
     return 0;
 }
@@ -179,10 +178,13 @@ u32 save_file(u32 kind, u32 stamp, const Section (&sections)[MEAS_SECTIONS], boo
 
     const u8 type = hd.file_type;
     const u8 attr = static_cast<u8>(kind);
-    if (fs_create(&h, type, object, attr, static_cast<u32>(end), &stamp) != FS_OK) return save_failed(&h, silent);
+    // The head header is written last, by the close: a save cut off by a
+    // power loss leaves no file at all.
+    if (fs_create_pending(&h, type, object, attr, static_cast<u32>(end), &stamp) != FS_OK)
+        return save_failed(&h, silent);
     hd.id = h.first;
-    // The sections before the header: a save cut off by a power loss never
-    // leaves a header that vouches for data not written.
+    // The sections before the header: a file whose header reads vouches for
+    // its data.
     for (u32 s = 0; s < MEAS_SECTIONS; ++s) {
         if (hd.section_offset[s] == 0) continue;
         if (fs_write(&h, sections[s].data, hd.section_offset[s], hd.section_length[s]) != hd.section_length[s])

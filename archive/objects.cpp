@@ -83,8 +83,10 @@ void obj_reset()
 u32 obj_create(const char* name)
 {
     if (dir_full()) return 0;
+    // The record is written before the head header (which the close
+    // writes): a power cut in between leaves no nameless object.
     FileHandle h{};
-    if (fs_create_object(&h, 0, 0, 0) != 1) {
+    if (fs_create_pending(&h, FILE_TYPE_OBJECT, 0, 0, 0) != 1) {
         storage_error_flags |= STORAGE_ERR_WRITE;
         if (h.first != 0) fs_delete(h.first);
         return 0;
@@ -93,7 +95,7 @@ u32 obj_create(const char* name)
     std::memset(&rec, 0, sizeof rec);
     put_name(rec, name);
     seal(rec);
-    if (fs_write(&h, &rec, 0, OBJECT_RECORD_SIZE) != OBJECT_RECORD_SIZE) {
+    if (fs_write(&h, &rec, 0, OBJECT_RECORD_SIZE) != OBJECT_RECORD_SIZE || fs_close(&h) != FS_OK) {
         storage_error_flags |= STORAGE_ERR_WRITE;
         // No file without its entry is left behind.
         fs_delete(h.first);

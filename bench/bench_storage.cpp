@@ -1,5 +1,6 @@
-// Flash storage: mounting an image of 8192 files (whole mount and longest
-// scan step), saving a 30 KB file into a half-full image, renaming an object
+// Flash storage: mounting an image of 8192 files and one of 131008 one-page
+// files, the worst case of the full directory (whole mount and longest scan
+// step), saving a 30 KB file into a half-full image, renaming an object
 // (a rewrite of its whole block), and the two ways of reading page headers
 // from the image file.
 #include <fcntl.h>
@@ -8,6 +9,7 @@
 
 #include <benchmark/benchmark.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -155,6 +157,76 @@ void BM_RenameObjectRewritesItsBlock(benchmark::State& state)
     flash_handle = 0;
 }
 BENCHMARK(BM_RenameObjectRewritesItsBlock)->Unit(benchmark::kMicrosecond)->UseRealTime();
+
+// 131008 one-page files, one on every page of blocks 1..2047, each newer
+// than the one before: once the directory is full, every file the scan finds
+// replaces the oldest entry (the worst case of the full directory). Written
+// straight into the image, header by header.
+struct FullChipImage {
+    std::string folder;
+    int fd = 0;
+    bool ok = false;
+    static constexpr u32 FIRST_STAMP = 800000000;
+
+    FullChipImage()
+    {
+        std::string tmpl = (std::filesystem::temp_directory_path() / "tarvik2-bench-XXXXXX").string();
+        if (!mkdtemp(tmpl.data())) return;
+        folder = tmpl;
+        fd = open((folder + "/flash.dat").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+        if (fd <= 0) return;
+        std::vector<u8> block(64 * 2112, 0xFF);
+        ok = true;
+        for (u32 b = 0; b < 2048 && ok; ++b) {
+            std::fill(block.begin(), block.end(), 0xFF);
+            for (u32 k = 0; b > 0 && k < 64; ++k) {
+                const u32 page = b * 64 + k;
+                u8* h = block.data() + k * 2112 + 2049;
+                const u32 stamp = FIRST_STAMP + page, parent = 0;
+                h[0] = PAGE_HEAD;
+                std::memcpy(h + 1, &stamp, 4);
+                h[7] = FILE_TYPE_VIBROMETER;
+                std::memcpy(h + 12, &parent, 4);
+            }
+            ok = pwrite(fd, block.data(), block.size(), static_cast<off_t>(b) * block.size()) ==
+                 static_cast<ssize_t>(block.size());
+        }
+    }
+    ~FullChipImage()
+    {
+        if (fd > 0) close(fd);
+        std::error_code ec;
+        std::filesystem::remove_all(folder, ec);
+    }
+};
+
+void BM_MountFullChipOfOnePageFiles(benchmark::State& state)
+{
+    static FullChipImage img;
+    if (!img.ok) return state.SkipWithError("cannot build the image");
+    flash_handle = img.fd;
+    double longest_step = 0;
+    for (auto _ : state) {
+        fs_init();
+        fs_dir_reset();
+        for (;;) {
+            const auto t0 = std::chrono::steady_clock::now();
+            const int more = fs_scan_step();
+            const double ms = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - t0).count();
+            if (ms > longest_step) longest_step = ms;
+            if (!more) break;
+        }
+        fs_mount_finish();
+    }
+    // The 8192 newest files, no other.
+    bool newest = dir_count() == DIR_CAPACITY;
+    for (u32 i = 0; newest && i < dir_count(); ++i)
+        newest = dir_stamp(static_cast<int>(i)) >= FullChipImage::FIRST_STAMP + 131072 - DIR_CAPACITY;
+    if (!newest) state.SkipWithError("the directory does not hold the newest files");
+    state.counters["longest_scan_step_ms"] = longest_step;
+    flash_handle = 0;
+}
+BENCHMARK(BM_MountFullChipOfOnePageFiles)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(2.0);
 
 // Reading marker and header of every page: positioned reads (what the NAND
 // device does) against a memory map of the image.

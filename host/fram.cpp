@@ -17,6 +17,9 @@
 namespace {
 
 bool g_warned = false;
+// Writes made so far, and the count at which the power is cut.
+u64 g_writes_made = 0;
+u64 g_power_cut_at = ~0ull;
 
 // One line on stderr for the first problem of a run: "what" says what went
 // wrong; `err` is the errno of the failing call, 0 when there is none.
@@ -36,6 +39,23 @@ void warn_once(const std::string& path, const char* what, int err)
 void fram_reset()
 {
     g_warned = false;
+    g_writes_made = 0;
+    g_power_cut_at = ~0ull;
+}
+
+u64 fram_writes_made()
+{
+    return g_writes_made;
+}
+
+void fram_cut_power_at(u64 write_count)
+{
+    g_power_cut_at = write_count;
+}
+
+void fram_restore_power()
+{
+    g_power_cut_at = ~0ull;
 }
 
 int fram_open()
@@ -80,6 +100,8 @@ int fram_open()
 
 u32 fram_write(u32 offset, const void* data, u32 n)
 {
+    if (g_writes_made >= g_power_cut_at) return 0;
+    ++g_writes_made;
     const int fd = fram_open();
     if (fd < 0) return 0;
     const u32 done = fd_pwrite_all(fd, data, n, offset) ? n : 0;

@@ -16,6 +16,12 @@ u32 fram_read(u32 offset, void* buffer, u32 n);
 int param_read(u32 offset, void* buffer, u32 n);
 // Writes and reads back up to 8 times; 1 at the first exact match, else 0.
 int param_write_verified(u32 offset, const void* data, u32 n);
+// Power-cut simulation for tests, as for the flash: every fram_write is
+// counted; once the count reaches the cut point nothing more is written
+// until power returns (fram_reset also restores it).
+u64 fram_writes_made();
+void fram_cut_power_at(u64 write_count);
+void fram_restore_power();
 // Reads a block with a checksum16 field at byte `field` up to 8 times until
 // the checksum matches: 1 then, else 0 (the buffer holds the last read).
 int param_read_checked(u32 offset, void* buffer, u32 n, u32 field);

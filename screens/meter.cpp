@@ -35,6 +35,7 @@ constexpr i32 LIMIT_X0 = 280, LIMIT_X1 = 313;
 constexpr i32 LIMIT_LABEL_X = 297, LIMIT_LABEL_DY = 10;
 constexpr float BAR_SHRINK = 0.7f;
 constexpr float BAR_STEP = 0.1f;
+constexpr float BAR_SCALE_MAX = 1.0e6f;  // mm/s, the largest top of the bar graph's scale
 
 constexpr u32 GRADE_ALARM = 3, GRADE_WARNING = 2;
 constexpr u32 NO_STAMP = 0xFFFFFFFFu;
@@ -184,7 +185,9 @@ void meter_draw_bar(MeterDisplay* m, float velocity, u32 warn_idx, u32 alarm_idx
     for (int i = 1; i < METER_HISTORY; ++i)
         if (m->history[i] > peak) peak = m->history[i];
 
-    i32 e = static_cast<i32>(std::ceil(peak));
+    // Whole mm/s; a value beyond any scale (a damaged stored record, or not
+    // a number) stands at the top of the largest one.
+    i32 e = round_half_away(std::ceil(std::fmin(peak, BAR_SCALE_MAX)));
     if (alarm_idx != 0) {
         const i32 a = static_cast<i32>(std::ceil(CLASS_LIMITS[alarm_idx]));
         if (a > e) e = a;

@@ -11,6 +11,11 @@ PACKAGES=(
   xvfb xauth xdotool
 )
 
+# `setup.sh fuzz`: also what the fuzz preset needs (libFuzzer of Clang).
+if [ "${1:-}" = fuzz ]; then
+  PACKAGES+=(libclang-rt-dev)
+fi
+
 missing=()
 for p in "${PACKAGES[@]}"; do
   if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed"; then

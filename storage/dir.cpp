@@ -23,9 +23,17 @@ bool g_name_ok[DIR_CAPACITY];
 DirNameReader g_name_reader = nullptr;
 u32 g_owner[DIR_CAPACITY];
 
-// Entry holding the smallest stamp while the directory is full during a scan;
-// -1 when it must be searched again.
-int g_oldest = -1;
+// While the directory is full during a scan, a new file replaces the entry
+// with the smallest stamp (the first such in index order). The entries are
+// kept in a binary min-heap by (stamp, index), so each replacement costs a
+// sift instead of a search of all 8192; any other edit invalidates it.
+u16 g_heap[DIR_CAPACITY];
+bool g_heap_valid = false;
+
+// Headers of the block being scanned; pages of a block on the chips that
+// nand_init knows: at most 512.
+constexpr u32 MAX_BLOCK_PAGES = 512;
+PageHeader g_block_headers[MAX_BLOCK_PAGES];
 
 bool valid(int index)
 {
@@ -81,17 +89,64 @@ void identity_order(u32 n)
     for (u32 i = 0; i < n; ++i) g_order[i] = static_cast<u16>(i);
 }
 
-int find_oldest()
+// True when entry a is older than entry b: smaller stamp, or the same stamp
+// and an earlier index.
+bool heap_before(u16 a, u16 b)
 {
-    int oldest = 0;
-    for (u32 i = 1; i < directory.count; ++i)
-        if (directory.entries[i].stamp < directory.entries[oldest].stamp) oldest = static_cast<int>(i);
-    return oldest;
+    const u32 sa = directory.entries[a].stamp, sb = directory.entries[b].stamp;
+    return sa < sb || (sa == sb && a < b);
+}
+
+void heap_sift_down(u32 at, u32 n)
+{
+    for (;;) {
+        const u32 left = 2 * at + 1;
+        if (left >= n) return;
+        u32 least = left;
+        if (left + 1 < n && heap_before(g_heap[left + 1], g_heap[left])) least = left + 1;
+        if (!heap_before(g_heap[least], g_heap[at])) return;
+        const u16 t = g_heap[at];
+        g_heap[at] = g_heap[least];
+        g_heap[least] = t;
+        at = least;
+    }
+}
+
+// Index of the oldest entry of a full directory.
+int oldest_entry()
+{
+    const u32 n = directory.count;
+    if (!g_heap_valid) {
+        identity_order(n);
+        std::memcpy(g_heap, g_order, n * sizeof g_heap[0]);
+        for (u32 i = n / 2; i-- > 0;) heap_sift_down(i, n);
+        g_heap_valid = true;
+    }
+    return g_heap[0];
+}
+
+// Puts a newer file in place of the oldest entry (oldest_entry) and keeps
+// the heap.
+void replace_oldest(u32 id, const PageHeader& h)
+{
+    fill(directory.entries[g_heap[0]], id, h.stamp, h.parent, h.type, h.attr);
+    heap_sift_down(0, directory.count);
 }
 
 void dir_changed()
 {
-    g_oldest = -1;
+    g_heap_valid = false;
+}
+
+// Lists a head found by the scan: appended, or in place of the oldest entry
+// of a full directory when it is newer, or left out.
+void list_head(u32 page, const PageHeader& h)
+{
+    if (!dir_full()) {
+        dir_append(page, h.stamp, h.parent, h.type, h.attr);
+        return;
+    }
+    if (h.stamp > directory.entries[oldest_entry()].stamp) replace_oldest(page, h);
 }
 
 }  // namespace
@@ -119,31 +174,34 @@ int fs_scan_step()
 {
     if (!fs_ready()) return 0;
     const u32 ppb = nand_info.pages_per_block;
+    if (ppb == 0 || ppb > MAX_BLOCK_PAGES) return 0;
     u32 p = directory.resume == RESUME_START ? fs_state.first_page : directory.resume;
     if (p < fs_state.first_page) p = fs_state.first_page;
     const u32 stop = p + SCAN_PAGES_PER_STEP;
-    PageHeader h;
     while (p < fs_state.end_page && p < stop) {
-        fs_read_header(p, &h);
-        const u8 state = pt_state(fs_table(p));
-        if (state == PAGE_BAD) {
-            const u32 first = p / ppb * ppb;
+        // A block at a time: every header is read first, and the heads are
+        // listed only when no page of the block turned out bad, so that no
+        // file of a bad block stays in the directory.
+        const u32 first = p / ppb * ppb;
+        const u32 end = first + ppb < fs_state.end_page ? first + ppb : fs_state.end_page;
+        bool bad = false;
+        for (u32 q = p; q < end; ++q) {
+            fs_read_header(q, &g_block_headers[q - first]);
+            if (pt_state(fs_table(q)) == PAGE_BAD) {
+                bad = true;
+                break;
+            }
+        }
+        if (bad) {
             for (u32 k = 0; k < ppb; ++k) fs_table_set(first + k, PAGE_BAD, 0);
             p = first + ppb;
             continue;
         }
-        if (state == PAGE_HEAD || state == PAGE_HEAD_ALT) {
-            if (!dir_full()) {
-                dir_append(p, h.stamp, h.parent, h.type, h.attr);
-            } else {
-                if (g_oldest < 0) g_oldest = find_oldest();
-                if (h.stamp > directory.entries[g_oldest].stamp) {
-                    dir_set(g_oldest, p, h.stamp, h.parent, h.type, h.attr);
-                    g_oldest = find_oldest();
-                }
-            }
+        for (u32 q = p; q < end; ++q) {
+            const u8 state = pt_state(fs_table(q));
+            if (state == PAGE_HEAD || state == PAGE_HEAD_ALT) list_head(q, g_block_headers[q - first]);
         }
-        ++p;
+        p = end;
     }
     directory.resume = p;
     return p < fs_state.end_page ? 1 : 0;
@@ -152,6 +210,7 @@ int fs_scan_step()
 void fs_mount_finish()
 {
     fs_set_mounted(true);
+    fs_reclaim_unreachable();
     const u32 n = directory.count;
     DirEntry* e = directory.entries;
     // Newest first; equal stamps keep their order.

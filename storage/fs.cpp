@@ -17,6 +17,20 @@ alignas(8) u8 g_work_area[FS_WORK_AREA_SIZE];
 // Longest chain a handle can describe (its page count is 16 bits).
 constexpr u32 MAX_HANDLE_PAGES = 0xFFFF;
 
+// The file made by fs_create_pending whose head header is not on flash yet:
+// its page, and the header that fs_close writes there.
+struct PendingHead {
+    bool active;
+    u32 page;
+    PageHeader header;
+};
+PendingHead g_pending{};
+
+// Pages reached from a head by the mount's reclaim, one bit each; large
+// enough for every chip whose page table fits the work area.
+constexpr u32 REACH_WORDS = (FS_WORK_AREA_SIZE / 4 + 63) / 64;
+u64 g_reached[REACH_WORDS];
+
 u8 known_state(u8 s)
 {
     switch (s) {
@@ -38,6 +52,61 @@ bool is_head(u8 s)
 bool in_file_area(u32 page)
 {
     return page >= fs_state.first_page && page < fs_state.end_page;
+}
+
+bool is_pending(u32 page)
+{
+    return g_pending.active && g_pending.page == page;
+}
+
+// The header of a page: the pending head's from memory, any other from
+// flash (fs_read_header).
+int header_of(u32 page, PageHeader* h)
+{
+    if (!is_pending(page)) return fs_read_header(page, h);
+    *h = g_pending.header;
+    return 1;
+}
+
+// Writes the header of a page: the pending head's only into memory, any
+// other onto flash (fs_write_header).
+int put_header(u32 page, const PageHeader* h)
+{
+    if (!is_pending(page)) return fs_write_header(page, h);
+    if (!fs_link_valid(h->next) || !fs_link_valid(h->parent)) return 0;
+    g_pending.header = *h;
+    fs_table_set(page, h->state, h->next);
+    return 1;
+}
+
+// Programs the state byte of a page's header alone (bits only cleared) and
+// records it: 1, or 0 when the program failed (the page is recorded bad).
+int put_state(u32 page, u8 state)
+{
+    if (nand_program(page, &state, nand_info.status_column, 1) != 1) {
+        fs_table_set(page, PAGE_BAD, 0);
+        return 0;
+    }
+    fs_table_set(page, state, pt_link(fs_table(page)));
+    return 1;
+}
+
+// True when the header of body page `page` names `before` as the page
+// before it (every page after the head carries that link).
+bool links_back(u32 page, u32 before)
+{
+    PageHeader hd;
+    if (nand_read_page(page, &hd, nand_info.status_column, sizeof hd) != static_cast<int>(sizeof hd)) return false;
+    return (hd.parent & FS_LINK_NONE) == before;
+}
+
+// Writes the pending head's header onto flash: the file now exists there.
+int commit_pending()
+{
+    const PageHeader hd = g_pending.header;
+    const u32 page = g_pending.page;
+    g_pending.active = false;
+    return fs_write_header(page, &hd);
 }
 
 u32 pages_for(u64 bytes)
@@ -118,6 +187,7 @@ void fs_table_set(u32 page, u8 state, u32 link)
 void fs_reset()
 {
     std::memset(&fs_state, 0, sizeof fs_state);
+    g_pending.active = false;
 }
 
 void fs_set_mounted(bool on)
@@ -131,6 +201,7 @@ void fs_set_mounted(bool on)
 int fs_init()
 {
     std::memset(&fs_state, 0, sizeof fs_state);
+    g_pending.active = false;
     const int need = nand_init();
     if (need == NAND_ERR_NO_DEVICE) return FS_INIT_NO_DEVICE;
     if (need < 0 || static_cast<u32>(need) > FS_WORK_AREA_SIZE) return FS_INIT_AREA_TOO_SMALL;
@@ -146,8 +217,21 @@ int fs_read_header(u32 page, PageHeader* h)
 {
     std::memset(h, 0xFF, sizeof *h);
     if (!fs_ready() || page >= nand_info.total_pages) return 0;
-    const u8 marker = nand_read_marker(page);
-    const bool read = nand_read_page(page, h, nand_info.status_column, sizeof *h) == static_cast<int>(sizeof *h);
+    u8 marker = 0;
+    bool read;
+    if (nand_info.status_column == nand_info.marker_column + 1u) {
+        // Marker and header side by side: one read of both (a failed read
+        // leaves the marker 0, as nand_read_marker gives then).
+        u8 raw[1 + sizeof *h];
+        read = nand_read_page(page, raw, nand_info.marker_column, sizeof raw) == static_cast<int>(sizeof raw);
+        if (read) {
+            marker = raw[0];
+            std::memcpy(h, raw + 1, sizeof *h);
+        }
+    } else {
+        marker = nand_read_marker(page);
+        read = nand_read_page(page, h, nand_info.status_column, sizeof *h) == static_cast<int>(sizeof *h);
+    }
     h->marker = marker;
     h->state = known_state(h->state);
     if (marker < 0xFF) h->state = PAGE_BAD;
@@ -209,6 +293,20 @@ u32 fs_total_bytes()
 int fs_format()
 {
     if (!fs_ready()) return 0;
+    g_pending.active = false;
+    if (fs_mounted()) {
+        // Files with a parent first, then the rest (objects, routes): a cut
+        // between the passes leaves objects without measurements, never a
+        // measurement without its object.
+        for (int pass = 0; pass < 2; ++pass) {
+            for (u32 p = fs_state.first_page; p < fs_state.end_page; ++p) {
+                if (!is_head(pt_state(nand_info.page_table[p]))) continue;
+                PageHeader hd;
+                const bool child = fs_read_header(p, &hd) && hd.parent != 0;
+                if (pass == 1 || child) put_state(p, PAGE_DELETED);
+            }
+        }
+    }
     const u32 ppb = nand_info.pages_per_block;
     for (u32 b = 1; b < nand_info.block_count; ++b) {
         const u8 state = nand_erase_block(b, 0) == 1 ? PAGE_FREE : PAGE_BAD;
@@ -231,20 +329,61 @@ int fs_rebuild()
         if (!dead) continue;
         nand_purge_block(b);
         PageHeader h;
+        bool bad = false;
         for (u32 k = 0; k < ppb; ++k) {
             fs_read_header(b * ppb + k, &h);
             if (pt_state(nand_info.page_table[b * ppb + k]) == PAGE_BAD) {
                 for (u32 j = 0; j < ppb; ++j) fs_table_set(b * ppb + j, PAGE_BAD, 0);
+                bad = true;
                 break;
             }
         }
+        // The pending head is not on flash: the re-read saw it free.
+        if (!bad && g_pending.active && g_pending.page / ppb == b)
+            fs_table_set(g_pending.page, g_pending.header.state, g_pending.header.next);
     }
     return 1;
 }
 
-int fs_create(FileHandle* h, u8 type, u32 parent, u8 attr, u32 size, const u32* stamp)
+u32 fs_reclaim_unreachable()
+{
+    if (!fs_ready() || nand_info.page_table == nullptr) return 0;
+    const u32 total = nand_info.total_pages;
+    if (total > REACH_WORDS * 64) return 0;
+    std::memset(g_reached, 0, (total + 63) / 64 * sizeof g_reached[0]);
+    const u32* table = nand_info.page_table;
+    auto reached = [](u32 p) { return (g_reached[p / 64] >> (p % 64)) & 1; };
+    // Every chain from every head, as far as its links go (further than
+    // fs_open, which also wants each page to name the one before it: a page
+    // that any chain reaches is kept); a page met before ends the walk, so
+    // loops and shared tails cost nothing more.
+    for (u32 p = fs_state.first_page; p < fs_state.end_page; ++p) {
+        if (!is_head(pt_state(table[p]))) continue;
+        u32 link = pt_link(table[p]);
+        while (!fs_link_none(link) && link < total && !reached(link)) {
+            const u8 s = pt_state(table[link]);
+            if (s != PAGE_BODY && s != PAGE_LAST) break;
+            g_reached[link / 64] |= 1ull << (link % 64);
+            link = pt_link(table[link]);
+        }
+    }
+    u32 reclaimed = 0;
+    for (u32 p = fs_state.first_page; p < fs_state.end_page; ++p) {
+        const u8 s = pt_state(table[p]);
+        if ((s != PAGE_BODY && s != PAGE_LAST) || reached(p)) continue;
+        put_state(p, PAGE_DELETED);
+        ++reclaimed;
+    }
+    return reclaimed;
+}
+
+namespace {
+
+// fs_create, with the head header written at once or (pending) by fs_close.
+int create(FileHandle* h, u8 type, u32 parent, u8 attr, u32 size, const u32* stamp, bool pending)
 {
     if (!fs_mounted()) return FS_CREATE_NOT_MOUNTED;
+    if (pending && g_pending.active) fs_delete(g_pending.page);
     const u32 when = stamp ? *stamp : pack_now();
     h->mode = FS_READ | FS_WRITE | FS_GROW;
     h->first = 0;
@@ -268,11 +407,16 @@ int fs_create(FileHandle* h, u8 type, u32 parent, u8 attr, u32 size, const u32* 
     hd.parent = parent & FS_LINK_NONE;
     for (u32 p = fs_state.first_page; p < fs_state.end_page; ++p) {
         if (pt_state(nand_info.page_table[p]) != PAGE_FREE) continue;
-        if (fs_write_header(p, &hd)) {
-            h->first = p;
-            h->pages = 1;
-            break;
+        if (pending) {
+            h->mode |= FS_PENDING;
+            g_pending = {true, p, hd};
+            fs_table_set(p, hd.state, hd.next);
+        } else if (!fs_write_header(p, &hd)) {
+            continue;
         }
+        h->first = p;
+        h->pages = 1;
+        break;
     }
     if (h->pages == 0) return FS_CREATE_NO_HEAD;
     if (h->pages < needed) {
@@ -280,6 +424,18 @@ int fs_create(FileHandle* h, u8 type, u32 parent, u8 attr, u32 size, const u32* 
         if (h->pages != needed) return FS_CREATE_SHORT;
     }
     return FS_OK;
+}
+
+}  // namespace
+
+int fs_create(FileHandle* h, u8 type, u32 parent, u8 attr, u32 size, const u32* stamp)
+{
+    return create(h, type, parent, attr, size, stamp, false);
+}
+
+int fs_create_pending(FileHandle* h, u8 type, u32 parent, u8 attr, u32 size, const u32* stamp)
+{
+    return create(h, type, parent, attr, size, stamp, true);
 }
 
 int fs_create_object(FileHandle* h, u32 parent, u8 attr, u32 size, const u32* stamp)
@@ -299,34 +455,33 @@ u32 fs_extend(FileHandle* h, u32 wanted)
         if (fs_state.free < wanted) return 0;
     }
     PageHeader last;
-    if (!fs_read_header(h->first, &last) || !is_head(last.state)) return 0;
+    if (!header_of(h->first, &last) || !is_head(last.state)) return 0;
     u32 last_page = h->first;
     for (u32 i = 1; i < h->pages; ++i) {
         last_page = fs_next_page(last_page);
         if (last_page == 0) return 0;
     }
-    if (last_page != h->first && !fs_read_header(last_page, &last)) return 0;
-    PageHeader kept = last;
+    if (last_page != h->first && !header_of(last_page, &last)) return 0;
     const u32 target = h->pages + wanted;
     u32 added = 0;
     for (u32 p = fs_state.first_page; p < fs_state.end_page && h->pages < target; ++p) {
         if (pt_state(nand_info.page_table[p]) != PAGE_FREE) continue;
-        if (last.state == PAGE_LAST) last.state = PAGE_BODY;
-        last.next = p;
-        if (!fs_write_header(last_page, &last)) return added;
+        // The new page's header first, then the link to it: a power cut in
+        // between leaves the file as it was and a page that no chain
+        // reaches, which the next mount reclaims.
         PageHeader body = last;
         body.state = PAGE_BODY;
         body.next = FS_LINK_NONE;
         body.parent = last_page;
-        if (fs_write_header(p, &body)) {
-            ++h->pages;
-            ++added;
-            last_page = p;
-            last = body;
-            kept = body;
-        } else {
-            last = kept;
-        }
+        if (!fs_write_header(p, &body)) continue;  // recorded bad; the next free page
+        PageHeader linked = last;
+        if (linked.state == PAGE_LAST) linked.state = PAGE_BODY;
+        linked.next = p;
+        if (!put_header(last_page, &linked)) return added;
+        ++h->pages;
+        ++added;
+        last_page = p;
+        last = body;
     }
     return added;
 }
@@ -345,13 +500,19 @@ int fs_open(FileHandle* h, u32 head, u8 mode)
     h->first = head;
     h->pages = 1;
     u32 count = 1;
+    u32 before = head;
     while (!fs_link_none(link)) {
         if (count + 1 > nand_info.total_pages || count + 1 > MAX_HANDLE_PAGES) return FS_OPEN_TOO_LONG;
         const u32 le = fs_table(link);
         const u8 s = pt_state(le);
         if (s != PAGE_BODY && s != PAGE_LAST) return FS_OPEN_BAD_PAGE;
+        // A later page names the page before it: a chain of a damaged image
+        // that runs on into another file's pages ends here, so that neither
+        // a delete nor a write of this file reaches that file.
+        if (!links_back(link, before)) return FS_OPEN_BAD_PAGE;
         ++count;
         h->pages = static_cast<u16>(count);
+        before = link;
         link = pt_link(le);
         if (!fs_link_valid(link)) return FS_OPEN_BAD_LINK;
     }
@@ -381,9 +542,11 @@ u32 fs_write(FileHandle* h, const void* buffer, u32 offset, u32 length)
     return chain_io(h, const_cast<u8*>(static_cast<const u8*>(buffer)), offset, length, true);
 }
 
-int fs_close(FileHandle* h)
+namespace {
+
+// fs_close without the pending head's commit.
+int close_chain(FileHandle* h)
 {
-    if (!fs_mounted()) return 0;
     if (h->pages == 1) return 1;
     if (h->pages == 0 || !in_file_area(h->first)) return 0;
     if (pt_state(nand_info.page_table[h->first]) != PAGE_HEAD) return 0;
@@ -403,20 +566,37 @@ int fs_close(FileHandle* h)
     return fs_write_header(page, &hd);
 }
 
+}  // namespace
+
+int fs_close(FileHandle* h)
+{
+    if (!fs_mounted()) return 0;
+    const int r = close_chain(h);
+    // A pending file is written whole before its head makes it exist; only
+    // the handle that made it commits it (readers close their own).
+    if (r != 1 || !(h->mode & FS_PENDING) || !is_pending(h->first)) return r;
+    h->mode = static_cast<u8>(h->mode & ~FS_PENDING);
+    return commit_pending();
+}
+
 int fs_delete(u32 head)
 {
     if (head == 0 || !fs_mounted()) return 0;
     FileHandle h;
     const int r = fs_open(&h, head, FS_READ | FS_WRITE | FS_GROW);
     if (r != 1 && h.pages == 0) return 0;
+    const bool pending = is_pending(head);
     u32 page = head;
     for (u32 i = 0; i < h.pages; ++i) {
         PageHeader hd;
-        if (!fs_read_header(page, &hd)) break;
+        if (!header_of(page, &hd)) break;
         hd.state = PAGE_DELETED;
+        // A pending head gets a dead header on flash too: its data area may
+        // have been written.
         fs_write_header(page, &hd);
         if (!in_file_area(hd.next)) break;
         page = hd.next;
     }
+    if (pending) g_pending.active = false;
     return 1;
 }

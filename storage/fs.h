@@ -48,6 +48,9 @@ static_assert(sizeof(PageHeader) == 16);
 static_assert(sizeof(FileHandle) == 11);
 
 enum : u8 { FS_READ = 1, FS_WRITE = 2, FS_GROW = 4 };
+// Mode bit of the handle that fs_create_pending gives: its close writes the
+// head header.
+constexpr u8 FS_PENDING = 8;
 enum : u8 { FS_READY = 1, FS_MOUNTED = 2 };
 
 struct FsState {
@@ -98,7 +101,7 @@ enum : int {
     FS_OPEN_BAD_MODE = -1,  // none of FS_READ, FS_WRITE, FS_GROW
     FS_OPEN_NOT_HEAD = -3,
     FS_OPEN_BAD_HEAD_LINK = -4,
-    FS_OPEN_BAD_PAGE = -7,  // a later page is neither a body nor a last page
+    FS_OPEN_BAD_PAGE = -7,  // a later page is neither a body nor a last page, or names another page before it
     FS_OPEN_BAD_LINK = -8,  // a later link is neither none nor on the chip
     FS_OPEN_TOO_LONG = -9,  // more pages than the chip or a handle holds
 };
@@ -108,8 +111,14 @@ void fs_reset();
 // FS_OK, FS_INIT_NO_DEVICE or FS_INIT_AREA_TOO_SMALL.
 int fs_init();
 // Erases every block from block 1 on and rebuilds the page table: FS_OK,
-// FS_FAILED when the device is not ready.
+// FS_FAILED when the device is not ready. The heads of a mounted file system
+// are marked deleted first, so that a power cut during the erasing leaves
+// whole files or none, never a head whose chain was partly erased.
 int fs_format();
+// Marks deleted every body and last page that no head's chain reaches (left
+// behind by a power cut inside a delete, a create or a growth); run by the
+// mount. Returns the number of pages reclaimed.
+u32 fs_reclaim_unreachable();
 // Reclaims the blocks of deleted pages: FS_OK.
 int fs_rebuild();
 // Recounts the free, used, chained, deleted and bad pages.
@@ -121,6 +130,12 @@ u32 fs_total_bytes();
 
 // FS_OK or one of the FS_CREATE_ results; the handle is open for writing.
 int fs_create(FileHandle* h, u8 type, u32 parent, u8 attr, u32 size, const u32* stamp = nullptr);
+// fs_create whose head header is written last, by fs_close: until then the
+// file exists only in memory and its body pages are unreachable on flash, so
+// a power cut before the close leaves no file (the next mount reclaims the
+// bodies). One such file at a time; another one abandons the first (deleted).
+// FS_OK or one of the FS_CREATE_ results.
+int fs_create_pending(FileHandle* h, u8 type, u32 parent, u8 attr, u32 size, const u32* stamp = nullptr);
 // fs_create with the object type.
 int fs_create_object(FileHandle* h, u32 parent, u8 attr, u32 size, const u32* stamp = nullptr);
 // FS_OK or one of the FS_OPEN_ results.
@@ -129,9 +144,13 @@ int fs_open(FileHandle* h, u32 head, u8 mode);
 u32 fs_read(FileHandle* h, void* buffer, u32 offset, u32 length);
 // Bytes written; 0 on a failure (also when the file cannot grow).
 u32 fs_write(FileHandle* h, const void* buffer, u32 offset, u32 length);
-// Marks the file's last page: FS_OK, or FS_FAILED for a broken chain.
+// Marks the file's last page and writes the head header of a file made by
+// fs_create_pending: FS_OK, or FS_FAILED for a broken chain or a failed
+// write.
 int fs_close(FileHandle* h);
-// Marks every page of the file deleted: FS_OK, or FS_FAILED.
+// Marks every page of the file deleted, the head first, so that a power cut
+// leaves the file whole or gone (bodies left behind are reclaimed at the
+// next mount): FS_OK, or FS_FAILED.
 int fs_delete(u32 head);
 // Pages added to the end of the file; 0 when none could be.
 u32 fs_extend(FileHandle* h, u32 wanted);

@@ -33,6 +33,7 @@ u8 g_ff_big[sizeof(g_ff_buffer) * FF_CHUNKS_PER_WRITE];
 // Raw writes made so far, and the count at which the power is cut.
 u64 g_writes_made = 0;
 u64 g_power_cut_at = ~0ull;
+NandWriteHook g_write_hook = nullptr;
 
 bool power_cut()
 {
@@ -42,10 +43,14 @@ bool power_cut()
 // Reads go through a shared read-only map of the image file (made by
 // nand_init for the open file, as large as the chip); a byte is read through
 // it only once the file is known to reach that byte. Writes use positioned
-// writes, which the map sees at once.
+// writes, which the map sees at once. A later nand_init on the same file
+// keeps the map (the next mount then finds its pages mapped already): the
+// map holds the file, so no other file can have its device and inode.
 const u8* g_map = nullptr;
 u64 g_map_size = 0;
 int g_map_fd = -1;
+dev_t g_map_dev = 0;
+ino_t g_map_ino = 0;
 
 void unmap_image()
 {
@@ -57,12 +62,20 @@ void unmap_image()
 
 void map_image(u64 size)
 {
+    struct stat st;
+    if (fstat(flash_handle, &st) != 0) return unmap_image();
+    if (g_map && g_map_size == size && st.st_dev == g_map_dev && st.st_ino == g_map_ino) {
+        g_map_fd = flash_handle;
+        return;
+    }
     unmap_image();
     void* m = mmap(nullptr, size, PROT_READ, MAP_SHARED, flash_handle, 0);
     if (m == MAP_FAILED) return;  // positioned reads instead
     g_map = static_cast<const u8*>(m);
     g_map_size = size;
     g_map_fd = flash_handle;
+    g_map_dev = st.st_dev;
+    g_map_ino = st.st_ino;
 }
 
 u32 page_stride()
@@ -144,14 +157,13 @@ void erase_failed(u32 block)
 // for every chip nand_init knows (8 KiB pages with 256 spare bytes).
 u8 g_page_image[8192 + 256];
 
-// No chip known, no cache, no map.
+// No chip known, no cache (the map stays for nand_init to use again).
 void forget_device()
 {
     std::memset(&nand_info, 0, sizeof nand_info);
     nand_info.cached_block = -1;
     g_area_needed = 0;
     g_known_fd = -1;
-    unmap_image();
 }
 
 }  // namespace
@@ -176,6 +188,11 @@ void nand_restore_power()
     g_power_cut_at = ~0ull;
 }
 
+void nand_set_write_hook(NandWriteHook hook)
+{
+    g_write_hook = hook;
+}
+
 int nand_present()
 {
     return flash_handle != 0 ? 1 : 0;
@@ -184,9 +201,11 @@ int nand_present()
 void nand_reset()
 {
     forget_device();
+    unmap_image();
     std::memcpy(nand_chip_id, NAND_EMULATED_ID, sizeof nand_chip_id);
     g_writes_made = 0;
     g_power_cut_at = ~0ull;
+    g_write_hook = nullptr;
 }
 
 int nand_init()
@@ -267,6 +286,7 @@ int nand_write_raw(u32 page, const void* src, u32 column, u32 length)
     const u64 offset = nand_file_offset(page, column);
     if (power_cut()) return 0;
     ++g_writes_made;
+    if (g_write_hook) g_write_hook(page, column, src, length);
     if (!lengthen_to(offset)) return 0;
     if (!fd_pwrite_all(flash_handle, src, length, offset)) return 0;
     if (g_known_fd == flash_handle && offset + length > g_known_length) g_known_length = offset + length;

@@ -85,3 +85,8 @@ u64 nand_file_offset(u32 page, u32 column);
 u64 nand_writes_made();
 void nand_cut_power_at(u64 write_count);
 void nand_restore_power();
+// Called with every raw write that reaches the image file (page, column and
+// the bytes), so that tests and fuzzing can put back just the pages an
+// operation touched; nullptr for none (also after nand_reset).
+using NandWriteHook = void (*)(u32 page, u32 column, const void* bytes, u32 length);
+void nand_set_write_hook(NandWriteHook hook);

