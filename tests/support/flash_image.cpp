@@ -55,6 +55,10 @@ MountedFlash::MountedFlash()
     std::string tmpl = (std::filesystem::temp_directory_path() / "tarvik2-flash-XXXXXX").string();
     if (!mkdtemp(tmpl.data())) throw std::runtime_error("mkdtemp failed");
     folder = tmpl;
+    if (data_dir().empty()) {
+        data_dir_set(folder);
+        owns_data_dir = true;
+    }
     flash = new FlashFile(folder + "/flash.dat");
     system_reset();
     remount();
@@ -63,6 +67,7 @@ MountedFlash::MountedFlash()
 MountedFlash::~MountedFlash()
 {
     delete flash;
+    if (owns_data_dir && data_dir() == folder) data_dir_set("");
     std::error_code ec;
     std::filesystem::remove_all(folder, ec);
 }

@@ -41,6 +41,10 @@ struct MountedFlash {
     void remount();
     std::string folder;
     FlashFile* flash;
+    // The parameter memory (fram.dat) goes to the same temporary folder
+    // unless the test has chosen a data folder: tests run side by side and
+    // must not share a file in the working folder.
+    bool owns_data_dir = false;
 };
 
 // Reference checksum of stored records (start 0xAAAA; rotate left, XOR).
