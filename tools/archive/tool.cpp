@@ -1,0 +1,150 @@
+#include "tools/archive/tool.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <memory>
+
+#include "app/reset.h"
+#include "host/instance.h"
+#include "host/session.h"
+#include "storage/dir.h"
+#include "storage/fs.h"
+
+namespace {
+
+constexpr const char* PROGRAM = "tarvik2-archive";
+
+std::vector<ToolCommand>& table()
+{
+    static std::vector<ToolCommand> commands;
+    return commands;
+}
+
+std::string g_flash_path;
+std::unique_ptr<DataDirLock> g_lock;
+
+std::string folder_of(const std::string& path)
+{
+    const std::string parent = std::filesystem::path(path).parent_path().string();
+    return parent.empty() ? "." : parent;
+}
+
+void print_usage(std::FILE* out)
+{
+    std::fprintf(out, "usage: %s [--data DIR | --flash FILE] COMMAND ...\n\ncommands:\n", PROGRAM);
+    for (const ToolCommand& c : tool_commands()) std::fprintf(out, "  %s %s\n      %s\n", c.name, c.synopsis, c.summary);
+    std::fprintf(out,
+                 "\n--data DIR    the folder of flash.dat (default: the current folder)\n"
+                 "--flash FILE  the image file itself\n");
+}
+
+}  // namespace
+
+ToolCommandRegistrar::ToolCommandRegistrar(const ToolCommand& command)
+{
+    table().push_back(command);
+}
+
+std::vector<ToolCommand> tool_commands()
+{
+    std::vector<ToolCommand> sorted = table();
+    std::sort(sorted.begin(), sorted.end(),
+              [](const ToolCommand& a, const ToolCommand& b) { return std::strcmp(a.name, b.name) < 0; });
+    return sorted;
+}
+
+int tool_error(const std::string& message)
+{
+    std::fprintf(stderr, "%s: %s\n", PROGRAM, message.c_str());
+    return TOOL_USAGE;
+}
+
+const std::string& tool_flash_path()
+{
+    return g_flash_path;
+}
+
+bool tool_open_archive(const std::string& flash_path, ToolAccess access, std::string* error)
+{
+    tool_close_archive();
+    g_flash_path = flash_path;
+    if (access == ToolAccess::Write) {
+        g_lock = std::make_unique<DataDirLock>();
+        if (!g_lock->acquire(folder_of(flash_path), error)) {
+            g_lock.reset();
+            return false;
+        }
+    }
+    const int fd = open(flash_path.c_str(), (access == ToolAccess::Write ? O_RDWR : O_RDONLY) | O_CLOEXEC);
+    if (fd < 0) {
+        *error = flash_path + ": cannot open: " + std::strerror(errno);
+        tool_close_archive();
+        return false;
+    }
+    system_reset();
+    flash_handle = fd;
+    data_dir_set(folder_of(flash_path));
+    const int r = fs_init();
+    if (r != FS_OK) {
+        *error = flash_path + (r == FS_INIT_NO_DEVICE ? ": not a flash image of the instrument"
+                                                      : ": the chip in this image needs more memory than the instrument has");
+        tool_close_archive();
+        return false;
+    }
+    fs_mount();
+    return true;
+}
+
+void tool_close_archive()
+{
+    if (flash_handle != 0) close(flash_handle);
+    flash_handle = 0;
+    g_lock.reset();
+}
+
+int tool_main(int argc, char** argv)
+{
+    std::string flash_path;
+    std::vector<std::string> words(argv + 1, argv + argc);
+    size_t i = 0;
+    for (; i < words.size(); ++i) {
+        const std::string& w = words[i];
+        if (w == "--help" || w == "-h") {
+            print_usage(stdout);
+            return TOOL_OK;
+        }
+        if (w == "--data" || w == "--flash") {
+            if (i + 1 >= words.size()) return tool_error(w + " needs a value");
+            if (!flash_path.empty()) return tool_error("give --data or --flash once");
+            flash_path = w == "--data" ? (std::filesystem::path(words[i + 1]) / "flash.dat").string() : words[i + 1];
+            ++i;
+            continue;
+        }
+        if (!w.empty() && w[0] == '-') return tool_error("unknown option " + w + " (see --help)");
+        break;
+    }
+    if (i >= words.size()) {
+        print_usage(stderr);
+        return TOOL_USAGE;
+    }
+    if (flash_path.empty()) flash_path = "flash.dat";
+    const std::string name = words[i];
+    const std::vector<std::string> args(words.begin() + static_cast<long>(i) + 1, words.end());
+    for (const ToolCommand& c : tool_commands()) {
+        if (name != c.name) continue;
+        if (c.access != ToolAccess::None) {
+            std::string error;
+            if (!tool_open_archive(flash_path, c.access, &error)) return tool_error(error);
+        }
+        const int status = c.run(args);
+        tool_close_archive();
+        return status;
+    }
+    return tool_error("unknown command " + name + " (see --help)");
+}
