@@ -38,7 +38,8 @@ std::string folder_of(const std::string& path)
 void print_usage(std::FILE* out)
 {
     std::fprintf(out, "usage: %s [--data DIR | --flash FILE] COMMAND ...\n\ncommands:\n", PROGRAM);
-    for (const ToolCommand& c : tool_commands()) std::fprintf(out, "  %s %s\n      %s\n", c.name, c.synopsis, c.summary);
+    for (const ToolCommand& c : tool_commands())
+        std::fprintf(out, "  %s %s\n      %s\n", c.name, c.synopsis, c.summary);
     std::fprintf(out,
                  "\n--data DIR    the folder of flash.dat (default: the current folder)\n"
                  "--flash FILE  the image file itself\n");
@@ -92,8 +93,9 @@ bool tool_open_archive(const std::string& flash_path, ToolAccess access, std::st
     data_dir_set(folder_of(flash_path));
     const int r = fs_init();
     if (r != FS_OK) {
-        *error = flash_path + (r == FS_INIT_NO_DEVICE ? ": not a flash image of the instrument"
-                                                      : ": the chip in this image needs more memory than the instrument has");
+        *error = flash_path + (r == FS_INIT_NO_DEVICE
+                                   ? ": not a flash image of the instrument"
+                                   : ": the chip in this image needs more memory than the instrument has");
         tool_close_archive();
         return false;
     }

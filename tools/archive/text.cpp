@@ -1,0 +1,88 @@
+#include "tools/archive/text.h"
+
+#include <cstdio>
+
+#include "base/cp1251.h"
+
+namespace {
+
+constexpr char32_t REPLACEMENT = 0xFFFD;
+constexpr char32_t UNASSIGNED = 0xFFFF;
+
+void put_utf8(std::string& out, char32_t c)
+{
+    if (c < 0x80) {
+        out += static_cast<char>(c);
+    } else if (c < 0x800) {
+        out += static_cast<char>(0xC0 | (c >> 6));
+        out += static_cast<char>(0x80 | (c & 0x3F));
+    } else {
+        out += static_cast<char>(0xE0 | (c >> 12));
+        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (c & 0x3F));
+    }
+}
+
+char32_t decode(unsigned char b)
+{
+    if (b < 0x80) return b;
+    if (b >= 0xC0) return 0x0410 + (b - 0xC0);
+    const char32_t c = cp1251::HIGH[b - 0x80];
+    return c == UNASSIGNED ? REPLACEMENT : c;
+}
+
+// The byte of code point c, or -1 when Windows-1251 has none.
+int encode(char32_t c)
+{
+    if (c < 0x80) return static_cast<int>(c);
+    if (c >= 0x0410 && c <= 0x044F) return static_cast<int>(c - 0x0410 + 0xC0);
+    for (int i = 0; i < 64; ++i)
+        if (cp1251::HIGH[i] == c) return 0x80 + i;
+    return -1;
+}
+
+}  // namespace
+
+std::string cp1251_to_utf8(const std::string& s)
+{
+    std::string out;
+    for (const char ch : s) {
+        if (ch == '\0') break;
+        put_utf8(out, decode(static_cast<unsigned char>(ch)));
+    }
+    return out;
+}
+
+bool utf8_to_cp1251(const std::string& s, std::string* out, std::string* error)
+{
+    out->clear();
+    size_t i = 0;
+    while (i < s.size()) {
+        const unsigned char b = static_cast<unsigned char>(s[i]);
+        size_t len = b < 0x80 ? 1 : (b & 0xE0) == 0xC0 ? 2 : (b & 0xF0) == 0xE0 ? 3 : (b & 0xF8) == 0xF0 ? 4 : 0;
+        if (len == 0 || i + len > s.size()) {
+            *error = "malformed UTF-8 at byte " + std::to_string(i + 1);
+            return false;
+        }
+        char32_t c = len == 1 ? b : b & (0x7F >> len);
+        for (size_t k = 1; k < len; ++k) {
+            const unsigned char cb = static_cast<unsigned char>(s[i + k]);
+            if ((cb & 0xC0) != 0x80) {
+                *error = "malformed UTF-8 at byte " + std::to_string(i + 1);
+                return false;
+            }
+            c = (c << 6) | (cb & 0x3F);
+        }
+        const int byte = c == 0 ? -1 : encode(c);
+        if (byte < 0) {
+            char code[16];
+            std::snprintf(code, sizeof code, "U+%04X", static_cast<unsigned>(c));
+            *error =
+                "character " + std::string(code) + " at byte " + std::to_string(i + 1) + " has no Windows-1251 code";
+            return false;
+        }
+        *out += static_cast<char>(byte);
+        i += len;
+    }
+    return true;
+}

@@ -1,0 +1,10 @@
+// Texts between the archive (Windows-1251 bytes) and the PC (UTF-8).
+#pragma once
+#include <string>
+
+// The Windows-1251 bytes of `s` (up to its NUL) as UTF-8; the byte 0x98,
+// which has no character, becomes U+FFFD.
+std::string cp1251_to_utf8(const std::string& s);
+// The UTF-8 text `s` as Windows-1251 bytes: true, or false with `error`
+// saying which character cannot be stored or where the UTF-8 is malformed.
+bool utf8_to_cp1251(const std::string& s, std::string* out, std::string* error);
