@@ -336,11 +336,13 @@ u32 route_save(u32 file, RouteBuffer* buf)
         if (!ok) return 0;
     } else {
         if (dir_full()) return 0;
-        if (fs_create(&h, FILE_TYPE_ROUTE, 0, 0, file_size(count)) != FS_OK) {
+        // The head reaches the flash last, at the close: a power cut before
+        // leaves no file (the next mount reclaims its pages), never a route
+        // entry that cannot be loaded.
+        if (fs_create_pending(&h, FILE_TYPE_ROUTE, 0, 0, file_size(count)) != FS_OK) {
             if (h.first != 0) fs_delete(h.first);
             return 0;
         }
-        // Items first: until the header is written the file is no route.
         const bool ok = fs_write(&h, buf->items, ROUTE_HEADER_SIZE, items_bytes) == items_bytes &&
                         fs_write(&h, &buf->header, 0, ROUTE_HEADER_SIZE) == ROUTE_HEADER_SIZE &&
                         fs_close(&h) == FS_OK && dir_append(h.first, h.stamp, 0, FILE_TYPE_ROUTE, 0);

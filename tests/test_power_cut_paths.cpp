@@ -22,7 +22,9 @@
 #include <vector>
 
 #include "archive/measurement.h"
+#include "archive/mount.h"
 #include "archive/objects.h"
+#include "archive/route.h"
 #include "base/checksum.h"
 #include "base/cp1251.h"
 #include "host/device.h"
@@ -50,6 +52,10 @@ constexpr std::time_t BASE_CLOCK = 1796126400;
 // base image is erased.
 constexpr u32 BASE_BLOCKS = 8;
 constexpr u32 BASE_PAGES = BASE_BLOCKS * BLOCK_PAGES;
+
+// The measuring point of the demonstration route that the base archive has
+// measured.
+constexpr int ROUTE_POINT = 3;
 
 // Pages the flash wrote since the image was last put back. Past the base
 // archive a write of erased bytes (the erase of the clearing) leaves the
@@ -196,6 +202,9 @@ protected:
     std::map<u32, std::string> names;  // every object of the base archive
     std::map<u32, u32> stamps;         // the stamp of every file of the base archive
     std::vector<u32> objects;          // their ids, in creation order
+    u32 demo_route = 0;                // the demonstration route's file
+    u32 relinked = 0;                  // the signal its point ROUTE_POINT links
+    std::unique_ptr<RouteBuffer> route_base = std::make_unique<RouteBuffer>();  // that route as stored
 
     void SetUp() override
     {
@@ -265,6 +274,40 @@ protected:
         ASSERT_EQ(fs_close(&h), FS_OK);
         ASSERT_EQ(dir_append(h.first, stamp, 0, FILE_TYPE_ROUTE, 0), 1);
         ASSERT_EQ(obj_select(objects[1]), 1);
+        // The demonstration route with one point measured.
+        archive_state = ARCHIVE_MOUNTED;
+        demo_route = route_make_test();
+        ASSERT_NE(demo_route, 0u);
+        const SpectraPayload point = spectra_payload(KIND_W, 300, 5);
+        relinked = meas_save(MEAS_KIND_SIGNAL, STAMP + 50, &point.record, sizeof point.record, point.data.data(),
+                             static_cast<u32>(point.data.size() * sizeof(i32)), nullptr, 0, true);
+        ASSERT_NE(relinked, 0u);
+        ASSERT_EQ(route_load(demo_route, &route_current), demo_route);
+        ASSERT_TRUE(route_set_measurement(ROUTE_POINT, relinked));
+        *route_base = route_current;
+    }
+
+    // Route entries that were not in the base archive.
+    std::vector<u32> new_routes() const
+    {
+        std::vector<u32> v;
+        for (u32 i = 0; i < dir_count(); ++i) {
+            const int at = static_cast<int>(i);
+            const u32 id = dir_id(at);
+            const bool old_file = stamps.count(id) && stamps.at(id) == dir_stamp(at);
+            if (dir_type(at) == FILE_TYPE_ROUTE && !old_file) v.push_back(id);
+        }
+        return v;
+    }
+
+    // Items of `a` and `b` that differ (the first `count`), as a text.
+    static std::string item_differences(const RouteBuffer& a, const RouteBuffer& b, u32 count, int skip = -1)
+    {
+        std::ostringstream out;
+        for (u32 i = 0; i < count; ++i)
+            if (static_cast<int>(i) != skip && std::memcmp(&a.items[i], &b.items[i], sizeof(RouteItem)) != 0)
+                out << " item " << i << " differs;";
+        return out.str();
     }
 
     // The newest measurement of `kind` under the object, or 0.
@@ -320,7 +363,7 @@ protected:
             }
         }
         ASSERT_EQ(names.size(), 3u);
-        ASSERT_EQ(saved.size(), 9u);
+        ASSERT_EQ(saved.size(), 10u);
     }
 
     // Puts back the pages written since the last time and the mounted state.
@@ -647,6 +690,91 @@ TEST_F(CutPoints, MeasurementDeleteLeavesItWholeOrGone)
             }
             if (k < 0) {
                 EXPECT_LT(at, 0);
+            }
+        });
+}
+
+// A point measured again: its new link reaches the route's file first, then
+// the measurement it linked before goes, so that no cut leaves a link to
+// nothing.
+TEST_F(CutPoints, RoutePointMeasuredAgainLinksTheOldMeasurementOrTheNew)
+{
+    const u32 fresh = first_of(objects[2], MEAS_KIND_SPECTRUM);
+    ASSERT_NE(fresh, 0u);
+    enumerate(
+        "route point state store (a point measured again)",
+        [&] {
+            route_load(demo_route, &route_current);
+            route_set_measurement(ROUTE_POINT, fresh);
+        },
+        [&](i64 k) {
+            EXPECT_EQ(lost({relinked}), "");
+            ASSERT_EQ(route_load(demo_route, &route_current), demo_route);
+            EXPECT_EQ(item_differences(route_current, *route_base, ROUTE_TEST_ITEMS, ROUTE_POINT), "");
+            const u32 link = static_cast<u32>(route_current.items[ROUTE_POINT].measurement);
+            EXPECT_TRUE(route_is_measured(ROUTE_POINT));
+            EXPECT_TRUE(link == relinked || link == fresh) << link;
+            if (link == relinked) {
+                EXPECT_GE(dir_find_id(relinked), 0) << "the point links a measurement that is gone";
+            }
+            if (k < 0) {
+                EXPECT_EQ(link, fresh);
+                EXPECT_LT(dir_find_id(relinked), 0);
+            }
+        });
+}
+
+// A route saved as a new file (a route prepared elsewhere, or made by the
+// instrument) is listed whole or not at all; rewriting a route in its file
+// (as its clearing does) leaves each item old or new and the route loading.
+TEST_F(CutPoints, RouteSaveLeavesTheWholeRouteOrNone)
+{
+    auto want = std::make_unique<RouteBuffer>(*route_base);
+    const char* name = "Маршрут 2"_cp;
+    std::memcpy(want->header.name, name, std::strlen(name) + 1);
+    auto work = std::make_unique<RouteBuffer>();
+    enumerate(
+        "route save, a new file",
+        [&] {
+            *work = *want;
+            route_save(0, work.get());
+        },
+        [&](i64 k) {
+            EXPECT_EQ(lost(), "");
+            const std::vector<u32> added = new_routes();
+            ASSERT_LE(added.size(), 1u);
+            if (k < 0) {
+                ASSERT_EQ(added.size(), 1u);
+            }
+            if (added.empty()) return;
+            ASSERT_EQ(route_load(added[0], &route_other), added[0]) << "a route entry that does not load";
+            EXPECT_STREQ(route_other.header.name, want->header.name);
+            EXPECT_EQ(route_other.header.count, ROUTE_TEST_ITEMS);
+            EXPECT_EQ(item_differences(route_other, *want, ROUTE_TEST_ITEMS), "");
+        });
+
+    auto cleared = std::make_unique<RouteBuffer>(*route_base);
+    cleared->items[ROUTE_POINT].state = ROUTE_STATE_NOT_MEASURED;
+    cleared->items[ROUTE_POINT].measurement = ROUTE_NO_MEASUREMENT;
+    checksum_store(&cleared->items[ROUTE_POINT], ROUTE_ITEM_SIZE, ROUTE_ITEM_CHECKSUM_AT);
+    enumerate(
+        "route save, rewriting its file",
+        [&] {
+            *work = *cleared;
+            route_save(demo_route, work.get());
+        },
+        [&](i64 k) {
+            EXPECT_EQ(lost(), "");
+            EXPECT_TRUE(new_routes().empty());
+            ASSERT_EQ(route_load(demo_route, &route_other), demo_route);
+            EXPECT_EQ(item_differences(route_other, *route_base, ROUTE_TEST_ITEMS, ROUTE_POINT), "");
+            const bool old_point =
+                std::memcmp(&route_other.items[ROUTE_POINT], &route_base->items[ROUTE_POINT], ROUTE_ITEM_SIZE) == 0;
+            const bool new_point =
+                std::memcmp(&route_other.items[ROUTE_POINT], &cleared->items[ROUTE_POINT], ROUTE_ITEM_SIZE) == 0;
+            EXPECT_TRUE(old_point || new_point);
+            if (k < 0) {
+                EXPECT_TRUE(new_point);
             }
         });
 }

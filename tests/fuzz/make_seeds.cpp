@@ -10,7 +10,9 @@
 #include <vector>
 
 #include "archive/measurement.h"
+#include "archive/mount.h"
 #include "archive/objects.h"
+#include "archive/route.h"
 #include "base/checksum.h"
 #include "base/cp1251.h"
 #include "data/images.h"
@@ -276,6 +278,39 @@ void measurement_seeds()
     }
 }
 
+// The demonstration route's file, as stored and with its points measured
+// (the links chosen by the target's flag 2), and one ignored group.
+void route_seeds()
+{
+    flash_sandbox_begin();
+    flash_mount();
+    obj_after_mount();
+    archive_state = ARCHIVE_MOUNTED;  // the route code waits for the archive
+    const u32 file = route_make_test();
+    FileHandle h;
+    if (file == 0 || fs_open(&h, file, FS_READ) != FS_OK) fuzz_fail("route_make_test", __FILE__, __LINE__);
+    std::vector<u8> bytes(ROUTE_HEADER_SIZE + ROUTE_TEST_ITEMS * ROUTE_ITEM_SIZE);
+    bytes.resize(fs_read(&h, bytes.data(), 0, static_cast<u32>(bytes.size())));
+    std::vector<u8> v{0};
+    v.insert(v.end(), bytes.begin(), bytes.end());
+    seed("route_tree", "demo", v);
+    // The items as stored, changed and put back (the input is not aligned).
+    std::vector<RouteItem> items(ROUTE_TEST_ITEMS);
+    u8* stored = v.data() + 1 + ROUTE_HEADER_SIZE;
+    std::memcpy(items.data(), stored, items.size() * sizeof(RouteItem));
+    v[0] = 2;
+    for (u32 i = 0; i < ROUTE_TEST_ITEMS; ++i) {
+        if (items[i].point_type == 0) continue;
+        items[i].state = ROUTE_STATE_MEASURED;
+        items[i].measurement = static_cast<i32>(i);
+    }
+    std::memcpy(stored, items.data(), items.size() * sizeof(RouteItem));
+    seed("route_tree", "demo_measured", v);
+    items[1].state |= ROUTE_STATE_IGNORED_BIT;
+    std::memcpy(stored, items.data(), items.size() * sizeof(RouteItem));
+    seed("route_tree", "demo_group_ignored", v);
+}
+
 void parameter_seeds()
 {
     seed("settings", "missing_file", {});
@@ -376,6 +411,7 @@ int main(int argc, char** argv)
     fuzz_quiet_instrument();
     flash_seeds();
     measurement_seeds();
+    route_seeds();
     parameter_seeds();
     picture_seeds();
     script_seeds();
