@@ -20,6 +20,7 @@
 
 #include "app/reset.h"
 #include "archive/objects.h"
+#include "bench/bench_image.h"
 #include "base/cp1251.h"
 #include "host/session.h"
 #include "storage/dir.h"
@@ -31,38 +32,10 @@ namespace {
 
 // 64 objects with 127 measurement files of 16 KiB each: 8192 files on
 // 65088 pages, about half of the chip.
-struct BenchImage {
-    std::string folder;
-    std::string path;
-    int fd = 0;
-    bool ok = false;
-
-    BenchImage()
-    {
-        std::string tmpl = (std::filesystem::temp_directory_path() / "tarvik2-bench-XXXXXX").string();
-        if (!mkdtemp(tmpl.data())) return;
-        folder = tmpl;
-        path = folder + "/flash.dat";
-        system_reset();
-        ImageSpec spec;
-        spec.objects = 64;
-        spec.files_per_object = 127;
-        spec.file_size = 16384;
-        ok = image_build(path.c_str(), spec) == 8192;
-        fd = open(path.c_str(), O_RDWR | O_CLOEXEC);
-        ok = ok && fd > 0;
-    }
-    ~BenchImage()
-    {
-        if (fd > 0) close(fd);
-        std::error_code ec;
-        std::filesystem::remove_all(folder, ec);
-    }
-};
-
-BenchImage& image()
+// 64 objects of 127 files of 16 KB: a full directory.
+BuiltImage& image()
 {
-    static BenchImage img;
+    static BuiltImage img(64, 127, 16384);
     return img;
 }
 
@@ -232,7 +205,7 @@ BENCHMARK(BM_MountFullChipOfOnePageFiles)->Unit(benchmark::kMillisecond)->UseRea
 // device does) against a memory map of the image.
 void BM_HeaderReadsPread(benchmark::State& state)
 {
-    BenchImage& img = image();
+    BuiltImage& img = image();
     if (!img.ok) return state.SkipWithError("cannot build the image");
     u32 sum = 0;
     for (auto _ : state) {
@@ -250,7 +223,7 @@ BENCHMARK(BM_HeaderReadsPread)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 void BM_HeaderReadsMmap(benchmark::State& state)
 {
-    BenchImage& img = image();
+    BuiltImage& img = image();
     if (!img.ok) return state.SkipWithError("cannot build the image");
     u32 sum = 0;
     for (auto _ : state) {
