@@ -287,6 +287,17 @@ protected:
         *route_base = route_current;
     }
 
+    // The one entry a run added (exactly one when nothing cut it short), or
+    // 0 when it added none.
+    static u32 sole_addition(const std::vector<u32>& added, i64 k)
+    {
+        EXPECT_LE(added.size(), 1u);
+        if (k < 0) {
+            EXPECT_EQ(added.size(), 1u);
+        }
+        return added.size() == 1 ? added[0] : 0;
+    }
+
     // Route entries that were not in the base archive.
     std::vector<u32> new_routes() const
     {
@@ -565,15 +576,11 @@ TEST_F(CutPoints, MeasurementSaveLeavesTheWholeMeasurementOrNone)
             [&] { meas_save(c.kind, STAMP + 100, c.s1, c.l1, c.s2, c.l2, nullptr, 0, true); },
             [&](i64 k) {
                 EXPECT_EQ(lost(), "");
-                const std::vector<u32> added = new_entries();
-                ASSERT_LE(added.size(), 1u);
-                if (k < 0) {
-                    ASSERT_EQ(added.size(), 1u);
-                }
-                if (added.empty()) return;
+                const u32 added = sole_addition(new_entries(), k);
+                if (added == 0) return;
                 Stored back;
-                ASSERT_EQ(read_measurement(added[0], &back), "");
-                back.parent = dir_parent(dir_find_id(added[0]));
+                ASSERT_EQ(read_measurement(added, &back), "");
+                back.parent = dir_parent(dir_find_id(added));
                 EXPECT_TRUE(back == want) << "the new measurement differs";
             });
     }
@@ -615,13 +622,9 @@ TEST_F(CutPoints, ObjectCreateLeavesTheNamedObjectOrNone)
         "object create", [&] { obj_create(name.c_str()); },
         [&](i64 k) {
             EXPECT_EQ(lost(), "");
-            const std::vector<u32> added = new_entries();
-            ASSERT_LE(added.size(), 1u);
-            if (k < 0) {
-                ASSERT_EQ(added.size(), 1u);
-            }
-            if (!added.empty()) {
-                EXPECT_EQ(object_name(dir_find_id(added[0])), name);
+            const u32 added = sole_addition(new_entries(), k);
+            if (added != 0) {
+                EXPECT_EQ(object_name(dir_find_id(added)), name);
             }
         });
 }
@@ -741,13 +744,9 @@ TEST_F(CutPoints, RouteSaveLeavesTheWholeRouteOrNone)
         },
         [&](i64 k) {
             EXPECT_EQ(lost(), "");
-            const std::vector<u32> added = new_routes();
-            ASSERT_LE(added.size(), 1u);
-            if (k < 0) {
-                ASSERT_EQ(added.size(), 1u);
-            }
-            if (added.empty()) return;
-            ASSERT_EQ(route_load(added[0], &route_other), added[0]) << "a route entry that does not load";
+            const u32 added = sole_addition(new_routes(), k);
+            if (added == 0) return;
+            ASSERT_EQ(route_load(added, &route_other), added) << "a route entry that does not load";
             EXPECT_STREQ(route_other.header.name, want->header.name);
             EXPECT_EQ(route_other.header.count, ROUTE_TEST_ITEMS);
             EXPECT_EQ(item_differences(route_other, *want, ROUTE_TEST_ITEMS), "");
