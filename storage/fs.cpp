@@ -25,6 +25,8 @@ struct PendingHead {
     PageHeader header;
 };
 PendingHead g_pending{};
+bool g_read_only = false;
+u32 g_unreachable = 0;
 
 // Pages reached from a head by the mount's reclaim, one bit each; large
 // enough for every chip whose page table fits the work area.
@@ -188,6 +190,18 @@ void fs_reset()
 {
     std::memset(&fs_state, 0, sizeof fs_state);
     g_pending.active = false;
+    g_read_only = false;
+    g_unreachable = 0;
+}
+
+void fs_set_read_only(bool on)
+{
+    g_read_only = on;
+}
+
+u32 fs_unreachable_found()
+{
+    return g_unreachable;
 }
 
 void fs_set_mounted(bool on)
@@ -347,6 +361,7 @@ int fs_rebuild()
 
 u32 fs_reclaim_unreachable()
 {
+    g_unreachable = 0;
     if (!fs_ready() || nand_info.page_table == nullptr) return 0;
     const u32 total = nand_info.total_pages;
     if (total > REACH_WORDS * 64) return 0;
@@ -371,9 +386,10 @@ u32 fs_reclaim_unreachable()
     for (u32 p = fs_state.first_page; p < fs_state.end_page; ++p) {
         const u8 s = pt_state(table[p]);
         if ((s != PAGE_BODY && s != PAGE_LAST) || reached(p)) continue;
-        put_state(p, PAGE_DELETED);
+        if (!g_read_only) put_state(p, PAGE_DELETED);
         ++reclaimed;
     }
+    g_unreachable = reclaimed;
     return reclaimed;
 }
 

@@ -119,6 +119,12 @@ int fs_format();
 // behind by a power cut inside a delete, a create or a growth); run by the
 // mount. Returns the number of pages reclaimed.
 u32 fs_reclaim_unreachable();
+// Read-only use (inspecting an archive without changing it): the mount's
+// repairs are only counted, nothing is written. Off again after fs_reset.
+void fs_set_read_only(bool on);
+// The unreachable body and last pages the last fs_reclaim_unreachable met
+// (reclaimed, or in read-only use only counted).
+u32 fs_unreachable_found();
 // Reclaims the blocks of deleted pages: FS_OK.
 int fs_rebuild();
 // Recounts the free, used, chained, deleted and bad pages.

@@ -1,6 +1,7 @@
 #include "tools/archive/tool.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -11,6 +12,7 @@
 #include <memory>
 
 #include "app/reset.h"
+#include "archive/mount.h"
 #include "host/instance.h"
 #include "host/session.h"
 #include "storage/dir.h"
@@ -88,7 +90,25 @@ bool tool_open_archive(const std::string& flash_path, ToolAccess access, std::st
         tool_close_archive();
         return false;
     }
+    struct stat st {};
+    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        *error = flash_path + ": not a regular file";
+        close(fd);
+        tool_close_archive();
+        return false;
+    }
+    if (static_cast<u64>(st.st_size) != FLASH_FILE_SIZE) {
+        *error =
+            flash_path + ": " + std::to_string(st.st_size) + " bytes, but a flash image of the instrument has " +
+            std::to_string(FLASH_FILE_SIZE) +
+            (static_cast<u64>(st.st_size) < FLASH_FILE_SIZE ? " (cut short?)" : " (not an image of the instrument?)");
+        close(fd);
+        tool_close_archive();
+        return false;
+    }
     system_reset();
+    // Reading commands change nothing, not even what the mount repairs.
+    fs_set_read_only(access != ToolAccess::Write);
     flash_handle = fd;
     data_dir_set(folder_of(flash_path));
     const int r = fs_init();
@@ -100,6 +120,7 @@ bool tool_open_archive(const std::string& flash_path, ToolAccess access, std::st
         return false;
     }
     fs_mount();
+    archive_state = ARCHIVE_MOUNTED;
     return true;
 }
 
