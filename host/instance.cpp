@@ -27,7 +27,7 @@ bool DataDirLock::acquire(const std::string& folder, std::string* error, bool* b
         close(fd);
         if (e == EWOULDBLOCK) {
             if (busy) *busy = true;
-            if (error) *error = dir + ": another Tarvik-2 emulator is using this data folder";
+            if (error) *error = dir + ": another program (a Tarvik-2 emulator or the archive tool) is using this data folder";
         } else if (error) {
             *error = dir + ": cannot lock the folder: " + std::strerror(e);
         }

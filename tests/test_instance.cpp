@@ -54,7 +54,7 @@ TEST(DataDirLock, TheRunnerLeavesAFolderInUseUntouched)
     ASSERT_TRUE(held.acquire(dir.path(), &error)) << error;
     const auto r = run_runner({"--data", dir.path(), "--keys", "wait 100", "--shot", dir.file("s.png")});
     EXPECT_EQ(r.status, 2) << r.output;
-    EXPECT_NE(r.output.find("another Tarvik-2 emulator is using this data folder"), std::string::npos) << r.output;
+    EXPECT_NE(r.output.find("another program (a Tarvik-2 emulator or the archive tool) is using this data folder"), std::string::npos) << r.output;
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 0);
 
     held.release();

@@ -368,7 +368,7 @@ TEST(WindowProgram, ASecondWindowOnTheSameFolderSaysSoAndTouchesNothing)
     ASSERT_TRUE(first.acquire(dir.path(), &error)) << error;
     const EmuResult r = run_emu({"--data", dir.path()});
     EXPECT_EQ(r.status, 1) << r.output;
-    EXPECT_NE(r.output.find("another Tarvik-2 emulator is using this data folder"), std::string::npos) << r.output;
+    EXPECT_NE(r.output.find("another program (a Tarvik-2 emulator or the archive tool) is using this data folder"), std::string::npos) << r.output;
     EXPECT_EQ(files_in_folder(dir.path()), 1u);
     EXPECT_EQ(read_file_bytes(dir.file("fram.dat")), std::vector<u8>(32768, 0x5A));
     EXPECT_EQ(std::filesystem::last_write_time(dir.file("fram.dat")), before);
@@ -385,7 +385,7 @@ TEST(WindowProgram, UserDataIsAFolderOfItsOwnUnderTheUsersDataHome)
     // The folder the option names is the one in use: the window refuses it.
     const EmuResult r = run_emu({"--user-data"}, "XDG_DATA_HOME=" + home.path());
     EXPECT_EQ(r.status, 1) << r.output;
-    EXPECT_NE(r.output.find(folder + ": another Tarvik-2 emulator"), std::string::npos) << r.output;
+    EXPECT_NE(r.output.find(folder + ": another program (a Tarvik-2 emulator"), std::string::npos) << r.output;
 }
 
 TEST(WindowProgram, HelpVersionAndBadArguments)

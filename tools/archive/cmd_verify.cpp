@@ -63,18 +63,20 @@ std::string id_text(const char* what, u32 id)
 
 void check_pages(Report& r)
 {
+    // The state byte as stored: the mount counts a state it does not know
+    // as deleted.
     u32 unknown = 0;
     u32 first_unknown = 0;
     for (u32 p = fs_state.first_page; p < fs_state.end_page; ++p) {
-        const u8 s = pt_state(fs_table(p));
-        if (known_state(s)) continue;
+        u8 raw = PAGE_FREE;
+        if (nand_read_page(p, &raw, nand_info.status_column, 1) != 1 || known_state(raw)) continue;
         if (unknown++ == 0) first_unknown = p;
     }
     if (unknown)
-        r.damage.push_back(std::to_string(unknown) +
-                           " pages with a state the file system does not know in their spare "
-                           "area (the first: page " +
-                           std::to_string(first_unknown) + ")");
+        r.notes.push_back(std::to_string(unknown) +
+                          " pages with a state the file system does not know in their spare area, counted as "
+                          "deleted (the first: page " +
+                          std::to_string(first_unknown) + ")");
     if (fs_unreachable_found())
         r.notes.push_back(std::to_string(fs_unreachable_found()) +
                           " pages that no file reaches (a save or a delete cut short); the instrument frees them "
