@@ -20,6 +20,8 @@
 
 RmsState rms;
 
+const char* const RMS_DIRECTION_NAMES[RMS_DIRECTIONS] = {"В"_cp, "П"_cp, "О"_cp};
+
 namespace {
 
 static_assert(RMS_REQUEST == (REQ_VIBRATION | REQ_TEMPERATURE | REQ_PROCESS));
@@ -44,7 +46,6 @@ constexpr u16 PLAIN_FILL = COLOR_BACKGROUND, PLAIN_TEXT = COLOR_DARK_BLUE, PLAIN
 constexpr u16 CELL_RIM = COLOR_GREY;
 constexpr u32 LABEL_FLAGS = TF_OUTLINE | TF_TRANSPARENT | TF_HCENTER;
 constexpr u32 VALUE_FLAGS = TF_OUTLINE | TF_TRANSPARENT;
-const char* const DIR_NAMES[RMS_DIRECTIONS] = {"В"_cp, "П"_cp, "О"_cp};
 
 // Soft-key slots and the arrow glyphs of their labels.
 constexpr i32 SLOT_ENTER = -1, SLOT_UP = -2, SLOT_DOWN = -3, SLOT_LEFT = -4, SLOT_RIGHT = -5;
@@ -170,7 +171,7 @@ void draw_dir_header(u32 d)
     const i32 y = row_y(d);
     fill_rect(DIR_X0, y, DIR_X1, y + RMS_ROW_PITCH - 2, selected ? SELECTED_FILL : PLAIN_FILL);
     header_colours(selected);
-    text_draw(DIR_TEXT_X, y + DIR_TEXT_DY, DIR_NAMES[d], LABEL_FLAGS);
+    text_draw(DIR_TEXT_X, y + DIR_TEXT_DY, RMS_DIRECTION_NAMES[d], LABEL_FLAGS);
 }
 
 void draw_point_header(u32 p)

@@ -14,6 +14,8 @@
 // Requests of the screen: vibration, temperature and processing.
 constexpr u32 RMS_REQUEST = 74;
 
+// Labels of the directions: vertical, transverse, axial.
+extern const char* const RMS_DIRECTION_NAMES[RMS_DIRECTIONS];
 // Table geometry: point column x, widths, direction rows.
 constexpr u32 RMS_WIDE_POINTS = 4;
 constexpr i32 RMS_TABLE_X = 19;
