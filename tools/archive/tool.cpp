@@ -161,6 +161,7 @@ int tool_main(int argc, char** argv)
     const std::vector<std::string> args(words.begin() + static_cast<long>(i) + 1, words.end());
     for (const ToolCommand& c : tool_commands()) {
         if (name != c.name) continue;
+        g_flash_path = flash_path;
         if (c.access != ToolAccess::None) {
             std::string error;
             if (!tool_open_archive(flash_path, c.access, &error)) return tool_error(error);

@@ -39,7 +39,8 @@ std::vector<ToolCommand> tool_commands();
 // Prints "tarvik2-archive: MESSAGE" on stderr and returns TOOL_USAGE.
 int tool_error(const std::string& message);
 
-// The image file the command works on (set before the command runs).
+// The image file the command works on (set before the command runs; a
+// command of access None opens it itself when it needs it).
 const std::string& tool_flash_path();
 
 // Opens the image file, identifies the chip and mounts the archive as the

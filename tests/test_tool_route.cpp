@@ -1,0 +1,255 @@
+// Routes between the PC and the archive through the archive tool: round
+// trips of export and import, a route made on the PC walked and measured by
+// the route screen, and bad route files refused with one clear message and
+// no change to the archive.
+#include <sys/stat.h>
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "archive/measurement.h"
+#include "archive/mount.h"
+#include "archive/objects.h"
+#include "archive/route.h"
+#include "base/cp1251.h"
+#include "host/instance.h"
+#include "host/session.h"
+#include "storage/dir.h"
+#include "storage/fs.h"
+#include "storage/nand.h"
+#include "tests/support/flash_image.h"
+#include "tests/support/support.h"
+#include "tools/archive/route_io.h"
+
+namespace {
+
+constexpr const char* CLOCK = "2026-12-10T12:00:00";
+
+void write_text(const std::string& path, const std::string& text)
+{
+    std::ofstream f(path, std::ios::binary);
+    f << text;
+}
+
+std::string read_text(const std::string& path)
+{
+    std::ifstream f(path, std::ios::binary);
+    std::stringstream s;
+    s << f.rdbuf();
+    return s.str();
+}
+
+class ToolRoute : public ::testing::Test {
+protected:
+    VirtualHostScope scope;
+    TempDir data;
+    u32 demo = 0;
+
+    // An archive made by the instrument's code with the demonstration
+    // route, at the image's full size.
+    void SetUp() override
+    {
+        MountedFlash image;
+        archive_state = ARCHIVE_MOUNTED;
+        ASSERT_NE(obj_after_mount(), 0);
+        demo = route_make_test();
+        ASSERT_NE(demo, 0u);
+        u8 b;
+        ASSERT_EQ(nand_read_raw(nand_info.total_pages - 1, &b, 0, 1), 1);
+        std::filesystem::copy_file(image.folder + "/flash.dat", data.file("flash.dat"));
+    }
+
+    RunResult tool(const std::string& args) const
+    {
+        return run_command(shell_quote(TARVIK2_ARCHIVE_PATH) + " --data " + shell_quote(data.path()) + " " + args);
+    }
+    // The id of the route named `name` in the tool's listing, or 0.
+    u32 route_id(const std::string& name) const
+    {
+        const std::string o = tool("ls").output;
+        const std::string tail = "] " + name + "\n";
+        const size_t at = o.find(tail);
+        if (at == std::string::npos) return 0;
+        const size_t open = o.rfind('[', at);
+        return static_cast<u32>(std::stoul(o.substr(open + 1, at - open - 1)));
+    }
+    // The route file as stored.
+    std::unique_ptr<RouteBuffer> stored(u32 id) const
+    {
+        auto buf = std::make_unique<RouteBuffer>();
+        FlashFile flash(data.file("flash.dat"));
+        EXPECT_EQ(fs_init(), FS_OK);
+        EXPECT_EQ(fs_mount(), 1);
+        archive_state = ARCHIVE_MOUNTED;
+        EXPECT_EQ(route_load(id, buf.get()), id);
+        flash_handle = 0;
+        return buf;
+    }
+    u64 last_written() const
+    {
+        struct stat st {};
+        EXPECT_EQ(stat(data.file("flash.dat").c_str(), &st), 0);
+        return static_cast<u64>(st.st_mtim.tv_sec) * 1000000000ull + static_cast<u64>(st.st_mtim.tv_nsec);
+    }
+};
+
+TEST_F(ToolRoute, ExportedRoutesComeBackAsTheyWere)
+{
+    for (const char* format : {"json", "csv"}) {
+        SCOPED_TRACE(format);
+        const std::string first = data.file(std::string("first.") + format);
+        ASSERT_EQ(tool("route export " + std::to_string(demo) + " --format " + format + " --out " + shell_quote(first))
+                      .status,
+                  0);
+        const std::string name = std::string("Копия ") + format;
+        const RunResult r = tool("route import " + shell_quote(first) + " --name " + shell_quote(name));
+        ASSERT_EQ(r.status, 0) << r.output;
+        const u32 copy = route_id(name);
+        ASSERT_NE(copy, 0u) << tool("ls").output;
+        const std::string second = data.file(std::string("second.") + format);
+        ASSERT_EQ(tool("route export " + std::to_string(copy) + " --format " + format + " --out " + shell_quote(second))
+                      .status,
+                  0);
+        std::string want = read_text(first);
+        if (std::string(format) == "json") {
+            const std::string old_name = "\"name\": \"Маршрут 1\"";
+            want.replace(want.find(old_name), old_name.size(), "\"name\": \"" + name + "\"");
+        }
+        EXPECT_EQ(read_text(second), want);
+        // JSON keeps every item byte for byte but the route's name; CSV
+        // keeps the points (groups come back expanded, points' tags 1).
+        const auto a = stored(demo);
+        const auto b = stored(copy);
+        ASSERT_EQ(b->header.count, a->header.count);
+        if (std::string(format) == "json") {
+            for (u32 i = 1; i < a->header.count; ++i)
+                EXPECT_EQ(std::memcmp(&a->items[i], &b->items[i], sizeof(RouteItem)), 0) << "item " << i;
+        }
+    }
+}
+
+TEST_F(ToolRoute, ARoutePreparedOnThePcIsWalkedAndMeasuredByTheRouteScreen)
+{
+    write_text(data.file("line5.json"), R"({
+  "name": "Линия 5",
+  "items": [
+    {"group": "Компрессор К-2", "items": [
+      {"point": "Подшипник 1", "type": "spectrum", "quantity": "velocity", "lines": 400, "fmin": 2,
+       "fmax": 1000, "averages": 1},
+      {"point": "Подшипник 2", "type": "waveform", "quantity": "acceleration", "lines": 1600, "fmin": 0,
+       "fmax": 4000, "averages": 1}
+    ]}
+  ]
+})");
+    const RunResult imported = tool("route import " + shell_quote(data.file("line5.json")));
+    ASSERT_EQ(imported.status, 0) << imported.output;
+    EXPECT_NE(imported.output.find("Линия 5, 4 items"), std::string::npos) << imported.output;
+    const u32 id = route_id("Линия 5");
+    ASSERT_NE(id, 0u);
+    // The route choice lists the imported route first (the newest); Enter
+    // opens it, Enter on the route item goes to its first point, Enter
+    // measures, Enter again saves.
+    const std::string shot = data.file("choice.png");
+    const RunResult run = run_runner({"--data", data.path(), "--clock", CLOCK, "--seed", "1", "--keys",
+                                      "wait 1500; right; right; enter; wait 500; shot " + shot +
+                                          "; enter; wait 300; enter; wait 300; enter; wait 5000; enter; wait 500; "
+                                          "esc; wait 300; esc; wait 300"});
+    ASSERT_EQ(run.status, 0) << run.output;
+    const std::string listing = tool("ls").output;
+    const size_t at = listing.find("route [" + std::to_string(id) + "] Линия 5");
+    ASSERT_NE(at, std::string::npos) << listing;
+    EXPECT_NE(listing.find("[2] point: Подшипник 1 #001", at), std::string::npos) << listing;
+    EXPECT_NE(listing.find("[3] point: Подшипник 2 (to measure)", at), std::string::npos) << listing;
+    EXPECT_EQ(tool("verify").status, 0);
+}
+
+TEST_F(ToolRoute, BadRouteFilesAreRefusedWithOneClearMessageAndChangeNothing)
+{
+    auto points = [](int n) {
+        std::string s = R"({"name": "Большой", "items": [)";
+        for (int i = 0; i < n; ++i)
+            s +=
+                std::string(i ? "," : "") + R"({"point": "P)" + std::to_string(i) +
+                R"(", "type": "spectrum", "quantity": "velocity", "lines": 400, "fmin": 0, "fmax": 1000, "averages": 1})";
+        return s + "]}";
+    };
+    std::string long_name;
+    for (int i = 0; i < 64; ++i) long_name += "Ж";
+    const std::string point =
+        R"("type": "spectrum", "quantity": "velocity", "lines": 400, "fmin": 0, "fmax": 1000, "averages": 1)";
+    const struct {
+        const char* what;
+        const char* file;
+        std::string text;
+        std::string says;
+    } cases[] = {
+        {"cut JSON", "a.json", R"({"name": "A", "items": [)",
+         "line 1, column 25: the text ends where a value should be"},
+        {"not JSON", "a.json", "name = A", "line 1, column 1: unexpected text (null?)"},
+        {"2000 items", "a.json", points(2000), "more than 1024 items"},
+        {"1023 points and the route item fit", "b.json", points(1023), ""},
+        {"name too long", "a.json", R"({"name": "A", "items": [{"group": ")" + long_name + R"("}]})",
+         "is 64 bytes in Windows-1251; at most 63 fit"},
+        {"unknown quantity", "a.json", R"({"items": [{"point": "P", "type": "spectrum", "quantity": "speed"}]})",
+         "line 1, column 12: unknown quantity \"speed\""},
+        {"lines not offered", "a.json",
+         R"({"items": [{"point": "P", "type": "spectrum", "quantity": "velocity", "lines": 800}]})",
+         "lines must be 400 or 1600"},
+        {"unknown key", "a.json", R"({"items": [{"point": "P", "colour": "red"}]})",
+         "line 1, column 37: unknown key \"colour\" for a point"},
+        {"no Windows-1251 code", "a.json", R"({"items": [{"group": "中"}]})",
+         "U+4E2D at byte 1 has no Windows-1251 code"},
+        {"empty route", "a.json", R"({"name": "A", "items": []})", "the route has no groups or points"},
+        {"CSV row too short", "a.csv", "path,type,quantity,lines,fmin,fmax,averages\nЦех/1В,spectrum,velocity\n",
+         "line 2: 3 fields"},
+        {"CSV number", "a.csv", "Цех/1В,spectrum,velocity,много,0,1000,1\n", "line 1: lines must be a whole number"},
+        {"same name as a route", "a.json",
+         "{\"name\": \"Маршрут 1\", \"items\": [{" + point.substr(0, 0) + "\"point\": \"P\", " + point + "}]}",
+         "already has a route named Маршрут 1"},
+        {"missing file", "none.json", "", "none.json: cannot open"},
+    };
+    const std::string before_listing = tool("ls").output;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        const std::string path = data.file(c.file);
+        std::filesystem::remove(path);
+        if (std::string(c.file) != "none.json") write_text(path, c.text);
+        const u64 before = last_written();
+        const RunResult r = tool("route import " + shell_quote(path));
+        if (c.says.empty()) {
+            EXPECT_EQ(r.status, 0) << r.output;
+            continue;
+        }
+        EXPECT_EQ(r.status, 2);
+        EXPECT_NE(r.output.find(c.says), std::string::npos) << r.output;
+        EXPECT_EQ(std::count(r.output.begin(), r.output.end(), '\n'), 1) << r.output;
+        EXPECT_EQ(last_written(), before) << "the archive was written to";
+    }
+    // The one good file added its route; nothing else changed.
+    EXPECT_NE(route_id("Большой"), 0u);
+}
+
+TEST_F(ToolRoute, ImportWaitsForNoOneAndRefusesWhileTheArchiveIsInUse)
+{
+    write_text(data.file("r.csv"), "Цех/1В,spectrum,velocity,400,0,1000,1\n");
+    DataDirLock emulator;
+    std::string error;
+    ASSERT_TRUE(emulator.acquire(data.path(), &error)) << error;
+    const RunResult r = tool("route import " + shell_quote(data.file("r.csv")));
+    EXPECT_EQ(r.status, 2);
+    EXPECT_NE(r.output.find("another program"), std::string::npos) << r.output;
+    // Reading goes on alongside.
+    EXPECT_EQ(tool("route export " + std::to_string(demo)).status, 0);
+    emulator.release();
+    EXPECT_EQ(tool("route import " + shell_quote(data.file("r.csv"))).status, 0);
+    EXPECT_NE(route_id("r"), 0u);
+}
+
+}  // namespace

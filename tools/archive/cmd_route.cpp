@@ -1,0 +1,149 @@
+// route import / route export: routes prepared on the PC go into the
+// archive as route files exactly as the instrument writes them (so the
+// route screen shows them); routes go out with their points' states and
+// linked measurements.
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <sstream>
+
+#include "archive/route.h"
+#include "storage/dir.h"
+#include "storage/fs.h"
+#include "tools/archive/route_io.h"
+#include "tools/archive/text.h"
+#include "tools/archive/tool.h"
+
+namespace {
+
+constexpr size_t MAX_FILE_BYTES = 16 * 1024 * 1024;  // far above any route's text
+
+bool read_text(const std::string& path, std::string* text, std::string* error)
+{
+    std::ifstream f(path, std::ios::binary);
+    if (!f) {
+        *error = path + ": cannot open: " + std::strerror(errno);
+        return false;
+    }
+    std::ostringstream s;
+    s << f.rdbuf();
+    *text = s.str();
+    if (text->size() > MAX_FILE_BYTES) {
+        *error = path + ": too large for a route";
+        return false;
+    }
+    return true;
+}
+
+bool ends_with(const std::string& s, const char* tail)
+{
+    const size_t n = std::strlen(tail);
+    return s.size() >= n && s.compare(s.size() - n, n, tail) == 0;
+}
+
+int import_route(const std::vector<std::string>& args)
+{
+    std::string file, name, format;
+    for (size_t i = 0; i < args.size(); ++i) {
+        if (args[i] == "--name" || args[i] == "--format") {
+            if (i + 1 >= args.size()) return tool_error("route import: " + args[i] + " needs a value");
+            (args[i] == "--name" ? name : format) = args[i + 1];
+            ++i;
+        } else if (file.empty() && !args[i].empty() && args[i][0] != '-') {
+            file = args[i];
+        } else {
+            return tool_error("route import: unexpected " + args[i]);
+        }
+    }
+    if (file.empty()) return tool_error("route import: give the route's file (JSON or CSV)");
+    if (format.empty()) format = ends_with(file, ".csv") || ends_with(file, ".CSV") ? "csv" : "json";
+    if (format != "json" && format != "csv") return tool_error("route import: unknown format " + format);
+    std::string text, error;
+    if (!read_text(file, &text, &error)) return tool_error(error);
+    const std::string fallback = name.empty() ? std::filesystem::path(file).stem().string() : name;
+    auto buf = std::make_unique<RouteBuffer>();
+    const bool ok = format == "json" ? route_from_json(text, fallback, buf.get(), &error)
+                                     : route_from_csv(text, fallback, buf.get(), &error);
+    if (!ok) return tool_error(file + ": " + error);
+    if (!name.empty()) {
+        std::string cp, why;
+        if (!utf8_to_cp1251(name, &cp, &why) || cp.empty() || cp.size() >= ROUTE_NAME_SIZE)
+            return tool_error("route import: --name " + name + ": " + (why.empty() ? "from 1 to 63 bytes" : why));
+        std::memset(buf->header.name, 0, sizeof buf->header.name);
+        std::memcpy(buf->header.name, cp.data(), cp.size());
+        std::memset(buf->items[0].name, 0, sizeof buf->items[0].name);
+        std::memcpy(buf->items[0].name, cp.data(), cp.size());
+    }
+    // Only now the archive: nothing is touched for a file that is refused.
+    if (!tool_open_archive(tool_flash_path(), ToolAccess::Write, &error)) return tool_error(error);
+    if (route_find(buf->header.name) != 0) {
+        tool_close_archive();
+        return tool_error("route import: the archive already has a route named " + cp1251_to_utf8(buf->header.name) +
+                          " (give another with --name)");
+    }
+    const u32 id = route_save(0, buf.get());
+    tool_close_archive();
+    if (id == 0) return tool_error(tool_flash_path() + ": the route could not be stored (archive full?)");
+    std::printf("route %u: %s, %u items\n", id, cp1251_to_utf8(buf->header.name).c_str(), buf->header.count);
+    return TOOL_OK;
+}
+
+int export_route(const std::vector<std::string>& args)
+{
+    std::string id_text, format = "json", out;
+    for (size_t i = 0; i < args.size(); ++i) {
+        if (args[i] == "--format" || args[i] == "--out") {
+            if (i + 1 >= args.size()) return tool_error("route export: " + args[i] + " needs a value");
+            (args[i] == "--format" ? format : out) = args[i + 1];
+            ++i;
+        } else if (id_text.empty() && !args[i].empty() &&
+                   args[i].find_first_not_of("0123456789") == std::string::npos && args[i].size() < 10) {
+            id_text = args[i];
+        } else {
+            return tool_error("route export: unexpected " + args[i]);
+        }
+    }
+    if (id_text.empty()) return tool_error("route export: give the route's id (see ls)");
+    if (format != "json" && format != "csv") return tool_error("route export: unknown format " + format);
+    std::string error;
+    if (!tool_open_archive(tool_flash_path(), ToolAccess::Read, &error)) return tool_error(error);
+    const u32 id = static_cast<u32>(std::stoul(id_text));
+    const int at = dir_find_id(id);
+    auto buf = std::make_unique<RouteBuffer>();
+    if (at < 0 || dir_type(at) != FILE_TYPE_ROUTE) {
+        tool_close_archive();
+        return tool_error("route export: " + id_text + " is not a route of the archive (see ls)");
+    }
+    const bool loaded = route_load(id, buf.get()) == id;
+    tool_close_archive();
+    if (!loaded) return tool_error("route export: route " + id_text + " does not load (see verify)");
+    const std::string text = format == "json" ? route_to_json(*buf) : route_to_csv(*buf);
+    if (out.empty()) {
+        std::fputs(text.c_str(), stdout);
+        return TOOL_OK;
+    }
+    std::ofstream f(out, std::ios::binary | std::ios::trunc);
+    f << text;
+    f.close();
+    if (!f) return tool_error(out + ": cannot write: " + std::strerror(errno));
+    return TOOL_OK;
+}
+
+int run(const std::vector<std::string>& args)
+{
+    if (args.empty()) return tool_error("route: give import or export");
+    const std::vector<std::string> rest(args.begin() + 1, args.end());
+    if (args[0] == "import") return import_route(rest);
+    if (args[0] == "export") return export_route(rest);
+    return tool_error("route: unknown subcommand " + args[0] + " (import or export)");
+}
+
+const ToolCommandRegistrar reg({"route", "import FILE [--name NAME] | export ID [--format json|csv] [--out FILE]",
+                                "a route prepared on the PC (JSON or CSV) into the archive; a route out with its "
+                                "points' states and measurements",
+                                ToolAccess::None, run});
+
+}  // namespace

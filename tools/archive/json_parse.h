@@ -1,0 +1,29 @@
+// A small JSON reader for the files users give the tool (routes made on the
+// PC): the whole text into a tree of values, with the line and column of
+// every value for the messages.
+#pragma once
+#include <map>
+#include <memory>
+#include <string>
+#include <utility>
+#include <vector>
+
+struct JsonValue {
+    enum Type { Null, Bool, Number, String, Array, Object } type = Null;
+    bool boolean = false;
+    double number = 0;
+    std::string text;                                        // String
+    std::vector<JsonValue> items;                            // Array
+    std::vector<std::pair<std::string, JsonValue>> members;  // Object, in file order
+    int line = 0, column = 0;                                // where the value starts
+
+    // The member `key` of an object, or nullptr.
+    const JsonValue* find(const std::string& key) const;
+    // "line L, column C".
+    std::string where() const;
+};
+
+// Parses `text` (UTF-8) into `out`: true, or false with `error` saying where
+// and what ("line 3, column 7: ..."). Nesting deeper than 300 levels or
+// text after the value are errors.
+bool json_parse(const std::string& text, JsonValue* out, std::string* error);
