@@ -60,6 +60,36 @@ void unmap_image()
     g_map_fd = -1;
 }
 
+// Read-only use: the image read once into private memory (in large pages
+// where the system gives them), which costs far less than faulting in a
+// shared map page by page. Writes would not reach this copy.
+bool g_copy_mode = false;
+constexpr size_t COPY_CHUNK = 8u << 20;
+
+bool copy_image(u64 size, const struct stat& st)
+{
+    void* m = mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (m == MAP_FAILED) return false;
+    madvise(m, size, MADV_HUGEPAGE);
+    u8* d = static_cast<u8*>(m);
+    const u64 have = static_cast<u64>(st.st_size) < size ? static_cast<u64>(st.st_size) : size;
+    for (u64 at = 0; at < have;) {
+        const size_t n = static_cast<size_t>(have - at < COPY_CHUNK ? have - at : COPY_CHUNK);
+        if (fd_pread_all(flash_handle, d + at, n, at) != n) {
+            munmap(m, size);
+            return false;
+        }
+        at += n;
+    }
+    mprotect(m, size, PROT_READ);
+    g_map = d;
+    g_map_size = size;
+    g_map_fd = flash_handle;
+    g_map_dev = st.st_dev;
+    g_map_ino = st.st_ino;
+    return true;
+}
+
 void map_image(u64 size)
 {
     struct stat st;
@@ -69,6 +99,7 @@ void map_image(u64 size)
         return;
     }
     unmap_image();
+    if (g_copy_mode && copy_image(size, st)) return;
     void* m = mmap(nullptr, size, PROT_READ, MAP_SHARED, flash_handle, 0);
     if (m == MAP_FAILED) return;  // positioned reads instead
     g_map = static_cast<const u8*>(m);
@@ -206,6 +237,12 @@ void nand_reset()
     g_writes_made = 0;
     g_power_cut_at = ~0ull;
     g_write_hook = nullptr;
+    g_copy_mode = false;
+}
+
+void nand_set_read_only_copy(bool on)
+{
+    g_copy_mode = on;
 }
 
 int nand_init()

@@ -42,6 +42,11 @@ constexpr u8 NAND_EMULATED_ID[5] = {0xEC, 0xDA, 0x10, 0x95, 0x44};
 // Forgets the chip, its cache and any simulated power cut (state at
 // power-on).
 void nand_reset();
+// Read-only use of the image (inspecting an archive): the next nand_init
+// reads the whole file once into memory instead of mapping it, which is
+// quicker when every page will be looked at. Writes would not be seen by
+// the reads. Off again after nand_reset.
+void nand_set_read_only_copy(bool on);
 // 1 while the image file is open, else 0.
 int nand_present();
 // Identifies the chip: the work-area size it needs in bytes, or

@@ -39,8 +39,7 @@ Figures gather()
             ++f.other;
         }
     }
-    for (u32 b = 0; b < nand_info.block_count; ++b)
-        if (!nand_block_is_good(b)) ++f.bad_blocks;
+    f.bad_blocks = bad_blocks();
     return f;
 }
 

@@ -6,6 +6,7 @@
 
 #include <cstdio>
 #include <string>
+#include <unordered_set>
 #include <vector>
 
 #include "archive/measurement.h"
@@ -68,6 +69,7 @@ void check_pages(Report& r)
     u32 unknown = 0;
     u32 first_unknown = 0;
     for (u32 p = fs_state.first_page; p < fs_state.end_page; ++p) {
+        if (pt_state(fs_table(p)) != PAGE_DELETED) continue;  // only where an unknown state can hide
         u8 raw = PAGE_FREE;
         if (nand_read_page(p, &raw, nand_info.status_column, 1) != 1 || known_state(raw)) continue;
         if (unknown++ == 0) first_unknown = p;
@@ -81,16 +83,16 @@ void check_pages(Report& r)
         r.notes.push_back(std::to_string(fs_unreachable_found()) +
                           " pages that no file reaches (a save or a delete cut short); the instrument frees them "
                           "at its next start");
-    u32 bad = 0;
-    for (u32 b = 0; b < nand_info.block_count; ++b)
-        if (!nand_block_is_good(b)) ++bad;
+    const u32 bad = bad_blocks();
     if (bad) r.notes.push_back(std::to_string(bad) + " bad blocks (left out by the instrument)");
 }
 
+// Ids of the objects of the directory, looked up once per measurement.
+std::unordered_set<u32> g_objects;
+
 void check_measurement(int at, u32 id, Report& r)
 {
-    const int owner = dir_find_id(dir_parent(at));
-    if (owner < 0 || dir_type(owner) != FILE_TYPE_OBJECT)
+    if (!g_objects.count(dir_parent(at)))
         r.damage.push_back(id_text("measurement", id) + "its object " + std::to_string(dir_parent(at)) +
                            " is not in the archive (orphan)");
     MeasHeader hd;
@@ -152,6 +154,9 @@ int run(const std::vector<std::string>& args)
 {
     for (const std::string& a : args) return tool_error("verify: unknown argument " + a);
     Report r;
+    g_objects.clear();
+    for (u32 i = 0; i < dir_count(); ++i)
+        if (dir_type(static_cast<int>(i)) == FILE_TYPE_OBJECT) g_objects.insert(dir_id(static_cast<int>(i)));
     check_pages(r);
     {
         Progress progress(dir_count());

@@ -8,15 +8,19 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <ctime>
 #include <filesystem>
 #include <memory>
 
 #include "app/reset.h"
 #include "archive/mount.h"
+#include "host/hostif.h"
 #include "host/instance.h"
 #include "host/session.h"
+#include "host/virtual_host.h"
 #include "storage/dir.h"
 #include "storage/fs.h"
+#include "storage/nand.h"
 
 namespace {
 
@@ -109,6 +113,7 @@ bool tool_open_archive(const std::string& flash_path, ToolAccess access, std::st
     system_reset();
     // Reading commands change nothing, not even what the mount repairs.
     fs_set_read_only(access != ToolAccess::Write);
+    nand_set_read_only_copy(access != ToolAccess::Write);
     flash_handle = fd;
     data_dir_set(folder_of(flash_path));
     const int r = fs_init();
@@ -159,6 +164,14 @@ int tool_main(int argc, char** argv)
     if (flash_path.empty()) flash_path = "flash.dat";
     const std::string name = words[i];
     const std::vector<std::string> args(words.begin() + static_cast<long>(i) + 1, words.end());
+    // The instrument code waits and yields as on the device; here time is
+    // virtual (no real sleeps) and the clock starts at the PC's time.
+    VirtualHost host;
+    host.set_clock(std::time(nullptr));
+    host_install(&host);
+    struct Uninstall {
+        ~Uninstall() { host_install(nullptr); }
+    } uninstall;
     for (const ToolCommand& c : tool_commands()) {
         if (name != c.name) continue;
         g_flash_path = flash_path;

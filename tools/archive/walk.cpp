@@ -9,6 +9,7 @@
 #include "archive/tree_view.h"
 #include "storage/dir.h"
 #include "storage/fs.h"
+#include "storage/nand.h"
 
 namespace {
 
@@ -92,4 +93,14 @@ std::vector<RouteLine> route_lines(u32 id, std::string* name)
         out.push_back(line);
     }
     return out;
+}
+
+u32 bad_blocks()
+{
+    const u32 ppb = nand_info.pages_per_block;
+    if (ppb == 0) return 0;
+    u32 bad = nand_block_is_good(0) ? 0 : 1;
+    for (u32 b = fs_state.first_page / ppb; b * ppb < fs_state.end_page; ++b)
+        if (pt_state(fs_table(b * ppb)) == PAGE_BAD) ++bad;
+    return bad;
 }

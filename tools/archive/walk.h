@@ -33,5 +33,9 @@ std::vector<RouteLine> route_lines(u32 id, std::string* name);
 // Directory indices of the route files, in archive order.
 std::vector<int> route_entries();
 
+// Blocks the mount found bad (their pages are marked bad in the page
+// table), and block 0 when its markers say so.
+u32 bad_blocks();
+
 // Name of a measurement kind for the PC ("spectrum", "vibrometer", ...).
 const char* kind_name(u32 kind);
