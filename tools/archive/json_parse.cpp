@@ -114,7 +114,7 @@ private:
             skip_blanks();
             JsonValue member;
             if (!value(&member, depth + 1)) return false;
-            v->members.emplace_back(std::move(key), std::move(member));
+            v->members.push_back(JsonMember{std::move(key), std::move(member)});
             skip_blanks();
             if (peek() == ',') {
                 advance();
@@ -279,7 +279,7 @@ private:
 const JsonValue* JsonValue::find(const std::string& key) const
 {
     for (const auto& m : members)
-        if (m.first == key) return &m.second;
+        if (m.key == key) return &m.value;
     return nullptr;
 }
 

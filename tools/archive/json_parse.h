@@ -8,19 +8,26 @@
 #include <utility>
 #include <vector>
 
+struct JsonMember;
+
 struct JsonValue {
     enum Type { Null, Bool, Number, String, Array, Object } type = Null;
     bool boolean = false;
     double number = 0;
-    std::string text;                                        // String
-    std::vector<JsonValue> items;                            // Array
-    std::vector<std::pair<std::string, JsonValue>> members;  // Object, in file order
-    int line = 0, column = 0;                                // where the value starts
+    std::string text;                 // String
+    std::vector<JsonValue> items;     // Array
+    std::vector<JsonMember> members;  // Object, in file order
+    int line = 0, column = 0;         // where the value starts
 
     // The member `key` of an object, or nullptr.
     const JsonValue* find(const std::string& key) const;
     // "line L, column C".
     std::string where() const;
+};
+
+struct JsonMember {
+    std::string key;
+    JsonValue value;
 };
 
 // Parses `text` (UTF-8) into `out`: true, or false with `error` saying where
