@@ -17,9 +17,10 @@
 #include "storage/dir.h"
 #include "storage/fs.h"
 
+const char* const ARCHIVE_BROWSER_TITLE = "Просмотр замеров        "_cp;
+
 namespace {
 
-const char* const TITLE = "Просмотр замеров        "_cp;
 const char* const TITLE_ATTENTION = "Внимание !"_cp;
 const char* const TITLE_ERROR = "Ошибка !"_cp;
 
@@ -87,7 +88,7 @@ int g_keys_kind = -1;
 // Full redraw of the screen.
 void draw_screen()
 {
-    screen_frame(TITLE);
+    screen_frame(ARCHIVE_BROWSER_TITLE);
     font_select(ARCHIVE_TREE_FONT);
     tree_draw(&g_view);
     softbar_invalidate(&g_keys);

@@ -6,6 +6,9 @@
 #include "archive/tree_view.h"
 #include "base/types.h"
 
+// Title of the browser's screen (the viewers open over it).
+extern const char* const ARCHIVE_BROWSER_TITLE;
+
 // The archive tree on screen.
 constexpr i32 ARCHIVE_TREE_X0 = 1, ARCHIVE_TREE_Y0 = 22, ARCHIVE_TREE_X1 = 318, ARCHIVE_TREE_Y1 = 215;
 constexpr u8 ARCHIVE_TREE_FONT = 4;

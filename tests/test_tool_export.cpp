@@ -17,6 +17,8 @@
 #include "archive/mount.h"
 #include "archive/objects.h"
 #include "base/cp1251.h"
+#include "gfx/framebuffer.h"
+#include "host/picture.h"
 #include "host/session.h"
 #include "screens/spectra.h"
 #include "storage/dir.h"
@@ -225,6 +227,46 @@ TEST_F(ToolExport, SignalAndSpectrumFromTheSpectraScreenComeOutWithTheirRecordsV
     const RunResult r = tool("export --all --format uff --out " + shell_quote(all.path()));
     ASSERT_EQ(r.status, 0) << r.output;
     for (const Shown& s : shown) EXPECT_EQ(read_uff(all.file(std::to_string(s.id) + ".uff")).size(), 1u);
+}
+
+// The PNG is the picture of the archive browser's viewer, enlarged: below
+// the title bar (whose clock differs) it equals the runner's screenshot of
+// the same measurement opened in the browser (Right goes from the current
+// object to its measurement, Right again opens it), pixel for pixel.
+TEST_F(ToolExport, PicturesAreTheViewersOwnEnlarged)
+{
+    save(SAVE_SPECTRUM);
+    const std::string view = data.file("view.png");
+    const RunResult r =
+        run_runner({"--data", data.path(), "--clock", CLOCK, "--seed", "1", "--keys",
+                    "wait 1500; down; right; enter; wait 500; right; wait 300; right; wait 500; shot " + view});
+    ASSERT_EQ(r.status, 0) << r.output;
+    const std::vector<u16> want = load_screenshot(view);
+    ASSERT_EQ(want.size(), static_cast<size_t>(LCD_PIXELS));
+    const std::vector<Shown> shown = shown_records();
+    ASSERT_EQ(shown.size(), 1u);
+    const std::string id = std::to_string(shown[0].id);
+    constexpr int TITLE_ROWS = 20;
+    for (const int scale : {2, 3}) {
+        SCOPED_TRACE(scale);
+        TempDir pictures;
+        const RunResult e = tool("export " + id + " --format png --scale " + std::to_string(scale) + " --out " +
+                                 shell_quote(pictures.path()));
+        ASSERT_EQ(e.status, 0) << e.output;
+        int w = 0, h = 0;
+        std::vector<u8> rgb;
+        ASSERT_TRUE(picture_decode_png(read_file_bytes(pictures.file(id + ".png")), &w, &h, &rgb, nullptr));
+        ASSERT_EQ(w, LCD_WIDTH * scale);
+        ASSERT_EQ(h, LCD_HEIGHT * scale);
+        int differ = 0;
+        for (int y = TITLE_ROWS * scale; y < h; ++y)
+            for (int x = 0; x < w; ++x) {
+                const size_t i = 3 * (static_cast<size_t>(y) * static_cast<size_t>(w) + static_cast<size_t>(x));
+                const u16 px = static_cast<u16>(((rgb[i] >> 3) << 11) | ((rgb[i + 1] >> 2) << 5) | (rgb[i + 2] >> 3));
+                differ += px != want[static_cast<size_t>(y / scale) * LCD_WIDTH + static_cast<size_t>(x / scale)];
+            }
+        EXPECT_EQ(differ, 0);
+    }
 }
 
 TEST_F(ToolExport, TablesCarryTheirPointAndDirectionLabels)

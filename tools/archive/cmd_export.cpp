@@ -9,6 +9,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <ctime>
 #include <filesystem>
 #include <fstream>
 #include <set>
@@ -17,8 +18,16 @@
 #include <vector>
 
 #include "analysis/signal.h"
+#include "archive/browser.h"
 #include "archive/measurement.h"
 #include "archive/objects.h"
+#include "gfx/frame.h"
+#include "gfx/framebuffer.h"
+#include "gfx/image.h"
+#include "host/device.h"
+#include "host/hostif.h"
+#include "host/picture.h"
+#include "host/virtual_host.h"
 #include "screens/rms.h"
 #include "storage/dir.h"
 #include "storage/fs.h"
@@ -29,7 +38,7 @@
 
 namespace {
 
-enum class Format { Csv, Uff, Json };
+enum class Format { Csv, Uff, Json, Png };
 
 // UFF dataset 58: function types, ordinate data type and data types.
 constexpr int UFF_TIME_RESPONSE = 1, UFF_SPECTRUM = 12;
@@ -317,6 +326,46 @@ bool write_file(const std::string& path, const std::string& text, std::string* e
     return true;
 }
 
+// The viewer of the archive browser draws the record; the picture is taken
+// once it has settled, then the viewer is left (Esc, else Enter, else the
+// power goes off) and the LCD picture written enlarged `scale` times.
+constexpr int SETTLE_PUMPS = 60, LEAVE_PUMPS = 200, GIVE_UP_PUMPS = 400;
+
+bool render_png(int at, int scale, const std::string& path, std::string* error)
+{
+    HostInterface* previous = &host();
+    VirtualHost vh;
+    vh.set_clock(std::time(nullptr));
+    std::vector<u16> shot(framebuffer, framebuffer + LCD_PIXELS);
+    int pumps = 0;
+    vh.set_on_pump([&] {
+        ++pumps;
+        if (pumps <= SETTLE_PUMPS) shot.assign(framebuffer, framebuffer + LCD_PIXELS);
+        if (pumps == SETTLE_PUMPS) key_post(KEY_ESC);
+        if (pumps == LEAVE_PUMPS) key_post(KEY_ENTER);
+        if (pumps == GIVE_UP_PUMPS) power_off_flag = 1;
+    });
+    host_install(&vh);
+    power_off_flag = 0;
+    static bool unpacked = false;
+    if (!unpacked) images_unpack_all();
+    unpacked = true;
+    // The viewer opens over the browser's screen.
+    screen_frame(ARCHIVE_BROWSER_TITLE);
+    meas_view(at);
+    power_off_flag = 0;
+    host_install(previous);
+    const int w = LCD_WIDTH * scale, h = LCD_HEIGHT * scale;
+    std::vector<u16> big(static_cast<size_t>(w) * static_cast<size_t>(h));
+    for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x)
+            big[static_cast<size_t>(y) * static_cast<size_t>(w) + static_cast<size_t>(x)] =
+                shot[static_cast<size_t>(y / scale) * LCD_WIDTH + static_cast<size_t>(x / scale)];
+    if (!picture_save(path, big.data(), w, h, 0, error)) return false;
+    std::printf("%s\n", path.c_str());
+    return true;
+}
+
 bool is_measurement(int at)
 {
     const u8 t = dir_type(at);
@@ -326,6 +375,7 @@ bool is_measurement(int at)
 int run(const std::vector<std::string>& args)
 {
     Format format = Format::Csv;
+    int scale = 2;
     std::string out_dir = ".";
     bool all = false;
     std::vector<u32> ids;
@@ -333,6 +383,10 @@ int run(const std::vector<std::string>& args)
         const std::string& a = args[i];
         if (a == "--all") {
             all = true;
+        } else if (a == "--scale") {
+            if (i + 1 >= args.size() || (args[i + 1] != "2" && args[i + 1] != "3"))
+                return tool_error("export: --scale must be 2 or 3");
+            scale = args[++i][0] - '0';
         } else if (a == "--format" || a == "--out") {
             if (i + 1 >= args.size()) return tool_error("export: " + a + " needs a value");
             const std::string& v = args[++i];
@@ -344,8 +398,10 @@ int run(const std::vector<std::string>& args)
                 format = Format::Uff;
             } else if (v == "json") {
                 format = Format::Json;
+            } else if (v == "png") {
+                format = Format::Png;
             } else {
-                return tool_error("export: unknown format " + v + " (csv, uff or json)");
+                return tool_error("export: unknown format " + v + " (csv, uff, json or png)");
             }
         } else if (!a.empty() && a.find_first_not_of("0123456789") == std::string::npos && a.size() < 10) {
             ids.push_back(static_cast<u32>(std::stoul(a)));
@@ -384,7 +440,9 @@ int run(const std::vector<std::string>& args)
         const std::string base = out_dir + "/" + std::to_string(m.id);
         const bool table = m.kind == MEAS_KIND_VIBROMETER || m.kind == MEAS_KIND_RMS_TABLE;
         bool ok = true;
-        if (format == Format::Json) {
+        if (format == Format::Png) {
+            ok = render_png(at, scale, base + ".png", &error);
+        } else if (format == Format::Json) {
             ok = write_file(base + ".json", measurement_json(m), &error);
         } else if (table && format == Format::Uff) {
             // Readings hold values, not signals: named when asked for,
@@ -418,9 +476,10 @@ int run(const std::vector<std::string>& args)
     return status;
 }
 
-const ToolCommandRegistrar reg({"export", "ID... | --all [--format csv|uff|json] [--out DIR]",
+const ToolCommandRegistrar reg({"export", "ID... | --all [--format csv|uff|json|png] [--scale 2|3] [--out DIR]",
                                 "measurements out: signals and spectra as CSV, UFF (dataset 58) or JSON; "
-                                "vibrometer readings and RMS tables as CSV or JSON",
+                                "vibrometer readings and RMS tables as CSV or JSON; any as the instrument "
+                                "shows it (PNG)",
                                 ToolAccess::Read, run});
 
 }  // namespace
