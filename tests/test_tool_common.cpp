@@ -38,6 +38,11 @@ TEST(ToolCommon, HelpListsTheCommands)
     const RunResult r = tool("--help");
     EXPECT_EQ(r.status, 0);
     EXPECT_NE(r.output.find("--flash FILE"), std::string::npos) << r.output;
+    for (const char* command : {"info", "ls", "verify", "export", "route"})
+        EXPECT_NE(r.output.find(std::string("\n  ") + command + " "), std::string::npos) << command << "\n" << r.output;
+    const RunResult v = tool("--version");
+    EXPECT_EQ(v.status, 0);
+    EXPECT_EQ(v.output, std::string("tarvik2-archive ") + TARVIK2_VERSION + "\n");
 }
 
 TEST(ToolText, NamesGoBothWaysBetweenWindows1251AndUtf8)

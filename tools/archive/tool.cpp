@@ -147,6 +147,10 @@ int tool_main(int argc, char** argv)
             print_usage(stdout);
             return TOOL_OK;
         }
+        if (w == "--version") {
+            std::printf("%s %s\n", PROGRAM, TARVIK2_VERSION);
+            return TOOL_OK;
+        }
         if (w == "--data" || w == "--flash") {
             if (i + 1 >= words.size()) return tool_error(w + " needs a value");
             if (!flash_path.empty()) return tool_error("give --data or --flash once");
