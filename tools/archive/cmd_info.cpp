@@ -46,12 +46,7 @@ Figures gather()
 int run(const std::vector<std::string>& args)
 {
     bool json = false;
-    for (const std::string& a : args) {
-        if (a == "--json")
-            json = true;
-        else
-            return tool_error("info: unknown argument " + a);
-    }
+    if (!tool_json_option(args, "info", &json)) return TOOL_USAGE;
     fs_count_pages();
     const Figures f = gather();
     const FsState& s = fs_state;

@@ -116,12 +116,7 @@ void list_json(const std::vector<ArchiveLine>& lines)
 int run(const std::vector<std::string>& args)
 {
     bool json = false;
-    for (const std::string& a : args) {
-        if (a == "--json")
-            json = true;
-        else
-            return tool_error("ls: unknown argument " + a);
-    }
+    if (!tool_json_option(args, "ls", &json)) return TOOL_USAGE;
     const std::vector<ArchiveLine> lines = archive_lines();
     if (json)
         list_json(lines);

@@ -72,6 +72,19 @@ int tool_error(const std::string& message)
     return TOOL_USAGE;
 }
 
+bool tool_json_option(const std::vector<std::string>& args, const char* command, bool* json)
+{
+    *json = false;
+    for (const std::string& a : args) {
+        if (a != "--json") {
+            tool_error(std::string(command) + ": unknown argument " + a);
+            return false;
+        }
+        *json = true;
+    }
+    return true;
+}
+
 const std::string& tool_flash_path()
 {
     return g_flash_path;

@@ -39,6 +39,10 @@ std::vector<ToolCommand> tool_commands();
 // Prints "tarvik2-archive: MESSAGE" on stderr and returns TOOL_USAGE.
 int tool_error(const std::string& message);
 
+// Takes the arguments of a command whose one option is --json: false
+// (after a message naming `command`) for anything else.
+bool tool_json_option(const std::vector<std::string>& args, const char* command, bool* json);
+
 // The image file the command works on (set before the command runs; a
 // command of access None opens it itself when it needs it).
 const std::string& tool_flash_path();
