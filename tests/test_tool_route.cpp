@@ -135,6 +135,28 @@ TEST_F(ToolRoute, ExportedRoutesComeBackAsTheyWere)
     }
 }
 
+// A '/' inside a name would split the CSV path: it is written as "\/".
+TEST_F(ToolRoute, NamesWithTheCsvPathSeparatorComeBackWhole)
+{
+    write_text(data.file("slash.json"), R"({"name": "Линия 1/2", "items": [{"group": "Н-528/А", "items": [
+      {"point": "1В\\2", "type": "spectrum", "quantity": "velocity", "lines": 400, "fmin": 0, "fmax": 1000,
+       "averages": 1}]}]})");
+    ASSERT_EQ(tool("route import " + shell_quote(data.file("slash.json"))).status, 0);
+    const u32 id = route_id("Линия 1/2");
+    ASSERT_NE(id, 0u);
+    const RunResult csv =
+        tool("route export " + std::to_string(id) + " --format csv --out " + shell_quote(data.file("slash.csv")));
+    ASSERT_EQ(csv.status, 0) << csv.output;
+    EXPECT_NE(read_text(data.file("slash.csv")).find("Н-528\\/А/1В\\\\2,spectrum"), std::string::npos)
+        << read_text(data.file("slash.csv"));
+    ASSERT_EQ(tool("route import " + shell_quote(data.file("slash.csv")) + " --name again").status, 0);
+    const std::string listing = tool("ls").output;
+    const size_t at = listing.find("] again\n");
+    ASSERT_NE(at, std::string::npos) << listing;
+    EXPECT_NE(listing.find("[1] group: Н-528/А", at), std::string::npos) << listing;
+    EXPECT_NE(listing.find("[2] point: 1В\\2", at), std::string::npos) << listing;
+}
+
 TEST_F(ToolRoute, ARoutePreparedOnThePcIsWalkedAndMeasuredByTheRouteScreen)
 {
     write_text(data.file("line5.json"), R"({
@@ -207,6 +229,7 @@ TEST_F(ToolRoute, BadRouteFilesAreRefusedWithOneClearMessageAndChangeNothing)
         {"no Windows-1251 code", "a.json", R"({"items": [{"group": "中"}]})",
          "U+4E2D at byte 1 has no Windows-1251 code"},
         {"empty route", "a.json", R"({"name": "A", "items": []})", "the route has no groups or points"},
+        {"control character", "a.json", R"({"items": [{"group": "Цех\n2"}]})", "a control character in a name (character 4)"},
         {"CSV row too short", "a.csv", "path,type,quantity,lines,fmin,fmax,averages\nЦех/1В,spectrum,velocity\n",
          "line 2: 3 fields"},
         {"CSV number", "a.csv", "Цех/1В,spectrum,velocity,много,0,1000,1\n", "line 1: lines must be a whole number"},

@@ -19,6 +19,7 @@ constexpr i32 FMAX_OFFERED[] = {400, 1000, 4000};
 constexpr i32 AVERAGES_OFFERED[] = {1, 4, 10};
 constexpr char CSV_SEPARATOR = ',';
 constexpr char PATH_SEPARATOR = '/';
+constexpr char PATH_ESCAPE = '\\';
 constexpr const char* CSV_HEADER = "path,type,quantity,lines,fmin,fmax,averages,state,measurement";
 constexpr int CSV_SETTINGS = 7;  // columns an imported row needs
 
@@ -157,6 +158,11 @@ private:
             *error = where + ": an empty name";
             return false;
         }
+        for (size_t k = 0; k < cp->size(); ++k)
+            if (static_cast<unsigned char>((*cp)[k]) < ' ') {
+                *error = where + ": a control character in a name (character " + std::to_string(k + 1) + ")";
+                return false;
+            }
         if (cp->size() > NAME_BYTES) {
             *error = where + ": the name \"" + utf8 + "\" is " + std::to_string(cp->size()) +
                      " bytes in Windows-1251; at most " + std::to_string(NAME_BYTES) + " fit";
@@ -444,10 +450,14 @@ bool route_from_csv(const std::string& text, const std::string& fallback_name, R
         }
         const bool ignored = f.size() > 7 && trimmed(f[7]) == "ignored";
         // The path: groups, made on their first mention, then the point.
+        // A '/' or '\\' inside a name is written with a '\\' before it.
         std::vector<std::string> parts;
         std::string part;
-        for (const char c : f[0]) {
-            if (c == PATH_SEPARATOR) {
+        for (size_t k = 0; k < f[0].size(); ++k) {
+            const char c = f[0][k];
+            if (c == PATH_ESCAPE && k + 1 < f[0].size()) {
+                part += f[0][++k];
+            } else if (c == PATH_SEPARATOR) {
                 parts.push_back(trimmed(part));
                 part.clear();
             } else {
@@ -534,8 +544,12 @@ std::string route_to_csv(const RouteBuffer& buf)
         if (is_group(it)) continue;
         std::string path;
         for (i32 p = static_cast<i32>(i); p > 0 && static_cast<u32>(p) < count; p = buf.items[p].parent) {
-            const std::string name =
-                cp1251_to_utf8(std::string(buf.items[p].name, strnlen(buf.items[p].name, ROUTE_NAME_SIZE)));
+            std::string name;
+            for (const char c :
+                 cp1251_to_utf8(std::string(buf.items[p].name, strnlen(buf.items[p].name, ROUTE_NAME_SIZE)))) {
+                if (c == PATH_SEPARATOR || c == PATH_ESCAPE) name += PATH_ESCAPE;
+                name += c;
+            }
             path = path.empty() ? name : name + PATH_SEPARATOR + path;
         }
         out << escape_csv(path) << "," << (it.spectrum == ROUTE_SPECTRUM ? "spectrum" : "waveform") << ","
