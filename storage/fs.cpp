@@ -35,15 +35,7 @@ u64 g_reached[REACH_WORDS];
 
 u8 known_state(u8 s)
 {
-    switch (s) {
-    case PAGE_FREE:
-    case PAGE_HEAD:
-    case PAGE_BODY:
-    case PAGE_LAST:
-    case PAGE_HEAD_ALT:
-    case PAGE_BAD: return s;
-    default: return PAGE_DELETED;
-    }
+    return fs_state_known(s) ? s : static_cast<u8>(PAGE_DELETED);
 }
 
 bool is_head(u8 s)
@@ -153,6 +145,20 @@ u32 chain_io(FileHandle* h, u8* buffer, u32 offset, u32 length, bool write)
 }
 
 }  // namespace
+
+bool fs_state_known(u8 state)
+{
+    switch (state) {
+    case PAGE_FREE:
+    case PAGE_HEAD:
+    case PAGE_BODY:
+    case PAGE_LAST:
+    case PAGE_HEAD_ALT:
+    case PAGE_BAD:
+    case PAGE_DELETED: return true;
+    default: return false;
+    }
+}
 
 u32 fs_table(u32 page)
 {

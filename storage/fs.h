@@ -78,6 +78,8 @@ inline u32 pt_entry(u8 state, u32 link)
 {
     return (static_cast<u32>(state) << 24) | (link & FS_LINK_NONE);
 }
+// Whether `state` is one the file system writes (others count as deleted).
+bool fs_state_known(u8 state);
 u32 fs_table(u32 page);  // the entry of a page; 0 for a page outside the chip
 bool fs_link_none(u32 link);
 bool fs_link_valid(u32 link);  // none or below total_pages

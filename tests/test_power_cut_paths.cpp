@@ -834,6 +834,14 @@ TEST_F(CutPoints, ArchiveClearLeavesWholeFilesOrNone)
         cuts);
 }
 
+// Equal settings blocks, apart from the checksum and the changed flag.
+bool same_settings(SettingsBlock a, SettingsBlock b)
+{
+    a.checksum = b.checksum = 0;
+    a.meas_params_changed = b.meas_params_changed = 0;
+    return std::memcmp(&a, &b, sizeof a) == 0;
+}
+
 // The settings block lives in the parameter memory: a cut before its one
 // write keeps the old block, after it the new one.
 TEST_F(CutPoints, SettingsSaveKeepsTheOldBlockOrTheNew)
@@ -843,12 +851,6 @@ TEST_F(CutPoints, SettingsSaveKeepsTheOldBlockOrTheNew)
     new_block.volume = 40;
     new_block.warn_idx = 5;
     std::memcpy(new_block.bearing_name, "6205", 5);
-    auto same = [](const SettingsBlock& a, const SettingsBlock& b) {
-        SettingsBlock x = a, y = b;
-        x.checksum = y.checksum = 0;
-        x.meas_params_changed = y.meas_params_changed = 0;
-        return std::memcmp(&x, &y, sizeof x) == 0;
-    };
     enumerate(
         "settings save",
         [&] {
@@ -857,9 +859,9 @@ TEST_F(CutPoints, SettingsSaveKeepsTheOldBlockOrTheNew)
         },
         [&](i64 k) {
             EXPECT_EQ(lost(), "");
-            EXPECT_TRUE(same(settings, old_block) || same(settings, new_block));
+            EXPECT_TRUE(same_settings(settings, old_block) || same_settings(settings, new_block));
             if (k < 0) {
-                EXPECT_TRUE(same(settings, new_block));
+                EXPECT_TRUE(same_settings(settings, new_block));
             }
         },
         {}, true);
@@ -883,11 +885,6 @@ TEST_F(CutPoints, TornSettingsWriteGivesTheDefaultsNeverAMixedBlock)
     checksum_store(&stored_old, SETTINGS_SIZE, offsetof(SettingsBlock, checksum));
     settings_defaults();
     SettingsBlock defaults = settings;
-    auto same = [](SettingsBlock a, SettingsBlock b) {
-        a.checksum = b.checksum = 0;
-        a.meas_params_changed = b.meas_params_changed = 0;
-        return std::memcmp(&a, &b, sizeof a) == 0;
-    };
     int gave_defaults = 0;
     const auto* o = reinterpret_cast<const u8*>(&stored_old);
     const auto* n = reinterpret_cast<const u8*>(&new_block);
@@ -896,8 +893,9 @@ TEST_F(CutPoints, TornSettingsWriteGivesTheDefaultsNeverAMixedBlock)
         std::memcpy(torn.data(), n, split);
         ASSERT_EQ(fram_write(SETTINGS_OFFSET, torn.data(), SETTINGS_SIZE), SETTINGS_SIZE);
         settings_load();
-        const bool is_default = same(settings, defaults);
-        EXPECT_TRUE(is_default || same(settings, old_block) || same(settings, new_block)) << "split " << split;
+        const bool is_default = same_settings(settings, defaults);
+        EXPECT_TRUE(is_default || same_settings(settings, old_block) || same_settings(settings, new_block))
+            << "split " << split;
         gave_defaults += is_default;
     }
     std::printf("[cut points] settings save, torn inside its write: %u splits, %d gave the defaults\n",

@@ -10,7 +10,7 @@ namespace {
 
 RunResult tool(const std::string& args)
 {
-    return run_command(shell_quote(TARVIK2_ARCHIVE_PATH) + " " + args);
+    return run_archive_tool("", args);
 }
 
 TEST(ToolCommon, UsageErrorsSayWhatIsWrongAndExitWithTwo)

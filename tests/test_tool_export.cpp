@@ -135,10 +135,7 @@ protected:
     VirtualHostScope scope;
     TempDir data, out;
 
-    RunResult tool(const std::string& args) const
-    {
-        return run_command(shell_quote(TARVIK2_ARCHIVE_PATH) + " --data " + shell_quote(data.path()) + " " + args);
-    }
+    RunResult tool(const std::string& args) const { return run_archive_tool(data.path(), args); }
     void save(const char* keys)
     {
         const RunResult r = run_runner({"--data", data.path(), "--clock", CLOCK, "--seed", "1", "--keys", keys});
@@ -296,8 +293,7 @@ TEST_F(ToolExport, TablesCarryTheirPointAndDirectionLabels)
         reading = meas_save(MEAS_KIND_VIBROMETER, 0, &v, sizeof v, nullptr, 0, nullptr, 0, true);
         ASSERT_NE(table, 0u);
         ASSERT_NE(reading, 0u);
-        u8 b;
-        ASSERT_EQ(nand_read_raw(nand_info.total_pages - 1, &b, 0, 1), 1);  // the image at full size
+        ASSERT_TRUE(image.fill_chip());
         std::filesystem::copy_file(image.folder + "/flash.dat", data.file("flash.dat"));
         data_dir_set("");
     }

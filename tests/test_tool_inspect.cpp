@@ -2,8 +2,9 @@
 // by the instrument's code, run as the program: what they list, the damage
 // verify names on images damaged in known ways, and that none of them
 // changes a byte of the image.
-#include <gtest/gtest.h>
 #include <sys/stat.h>
+
+#include <gtest/gtest.h>
 
 #include <cstring>
 #include <filesystem>
@@ -78,14 +79,10 @@ protected:
         ASSERT_EQ(route_load(route, &route_current), route);
         ASSERT_TRUE(route_set_measurement(3, spectrum));
         // The image at its full size, as the instrument's file is.
-        u8 b;
-        ASSERT_EQ(nand_read_raw(nand_info.total_pages - 1, &b, nand_info.page_size + nand_info.spare_size - 1, 1), 1);
+        ASSERT_TRUE(image.fill_chip());
     }
 
-    RunResult tool(const std::string& args) const
-    {
-        return run_command(shell_quote(TARVIK2_ARCHIVE_PATH) + " --data " + shell_quote(image.folder) + " " + args);
-    }
+    RunResult tool(const std::string& args) const { return run_archive_tool(image.folder, args); }
 
     // Raw bytes into the image (no NAND rules); undo() puts back what was
     // there.
@@ -107,13 +104,7 @@ protected:
         patched.clear();
     }
     std::vector<std::pair<u64, std::vector<u8>>> patched;
-    // When the image file was last written to, in nanoseconds.
-    u64 last_written() const
-    {
-        struct stat st {};
-        EXPECT_EQ(stat((image.folder + "/flash.dat").c_str(), &st), 0);
-        return static_cast<u64>(st.st_mtim.tv_sec) * 1000000000ull + static_cast<u64>(st.st_mtim.tv_nsec);
-    }
+    u64 last_written() const { return last_written_ns(image.folder + "/flash.dat"); }
 };
 
 TEST_F(ToolInspect, LsShowsTheBrowsersTreeAndTheRoutesWithIds)

@@ -61,15 +61,11 @@ protected:
         ASSERT_NE(obj_after_mount(), 0);
         demo = route_make_test();
         ASSERT_NE(demo, 0u);
-        u8 b;
-        ASSERT_EQ(nand_read_raw(nand_info.total_pages - 1, &b, 0, 1), 1);
+        ASSERT_TRUE(image.fill_chip());
         std::filesystem::copy_file(image.folder + "/flash.dat", data.file("flash.dat"));
     }
 
-    RunResult tool(const std::string& args) const
-    {
-        return run_command(shell_quote(TARVIK2_ARCHIVE_PATH) + " --data " + shell_quote(data.path()) + " " + args);
-    }
+    RunResult tool(const std::string& args) const { return run_archive_tool(data.path(), args); }
     // The id of the route named `name` in the tool's listing, or 0.
     u32 route_id(const std::string& name) const
     {
@@ -92,12 +88,7 @@ protected:
         flash_handle = 0;
         return buf;
     }
-    u64 last_written() const
-    {
-        struct stat st {};
-        EXPECT_EQ(stat(data.file("flash.dat").c_str(), &st), 0);
-        return static_cast<u64>(st.st_mtim.tv_sec) * 1000000000ull + static_cast<u64>(st.st_mtim.tv_nsec);
-    }
+    u64 last_written() const { return last_written_ns(data.file("flash.dat")); }
 };
 
 TEST_F(ToolRoute, ExportedRoutesComeBackAsTheyWere)
@@ -229,7 +220,8 @@ TEST_F(ToolRoute, BadRouteFilesAreRefusedWithOneClearMessageAndChangeNothing)
         {"no Windows-1251 code", "a.json", R"({"items": [{"group": "中"}]})",
          "U+4E2D at byte 1 has no Windows-1251 code"},
         {"empty route", "a.json", R"({"name": "A", "items": []})", "the route has no groups or points"},
-        {"control character", "a.json", R"({"items": [{"group": "Цех\n2"}]})", "a control character in a name (character 4)"},
+        {"control character", "a.json", R"({"items": [{"group": "Цех\n2"}]})",
+         "a control character in a name (character 4)"},
         {"CSV row too short", "a.csv", "path,type,quantity,lines,fmin,fmax,averages\nЦех/1В,spectrum,velocity\n",
          "line 2: 3 fields"},
         {"CSV number", "a.csv", "Цех/1В,spectrum,velocity,много,0,1000,1\n", "line 1: lines must be a whole number"},

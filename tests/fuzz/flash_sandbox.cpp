@@ -9,6 +9,7 @@
 
 #include "archive/mount.h"
 #include "archive/objects.h"
+#include "base/cp1251.h"
 #include "base/file_io.h"
 #include "host/session.h"
 #include "host/settings.h"
@@ -106,4 +107,16 @@ void flash_keep_as_pristine()
         fuzz_fail("reading the image", __FILE__, __LINE__);
     for (const u32 p : g_touched_list) g_touched[p] = false;
     g_touched_list.clear();
+}
+
+void flash_prepare_archive(void (*fill)())
+{
+    static bool done = false;
+    if (done) return;
+    done = true;
+    flash_sandbox_begin();
+    FUZZ_CHECK(flash_mount());
+    FUZZ_CHECK(obj_create("Насос"_cp) != 0);
+    if (fill) fill();
+    flash_keep_as_pristine();
 }

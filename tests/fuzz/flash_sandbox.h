@@ -30,3 +30,7 @@ bool flash_mount();
 // The image as it is now becomes the one that flash_sandbox_begin puts
 // back (for targets that start from a prepared archive).
 void flash_keep_as_pristine();
+// Once per run: a mounted archive with the object "Насос", to which `fill`
+// adds what the target needs, kept as the image every execution starts
+// from.
+void flash_prepare_archive(void (*fill)());

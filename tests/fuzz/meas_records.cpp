@@ -33,18 +33,6 @@ u8 file_type_of(u8 kind)
     return FILE_TYPE_SIGNAL;
 }
 
-// The archive every execution starts from: one object, "Насос".
-void prepare_archive()
-{
-    static bool done = false;
-    if (done) return;
-    done = true;
-    flash_sandbox_begin();
-    FUZZ_CHECK(flash_mount());
-    FUZZ_CHECK(obj_create("Насос"_cp) != 0);
-    flash_keep_as_pristine();
-}
-
 // Seals the records inside the contents where the header places them.
 void seal(std::vector<u8>& file, u8 flags)
 {
@@ -72,7 +60,7 @@ void seal(std::vector<u8>& file, u8 flags)
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
     fuzz_quiet_instrument();
-    prepare_archive();
+    flash_prepare_archive(nullptr);  // one object, "Насос"
     flash_sandbox_begin();
     FuzzInput in{data, size};
     const u8 flags = in.byte();

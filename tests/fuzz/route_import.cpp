@@ -32,8 +32,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     static auto buf = std::make_unique<RouteBuffer>();
     static auto again = std::make_unique<RouteBuffer>();
     std::string error;
-    const bool taken = csv ? route_from_csv(text, "Маршрут", buf.get(), &error)
-                           : route_from_json(text, "Маршрут", buf.get(), &error);
+    const bool taken =
+        csv ? route_from_csv(text, "Маршрут", buf.get(), &error) : route_from_json(text, "Маршрут", buf.get(), &error);
     if (!taken) {
         FUZZ_CHECK(!error.empty());
         return 0;

@@ -32,16 +32,11 @@ constexpr i32 TREE_X0 = 1, TREE_Y0 = 22, TREE_X1 = 318, TREE_Y1 = 123;
 
 u32 g_linked[LINKED_COUNT];
 
-// The archive every execution starts from, and its measurements' ids.
-void prepare_archive()
+// What the starting archive holds besides its object: one measurement of
+// each linked kind.
+void add_measurements()
 {
-    static bool done = false;
-    if (done) return;
-    done = true;
-    flash_sandbox_begin();
-    FUZZ_CHECK(flash_mount());
     archive_state = ARCHIVE_MOUNTED;
-    FUZZ_CHECK(obj_create("Насос"_cp) != 0);
     obj_select(dir_id(dir_find_type(FILE_TYPE_OBJECT)));
     for (u32 k = 0; k < LINKED_COUNT; ++k) {
         SpectraRecord r{};
@@ -50,7 +45,6 @@ void prepare_archive()
         g_linked[k] = meas_save(LINKED_KINDS[k], 0, &r, sizeof r, nullptr, 0, nullptr, 0, true);
         FUZZ_CHECK(g_linked[k] != 0);
     }
-    flash_keep_as_pristine();
 }
 
 // Every item that the tree shows, in display order, with the route opened
@@ -76,7 +70,7 @@ void walk_tree(u32 count)
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
     fuzz_quiet_instrument();
-    prepare_archive();
+    flash_prepare_archive(add_measurements);
     flash_sandbox_begin();
     FUZZ_CHECK(flash_mount());
     obj_after_mount();

@@ -49,6 +49,7 @@ void FlashFile::write(u64 offset, const std::vector<u8>& bytes) const
 #include "archive/objects.h"
 #include "storage/dir.h"
 #include "storage/fs.h"
+#include "storage/nand.h"
 
 MountedFlash::MountedFlash()
 {
@@ -70,6 +71,13 @@ MountedFlash::~MountedFlash()
     if (owns_data_dir && data_dir() == folder) data_dir_set("");
     std::error_code ec;
     std::filesystem::remove_all(folder, ec);
+}
+
+bool MountedFlash::fill_chip() const
+{
+    // Reading the last byte lengthens the file up to it with erased bytes.
+    u8 b;
+    return nand_read_raw(nand_info.total_pages - 1, &b, nand_info.page_size + nand_info.spare_size - 1, 1) == 1;
 }
 
 void MountedFlash::remount()

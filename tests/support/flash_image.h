@@ -39,6 +39,9 @@ struct MountedFlash {
     ~MountedFlash();
     // Mounts the image again from the chip, as at the next start.
     void remount();
+    // Lengthens the image file to the whole chip (erased past what is
+    // written), as the instrument's flash.dat is: true when done.
+    bool fill_chip() const;
     std::string folder;
     FlashFile* flash;
     // The parameter memory (fram.dat) goes to the same temporary folder

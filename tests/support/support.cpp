@@ -1,7 +1,10 @@
 #include "tests/support/support.h"
 
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
+
+#include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -182,4 +185,17 @@ bool region_has_text(const std::vector<u16>& px, int x, int y, const char* text,
     fg_color = old_fg;
     bg_color = old_bg;
     return same;
+}
+
+RunResult run_archive_tool(const std::string& data_dir, const std::string& args)
+{
+    const std::string data = data_dir.empty() ? "" : " --data " + shell_quote(data_dir);
+    return run_command(shell_quote(TARVIK2_ARCHIVE_PATH) + data + " " + args);
+}
+
+u64 last_written_ns(const std::string& path)
+{
+    struct stat st {};
+    EXPECT_EQ(stat(path.c_str(), &st), 0) << path;
+    return static_cast<u64>(st.st_mtim.tv_sec) * 1000000000ull + static_cast<u64>(st.st_mtim.tv_nsec);
 }

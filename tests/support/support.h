@@ -47,6 +47,12 @@ RunResult run_runner(const std::vector<std::string>& args);
 RunResult run_command(const std::string& command);
 // `s` quoted for the shell.
 std::string shell_quote(const std::string& s);
+// Runs the archive tool with `args` (as shell words) on the flash.dat of
+// `data_dir` ("" for none: `args` alone).
+RunResult run_archive_tool(const std::string& data_dir, const std::string& args);
+// When the file was last written to, in nanoseconds (0 when it cannot be
+// examined, which also fails the test).
+u64 last_written_ns(const std::string& path);
 
 // Reads a PNG screenshot as 320 x 240 RGB565 pixels (empty when unreadable).
 std::vector<u16> load_screenshot(const std::string& path);

@@ -27,12 +27,6 @@ struct Report {
     std::vector<std::string> notes;
 };
 
-bool known_state(u8 s)
-{
-    return s == PAGE_FREE || s == PAGE_HEAD || s == PAGE_BODY || s == PAGE_LAST || s == PAGE_HEAD_ALT ||
-           s == PAGE_BAD || s == PAGE_DELETED;
-}
-
 class Progress {
 public:
     explicit Progress(u32 total) : total_(total), shown_(isatty(STDERR_FILENO) != 0) {}
@@ -71,7 +65,7 @@ void check_pages(Report& r)
     for (u32 p = fs_state.first_page; p < fs_state.end_page; ++p) {
         if (pt_state(fs_table(p)) != PAGE_DELETED) continue;  // only where an unknown state can hide
         u8 raw = PAGE_FREE;
-        if (nand_read_page(p, &raw, nand_info.status_column, 1) != 1 || known_state(raw)) continue;
+        if (nand_read_page(p, &raw, nand_info.status_column, 1) != 1 || fs_state_known(raw)) continue;
         if (unknown++ == 0) first_unknown = p;
     }
     if (unknown)

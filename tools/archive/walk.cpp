@@ -4,7 +4,6 @@
 
 #include "archive/archive_tree.h"
 #include "archive/measurement.h"
-#include "archive/mount.h"
 #include "archive/route.h"
 #include "archive/tree_view.h"
 #include "storage/dir.h"
@@ -74,8 +73,6 @@ std::vector<int> route_entries()
 std::vector<RouteLine> route_lines(u32 id, std::string* name)
 {
     std::vector<RouteLine> out;
-    // The route code waits for the archive, which the tool has mounted.
-    archive_state = ARCHIVE_MOUNTED;
     if (route_load(id, &route_current) != id) return out;
     if (name) *name = route_current.header.name;
     const u32 count = route_current.header.count;
