@@ -1,5 +1,7 @@
 #include "tests/qt/qt_support.h"
 
+#include <QApplication>
+#include <QElapsedTimer>
 #include <QSettings>
 #include <QTest>
 #include <QWidget>
@@ -50,4 +52,12 @@ void WindowFixture::TearDown()
     host_install(nullptr);
     device_reset();
     clear_window_settings();
+}
+
+bool process_events_until(const std::function<bool()>& done, int timeout_ms)
+{
+    QElapsedTimer t;
+    t.start();
+    while (!done() && t.elapsed() < timeout_ms) QApplication::processEvents(QEventLoop::AllEvents, 50);
+    return done();
 }

@@ -2,6 +2,7 @@
 #pragma once
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -11,6 +12,10 @@ class QWidget;
 
 // Empties the window's settings store (zoom, position, folders).
 void clear_window_settings();
+
+// Runs the window's event loop until `done` says so or `timeout_ms` have
+// passed (a guard against a hang); returns `done()` at the end.
+bool process_events_until(const std::function<bool()>& done, int timeout_ms);
 
 // Shows the window and makes it the active one, so that its hotkeys work.
 // False when the platform does not activate it.

@@ -164,10 +164,7 @@ TEST_F(WindowTest, RunCreatesFlashAndCloseUnwindsTheCodeBeforeTheWindowCloses)
         closed_while_running = accepted;
     });
     poll.start(10);
-    QElapsedTimer t;
-    t.start();
-    while (!form.runFinished() && t.elapsed() < 20000) QApplication::processEvents(QEventLoop::AllEvents, 50);
-    ASSERT_TRUE(form.runFinished());
+    ASSERT_TRUE(process_events_until([&] { return form.runFinished(); }, 20000));
     EXPECT_TRUE(saw_running);
     EXPECT_FALSE(closed_while_running);  // the close waited for the code
     EXPECT_TRUE(routine_returned);
@@ -337,10 +334,7 @@ TEST_F(WindowTest, TimersTickAndPowerButtonEndsTheRun)
         }
     });
     poll.start(10);
-    QElapsedTimer t;
-    t.start();
-    while (!form.runFinished() && t.elapsed() < 20000) QApplication::processEvents(QEventLoop::AllEvents, 50);
-    ASSERT_TRUE(form.runFinished());
+    ASSERT_TRUE(process_events_until([&] { return form.runFinished(); }, 20000));
     EXPECT_TRUE(routine_returned);
     EXPECT_GE(tick_counter - ticks, 5u);  // the 31 ms timer ran inside the run
     EXPECT_EQ(flash_handle, 0);

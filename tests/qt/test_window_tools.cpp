@@ -9,7 +9,6 @@
 #include <QAction>
 #include <QApplication>
 #include <QClipboard>
-#include <QElapsedTimer>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QProgressBar>
@@ -323,10 +322,7 @@ TEST_F(WindowTools, TheFirstStartShowsHowFarTheFlashImageIs)
         }
     });
     watch.start(0);
-    QElapsedTimer t;
-    t.start();
-    while (!form.runFinished() && t.elapsed() < 60000) QApplication::processEvents(QEventLoop::AllEvents, 50);
-    ASSERT_TRUE(form.runFinished());
+    ASSERT_TRUE(process_events_until([&] { return form.runFinished(); }, 60000));
     EXPECT_TRUE(g_started);
     EXPECT_GT(seen_visible, 1);  // shown, and the window stayed alive meanwhile
     EXPECT_GE(highest, 50);
@@ -348,10 +344,7 @@ TEST_F(WindowTools, ClosingDuringTheFirstStartLeavesNoHalfImage)
         }
     });
     watch.start(0);
-    QElapsedTimer t;
-    t.start();
-    while (!form.runFinished() && t.elapsed() < 60000) QApplication::processEvents(QEventLoop::AllEvents, 50);
-    ASSERT_TRUE(form.runFinished());
+    ASSERT_TRUE(process_events_until([&] { return form.runFinished(); }, 60000));
     EXPECT_FALSE(g_started);
     EXPECT_FALSE(form.isVisible());
     EXPECT_FALSE(std::filesystem::exists(dir.file("flash.dat")));
@@ -368,7 +361,9 @@ TEST(WindowProgram, ASecondWindowOnTheSameFolderSaysSoAndTouchesNothing)
     ASSERT_TRUE(first.acquire(dir.path(), &error)) << error;
     const EmuResult r = run_emu({"--data", dir.path()});
     EXPECT_EQ(r.status, 1) << r.output;
-    EXPECT_NE(r.output.find("another program (a Tarvik-2 emulator or the archive tool) is using this data folder"), std::string::npos) << r.output;
+    EXPECT_NE(r.output.find("another program (a Tarvik-2 emulator or the archive tool) is using this data folder"),
+              std::string::npos)
+        << r.output;
     EXPECT_EQ(files_in_folder(dir.path()), 1u);
     EXPECT_EQ(read_file_bytes(dir.file("fram.dat")), std::vector<u8>(32768, 0x5A));
     EXPECT_EQ(std::filesystem::last_write_time(dir.file("fram.dat")), before);
