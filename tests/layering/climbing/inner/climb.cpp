@@ -1,0 +1,2 @@
+#include "../outside.h"
+int inner_value() { return 1; }

@@ -1,0 +1,1 @@
+inline int outside_value() { return 2; }
