@@ -405,6 +405,8 @@ void script_seeds()
          "SHIFT+DOWN; mod; esc\noff\nshot after.bmp\n");
     text("bad_wait", "wait 12x");
     text("unknown_step", "enter\n\nfly");
+    text("recordings", "record a.apng; enter; wait 500\nstop-record\nRECORD  B.PNG\nshot c.bmp; stop-record");
+    text("recording_twice", "record a.png\nrecord b.png");
 }
 
 // Recordings for the file source: the choice bytes (see signal_files.cpp)
