@@ -4,10 +4,13 @@
 #   make bench  install what is missing, build and run the benchmarks
 #   make fuzz   install what is missing, build the fuzz targets (Clang, libFuzzer) and
 #               run each for FUZZ_SECONDS seconds
+#   make install  install what is missing, build the release preset and install the
+#               programs, manual pages, demonstration recordings and documents under PREFIX
 JOBS ?= $(shell nproc)
 FUZZ_SECONDS ?= 60
+PREFIX ?= /usr/local
 
-.PHONY: run test bench fuzz setup build-release build-test build-bench build-fuzz clean
+.PHONY: run test bench fuzz install setup build-release build-test build-bench build-fuzz clean
 
 setup:
 	@bash scripts/setup.sh
@@ -15,6 +18,9 @@ setup:
 build-release: setup
 	cmake --preset release
 	cmake --build --preset release -j $(JOBS)
+
+install: build-release
+	cmake --install build/release --prefix $(PREFIX)
 
 run: build-release
 	@mkdir -p run

@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <cstring>
 #include <fstream>
+#include <limits>
 #include <sstream>
 
 namespace {
@@ -108,15 +109,24 @@ std::string signal_table_parse(const std::string& text, const std::string& name,
                    " values where line " + std::to_string(first_data_line) + " has " + std::to_string(columns);
         }
         if (columns > 1) times.push_back(row[0]);
-        for (size_t i = columns > 1 ? 1 : 0; i < columns; ++i) values.push_back(static_cast<float>(row[i]));
+        for (size_t i = columns > 1 ? 1 : 0; i < columns; ++i) {
+            // Samples are kept as floats: a value beyond their range would
+            // become infinite.
+            if (std::fabs(row[i]) > std::numeric_limits<float>::max())
+                return quoted(name) + " line " + std::to_string(line_no) + ": '" + fields[i] +
+                       "' is beyond the range of a sample";
+            values.push_back(static_cast<float>(row[i]));
+        }
         if (values.size() > SIGNAL_FILE_MAX_SAMPLES) return quoted(name) + " is too long";
     }
     if (values.empty()) return quoted(name) + " has no samples";
-    out->channels = static_cast<u32>(columns > 1 ? columns - 1 : 1);
-    out->frames = values.size() / out->channels;
-    out->floating = true;
+    // Filled in only when the table is taken.
+    SignalRecording rec;
+    rec.channels = static_cast<u32>(columns > 1 ? columns - 1 : 1);
+    rec.frames = values.size() / rec.channels;
+    rec.floating = true;
     if (rate > 0) {
-        out->rate = rate;
+        rec.rate = rate;
     } else if (columns == 1) {
         return quoted(name) + " has no time column: give the sample rate (--signal-rate)";
     } else if (times.size() < 2) {
@@ -129,9 +139,12 @@ std::string signal_table_parse(const std::string& text, const std::string& name,
                 return quoted(name) + ": the times are not evenly rising (at value " + std::to_string(i + 1) +
                        "); give the sample rate (--signal-rate)";
         }
-        out->rate = 1.0 / step;
+        rec.rate = 1.0 / step;
+        if (!std::isfinite(rec.rate))
+            return quoted(name) + ": the times are too close together for a sample rate; give it (--signal-rate)";
     }
-    out->samples = std::move(values);
+    rec.samples = std::move(values);
+    *out = std::move(rec);
     return "";
 }
 

@@ -439,11 +439,12 @@ bool prepare(Stream& st, const std::vector<float>& in, float dt, FrontEnd* front
     return true;
 }
 
-// A converter count, clipped at 0 and `top` as an overloaded converter clips.
+// A converter count, clipped at 0 and `top` as an overloaded converter clips
+// (a count that is not a number, from an overflow upstream, at 0).
 u16 clip(double count, u32 top)
 {
     const double c = std::nearbyint(count);
-    if (c < 0) {
+    if (!(c >= 0)) {
         ++g_clipped;
         return 0;
     }

@@ -9,6 +9,7 @@ PACKAGES=(
   libgtest-dev libgmock-dev libbenchmark-dev
   qt6-base-dev
   xvfb xauth xdotool
+  help2man man-db          # the manual pages, made from --help; `man -l` in the install test
 )
 
 # `setup.sh fuzz`: also what the fuzz preset needs (libFuzzer of Clang).

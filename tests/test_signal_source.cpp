@@ -298,6 +298,10 @@ TEST(SignalTable, FaultsNameTheLine)
         {"0,1\n", 0, "one time only"},
         {"0,1\n1,,2\n", 1000, "line 2: not a number: ''"},
         {"inf\n", 1000, "no samples"},  // a header line, then nothing
+        // Beyond the range of a float sample (which would become infinite).
+        {"1\n1e39\n", 1000, "line 2: '1e39' is beyond the range of a sample"},
+        {"t,a,b\n0,1,2\n0.001,-3.5e38,1\n", 0, "line 3: '-3.5e38' is beyond the range of a sample"},
+        {"0,1\n1e-310,2\n", 0, "too close together"},  // a rate beyond any number
     };
     for (const Case& c : cases) {
         SignalRecording rec;
@@ -305,7 +309,8 @@ TEST(SignalTable, FaultsNameTheLine)
         EXPECT_NE(e.find(c.says), std::string::npos) << c.text << " -> " << e;
         EXPECT_NE(e.find("'t.csv'"), std::string::npos) << e;
         EXPECT_EQ(e.find('\n'), std::string::npos) << e;
-        EXPECT_TRUE(rec.samples.empty());
+        // Nothing of a refused table is kept.
+        EXPECT_TRUE(rec.samples.empty() && rec.channels == 0 && rec.frames == 0 && rec.rate == 0) << c.text;
     }
 }
 
@@ -576,6 +581,27 @@ TEST_P(SignalPaths, OverloadIsClippedNotWrapped)
     EXPECT_GE(shock_result.min_abs, 0);
 }
 
+TEST_P(SignalPaths, ValuesNearTheFloatLimitGiveTheRails)
+{
+    // Samples near the largest float, in g: times 9.8 they overflow to
+    // infinity, and the front end's filters make that not a number. Every
+    // count is still a converter count, at the rails and counted as clipped.
+    write_float_wav(dir.file("huge.wav"), tones(25600, 0.5, {{50, 3e38}}), 25600);
+    SignalOptions o;
+    o.path = dir.file("huge.wav");
+    o.unit = "g";
+    o.shock_channel = 1;
+    open(o);
+    measure(2);
+    for (u32 i = 0; i < meas_state.n_frames; ++i)
+        for (u32 q = 0; q < 3; ++q) {
+            const u16 word = meas_state.frames[i].w[q];
+            ASSERT_TRUE(word == 0 || word == SIGNAL_ADC_MAX) << i << " " << q << ": " << word;
+        }
+    for (u32 i = 0; i < meas_state.shock_count; ++i) ASSERT_LE(meas_state.shock_buf[i], SIGNAL_SHOCK_MAX) << i;
+    EXPECT_GE(signal_source_clipped(), 3u * meas_state.n_frames);
+}
+
 TEST_F(SignalSourceTest, RpmDrivesTheMarkerChannel)
 {
     settings.sensor = 3;  // internal with marker
@@ -838,6 +864,7 @@ TEST(SignalRunner, BadSignalOptionsGiveOneLineAndStatus2)
     TempDir dir;
     write_text(dir.file("junk.wav"), "not sound");
     write_text(dir.file("one.csv"), "1\n2\n");
+    write_text(dir.file("huge.csv"), "0.5\n-0.5\n1e39\n0\n");
     const std::string demo = DEMO_DIR + "/balanced.wav";
     struct Case {
         std::vector<std::string> args;
@@ -847,6 +874,7 @@ TEST(SignalRunner, BadSignalOptionsGiveOneLineAndStatus2)
         {{"--signal", dir.file("missing.wav")}, "cannot read"},
         {{"--signal", dir.file("junk.wav")}, "cannot read"},
         {{"--signal", dir.file("one.csv")}, "--signal-rate"},
+        {{"--signal", dir.file("huge.csv"), "--signal-rate", "1000"}, "huge.csv' line 3: '1e39' is beyond the range"},
         {{"--signal", demo, "--signal-unit", "furlong"}, "--signal-unit 'furlong'"},
         {{"--signal", demo, "--signal-channel", "2"}, "has 1 channel"},
         {{"--signal", demo, "--signal-rate", "0"}, "--signal-rate '0'"},

@@ -1,8 +1,12 @@
 // Writes the seed corpora of the fuzz targets: archives built through the
 // storage code itself (as patches of an erased image), measurement files of
-// every kind, parameter memories, packed pictures of the instrument and
-// runner scripts. Usage: fuzz_make_seeds [FOLDER] (default: the corpus
-// folder of the sources); each target's seeds go to FOLDER/<target>/.
+// every kind, parameter memories, packed pictures of the instrument, runner
+// scripts and recordings for the file source. Usage: fuzz_make_seeds
+// [FOLDER] (default: the corpus folder of the sources); each target's seeds
+// go to FOLDER/<target>/.
+#include <sndfile.h>
+
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -401,6 +405,58 @@ void script_seeds()
          "SHIFT+DOWN; mod; esc\noff\nshot after.bmp\n");
     text("bad_wait", "wait 12x");
     text("unknown_step", "enter\n\nfly");
+    text("recordings", "record a.apng; enter; wait 500\nstop-record\nRECORD  B.PNG\nshot c.bmp; stop-record");
+    text("recording_twice", "record a.png\nrecord b.png");
+}
+
+// Recordings for the file source: the choice bytes (see signal_files.cpp)
+// and a file, CSV tables and sound files in a few formats, written by
+// libsndfile.
+void signal_seeds()
+{
+    auto with_choices = [](u8 choice, u8 rate, const std::vector<u8>& file) {
+        std::vector<u8> v{choice, rate};
+        v.insert(v.end(), file.begin(), file.end());
+        return v;
+    };
+    auto text = [&](const char* name, u8 choice, u8 rate, const char* s) {
+        seed("signal_files", name, with_choices(choice | 1, rate, std::vector<u8>(s, s + std::strlen(s))));
+    };
+    text("csv_one_column_1000hz", 0x40, 2, "0\n0.5\n1\n0.5\n0\n-0.5\n-1\n-0.5\n");
+    text("csv_time_and_three_channels", 0x52, 0,
+         "time;accel;shock;temp\n0;1;0.1;35\n0.001;-1;0.2;35.5\n0.002;1;-0.1;36\n0.003;-1;0;36\n");
+    text("csv_blanks_mm_s_streamed", 0x6C, 4, "1 2\n-2e-1   3\n\n4.5 -6\n");
+    text("csv_bad_line", 0x00, 2, "1\n2\nx\n");
+
+    const struct {
+        const char* name;
+        int format;
+        int channels;
+        int rate;
+        u8 choice;
+    } sounds[] = {
+        {"wav_pcm16_mono_8khz", SF_FORMAT_WAV | SF_FORMAT_PCM_16, 1, 8000, 0x40},
+        {"wav_float_three_channels_g", SF_FORMAT_WAV | SF_FORMAT_FLOAT, 3, 25600, 0x52},
+        {"wav_pcm24_stereo_streamed", SF_FORMAT_WAV | SF_FORMAT_PCM_24, 2, 1000, 0x68},
+        {"au_double_mono", SF_FORMAT_AU | SF_FORMAT_DOUBLE, 1, 2560, 0x30},
+    };
+    const std::string path = fuzz_folder() + "/seed.sound";
+    for (const auto& s : sounds) {
+        SF_INFO info{};
+        info.samplerate = s.rate;
+        info.channels = s.channels;
+        info.format = s.format;
+        SNDFILE* f = sf_open(path.c_str(), SFM_WRITE, &info);
+        if (!f) fuzz_fail(s.name, __FILE__, __LINE__);
+        constexpr int FRAMES = 200;
+        std::vector<float> samples(FRAMES * s.channels);
+        for (int i = 0; i < FRAMES; ++i)
+            for (int c = 0; c < s.channels; ++c)
+                samples[i * s.channels + c] = static_cast<float>(0.5 * std::sin(0.3 * i * (c + 1)) + (c == 2 ? 40 : 0));
+        sf_writef_float(f, samples.data(), FRAMES);
+        sf_close(f);
+        seed("signal_files", s.name, with_choices(s.choice, 0, fuzz_read_file(path)));
+    }
 }
 
 }  // namespace
@@ -415,5 +471,6 @@ int main(int argc, char** argv)
     parameter_seeds();
     picture_seeds();
     script_seeds();
+    signal_seeds();
     return 0;
 }
