@@ -184,7 +184,10 @@ void value_text(float value, const char* unit, char* out)
     char text[48];
     std::snprintf(text, sizeof text, "%s %s", number, unit);
     if (std::strlen(text) > BOX_TEXT_CHARS) std::snprintf(text, sizeof text, "%s%s", number, unit);
-    std::snprintf(out, BOX_TEXT_CHARS + 1, "%*s", BOX_TEXT_CHARS, text);
+    const size_t n = std::min(std::strlen(text), size_t{BOX_TEXT_CHARS});
+    std::memset(out, ' ', BOX_TEXT_CHARS - n);
+    std::memcpy(out + BOX_TEXT_CHARS - n, text, n);
+    out[BOX_TEXT_CHARS] = 0;
 }
 
 // Returns the entry `index` (1-based) of a table of the measuring module

@@ -509,6 +509,55 @@ TEST(SpectraScreen, StartSaveAndTheStoredSections)
     EXPECT_EQ(spectra_record_verify(&rec, data.data(), two.length), 1);
 }
 
+// The first line of a plot's cursor readout (its x value): the pixels of
+// the readout's colour right of x 150 in the 8 rows from the first row
+// between y0 and y1 that holds any, as rows of '#' and '.'; empty when
+// there is none.
+std::string readout_x_line(const std::vector<u16>& px, int y0, int y1)
+{
+    constexpr int FROM_X = 150, ROWS = 8;
+    for (int y = y0; y <= y1 - ROWS; ++y) {
+        bool any = false;
+        for (int x = FROM_X; x < LCD_WIDTH && !any; ++x) any = px[y * LCD_WIDTH + x] == PLOT_COLOR_UNIT;
+        if (!any) continue;
+        std::string line;
+        for (int r = y; r < y + ROWS; ++r) {
+            for (int x = FROM_X; x < LCD_WIDTH; ++x) line += px[r * LCD_WIDTH + x] == PLOT_COLOR_UNIT ? '#' : '.';
+            line += '\n';
+        }
+        return line;
+    }
+    return {};
+}
+
+// A spectrum with its shock-pulse spectrum saved and opened from the
+// archive: the cursor moved on the main plot, Mod puts the shock-pulse
+// plot's cursor on the same frequency, and Left/Right keep them together.
+TEST(SpectraScreen, StoredViewModPutsTheShockCursorAtTheMainCursor)
+{
+    TempDir dir;
+    const auto shot = [&](const char* name) { return "shot " + dir.file(name); };
+    // Spectrum (Up), layout 1 (Mod+Up), measured, saved, the saved dialog
+    // closed; the archive (Down) opens on the new measurement and Right opens it.
+    const auto r = run(dir, "wait 1500; right; enter; wait 300; up; shift+up; wait 300; enter; wait 3000; enter; "
+                            "wait 300; shift+enter; wait 500; enter; wait 200; esc; wait 300; down; enter; wait 500; "
+                            "right; wait 500; " +
+                                shot("opened.png") + "; right; right; right; right; right; mod; wait 300; " +
+                                shot("mod.png") + "; right; right; left; wait 300; " + shot("moved.png"));
+    ASSERT_EQ(r.status, 0) << r.output;
+    constexpr int MAIN_Y0 = 21, MAIN_Y1 = 119, SHOCK_Y0 = 121, SHOCK_Y1 = 215;
+    const auto opened = load_screenshot(dir.file("opened.png"));
+    ASSERT_FALSE(readout_x_line(opened, MAIN_Y0, MAIN_Y1).empty()) << "the stored spectrum with its cursor";
+    for (const char* name : {"mod.png", "moved.png"}) {
+        SCOPED_TRACE(name);
+        const auto px = load_screenshot(dir.file(name));
+        const auto main_x = readout_x_line(px, MAIN_Y0, MAIN_Y1);
+        EXPECT_NE(main_x, readout_x_line(opened, MAIN_Y0, MAIN_Y1)) << "the main cursor moved";
+        EXPECT_FALSE(main_x.empty());
+        EXPECT_EQ(readout_x_line(px, SHOCK_Y0, SHOCK_Y1), main_x) << "both cursors at one frequency";
+    }
+}
+
 TEST(SpectraScreen, FourAndStopEndsAfterTheFourthMeanAndAutoSavesOnce)
 {
     TempDir dir;
