@@ -562,6 +562,32 @@ TEST_F(PlotTest, RedrawsOnlyWhenDirtyNewResultsOrFivePercentScaleChange)
     EXPECT_FLOAT_EQ(pv.y_scale, 16.0f);
 }
 
+TEST_F(PlotTest, AccelerationUnitEndsInTheSquareSign)
+{
+    // The unit label "м/сЅ" right-aligned on the label column: its last
+    // cell holds font 3's 0xBD (the square sign) in the unit's blue, rows
+    // 0 .. 4 only, and nothing of the letter Ѕ's lower rows.
+    put_wave(1, KIND_W, Q_A, single(1024, 5, 20000), 1e-3f, 0.001f);
+    open(KIND_W, Q_A);
+    plot_draw(&pv);
+    const Screen px = screen();
+    const i32 cell_x = LEFT - 1 - 8, cell_y = WAVE_CENTRE - 4;
+    font_select(3);
+    int ink = 0;
+    for (int r = 0; r < 8; ++r)
+        for (int c = 0; c < 8; ++c) {
+            const bool set = (glyph_row(0xBD, r) & (0x80 >> c)) != 0;
+            ink += set;
+            if (set) {
+                EXPECT_EQ(at(px, cell_x + c, cell_y + r), PLOT_COLOR_UNIT) << c << "," << r;
+            }
+            if (r >= 5) {
+                EXPECT_NE(at(px, cell_x + c, cell_y + r), PLOT_COLOR_UNIT) << c << "," << r;
+            }
+        }
+    EXPECT_GT(ink, 0);
+}
+
 TEST_F(PlotTest, WaveformGridLabelsBelowTheZeroLineCarryASignForKindZeroOnly)
 {
     // Full scale 20: ticks 10 (12 px) and 20 (24 px), both far enough from the unit label.
