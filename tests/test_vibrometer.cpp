@@ -17,6 +17,7 @@
 #include "data/images.h"
 #include "gfx/framebuffer.h"
 #include "gfx/image.h"
+#include "gfx/text.h"
 #include "host/device.h"
 #include "host/settings.h"
 #include "screens/shock_panel.h"
@@ -352,6 +353,34 @@ TEST_F(ShockPanel, DrawsOncePerResultAndEmptiesWhenTheResultGoes)
     for (int y = 155; y < 175; ++y)
         for (int x = 124; x < 160; ++x) red = red || framebuffer[y * LCD_WIDTH + x] == COLOR_RED;
     EXPECT_TRUE(red);
+}
+
+TEST_F(ShockPanel, DarkBlueValuesAreOutlinedInWhite)
+{
+    // Whatever outline the screen left set: dBm, dBc, COND and CODE stand
+    // out in white around their dark blue digits, as the plot readouts do.
+    shock_result.dbm = 104.0f;
+    shock_result.dbc = 96.0f;
+    shock_result.cond_number = 7;
+    shock_result.zone_letter = 'C';
+    outline_color = COLOR_BLACK;
+    shock_panel_draw();
+    const std::vector<u16> px(framebuffer, framebuffer + LCD_PIXELS);
+    outline_color = COLOR_WHITE;
+    const struct {
+        const char* what;
+        int x, y;
+        const char* text;
+        u32 flags;
+    } values[] = {
+        {"dBm", 86, 174, "104", TF_OUTLINE},
+        {"dBc", 140, 174, " 96", TF_OUTLINE},
+        {"COND", 92, 203, " 7", TF_OUTLINE | TF_TRANSPARENT},
+        {"CODE", 146, 203, "C", TF_OUTLINE | TF_TRANSPARENT},
+    };
+    for (const auto& v : values)
+        EXPECT_TRUE(region_has_text(px, v.x, v.y, v.text, 2, v.flags, COLOR_DARK_BLUE, COLOR_BACKGROUND)) << v.what;
+    EXPECT_EQ(outline_color, COLOR_WHITE) << "the screen's outline colour put back";
 }
 
 }  // namespace
