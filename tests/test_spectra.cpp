@@ -411,6 +411,39 @@ TEST(SpectraStatus, ValuesAreReprintedOnlyWhenTheyMoveByATenth)
     }
 }
 
+TEST(SpectraStatus, AbsurdTemperaturesStayInTheirBox)
+{
+    // The print "%3dёC" in the box (144, 3)-(189, 16): beyond three places
+    // the temperature shows the end it lies beyond; the clock's plate to the
+    // right stays as it was.
+    VirtualHostScope scope;
+    images_unpack_all();
+    struct Case {
+        float celsius;
+        const char* text;
+    };
+    const Case cases[] = {{1.0e9f, CP("999ёC")},
+                          {1234.0f, CP("999ёC")},
+                          {-1.0e9f, CP("-99ёC")},
+                          {-100.0f, CP("-99ёC")},
+                          {-20.0f, CP("-20ёC")}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.celsius);
+        std::fill_n(fb_pixels, LCD_PIXELS, COLOR_MAGENTA);
+        float last = -1.0f;
+        status_temp_print(c.celsius, &last);
+        const auto px = screen();
+        EXPECT_TRUE(region_has_text(px, 147, 7, c.text, 3, 0, COLOR_DARK_BLUE, COLOR_BACKGROUND));
+        int outside = 0;
+        for (int y = 0; y < 24; ++y)
+            for (int x = 0; x < LCD_WIDTH; ++x) {
+                const bool in_box = x >= 144 && x <= 189 && y >= 3 && y <= 16;
+                outside += !in_box && px[y * LCD_WIDTH + x] != COLOR_MAGENTA;
+            }
+        EXPECT_EQ(outside, 0);
+    }
+}
+
 // End to end: the screen through the headless runner.
 RunResult run(const TempDir& dir, const std::string& keys)
 {
