@@ -64,6 +64,7 @@ enum ImageIndex : int {
     IMG_LOGO = 72,
     IMG_SETUP_STRIP_FOCUS = 73,
     IMG_SETUP_STRIP = 74,
+    IMG_BEARING_DRAWING = 41,
     IMG_SHOCK_PANEL = 77,
     IMG_CHOICE_FILLER = 78,
     IMG_BATTERY_0 = 79,
@@ -92,7 +93,7 @@ extern const u32 image_packed_size[IMAGE_COUNT];
 extern const u16 image_set_width[IMAGE_COUNT];
 extern const u16 image_set_height[IMAGE_COUNT];
 // 16-bit words of all unpacked pictures of the set, header words included.
-constexpr u32 IMAGE_SET_WORDS = 496211;
+constexpr u32 IMAGE_SET_WORDS = 501345;
 
 // Cells of IMG_MODE_ICONS (status-bar mode icons, drawn at y 3): x of each cell.
 constexpr int IMG_MODE_ICON_W = 15, IMG_MODE_ICON_H = 14;

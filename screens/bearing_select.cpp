@@ -27,7 +27,9 @@ constexpr i32 SLOT_ENTER = -1, SLOT_UP = -2, SLOT_DOWN = -3, SLOT_LEFT = -4, SLO
 constexpr i32 LIST_X = 1, LIST_Y = 23, LIST_WIDTH = 200, LIST_ROWS = 11;
 constexpr i32 PANEL_X0 = 203, PANEL_X1 = 318;
 constexpr i32 UPPER_Y0 = 23, UPPER_Y1 = 146, LOWER_Y0 = 148, LOWER_Y1 = 213;
-constexpr int BEARING_IMAGE = IMG_SHOCK_PANEL;  // entry 77: the 57 x 57 bearing drawing
+// The section of a bearing with the captions of the dimension values; it
+// ends left of the values' column, which every row change clears.
+constexpr int BEARING_IMAGE = IMG_BEARING_DRAWING;
 constexpr i32 IMAGE_X = 206, IMAGE_Y = 30;
 constexpr i32 LABEL_X = 210;
 constexpr i32 VALUE_X = 252;

@@ -1,7 +1,10 @@
 #include "screens/meas_setup.h"
 
 #include <algorithm>
+#include <cstdio>
+#include <cstring>
 
+#include "analysis/meas_module.h"
 #include "analysis/signal.h"
 #include "base/cp1251.h"
 #include "data/fonts.h"
@@ -96,6 +99,13 @@ const BoxPlace BOXES[BOX_COUNT] = {
 };
 const TextList BARS[BAR_COUNT] = {list_of(SENSOR_TEXTS), list_of(QUANTITY_TEXTS), list_of(MODE_TEXTS)};
 
+// The boxes that show the value of the geometry itself (the list's text is
+// the nominal value, which 1600 lines at 1 kHz do not meet: 0.625 Hz, 1.6 s).
+constexpr int STEP_BOX = SETUP_FIELD_SPECTRUM_STEP - FIRST_BOX_FIELD;
+constexpr int DURATION_BOX = SETUP_FIELD_DURATION - FIRST_BOX_FIELD;
+constexpr int BOX_TEXT_CHARS = 7;
+constexpr float LINES_PER_SAMPLE = 400.0f / 1024.0f;
+
 // Everything the screen keeps while it runs.
 struct SetupScreen {
     OptionBar bars[BAR_COUNT];
@@ -103,6 +113,8 @@ struct SetupScreen {
     FormWidget form;
     SoftKeyBar keys;
     int ruled;  // the box field whose focus rule is on screen, 0 none
+    char step_text[BOX_TEXT_CHARS + 1];
+    char duration_text[BOX_TEXT_CHARS + 1];
 };
 
 // Returns the 1-based entry shown for a stored list index: the index itself
@@ -159,11 +171,56 @@ MeasGeometry geometry_of(const SetupScreen& s)
     return {v.lists[0], v.lists[1], v.lists[2], v.lists[3], v.lists[4], v.lists[5]};
 }
 
+// `value` with up to three decimals (trailing zeros dropped) and `unit`,
+// right-aligned in a box text of 7 characters; the blank before the unit
+// goes when it would not fit.
+void value_text(float value, const char* unit, char* out)
+{
+    char number[32];
+    std::snprintf(number, sizeof number, "%.3f", static_cast<double>(value));
+    char* end = number + std::strlen(number);
+    while (end > number && end[-1] == '0') *--end = 0;
+    if (end > number && end[-1] == '.') *--end = 0;
+    char text[48];
+    std::snprintf(text, sizeof text, "%s %s", number, unit);
+    if (std::strlen(text) > BOX_TEXT_CHARS) std::snprintf(text, sizeof text, "%s%s", number, unit);
+    const size_t n = std::min(std::strlen(text), size_t{BOX_TEXT_CHARS});
+    std::memset(out, ' ', BOX_TEXT_CHARS - n);
+    std::memcpy(out + BOX_TEXT_CHARS - n, text, n);
+    out[BOX_TEXT_CHARS] = 0;
+}
+
+// Returns the entry `index` (1-based) of a table of the measuring module
+// indexed from 1.
+template <class T, size_t N>
+T table_entry(const T (&table)[N], int index)
+{
+    return table[std::clamp<size_t>(static_cast<size_t>(index), 1, N - 1)];
+}
+
+// The step and duration boxes show the values the geometry gives: the line
+// spacing is fmax over the lines, the duration the samples times the sample
+// period; the other entries keep their list texts.
+void show_geometry_values(SetupScreen& s)
+{
+    const MeasGeometry g = geometry_of(s);
+    const float lines = static_cast<float>(table_entry(SAMPLES_TABLE, g.lines)) * LINES_PER_SAMPLE;
+    value_text(table_entry(FMAX_TABLE, g.fmax) / lines, "Гц"_cp, s.step_text);
+    value_text(static_cast<float>(table_entry(SAMPLES_TABLE, g.samples)) * table_entry(PERIOD_TABLE, g.signal_step),
+               "с"_cp, s.duration_text);
+    for (int box : {STEP_BOX, DURATION_BOX}) {
+        ChoiceBox& b = s.boxes[box];
+        for (u8 t = 0; t < b.count; ++t) b.texts[t] = BOXES[box].list.texts[t];
+        b.texts[b.current - 1] = box == STEP_BOX ? s.step_text : s.duration_text;
+    }
+}
+
 // Puts the geometry into the six lists (without drawing them).
 void set_geometry(SetupScreen& s, const MeasGeometry& g)
 {
     const int values[6] = {g.spectrum_step, g.fmax, g.lines, g.signal_step, g.duration, g.samples};
     for (int i = 0; i < 6; ++i) choice_set(&s.boxes[i], static_cast<u8>(values[i]));
+    show_geometry_values(s);
 }
 
 // The colours every widget of the form is drawn with.
@@ -375,6 +432,7 @@ int meas_setup_screen()
 {
     SetupScreen s{};
     build_form(s, values_from_settings());
+    show_geometry_values(s);
     apply_mode(s);
     draw_screen(s);
 

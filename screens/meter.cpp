@@ -244,6 +244,6 @@ void meter_draw_temperature(MeterDisplay* m, float celsius)
     if (celsius == m->last_temperature) return;
     m->last_temperature = celsius;
     char text[32];
-    format_quantity(text, QUANTITY_TEMPERATURE, celsius);
+    format_quantity(text, QUANTITY_TEMPERATURE, temperature_shown(celsius));
     draw_digits(TEMP_DIGITS, text, graded_strip(IMG_TEMP_DIGITS_GREEN, grade_temperature(celsius)));
 }

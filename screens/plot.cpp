@@ -101,6 +101,30 @@ u64 pair_power(const i32* data, i32 line)
     return static_cast<u64>(re * re) + static_cast<u64>(im * im);
 }
 
+// The amplitudes of a spectrum's lines as the trace draws them: the
+// averaged lines while averaging runs, else the record's magnitudes. The
+// cursor readout, the markers and the peak search read the same values, so
+// every number shown is that of the line drawn.
+class SpectrumLines {
+public:
+    SpectrumLines(const PlotView* pv, const SignalRecord* rec)
+        : pv_(pv), rec_(rec), scale_(rec->scale == 0 ? 1.0f : rec->scale),
+          averaged_(avg_target() > 1 && avg_count() > 0)
+    {
+    }
+    float at(i32 line) const
+    {
+        if (averaged_) return avg_line(static_cast<u32>(pv_->group), pv_->quantity, static_cast<u32>(line));
+        return static_cast<float>(magnitude(pair_power(rec_->data, line))) * scale_;
+    }
+
+private:
+    const PlotView* pv_;
+    const SignalRecord* rec_;
+    float scale_;
+    bool averaged_;
+};
+
 i32 index_for(float freq, const SignalRecord* rec)
 {
     if (!(rec->dx > 0)) return 0;
@@ -333,7 +357,7 @@ void spectrum_columns(Frame& f, Columns& cols)
     PlotView* pv = f.pv;
     const i32 n = column_count(pv);
     const i64 span = f.end - f.start;
-    const bool averaged = avg_target() > 1 && avg_count() > 0;
+    const SpectrumLines lines(pv, f.rec);
     for (i32 c = 0; c < n; ++c) {
         cols[c] = 0;
         if (pv->plot_width <= 0) continue;
@@ -343,14 +367,7 @@ void spectrum_columns(Frame& f, Columns& cols)
         b1 = std::min(b1, f.end - 1);
         if (b1 == b0) b1 = b0 + 1;
         float p = 0;
-        if (averaged) {
-            for (i32 b = b0; b < b1; ++b)
-                p = std::max(p, avg_line(static_cast<u32>(pv->group), pv->quantity, static_cast<u32>(b)));
-        } else {
-            u64 best = 0;
-            for (i32 b = b0; b < b1; ++b) best = std::max(best, pair_power(f.rec->data, b));
-            p = static_cast<float>(magnitude(best)) * f.scale;
-        }
+        for (i32 b = b0; b < b1; ++b) p = std::max(p, lines.at(b));
         cols[c] = p;
         if (p > 0 && p > pv->y_scale) pv->y_scale = GROW_MARGIN * p;
     }
@@ -498,16 +515,17 @@ void locate_spectrum_slot(const Frame& f, PlotSlot& s)
     const i64 r = f.rec->dx > 0 ? std::max(round_half_away(s.multiplier / f.rec->dx * 0.5f), 0) : 0;
     const i32 lo = static_cast<i32>(std::max<i64>(f.start, s.index - r));
     const i32 hi = static_cast<i32>(std::min<i64>(f.end - 1, s.index + r));
+    const SpectrumLines lines(f.pv, f.rec);
     i32 best = lo;
-    u32 best_mag = magnitude(pair_power(f.rec->data, lo));
+    float best_amplitude = lines.at(lo);
     for (i32 b = lo + 1; b <= hi; ++b) {
-        const u32 m = magnitude(pair_power(f.rec->data, b));
-        if (m > best_mag) {
-            best_mag = m;
+        const float a = lines.at(b);
+        if (a > best_amplitude) {
+            best_amplitude = a;
             best = b;
         }
     }
-    s.amplitude = static_cast<float>(best_mag) * f.scale;
+    s.amplitude = best_amplitude;
     s.screen_x = f.pv->plot_left + plot_px(f.pv, best);
     const i32 h = round_half_away(static_cast<float>(f.g.half) * s.amplitude / f.pv->y_scale);
     s.screen_y = f.g.centre - std::clamp(h, 0, f.g.half);
@@ -754,6 +772,15 @@ float plot_cursor_freq(const PlotView* pv)
     return pv->slots[KIND_S].freq;
 }
 
+float plot_cursor_x(const PlotView* pv)
+{
+    if (pv->kind >= PLOT_CURSOR_SLOTS) return -1.0f;
+    const PlotSlot& c = pv->slots[pv->kind];
+    if (!c.moved) return c.freq;
+    const SignalRecord* rec = plot_record(pv);
+    return rec ? static_cast<float>(c.index) * rec->dx + rec->x0 : c.freq;
+}
+
 float plot_find_peak(PlotView* pv)
 {
     const SignalRecord* rec = plot_record(pv);
@@ -767,11 +794,12 @@ float plot_find_peak(PlotView* pv)
     if (start >= end) return -1.0f;
     i32 best = start;
     if (plot_is_spectrum(pv->kind)) {
-        u32 best_mag = magnitude(pair_power(rec->data, start));
+        const SpectrumLines lines(pv, rec);
+        float best_amplitude = lines.at(start);
         for (i32 b = start + 1; b < end; ++b) {
-            const u32 m = magnitude(pair_power(rec->data, b));
-            if (m > best_mag) {
-                best_mag = m;
+            const float a = lines.at(b);
+            if (a > best_amplitude) {
+                best_amplitude = a;
                 best = b;
             }
         }

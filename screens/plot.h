@@ -98,6 +98,9 @@ void plot_add_marker(PlotView* pv, float multiplier, const char* label);
 void plot_set_cursor_freq(PlotView* pv, float f);
 // Returns the cursor frequency of the spectrum view (slot 1).
 float plot_cursor_freq(const PlotView* pv);
+// Returns the x (s or Hz) of the current kind's cursor, a move by keys since
+// the last drawing included; -1.0 when it has no place yet.
+float plot_cursor_x(const PlotView* pv);
 // Returns the x of the largest point in view (index x dx), -1.0 without a record.
 float plot_find_peak(PlotView* pv);
 // Puts the cursor of the current kind at x (x < 0 keeps its place).

@@ -44,6 +44,8 @@ constexpr i32 SQUARE_DX0 = 3, SQUARE_DX1 = 6, SQUARE_DY0 = 3, SQUARE_DY1 = 11;
 constexpr u16 SELECTED_FILL = COLOR_DARK_BLUE, SELECTED_OUTLINE = COLOR_BLUE, SELECTED_TEXT = COLOR_WHITE;
 constexpr u16 PLAIN_FILL = COLOR_BACKGROUND, PLAIN_TEXT = COLOR_DARK_BLUE, PLAIN_OUTLINE = COLOR_WHITE;
 constexpr u16 CELL_RIM = COLOR_GREY;
+// Values in their grade colours stand out in white on either fill.
+constexpr u16 VALUE_OUTLINE = COLOR_WHITE;
 constexpr u32 LABEL_FLAGS = TF_OUTLINE | TF_TRANSPARENT | TF_HCENTER;
 constexpr u32 VALUE_FLAGS = TF_OUTLINE | TF_TRANSPARENT;
 
@@ -205,7 +207,7 @@ void draw_cell(u32 p, u32 d)
             char text[32];
             format_quantity(text, static_cast<int>(rms.quantity), v);
             fg_color = colour;
-            outline_color = selected ? SELECTED_OUTLINE : PLAIN_OUTLINE;
+            outline_color = VALUE_OUTLINE;
             text_draw(x + CELL_TEXT_DX, y + CELL_FILL_DY0, text, VALUE_FLAGS);
         } else {
             fill_rect(x + SQUARE_DX0, y + SQUARE_DY0, x + SQUARE_DX1, y + SQUARE_DY1, colour);

@@ -19,6 +19,11 @@ constexpr i32 PLOT_PANEL_X = 0, PLOT_PANEL_Y = 149;
 constexpr i32 SHOCK_PANEL_X = 4, SHOCK_PANEL_Y = 154;
 constexpr i32 VALUES_X = 65, VALUES_Y = 153, VALUES_W = 205, VALUES_H = 58;
 
+// Outlines: white around the dark blue values, as the plot readouts have
+// it (black would merge with the dark blue); black around the large values
+// in their grade colours.
+constexpr u16 VALUE_OUTLINE = COLOR_WHITE, GRADED_OUTLINE = COLOR_BLACK;
+
 u32 g_stamp = 0;
 u32 g_tick = 0;
 
@@ -43,6 +48,7 @@ void number_at(i32 x, i32 y, float value, u8 font, u32 flags)
 void graded_number(i32 x, i32 y, const char* text, u32 grade)
 {
     fg_color = grade_colour(grade);
+    outline_color = GRADED_OUTLINE;
     text_at(x, y, text, 6, TF_OUTLINE);
 }
 
@@ -58,6 +64,7 @@ void draw_values()
     text_at(174, 186, "Эксц."_cp, 4, 0);
     text_at(64, 174, "dBm      dBc", 2, 0);
     text_at(64, 203, "COND     CODE", 2, 0);
+    outline_color = VALUE_OUTLINE;
     number_at(86, 174, r.dbm, 2, TF_OUTLINE);
     number_at(140, 174, r.dbc, 2, TF_OUTLINE);
     char text[32];
@@ -84,7 +91,7 @@ void shock_panel_reset()
 
 void shock_panel_draw()
 {
-    const u16 fg = fg_color, bg = bg_color;
+    const u16 fg = fg_color, bg = bg_color, outline = outline_color;
     const u8 font = font_current;
     if (panel_redraw) {
         draw_panels();
@@ -106,5 +113,6 @@ void shock_panel_draw()
     }
     fg_color = fg;
     bg_color = bg;
+    outline_color = outline;
     font_select(font);
 }

@@ -239,6 +239,16 @@ void peak_cursor()
     plot_set_cursor(&s.marker, x);
 }
 
+// The cursors of the shock-pulse and marker plots at the main plot's cursor
+// (a frequency in spectra, a time in signals), each on its own nearest line.
+void align_cursors()
+{
+    SpectraState& s = spectra;
+    const float x = plot_cursor_x(&s.main);
+    plot_set_cursor(&s.shock, x);
+    plot_set_cursor(&s.marker, x);
+}
+
 // The header fields a stored slot shares with a signal record, either way.
 template <class From, class To>
 void copy_header(const From& from, To& to)
@@ -592,6 +602,7 @@ void stored_spectra_view(SpectraRecord* record, const i32* data, u32 data_bytes)
             spectra_draw(0);
             plot_copy_cursors(&s.shock, &s.main);
             plot_copy_cursors(&s.marker, &s.main);
+            align_cursors();
             softbar_show(&s.keys, SLOT_UP, stored_signal, available != 0);
             redraw = false;
         }
@@ -599,7 +610,12 @@ void stored_spectra_view(SpectraRecord* record, const i32* data, u32 data_bytes)
         const u32 raw = key_poll_raw();
         const u32 key = raw & 0xFFFF;
         if (key == KEY_ESC || key == KEY_ENTER || power_off_flag) break;
-        if (is_plot_key(key)) {
+        if (key == KEY_LEFT || key == KEY_RIGHT) {
+            // The other plots' records may have other line spacings: they
+            // take the main cursor's place rather than step on their own.
+            plot_handle_key(&s.main, raw);
+            align_cursors();
+        } else if (is_plot_key(key)) {
             plot_handle_key(&s.main, raw);
             plot_handle_key(&s.shock, raw);
             plot_handle_key(&s.marker, raw);
@@ -610,8 +626,7 @@ void stored_spectra_view(SpectraRecord* record, const i32* data, u32 data_bytes)
             s.view_layout = allowed_layout(s.view_layout + 1, available);
             redraw = true;
         } else if (key == KEY_MOD) {
-            plot_copy_cursors(&s.shock, &s.main);
-            plot_copy_cursors(&s.marker, &s.main);
+            align_cursors();
         }
         if (redraw) continue;
         softbar_update(&s.keys);

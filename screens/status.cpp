@@ -21,6 +21,7 @@ constexpr i32 ICON_DISPLAY[3] = {IMG_MODE_LINEAR_X, IMG_MODE_LOG_X, IMG_MODE_DB_
 constexpr u32 SENSOR_EXTERNAL = 2;
 constexpr float PRINT_STEP = 0.1f;
 constexpr float RMS_LIMIT = 999.0f;
+constexpr float TEMPERATURE_LOWEST = -99.0f, TEMPERATURE_HIGHEST = 999.0f;
 constexpr u32 GRADE_ALARM = 3, GRADE_WARNING = 2;
 
 // The icon at strip offset `offset`, or the title bar behind the cell.
@@ -88,8 +89,16 @@ void status_rms_print(float value, float* last)
     font_select(font);
 }
 
+float temperature_shown(float celsius)
+{
+    if (celsius > TEMPERATURE_HIGHEST) return TEMPERATURE_HIGHEST;
+    if (celsius < TEMPERATURE_LOWEST) return TEMPERATURE_LOWEST;
+    return celsius;
+}
+
 void status_temp_print(float celsius, float* last)
 {
+    celsius = temperature_shown(celsius);
     if (!changed(celsius, last)) return;
     const u8 font = font_current;
     print_colours();

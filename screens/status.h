@@ -21,5 +21,11 @@ void status_mode_icons(u32 view, u32 quantity);
 // differs from *last by 0.1 or more; *last remembers the printed value
 // (screens set it to -1 to have the next value printed).
 void status_rms_print(float value, float* last);
-// Prints the rounded temperature "%3dёC" at (147, 7) under the same rule.
+// Prints the rounded temperature "%3dёC" at (147, 7) under the same rule,
+// held to its box as temperature_shown holds it.
 void status_temp_print(float celsius, float* last);
+
+// Three places hold a printed temperature: `celsius` held to -99 .. 999 °C,
+// so that an absurd reading (a damaged record, a wrong signal file) shows
+// the end it lies beyond instead of running out of its box.
+float temperature_shown(float celsius);

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "analysis/format.h"
+#include "data/images.h"
 #include "gfx/framebuffer.h"
 #include "gfx/image.h"
 #include "gfx/text.h"
@@ -127,9 +128,9 @@ bool shows_value(const std::vector<u16>& px, int y, double value, int chars, int
 
 bool upper_values_blank(const std::vector<u16>& px)
 {
-    // Right of the bearing drawing (it ends at x 262).
+    // The values' column, right of the bearing drawing.
     for (int y = 25; y <= 144; ++y)
-        for (int x = 263; x <= 316; ++x)
+        for (int x = 251; x <= 316; ++x)
             if (px[y * LCD_WIDTH + x] != COLOR_BACKGROUND) return false;
     return true;
 }
@@ -166,6 +167,25 @@ TEST_F(BearingSelectTest, ShowsTheSelectedRowsDimensionsAndFactors)
     px.assign(framebuffer, framebuffer + LCD_PIXELS);
     EXPECT_TRUE(upper_values_blank(px));
     EXPECT_TRUE(shows_value(px, 152, bearing_at(factors_only)->ftf, 5, 4)) << name_of(factors_only);
+}
+
+TEST_F(BearingSelectTest, TheDrawingStaysWholeLeftOfTheValuesOnEveryRow)
+{
+    // The drawing with the captions of the five dimensions lies in the upper
+    // panel left of the values' column, which each row change clears: after
+    // rows with and without dimensions it is all there.
+    const u16* drawing = image_set[IMG_BEARING_DRAWING];
+    ASSERT_NE(drawing, nullptr);
+    EXPECT_LE(206 + static_cast<int>(image_width(drawing)), 251);
+    EXPECT_LE(30 + static_cast<int>(image_height(drawing)), 146);
+    const int row = plain_row();
+    ASSERT_GE(row, 0);
+    for (const std::vector<u32>& keys : {std::vector<u32>{}, {KEY_DOWN}, {KEY_DOWN, KEY_DOWN, KEY_RIGHT, KEY_UP}}) {
+        SCOPED_TRACE(keys.size());
+        EXPECT_EQ(run(name_of(row), keys), BEARING_SELECT_DONE);  // ends by power-off
+        const std::vector<u16> px(framebuffer, framebuffer + LCD_PIXELS);
+        EXPECT_TRUE(region_is_image(px, 206, 30, drawing));
+    }
 }
 
 }  // namespace

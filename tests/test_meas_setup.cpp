@@ -322,21 +322,27 @@ int box_width(int field)
 }
 constexpr int BOX_H = 20;
 
-// True when the box of `field` shows entry `index` (1-based), in the form's
-// colour when enabled and in grey when not.
-bool box_shows(const std::vector<u16>& px, int field, int index, bool enabled)
+// True when the box of `field` shows `text`, in the form's colour when
+// enabled and in grey when not.
+bool box_text_shows(const std::vector<u16>& px, int field, const char* text, bool enabled)
 {
     const BoxLayout& b = box_layout(field);
     const auto want = reference(
         [&] {
             ChoiceBox c;
             choice_init(&c, b.x, b.y, 4);
-            choice_add(&c, b.texts[index - 1]);
+            choice_add(&c, text);
             if (!enabled) fg_color = COLOR_GREY;
             choice_draw(&c, enabled);
         },
         b.x, b.y, box_width(field), BOX_H);
     return area(px, b.x, b.y, box_width(field), BOX_H) == want;
+}
+
+// True when the box of `field` shows entry `index` (1-based) of its list.
+bool box_shows(const std::vector<u16>& px, int field, int index, bool enabled)
+{
+    return box_text_shows(px, field, box_layout(field).texts[index - 1], enabled);
 }
 
 bool all_of(const std::vector<u16>& px, int x0, int y0, int x1, int y1, u16 color)
@@ -389,6 +395,26 @@ struct Geometry {
 constexpr Geometry DEFAULT_GEOMETRY = {{3, 3, 2, 1, 2, 2}};
 constexpr Geometry FORCED_GEOMETRY = {{3, 2, 1, 2, 2, 1}};  // the spectrum-1000 Hz mode
 
+// The text a geometry box shows: its list's entry, but the step and the
+// duration as the geometry has them: fmax over the lines (400 or 1600) and
+// the samples (1024 or 4096) times the sample period (1/10240, 1/2560,
+// 1/1024 s). 1600 lines at 1 kHz (4096 samples of 0.4 ms) miss the list's
+// 1 Hz and 1 s; stored lists that do not fit together show what they give.
+const char* geometry_text(int field, const Geometry& g)
+{
+    static const char* const steps[3][2] = {// by fmax, then lines
+                                            {CP("   1 Гц"), CP("0.25 Гц")},
+                                            {CP(" 2.5 Гц"), CP("0.625Гц")},
+                                            {CP("  10 Гц"), CP(" 2.5 Гц")}};
+    static const char* const durations[3][2] = {// by signal step, then samples
+                                                {CP("  0.1 с"), CP("  0.4 с")},
+                                                {CP("  0.4 с"), CP("  1.6 с")},
+                                                {CP("    1 с"), CP("    4 с")}};
+    if (field == SETUP_FIELD_SPECTRUM_STEP) return steps[g.lists[1] - 1][g.lists[2] - 1];
+    if (field == SETUP_FIELD_DURATION) return durations[g.lists[3] - 1][g.lists[5] - 1];
+    return box_layout(field).texts[g.lists[field - SETUP_FIELD_SPECTRUM_STEP] - 1];
+}
+
 bool geometry_shows(const std::vector<u16>& px, const Geometry& g, u32 mode)
 {
     bool ok = true;
@@ -396,7 +422,7 @@ bool geometry_shows(const std::vector<u16>& px, const Geometry& g, u32 mode)
         const bool spectrum_field = field <= SETUP_FIELD_LINES;
         const bool enabled = spectrum_field ? mode == MEAS_MODE_SPECTRUM : mode == MEAS_MODE_SIGNAL;
         const int index = g.lists[field - SETUP_FIELD_SPECTRUM_STEP];
-        const bool shown = box_shows(px, field, index, enabled);
+        const bool shown = box_text_shows(px, field, geometry_text(field, g), enabled);
         if (!shown) ADD_FAILURE() << "box " << field << " not showing entry " << index << (enabled ? "" : " greyed");
         ok = ok && shown;
     }
@@ -467,6 +493,47 @@ TEST_F(MeasSetupTest, ModeEnablesTheListsAndTheFocusSkipsTheDisabledOnes)
         EXPECT_TRUE(bar_shows(shot, 2, static_cast<int>(c.mode)));
         EXPECT_TRUE(geometry_shows(shot, c.geometry, c.mode));
         EXPECT_EQ(settings.meas_mode, c.stored_mode);
+    }
+}
+
+TEST_F(MeasSetupTest, StepAndDurationBoxesShowTheValuesOfTheGeometry)
+{
+    struct Case {
+        const char* what;
+        Geometry stored;  // fields 4 .. 9
+        u32 mode;
+        std::vector<u32> keys;  // Esc follows
+        const char* step;
+        const char* duration;
+    };
+    const Case cases[] = {
+        {"1600 lines at 1 kHz", {{2, 2, 2, 2, 3, 2}}, 2, {}, CP("0.625Гц"), CP("  1.6 с")},
+        {"the same in signal mode", {{2, 2, 2, 2, 3, 2}}, 3, {}, CP("0.625Гц"), CP("  1.6 с")},
+        {"1600 lines at 4 kHz", {{3, 3, 2, 1, 2, 2}}, 2, {}, CP(" 2.5 Гц"), CP("  0.4 с")},
+        {"1600 lines at 400 Hz", {{1, 1, 2, 3, 4, 2}}, 2, {}, CP("0.25 Гц"), CP("    4 с")},
+        {"400 lines at 4 kHz", {{4, 3, 1, 1, 1, 1}}, 2, {}, CP("  10 Гц"), CP("  0.1 с")},
+        {"400 lines at 1 kHz", {{3, 2, 1, 2, 2, 1}}, 2, {}, CP(" 2.5 Гц"), CP("  0.4 с")},
+        {"400 lines at 400 Hz", {{2, 1, 1, 3, 3, 1}}, 2, {}, CP("   1 Гц"), CP("    1 с")},
+        {"spectrum 1000 Hz forces 400 lines", {{2, 2, 2, 2, 3, 2}}, 1, {}, CP(" 2.5 Гц"), CP("  0.4 с")},
+        {"step down to 1 kHz", DEFAULT_GEOMETRY, 2, {KEY_DOWN, KEY_DOWN, KEY_DOWN, KEY_LEFT}, CP("0.625Гц"),
+         CP("  1.6 с")},
+        {"and back up to 4 kHz", DEFAULT_GEOMETRY, 2, {KEY_DOWN, KEY_DOWN, KEY_DOWN, KEY_LEFT, KEY_RIGHT},
+         CP(" 2.5 Гц"), CP("  0.4 с")},
+        {"duration up to 1.6 s in signal mode", DEFAULT_GEOMETRY, 3, {KEY_DOWN, KEY_DOWN, KEY_DOWN, KEY_DOWN, KEY_RIGHT},
+         CP("0.625Гц"), CP("  1.6 с")},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        settings_defaults();
+        settings.meas_mode = c.mode;
+        u32* const lists[6] = {&settings.spectrum_step_idx, &settings.spectrum_fmax_idx,   &settings.spectrum_lines_idx,
+                               &settings.signal_step_idx,   &settings.signal_duration_idx, &settings.signal_samples_idx};
+        for (int i = 0; i < 6; ++i) *lists[i] = static_cast<u32>(c.stored.lists[i]);
+        std::vector<u32> keys = c.keys;
+        keys.push_back(KEY_ESC);
+        EXPECT_EQ(run(keys), MEAS_SETUP_UNCHANGED);
+        EXPECT_TRUE(box_text_shows(shot, SETUP_FIELD_SPECTRUM_STEP, c.step, c.mode == MEAS_MODE_SPECTRUM));
+        EXPECT_TRUE(box_text_shows(shot, SETUP_FIELD_DURATION, c.duration, c.mode == MEAS_MODE_SIGNAL));
     }
 }
 

@@ -65,7 +65,7 @@ TEST_F(PicturesTest, EveryPictureHasTheSizeOfTheSet)
         {IMG_PLOT_PANEL, 274, 67},        {IMG_VIBRO_RUNNING, 34, 24},       {IMG_VIBRO_STOPPED, 34, 24},
         {IMG_CAPTION_ACCEL, 77, 68},      {IMG_CAPTION_VELOCITY, 77, 68},    {IMG_CAPTION_DISPLACEMENT, 77, 68},
         {IMG_BAR_FRAME, 46, 174},         {IMG_SHOCK_PANEL, 57, 57},         {IMG_RECORD_MARK, 33, 34},
-        {IMG_SAVED_DIALOG, 318, 134},
+        {IMG_SAVED_DIALOG, 318, 134},     {IMG_BEARING_DRAWING, 45, 114},
     };
     for (const auto& s : sizes) {
         ASSERT_NE(image_packed[s.index], nullptr) << s.index;
@@ -144,7 +144,7 @@ TEST_F(PicturesTest, PicturesDrawAlikeInEveryKeyingMode)
                            IMG_DIGITS_RED,       IMG_TEMP_DIGITS_GREEN,    IMG_TEMP_DIGITS_YELLOW, IMG_TEMP_DIGITS_RED,
                            IMG_PLOT_PANEL,       IMG_VIBRO_RUNNING,        IMG_VIBRO_STOPPED,      IMG_CAPTION_ACCEL,
                            IMG_CAPTION_VELOCITY, IMG_CAPTION_DISPLACEMENT, IMG_BAR_FRAME,          IMG_SHOCK_PANEL,
-                           IMG_RECORD_MARK,      IMG_SAVED_DIALOG};
+                           IMG_RECORD_MARK,      IMG_SAVED_DIALOG,         IMG_BEARING_DRAWING};
     for (int index : keyless) {
         int keyed = 0;
         for (u16 p : part(index, 0, 0, width(index), height(index))) keyed += p == WHITE || p == BLACK;

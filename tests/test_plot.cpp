@@ -5,9 +5,11 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
+#include <cstring>
 #include <utility>
 #include <vector>
 
+#include "analysis/format.h"
 #include "analysis/measures.h"
 #include "analysis/shock.h"
 #include "analysis/signal.h"
@@ -322,6 +324,46 @@ TEST_F(PlotTest, AveragedSpectrumIsDrawnInsteadOfTheRecord)
     EXPECT_EQ(trace_rows(screen(), LEFT + 100, Y0, BASELINE).first, BASELINE - 46);
 }
 
+TEST_F(PlotTest, CursorMarkersAndPeakReadTheAveragedLinesThePlotDraws)
+{
+    // Two spectra averaged with a line of 10 at bin 700 (437.5 Hz); the
+    // last single spectrum then holds 1 there and 5 at bin 300 (187.5 Hz),
+    // which the averaged trace does not show.
+    settings.averaging_idx = 2;  // 4 spectra
+    SignalRecord* rec = put_spectrum(1, KIND_S, Q_A, {{700, 1000}});
+    avg_push();
+    avg_push();
+    rec->data[2 * 700] = 100;
+    rec->data[2 * 300] = 500;
+    rec->peak = 500;
+    open(KIND_S, Q_A);
+    plot_add_marker(&pv, 2.0f, "2x");  // 437.5 Hz from a cursor at 218.75 Hz
+    plot_draw(&pv);
+
+    // The peak search finds the line drawn, and the cursor there reads it.
+    const float peak = plot_find_peak(&pv);
+    EXPECT_FLOAT_EQ(peak, 700 * DX);
+    plot_set_cursor(&pv, peak);
+    plot_draw(&pv);
+    Screen px = screen();
+    const PlotSlot& cursor = pv.slots[KIND_S];
+    EXPECT_FLOAT_EQ(cursor.amplitude, 10.0f);
+    // Its line at the top of the averaged trace (46 px, as the trace test shows).
+    EXPECT_EQ(cursor.screen_y, BASELINE - 46);
+    const i32 line_y = std::clamp(cursor.screen_y - 9, Y0 + 19, Y1 - 35);
+    char x_text[32];
+    format_sig(700 * DX, 4, x_text);
+    std::strcat(x_text, "Гц"_cp);
+    EXPECT_TRUE(shows_readout(px, X1 - 2, line_y, x_text)) << x_text;
+    EXPECT_TRUE(shows_readout(px, X1 - 2, line_y + 12, "10м/сЅ"_cp));
+
+    // A marker at twice the cursor reads the averaged line too.
+    plot_set_cursor(&pv, 350 * DX);
+    plot_draw(&pv);
+    EXPECT_FLOAT_EQ(pv.slots[PLOT_CURSOR_SLOTS].amplitude, 10.0f);
+    EXPECT_FLOAT_EQ(pv.slots[KIND_S].amplitude, 0.0f) << "nothing drawn at bin 350";
+}
+
 TEST_F(PlotTest, ShockPulseWaveformIsSymmetricBars)
 {
     // 231 samples: sample i on column i.
@@ -518,6 +560,32 @@ TEST_F(PlotTest, RedrawsOnlyWhenDirtyNewResultsOrFivePercentScaleChange)
     plot_draw(&pv);
     EXPECT_TRUE(redrawn());
     EXPECT_FLOAT_EQ(pv.y_scale, 16.0f);
+}
+
+TEST_F(PlotTest, AccelerationUnitEndsInTheSquareSign)
+{
+    // The unit label "м/сЅ" right-aligned on the label column: its last
+    // cell holds font 3's 0xBD (the square sign) in the unit's blue, rows
+    // 0 .. 4 only, and nothing of the letter Ѕ's lower rows.
+    put_wave(1, KIND_W, Q_A, single(1024, 5, 20000), 1e-3f, 0.001f);
+    open(KIND_W, Q_A);
+    plot_draw(&pv);
+    const Screen px = screen();
+    const i32 cell_x = LEFT - 1 - 8, cell_y = WAVE_CENTRE - 4;
+    font_select(3);
+    int ink = 0;
+    for (int r = 0; r < 8; ++r)
+        for (int c = 0; c < 8; ++c) {
+            const bool set = (glyph_row(0xBD, r) & (0x80 >> c)) != 0;
+            ink += set;
+            if (set) {
+                EXPECT_EQ(at(px, cell_x + c, cell_y + r), PLOT_COLOR_UNIT) << c << "," << r;
+            }
+            if (r >= 5) {
+                EXPECT_NE(at(px, cell_x + c, cell_y + r), PLOT_COLOR_UNIT) << c << "," << r;
+            }
+        }
+    EXPECT_GT(ink, 0);
 }
 
 TEST_F(PlotTest, WaveformGridLabelsBelowTheZeroLineCarryASignForKindZeroOnly)

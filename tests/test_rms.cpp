@@ -3,10 +3,12 @@
 // its archive view, and the screen end to end through the headless runner.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <string>
 #include <vector>
 
+#include "analysis/format.h"
 #include "analysis/meas_module.h"
 #include "analysis/measures.h"
 #include "analysis/signal.h"
@@ -17,6 +19,7 @@
 #include "data/images.h"
 #include "gfx/framebuffer.h"
 #include "gfx/image.h"
+#include "gfx/text.h"
 #include "host/device.h"
 #include "host/settings.h"
 #include "screens/rms.h"
@@ -176,6 +179,52 @@ TEST_F(RmsScreen, TheTableShowsFourWidePointsAroundTheSelection)
     const u16 grade = grade_colour(static_cast<u32>(grade_value(rms.live.values[0][0][1], 7, 8)));
     EXPECT_EQ(at(19 + 4, 166 + 6), grade);
     EXPECT_EQ(at(19 + 4, 182 + 6), COLOR_BACKGROUND) << "cell (0, 1) is empty";
+}
+
+TEST_F(RmsScreen, MeasuredValuesAreOutlinedInWhiteOnEitherFill)
+{
+    // Cell (0, 0) measured, then cells (0, 0) and (0, 1) measured with (0, 1)
+    // selected: the value in its grade colour has a white outline on the
+    // selected cell's dark blue and on the others' background alike.
+    struct Case {
+        const char* what;
+        std::vector<u32> keys;  // Esc follows
+        u32 dir;                // of the cell looked at, point 0
+        u16 fill;
+    };
+    const Case cases[] = {
+        {"selected, back on the measured cell", {KEY_ENTER, KEY_ENTER, KEY_UP}, 0, COLOR_DARK_BLUE},
+        {"not selected", {KEY_ENTER, KEY_ENTER}, 0, COLOR_BACKGROUND},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        std::memset(&rms.live, 0, sizeof rms.live);
+        select(0, 0, 0);
+        std::vector<u32> keys = c.keys;
+        keys.push_back(KEY_ESC);
+        run(keys);
+        ASSERT_NE(rms.live.filled[0] & (1u << c.dir), 0);
+        char text[32];
+        format_quantity(text, static_cast<int>(rms.quantity), rms.live.values[0][c.dir][rms.quantity]);
+        // The value drawn as the cell should have it, on the cell's fill.
+        const int x = 19 + 4, y = 166 + 16 * static_cast<int>(c.dir);
+        const std::vector<u16> saved(framebuffer, framebuffer + LCD_PIXELS);
+        std::fill_n(framebuffer, LCD_PIXELS, c.fill);
+        font_select(8);
+        fg_color = grade_colour(static_cast<u32>(grade_value(rms.live.values[0][c.dir][1], 7, 8)));
+        outline_color = COLOR_WHITE;
+        text_draw(x, y, text, TF_OUTLINE | TF_TRANSPARENT);
+        const std::vector<u16> want(framebuffer, framebuffer + LCD_PIXELS);
+        std::copy(saved.begin(), saved.end(), framebuffer);
+        // Inside the cell's fill (x 20..55, 12 rows from y).
+        int white = 0;
+        for (int j = y; j < y + 12; ++j)
+            for (int i = 20; i <= 55; ++i) {
+                ASSERT_EQ(at(i, j), want[j * LCD_WIDTH + i]) << i << "," << j;
+                white += at(i, j) == COLOR_WHITE;
+            }
+        EXPECT_GT(white, 0);
+    }
 }
 
 TEST_F(RmsScreen, ShiftRightClearsTheTableAndSelectsTheFirstCell)

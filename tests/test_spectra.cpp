@@ -411,6 +411,39 @@ TEST(SpectraStatus, ValuesAreReprintedOnlyWhenTheyMoveByATenth)
     }
 }
 
+TEST(SpectraStatus, AbsurdTemperaturesStayInTheirBox)
+{
+    // The print "%3dёC" in the box (144, 3)-(189, 16): beyond three places
+    // the temperature shows the end it lies beyond; the clock's plate to the
+    // right stays as it was.
+    VirtualHostScope scope;
+    images_unpack_all();
+    struct Case {
+        float celsius;
+        const char* text;
+    };
+    const Case cases[] = {{1.0e9f, CP("999ёC")},
+                          {1234.0f, CP("999ёC")},
+                          {-1.0e9f, CP("-99ёC")},
+                          {-100.0f, CP("-99ёC")},
+                          {-20.0f, CP("-20ёC")}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.celsius);
+        std::fill_n(fb_pixels, LCD_PIXELS, COLOR_MAGENTA);
+        float last = -1.0f;
+        status_temp_print(c.celsius, &last);
+        const auto px = screen();
+        EXPECT_TRUE(region_has_text(px, 147, 7, c.text, 3, 0, COLOR_DARK_BLUE, COLOR_BACKGROUND));
+        int outside = 0;
+        for (int y = 0; y < 24; ++y)
+            for (int x = 0; x < LCD_WIDTH; ++x) {
+                const bool in_box = x >= 144 && x <= 189 && y >= 3 && y <= 16;
+                outside += !in_box && px[y * LCD_WIDTH + x] != COLOR_MAGENTA;
+            }
+        EXPECT_EQ(outside, 0);
+    }
+}
+
 // End to end: the screen through the headless runner.
 RunResult run(const TempDir& dir, const std::string& keys)
 {
@@ -507,6 +540,55 @@ TEST(SpectraScreen, StartSaveAndTheStoredSections)
     EXPECT_EQ(rec.slot[0].type, 0u) << "no marker plot in layout 1";
     EXPECT_EQ(two.length, rec.slot[1].data_bytes + rec.slot[3].data_bytes);
     EXPECT_EQ(spectra_record_verify(&rec, data.data(), two.length), 1);
+}
+
+// The first line of a plot's cursor readout (its x value): the pixels of
+// the readout's colour right of x 150 in the 8 rows from the first row
+// between y0 and y1 that holds any, as rows of '#' and '.'; empty when
+// there is none.
+std::string readout_x_line(const std::vector<u16>& px, int y0, int y1)
+{
+    constexpr int FROM_X = 150, ROWS = 8;
+    for (int y = y0; y <= y1 - ROWS; ++y) {
+        bool any = false;
+        for (int x = FROM_X; x < LCD_WIDTH && !any; ++x) any = px[y * LCD_WIDTH + x] == PLOT_COLOR_UNIT;
+        if (!any) continue;
+        std::string line;
+        for (int r = y; r < y + ROWS; ++r) {
+            for (int x = FROM_X; x < LCD_WIDTH; ++x) line += px[r * LCD_WIDTH + x] == PLOT_COLOR_UNIT ? '#' : '.';
+            line += '\n';
+        }
+        return line;
+    }
+    return {};
+}
+
+// A spectrum with its shock-pulse spectrum saved and opened from the
+// archive: the cursor moved on the main plot, Mod puts the shock-pulse
+// plot's cursor on the same frequency, and Left/Right keep them together.
+TEST(SpectraScreen, StoredViewModPutsTheShockCursorAtTheMainCursor)
+{
+    TempDir dir;
+    const auto shot = [&](const char* name) { return "shot " + dir.file(name); };
+    // Spectrum (Up), layout 1 (Mod+Up), measured, saved, the saved dialog
+    // closed; the archive (Down) opens on the new measurement and Right opens it.
+    const auto r = run(dir, "wait 1500; right; enter; wait 300; up; shift+up; wait 300; enter; wait 3000; enter; "
+                            "wait 300; shift+enter; wait 500; enter; wait 200; esc; wait 300; down; enter; wait 500; "
+                            "right; wait 500; " +
+                                shot("opened.png") + "; right; right; right; right; right; mod; wait 300; " +
+                                shot("mod.png") + "; right; right; left; wait 300; " + shot("moved.png"));
+    ASSERT_EQ(r.status, 0) << r.output;
+    constexpr int MAIN_Y0 = 21, MAIN_Y1 = 119, SHOCK_Y0 = 121, SHOCK_Y1 = 215;
+    const auto opened = load_screenshot(dir.file("opened.png"));
+    ASSERT_FALSE(readout_x_line(opened, MAIN_Y0, MAIN_Y1).empty()) << "the stored spectrum with its cursor";
+    for (const char* name : {"mod.png", "moved.png"}) {
+        SCOPED_TRACE(name);
+        const auto px = load_screenshot(dir.file(name));
+        const auto main_x = readout_x_line(px, MAIN_Y0, MAIN_Y1);
+        EXPECT_NE(main_x, readout_x_line(opened, MAIN_Y0, MAIN_Y1)) << "the main cursor moved";
+        EXPECT_FALSE(main_x.empty());
+        EXPECT_EQ(readout_x_line(px, SHOCK_Y0, SHOCK_Y1), main_x) << "both cursors at one frequency";
+    }
 }
 
 TEST(SpectraScreen, FourAndStopEndsAfterTheFourthMeanAndAutoSavesOnce)

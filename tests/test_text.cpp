@@ -1,6 +1,8 @@
 // Fonts and text drawing: placement, rotation, effects and number texts.
 #include <gtest/gtest.h>
 
+#include <utility>
+
 #include <algorithm>
 #include <climits>
 #include <string>
@@ -118,6 +120,39 @@ TEST_F(Text, EveryFontCoversItsCodes)
             for (int code : {0x10, 0x11, 0x18, 0x19, 0x1A, 0x1B, 0x1E, 0x1F})
                 EXPECT_TRUE(has_ink(static_cast<u8>(code))) << n;
         }
+    }
+}
+
+TEST_F(Text, SquareSignAtBDIsASmallRaisedTwo)
+{
+    // The unit "м/сЅ" prints m/s²: in the fonts that draw units (3 for the
+    // plot labels and readouts, 4 and 8 for texts and tables) code 0xBD is
+    // a two, smaller than the digit, standing higher, with its foot (the
+    // widest row) at the bottom, unlike the letter Ѕ it replaces.
+    for (u8 n : {3, 4, 8}) {
+        font_select(n);
+        auto ink_rows = [](u8 code) {
+            int first = -1, last = -1;
+            for (int r = 0; r < font_height; ++r)
+                for (int c = 0; c < font_width; ++c)
+                    if (bit(code, r, c)) {
+                        if (first < 0) first = r;
+                        last = r;
+                    }
+            return std::make_pair(first, last);
+        };
+        auto row_ink = [](u8 code, int r) {
+            int k = 0;
+            for (int c = 0; c < font_width; ++c) k += bit(code, r, c);
+            return k;
+        };
+        const auto [top, bottom] = ink_rows(0xBD);
+        const auto [digit_top, digit_bottom] = ink_rows('2');
+        ASSERT_GE(top, 0) << "font " << int(n) << ": no glyph at 0xBD";
+        EXPECT_LE(top, digit_top) << int(n);
+        EXPECT_LT(bottom - top, digit_bottom - digit_top) << int(n) << ": smaller than the digit";
+        EXPECT_LT(bottom, digit_bottom - 1) << int(n) << ": its foot two rows or more above the digit's";
+        for (int r = top; r < bottom; ++r) EXPECT_LT(row_ink(0xBD, r), row_ink(0xBD, bottom)) << int(n) << " " << r;
     }
 }
 

@@ -17,6 +17,7 @@
 #include "data/images.h"
 #include "gfx/framebuffer.h"
 #include "gfx/image.h"
+#include "gfx/text.h"
 #include "host/device.h"
 #include "host/settings.h"
 #include "screens/shock_panel.h"
@@ -238,6 +239,53 @@ TEST_F(VibrometerView, DigitsFollowTheCellRules)
     }
 }
 
+TEST_F(VibrometerView, AbsurdTemperaturesStayInTheirBox)
+{
+    // A stored (or measured) temperature beyond what three places hold shows
+    // the end it lies beyond, in the box (80, 25)-(161, ...); the screen
+    // around it is the same as with an ordinary temperature.
+    settings.plot_quantity = 1;
+    RmsTableRecord ordinary = record_with(1.0f, 3.0f, 1.0f, 25.0f);
+    script_keys(scope.host, {KEY_ESC});
+    vibrometer_view(&ordinary);
+    const auto reference = screen();
+    struct Case {
+        float celsius;
+        const char* text;
+    };
+    const Case cases[] = {{1.0e6f, "999"},  {5000.0f, "999"}, {999.0f, "999"},
+                          {-1.0e6f, "-99"}, {-150.0f, "-99"}, {-40.0f, "-40"}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.celsius);
+        RmsTableRecord rec = record_with(1.0f, 3.0f, 1.0f, c.celsius);
+        script_keys(scope.host, {KEY_ESC});
+        vibrometer_view(&rec);
+        const auto px = screen();
+        const int grade = grade_temperature(c.celsius);
+        const u16* strip =
+            image_set[grade == 3 ? IMG_TEMP_DIGITS_RED : grade == 2 ? IMG_TEMP_DIGITS_YELLOW : IMG_TEMP_DIGITS_GREEN];
+        const int h = static_cast<int>(image_height(strip)) - 1;
+        int x = 80;
+        for (const char* p = c.text; *p; ++p) {
+            if (*p == '-') {
+                EXPECT_TRUE(shows_part(px, x, 25, strip, IMG_TEMP_DIGITS_MINUS_X, 0, IMG_TEMP_DIGITS_MINUS_W, h));
+                x += IMG_TEMP_DIGITS_MINUS_W;
+            } else {
+                EXPECT_TRUE(shows_part(px, x, 25, strip, IMG_TEMP_DIGITS_PITCH * (*p - '0'), 0, IMG_TEMP_DIGITS_CELL, h))
+                    << c.text << " at " << x;
+                x += IMG_TEMP_DIGITS_CELL;
+            }
+        }
+        int outside = 0;
+        for (int y = 0; y < LCD_HEIGHT; ++y)
+            for (int i = 0; i < LCD_WIDTH; ++i) {
+                const bool in_box = i >= 80 && i <= 161 && y >= 25 && y < 25 + h;
+                if (!in_box && px[y * LCD_WIDTH + i] != reference[y * LCD_WIDTH + i]) ++outside;
+            }
+        EXPECT_EQ(outside, 0) << "pixels changed outside the temperature's box";
+    }
+}
+
 // The bar graph's full scale jumps at once to the ceiling of the largest of
 // the last 8 velocities and shrinks by 30 % per update only while that
 // largest value stays below half of it.
@@ -352,6 +400,34 @@ TEST_F(ShockPanel, DrawsOncePerResultAndEmptiesWhenTheResultGoes)
     for (int y = 155; y < 175; ++y)
         for (int x = 124; x < 160; ++x) red = red || framebuffer[y * LCD_WIDTH + x] == COLOR_RED;
     EXPECT_TRUE(red);
+}
+
+TEST_F(ShockPanel, DarkBlueValuesAreOutlinedInWhite)
+{
+    // Whatever outline the screen left set: dBm, dBc, COND and CODE stand
+    // out in white around their dark blue digits, as the plot readouts do.
+    shock_result.dbm = 104.0f;
+    shock_result.dbc = 96.0f;
+    shock_result.cond_number = 7;
+    shock_result.zone_letter = 'C';
+    outline_color = COLOR_BLACK;
+    shock_panel_draw();
+    const std::vector<u16> px(framebuffer, framebuffer + LCD_PIXELS);
+    outline_color = COLOR_WHITE;
+    const struct {
+        const char* what;
+        int x, y;
+        const char* text;
+        u32 flags;
+    } values[] = {
+        {"dBm", 86, 174, "104", TF_OUTLINE},
+        {"dBc", 140, 174, " 96", TF_OUTLINE},
+        {"COND", 92, 203, " 7", TF_OUTLINE | TF_TRANSPARENT},
+        {"CODE", 146, 203, "C", TF_OUTLINE | TF_TRANSPARENT},
+    };
+    for (const auto& v : values)
+        EXPECT_TRUE(region_has_text(px, v.x, v.y, v.text, 2, v.flags, COLOR_DARK_BLUE, COLOR_BACKGROUND)) << v.what;
+    EXPECT_EQ(outline_color, COLOR_WHITE) << "the screen's outline colour put back";
 }
 
 }  // namespace

@@ -5,7 +5,7 @@ Sources (Debian packages, needed only to run this generator):
   xfonts-base      misc-fixed PCF fonts (public domain)
   xfonts-terminus  Terminus Font PCF fonts (SIL Open Font License 1.1)
 Glyphs that the device needs and the sources lack or place elsewhere (degree
-sign at 0xB8, superscript two at 0xBD, triangles, arrows and pictograms in the
+sign at 0xB8, superscript two at 0xBD in fonts 3, 4 and 8, triangles, arrows and pictograms in the
 control range) are drawn here or taken from the Unicode misc-fixed fonts.
 The 8 x 8 title font comes from misc-fixed 6x10; the glyphs that do not fit
 its eight rows (accented capitals, descenders) and a few look-alikes are
@@ -355,6 +355,11 @@ FONT3_DRAWN = {
            '.#..#.#.',
            '.#..#.#.',
            '.###..#.'],
+    0xBD: ['..##....',   # superscript two (the device glyph of "м/сЅ"), on the capitals' top rows
+           '.#..#...',
+           '...#....',
+           '..#.....',
+           '.####...'],
     0xE7: ['........',   # ze: open on the left, unlike e reversed
            '........',
            '..###...',

@@ -788,6 +788,60 @@ def shock_panel():
     return keyless(c)
 
 
+# The bearing choice screen: the drawing stands at (206, 30) in the upper
+# panel, left of the dimension values written from x 251 in font 6 at y 33,
+# 56, 79, 102 and 125; it names each value on its row.
+BEARING_DRAWING_AT = (206, 30)
+BEARING_VALUES_X = 251
+BEARING_VALUE_ROWS = (33, 56, 79, 102, 125)
+BEARING_CAPTIONS = ("D", "d", "Z", "Dw", "\u03b1")
+# The Greek alpha (no code of Windows-1251) in the 8 x 16 cell of font 4.
+ALPHA_ROWS = ["........"] * 5 + [".##...#.", "#..#..#.", "#...##..", "#...#...", "#..#.#..", ".##...#."]
+
+
+def arrow_line(c, x, y0, y1, colour):
+    """A vertical dimension line from y0 to y1 with an arrowhead at each end."""
+    c.fill(sd_segment(x, y0 + 1, x, y1 - 1, 1.0), colour)
+    c.fill(sd_polygon([(x - 2.5, y0 + 4.5), (x, y0), (x + 2.5, y0 + 4.5)]), colour)
+    c.fill(sd_polygon([(x - 2.5, y1 - 4.5), (x, y1), (x + 2.5, y1 - 4.5)]), colour)
+
+
+def bearing_drawing():
+    """45 x 114 section of a ball bearing through its axis (outer ring, ball
+    and inner ring above and below the axis) with the outer and bore
+    diameters as dimension lines, and beside it the captions of the five
+    dimension values: D outer, d bore, Z rollers, Dw roller, alpha contact
+    angle, each on its value's row."""
+    ox, oy = BEARING_DRAWING_AT
+    w = BEARING_VALUES_X - ox
+    c = Canvas(w, 114, SCREEN_BG)
+    axis = 56.5
+    steel = vgrad(0, 114, STEEL_HI, STEEL_LO)
+    for sign in (-1, 1):
+        def y(v):
+            return axis + sign * v
+        outer = sorted((y(43), y(54)))
+        inner = sorted((y(20), y(30)))
+        for y0, y1 in (outer, inner):
+            c.fill(sd_box(5.5, y0, 23.5, y1, 1), INK)
+            c.fill(sd_box(6.5, y0 + 1, 22.5, y1 - 1, 0.5), steel)
+        c.fill(sd_circle(14.5, y(36.5), 6.5), INK)
+        c.fill(sd_circle(14.5, y(36.5), 5.3), (150, 164, 196))
+        c.fill(sd_circle(13, y(36.5) - 1.5, 1.4), NEAR_WHITE)
+    for x in range(4, 26, 4):  # the axis, dashed
+        c.hline(x, x + 1, int(axis), (120, 130, 156))
+    arrow_line(c, 2.5, axis - 54, axis + 54, DARK_BLUE)
+    arrow_line(c, 20.5, axis - 20, axis + 20, DARK_BLUE)
+    font = FONTS[4]
+    for row, caption in zip(BEARING_VALUE_ROWS, BEARING_CAPTIONS):
+        y = row + 1 - oy  # the caption's letters on the line of the value's
+        if caption == "\u03b1":
+            c.blit_mask(ALPHA_ROWS, w - 1 - font.w, y, DARK_BLUE)
+        else:
+            draw_text(c, w - 1 - text_width(font, caption), y, caption, font, DARK_BLUE)
+    return c
+
+
 # Status-bar mode icons: 15 x 14 cells of one strip, drawn at y 3 of the
 # title bar: 0 none, 15 time signal, 30 spectrum, 45 shock pulses, 60 A,
 # 75 V, 90 D, 105 marker channel, 120 / 135 / 150 the spectrum display
@@ -1163,6 +1217,7 @@ def packed_set():
         (72, "LOGO", logo),
         (73, "SETUP_STRIP_FOCUS", lambda: setup_strip(True)),
         (74, "SETUP_STRIP", lambda: setup_strip(False)),
+        (41, "BEARING_DRAWING", bearing_drawing),
         (77, "SHOCK_PANEL", shock_panel),
         (78, "CHOICE_FILLER", lambda: choice_piece("filler")),
     ]
