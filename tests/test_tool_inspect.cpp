@@ -288,6 +288,42 @@ TEST_F(ToolInspect, RecordsTheViewerRefusesAreDamageForVerifyAndExport)
             << f;
 }
 
+// The amplitude line of an exported spectrum says how its lines were
+// averaged, as the record keeps it (older records do not say).
+TEST_F(ToolInspect, ExportedSpectraSayTheirAveraging)
+{
+    const struct {
+        u32 averaging, averaged;
+        const char* says;
+    } cases[] = {
+        {0, 0, "# amplitude: peak amplitude of each line; Hamming window; averaging not recorded\n"},
+        {1, 1, "# amplitude: peak amplitude of each line; Hamming window; no averaging\n"},
+        {10, 7, "# amplitude: peak amplitude of each line; Hamming window; average of 7 spectra (averaging 10)\n"},
+        {999, 23, "# amplitude: peak amplitude of each line; Hamming window; running average of 23 spectra\n"},
+    };
+    image.remount();
+    archive_state = ARCHIVE_MOUNTED;
+    settings_set_current_object(pump);
+    std::vector<u32> ids;
+    for (const auto& c : cases) {
+        ids.push_back(save_spectrum([&](SpectraRecord& r) {
+            r.averaging = c.averaging;
+            r.averaged = c.averaged;
+        }));
+        ASSERT_NE(ids.back(), 0u);
+    }
+    ASSERT_TRUE(image.fill_chip());
+    for (size_t k = 0; k < ids.size(); ++k) {
+        SCOPED_TRACE(cases[k].says);
+        TempDir out;
+        ASSERT_EQ(tool("export " + std::to_string(ids[k]) + " --out " + shell_quote(out.path())).status, 0);
+        for (const auto& f : std::filesystem::directory_iterator(out.path())) {
+            const std::vector<u8> bytes = read_file_bytes(f.path().string());
+            EXPECT_NE(std::string(bytes.begin(), bytes.end()).find(cases[k].says), std::string::npos);
+        }
+    }
+}
+
 // A measurement whose parent is a file of the archive but not an object (a
 // damaged image), which the browser's tree leaves out: ls lists it as an
 // orphan, and export --all exports it, named as one.
