@@ -787,7 +787,7 @@ int run(const std::vector<std::string>& args)
         }
     }
     if (left_out)
-        std::fprintf(stderr, "tarvik2-archive: %u measurements left out (%s)\n", left_out,
+        std::fprintf(stderr, "tarvik2-archive: %u measurement%s left out (%s)\n", left_out, left_out == 1 ? "" : "s",
                      format == Format::Uff ? "vibrometer and RMS-table readings: no signal for UFF; use csv or json"
                                            : "without a voice note");
     return status;
