@@ -1,5 +1,6 @@
 #include "archive/measurement.h"
 
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 
@@ -32,10 +33,6 @@ constexpr u8 DIALOG_FONT = 4;
 constexpr u32 DIALOG_TEXT = TF_HCENTER | TF_TRANSPARENT;
 constexpr u8 IMAGE_MODE_COPY = 0;
 constexpr u8 IMAGE_MODE_WHITE_CLEAR = 3;  // white pixels left as they are
-
-// The note mark of the instrument font, after the label of a measurement
-// with a voice note.
-constexpr char NOTE_MARK = '\xB2';
 
 const char* const TITLE_ATTENTION = "Внимание !"_cp;
 const char* const TITLE_ERROR = "Ошибка !"_cp;
@@ -391,6 +388,76 @@ int spectra_record_verify(SpectraRecord* record, const void* data, u32 data_byte
     return checksum_verify(record, SPECTRA_RECORD_SIZE, SPECTRA_RECORD_CHECKSUM_AT);
 }
 
+namespace {
+
+bool is_spectrum(u32 kind)
+{
+    return kind == KIND_S || kind == KIND_B;
+}
+
+// A slot the viewer takes (none: -1) against the data and the store's
+// record buffers.
+int slot_check(const SpectraRecord* record, int slot, u32 data_bytes)
+{
+    if (slot < 0) return SPECTRA_CHECK_OK;
+    const SpectraSlot& s = record->slot[slot];
+    if (s.kind >= RESULT_KINDS || s.quantity >= RESULT_SLOTS) return SPECTRA_CHECK_SLOT;
+    const u32 capacity = is_spectrum(s.kind) ? RECORD_PAIRS : RECORD_VALUES;
+    const u64 words = is_spectrum(s.kind) ? 2ull * s.count : s.count;
+    if (s.count > capacity || s.data_bytes > RECORD_VALUES * sizeof(i32)) return SPECTRA_CHECK_SLOT;
+    if (words * sizeof(i32) > s.data_bytes) return SPECTRA_CHECK_SLOT;
+    if (static_cast<u64>(s.data_offset) * sizeof(i32) + s.data_bytes > data_bytes) return SPECTRA_CHECK_SLOT;
+    if (!std::isfinite(s.x0) || !std::isfinite(s.dx) || !(s.dx > 0) || !std::isfinite(s.scale) ||
+        !std::isfinite(s.x0 + s.dx * static_cast<float>(s.count)))
+        return SPECTRA_CHECK_AXIS;
+    return SPECTRA_CHECK_OK;
+}
+
+}  // namespace
+
+int spectra_record_check(SpectraRecord* record, const i32* data, u32 data_bytes)
+{
+    if (record == nullptr || record->type == 0) return SPECTRA_CHECK_EMPTY;
+    static const i32 no_data[1] = {};
+    if (data == nullptr) {
+        data = no_data;
+        data_bytes = 0;
+    }
+    if (record->format != RECORD_FORMAT && record->format != SPECTRA_FORMAT_OLD) return SPECTRA_CHECK_FORMAT;
+    if (!spectra_record_verify(record, data, data_bytes)) return SPECTRA_CHECK_CHECKSUM;
+    const int main_slot = spectra_find_slot(record, SPECTRA_MAIN);
+    if (main_slot == SPECTRA_NO_SLOT) return SPECTRA_CHECK_NO_MAIN;
+    if (record->kind >= RESULT_KINDS || record->quantity >= RESULT_SLOTS) return SPECTRA_CHECK_KIND;
+    int shock_slot = spectra_find_slot(record, SPECTRA_SHOCK);
+    if (shock_slot != SPECTRA_NO_SLOT && record->slot[shock_slot].quantity != Q_A) shock_slot = SPECTRA_NO_SLOT;
+    for (const int slot : {main_slot, shock_slot, spectra_find_slot(record, SPECTRA_MARKER)}) {
+        const int r = slot_check(record, slot, data_bytes);
+        if (r != SPECTRA_CHECK_OK) return r;
+    }
+    return SPECTRA_CHECK_OK;
+}
+
+const char* spectra_check_text(int check)
+{
+    switch (check) {
+    case SPECTRA_CHECK_OK: return "the record is sound";
+    case SPECTRA_CHECK_EMPTY: return "the spectra record is empty (type 0): the viewer shows nothing";
+    case SPECTRA_CHECK_FORMAT: return "the spectra record's format word is unknown to the instrument";
+    case SPECTRA_CHECK_CHECKSUM: return "the spectra record's checksums do not match";
+    case SPECTRA_CHECK_NO_MAIN: return "the spectra record holds no main record: the viewer shows nothing";
+    case SPECTRA_CHECK_KIND: return "the spectra record's kind or quantity is unknown to the instrument";
+    case SPECTRA_CHECK_SLOT:
+        return "a slot's kind, quantity, count, length or data offset lies outside the record's data";
+    case SPECTRA_CHECK_AXIS: return "a slot's x axis (x0, dx) or scale is not a finite, rising one";
+    default: return "the spectra record is refused";
+    }
+}
+
+bool spectra_check_is_damage(int check)
+{
+    return check != SPECTRA_CHECK_OK && check != SPECTRA_CHECK_EMPTY && check != SPECTRA_CHECK_NO_MAIN;
+}
+
 void measurement_reset()
 {
     std::memset(&g_view_table, 0, sizeof g_view_table);
@@ -490,7 +557,7 @@ char* meas_label(int index, char* out)
     n += std::snprintf(out + n, MEAS_LABEL_SIZE - n, "%02u:%02u:%02u %02u.%02u.%02u", hd.hour, hd.minute, hd.second,
                        hd.day, hd.month, hd.year);
     if (has_note(hd) && n + 1 < static_cast<int>(MEAS_LABEL_SIZE)) {
-        out[n] = NOTE_MARK;
+        out[n] = MEAS_NOTE_MARK;
         out[n + 1] = 0;
     }
     return out;

@@ -162,7 +162,9 @@ struct SpectraRecord {
     float velocity;     // velocity band value (RMS) at saving
     float temperature;  // at saving
     u32 rotation;       // rotation frequency, stored with the marker slot
-    u8 reserved[60];
+    u32 averaging;      // averaging target of the spectra at saving (1 none, 4, 10, 999); 0: not recorded
+    u32 averaged;       // spectra averaged into the stored lines (with averaging)
+    u8 reserved[52];
     u16 data_checksum;  // checksum16 of section 2
     u16 checksum;       // checksum16 of the 348 bytes with this field 0
 };
@@ -171,6 +173,7 @@ static_assert(offsetof(SpectraRecord, slot) == 16);
 static_assert(offsetof(SpectraRecord, velocity) == 272);
 static_assert(offsetof(SpectraRecord, temperature) == 276);
 static_assert(offsetof(SpectraRecord, rotation) == 280);
+static_assert(offsetof(SpectraRecord, averaging) == 284);
 static_assert(offsetof(SpectraRecord, data_checksum) == SPECTRA_DATA_CHECKSUM_AT);
 static_assert(offsetof(SpectraRecord, checksum) == SPECTRA_RECORD_CHECKSUM_AT);
 
@@ -188,6 +191,28 @@ const i32* spectra_slot_data(const SpectraRecord* record, int slot, const void* 
 void spectra_record_seal(SpectraRecord* record, const void* data, u32 data_bytes);
 // 1 when both checksums match, else 0.
 int spectra_record_verify(SpectraRecord* record, const void* data, u32 data_bytes);
+
+// What the viewer finds in a stored spectra record and its section 2 (the
+// one check of the viewers, the route screen and the archive tool).
+enum SpectraCheck : int {
+    SPECTRA_CHECK_OK = 0,
+    SPECTRA_CHECK_EMPTY,     // the record's type is 0: nothing to show
+    SPECTRA_CHECK_FORMAT,    // a format word the instrument does not know
+    SPECTRA_CHECK_CHECKSUM,  // a checksum does not match
+    SPECTRA_CHECK_NO_MAIN,   // no slot holds a main record
+    SPECTRA_CHECK_KIND,      // the record's kind or quantity is out of range
+    SPECTRA_CHECK_SLOT,      // a slot's kind, quantity, count, length or offset does not fit
+    SPECTRA_CHECK_AXIS,      // a slot's x axis or scale is not a finite, rising one
+};
+// Checks a record before it is shown: the format, both checksums, the main
+// slot, and every slot a viewer takes (main, shock-pulse, marker) against
+// the data and the result store's buffers. `data` may be nullptr (no data).
+int spectra_record_check(SpectraRecord* record, const i32* data, u32 data_bytes);
+// One line saying what a check result means.
+const char* spectra_check_text(int check);
+// True when the viewer shows the error box for the result (the record is
+// damaged); an empty record or one without a main record is left silently.
+bool spectra_check_is_damage(int check);
 
 // Forgets the records last loaded for viewing. The viewers installed with
 // meas_set_viewer and meas_set_spectra_viewer stay: they belong to the
@@ -220,6 +245,10 @@ struct MeasSection {
 // longer than its buffer is refused. Unless silent, the reading and a
 // failure are shown. Returns 100 + the section bytes read, or 0.
 u32 meas_read(u32 id, u32* kind, MeasSection* section1, MeasSection* section2, MeasSection* section3, bool silent);
+
+// The note mark of the instrument font that ends the label of a measurement
+// with a voice note.
+constexpr char MEAS_NOTE_MARK = '\xB2';
 
 // Room for a label, terminator included.
 constexpr u32 MEAS_LABEL_SIZE = 48;

@@ -1,5 +1,6 @@
 #include "screens/spectra.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 
@@ -320,19 +321,6 @@ u32 convert_section(const SignalRecord* rec, u32 group, SpectraSlot* slot, i32* 
     return words;
 }
 
-// Empty store: whether a loaded slot fits the data and the record buffers.
-bool slot_fits(const SpectraRecord* header, int slot, u32 data_bytes)
-{
-    if (slot < 0) return true;
-    const SpectraSlot& s = header->slot[slot];
-    if (s.kind >= RESULT_KINDS || s.quantity >= RESULT_SLOTS) return false;
-    const u32 capacity = plot_is_spectrum(s.kind) ? RECORD_PAIRS : RECORD_VALUES;
-    const u32 words = plot_is_spectrum(s.kind) ? 2 * s.count : s.count;
-    if (s.count > capacity || s.data_bytes > RECORD_VALUES * sizeof(i32)) return false;
-    if (static_cast<u64>(words) * sizeof(i32) > s.data_bytes) return false;
-    return static_cast<u64>(s.data_offset) * sizeof(i32) + s.data_bytes <= data_bytes;
-}
-
 // The slot's header into the store's cell, keeping the cell's buffer, and
 // its data.
 void load_slot(const SpectraRecord* header, int slot, const i32* data, u32 group, u32 kind, u32 quantity)
@@ -514,6 +502,8 @@ u32 spectra_save(u32 kind, u32 quantity, u32 layout, bool silent)
     record.stamp = results.stamp;
     record.velocity = meas_band_value(group, Q_V);
     record.temperature = meas_temperature();
+    record.averaging = avg_target();
+    record.averaged = record.averaging == 1 ? 1 : std::min(avg_count(), record.averaging);
 
     u32 words = convert_section(main_rec, group, &record.slot[group], g_save_data);
     record.slot[group].data_offset = 0;
@@ -537,29 +527,17 @@ u32 spectra_save(u32 kind, u32 quantity, u32 layout, bool silent)
 
 int spectra_load(SpectraRecord* header, const i32* data, u32 data_bytes)
 {
-    if (header == nullptr || header->type == 0) return 0;
-    static const i32 no_data[1] = {};
-    if (data == nullptr) {
-        data = no_data;
-        data_bytes = 0;
-    }
-    const bool known_format = header->format == RECORD_FORMAT || header->format == SPECTRA_FORMAT_OLD;
-    if (!known_format || !spectra_record_verify(header, data, data_bytes)) {
-        load_error();
+    // Everything is checked before the store changes: a damaged record
+    // leaves the shown measurement as it was.
+    const int check = spectra_record_check(header, data, data_bytes);
+    if (check != SPECTRA_CHECK_OK) {
+        if (spectra_check_is_damage(check)) load_error();
         return 0;
     }
     const int main_slot = spectra_find_slot(header, SPECTRA_MAIN);
-    if (main_slot == SPECTRA_NO_SLOT) return 0;
     int shock_slot = spectra_find_slot(header, SPECTRA_SHOCK);
     if (shock_slot != SPECTRA_NO_SLOT && header->slot[shock_slot].quantity != Q_A) shock_slot = SPECTRA_NO_SLOT;
     const int marker_slot = spectra_find_slot(header, SPECTRA_MARKER);
-    // Everything is checked before the store changes: a damaged record
-    // leaves the shown measurement as it was.
-    if (header->kind >= RESULT_KINDS || header->quantity >= RESULT_SLOTS || !slot_fits(header, main_slot, data_bytes) ||
-        !slot_fits(header, shock_slot, data_bytes) || !slot_fits(header, marker_slot, data_bytes)) {
-        load_error();
-        return 0;
-    }
 
     results_reset();
     results.valid = header->type;

@@ -305,6 +305,11 @@ TEST_F(SpectraStore, DamagedRecordsShowTheErrorAndLeaveTheStoreAsItWas)
         {"count beyond its data", [](Stored& s) { s.record.slot[1].count = s.record.slot[1].data_bytes / 8 + 1; },
          true},
         {"record kind outside the store", [](Stored& s) { s.record.kind = 9; }, true},
+        {"count of all ones", [](Stored& s) { s.record.slot[1].count = 0xFFFFFFFFu; }, true},
+        {"x step negative", [](Stored& s) { s.record.slot[1].dx = -1e30f; }, true},
+        {"x step zero", [](Stored& s) { s.record.slot[3].dx = 0.0f; }, true},
+        {"x0 not a number", [](Stored& s) { s.record.slot[0].x0 = std::nanf(""); }, true},
+        {"scale infinite", [](Stored& s) { s.record.slot[1].scale = INFINITY; }, true},
         {"data shorter than told", [](Stored& s) { s.data_bytes -= 8; }, false},
     };
     for (const Case& c : cases) {

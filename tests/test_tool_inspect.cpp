@@ -9,6 +9,7 @@
 #include <cstring>
 #include <filesystem>
 #include <functional>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -17,8 +18,10 @@
 #include "archive/objects.h"
 #include "archive/route.h"
 #include "base/cp1251.h"
+#include "host/device.h"
 #include "host/instance.h"
 #include "host/session.h"
+#include "screens/spectra.h"
 #include "storage/dir.h"
 #include "storage/fs.h"
 #include "storage/nand.h"
@@ -55,22 +58,7 @@ protected:
         rms_table_seal(&r);
         vibrometer = meas_save(MEAS_KIND_VIBROMETER, 0, &r, sizeof r, nullptr, 0, nullptr, 0, true);
         settings_set_current_object(fan);
-        SpectraRecord s{};
-        s.type = REC_ACQUIRED;
-        s.format = RECORD_FORMAT;
-        s.kind = MEAS_KIND_SPECTRUM;
-        s.quantity = Q_V;
-        s.slot[1].type = REC_ACQUIRED;
-        s.slot[1].kind = KIND_S;
-        s.slot[1].quantity = Q_V;
-        s.slot[1].count = SPECTRUM_VALUES / 2;
-        s.slot[1].dx = 1.0f;
-        s.slot[1].data_bytes = SPECTRUM_VALUES * sizeof(i32);
-        std::vector<i32> data(SPECTRUM_VALUES);
-        for (u32 i = 0; i < SPECTRUM_VALUES; ++i) data[i] = static_cast<i32>(i * 37);
-        spectra_record_seal(&s, data.data(), SPECTRUM_VALUES * sizeof(i32));
-        spectrum = meas_save(MEAS_KIND_SPECTRUM, 0, &s, sizeof s, data.data(), SPECTRUM_VALUES * sizeof(i32), nullptr,
-                             0, true);
+        spectrum = save_spectrum([](SpectraRecord&) {});
         route = route_make_test();
         ASSERT_NE(vibrometer, 0u);
         ASSERT_NE(spectrum, 0u);
@@ -83,6 +71,35 @@ protected:
     }
 
     RunResult tool(const std::string& args) const { return run_archive_tool(image.folder, args); }
+
+    // A spectrum record as the spectra screen saves it (the main slot and
+    // its data), changed by `change`, sealed and saved into the current
+    // object.
+    std::vector<i32> data = std::vector<i32>(SPECTRUM_VALUES);
+    SpectraRecord record(const std::function<void(SpectraRecord&)>& change)
+    {
+        SpectraRecord s{};
+        s.type = REC_ACQUIRED;
+        s.format = RECORD_FORMAT;
+        s.kind = MEAS_KIND_SPECTRUM;
+        s.quantity = Q_V;
+        s.slot[1].type = REC_ACQUIRED;
+        s.slot[1].kind = KIND_S;
+        s.slot[1].quantity = Q_V;
+        s.slot[1].count = SPECTRUM_VALUES / 2;
+        s.slot[1].dx = 1.0f;
+        s.slot[1].data_bytes = SPECTRUM_VALUES * sizeof(i32);
+        for (u32 i = 0; i < SPECTRUM_VALUES; ++i) data[i] = static_cast<i32>(i * 37);
+        change(s);
+        spectra_record_seal(&s, data.data(), SPECTRUM_VALUES * sizeof(i32));
+        return s;
+    }
+    u32 save_spectrum(const std::function<void(SpectraRecord&)>& change)
+    {
+        SpectraRecord s = record(change);
+        return meas_save(MEAS_KIND_SPECTRUM, 0, &s, sizeof s, data.data(), SPECTRUM_VALUES * sizeof(i32), nullptr, 0,
+                         true);
+    }
 
     // Raw bytes into the image (no NAND rules); undo() puts back what was
     // there.
@@ -200,6 +217,155 @@ TEST_F(ToolInspect, VerifyNamesEachKnownDamageAndChangesNothing)
         EXPECT_EQ(tool("ls").status, 0);
         EXPECT_EQ(tool("info").status, 0);
         EXPECT_EQ(last_written(), before) << "the image was written to";
+    }
+}
+
+// Records that the instrument's viewer refuses ("Ошибка в файле замера !")
+// or has nothing to show of, though their checksums match: verify names
+// each as damage, export leaves each out with its reason (status 1) and
+// writes the sound measurements only, and the viewer's loader refuses the
+// same records.
+TEST_F(ToolInspect, RecordsTheViewerRefusesAreDamageForVerifyAndExport)
+{
+    const struct {
+        const char* what;
+        std::function<void(SpectraRecord&)> change;
+        const char* says;
+    } cases[] = {
+        {"slot offset past the data", [](SpectraRecord& r) { r.slot[1].data_offset = SPECTRUM_VALUES; },
+         "lies outside the record's data"},
+        {"slot length past the data", [](SpectraRecord& r) { r.slot[1].data_bytes += 4; },
+         "lies outside the record's data"},
+        {"count of all ones", [](SpectraRecord& r) { r.slot[1].count = 0xFFFFFFFFu; },
+         "lies outside the record's data"},
+        {"x step -1e30", [](SpectraRecord& r) { r.slot[1].dx = -1e30f; }, "x axis (x0, dx) or scale"},
+        {"unknown kind", [](SpectraRecord& r) { r.kind = 7; }, "kind or quantity is unknown"},
+        {"unknown format", [](SpectraRecord& r) { r.format = 3; }, "format word is unknown"},
+        {"no main record", [](SpectraRecord& r) { r.slot[1].quantity = Q_N; }, "holds no main record"},
+    };
+    image.remount();
+    archive_state = ARCHIVE_MOUNTED;
+    settings_set_current_object(pump);
+    std::vector<u32> ids;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        ids.push_back(save_spectrum(c.change));
+        ASSERT_NE(ids.back(), 0u);
+        // The viewer's own loader refuses it (its error box closed by the
+        // power-off request).
+        SpectraRecord r = record(c.change);
+        power_off_flag = 1;
+        EXPECT_EQ(spectra_load(&r, data.data(), SPECTRUM_VALUES * sizeof(i32)), 0);
+        power_off_flag = 0;
+    }
+    ASSERT_TRUE(image.fill_chip());
+
+    const RunResult v = tool("verify");
+    EXPECT_EQ(v.status, 1) << v.output;
+    EXPECT_NE(v.output.find(std::to_string(std::size(cases)) + " problems"), std::string::npos) << v.output;
+    TempDir out;
+    const RunResult e = tool("export --all --out " + shell_quote(out.path()));
+    EXPECT_EQ(e.status, 1) << e.output;
+    for (size_t k = 0; k < ids.size(); ++k) {
+        SCOPED_TRACE(cases[k].what);
+        const std::string id = "measurement " + std::to_string(ids[k]) + ": ";
+        const size_t at = v.output.find("damage: " + id);
+        ASSERT_NE(at, std::string::npos) << v.output;
+        EXPECT_NE(v.output.substr(at, v.output.find('\n', at) - at).find(cases[k].says), std::string::npos) << v.output;
+        const size_t left = e.output.find("tarvik2-archive: " + id);
+        ASSERT_NE(left, std::string::npos) << e.output;
+        const std::string line = e.output.substr(left, e.output.find('\n', left) - left);
+        EXPECT_NE(line.find(cases[k].says), std::string::npos) << line;
+        EXPECT_NE(line.find("not exported"), std::string::npos) << line;
+    }
+    // The sound measurements are written, nothing else (no nan or -inf).
+    std::vector<std::string> written;
+    for (const auto& f : std::filesystem::directory_iterator(out.path())) written.push_back(f.path().filename());
+    EXPECT_EQ(written.size(), 2u);
+    for (const std::string& f : written)
+        EXPECT_TRUE(f.find("_" + std::to_string(spectrum) + ".csv") != std::string::npos ||
+                    f.find("_" + std::to_string(vibrometer) + ".csv") != std::string::npos)
+            << f;
+}
+
+// The amplitude line of an exported spectrum says how its lines were
+// averaged, as the record keeps it (older records do not say).
+TEST_F(ToolInspect, ExportedSpectraSayTheirAveraging)
+{
+    const struct {
+        u32 averaging, averaged;
+        const char* says;
+    } cases[] = {
+        {0, 0, "# amplitude: peak amplitude of each line; Hamming window; averaging not recorded\n"},
+        {1, 1, "# amplitude: peak amplitude of each line; Hamming window; no averaging\n"},
+        {10, 7, "# amplitude: peak amplitude of each line; Hamming window; average of 7 spectra (averaging 10)\n"},
+        {999, 23, "# amplitude: peak amplitude of each line; Hamming window; running average of 23 spectra\n"},
+    };
+    image.remount();
+    archive_state = ARCHIVE_MOUNTED;
+    settings_set_current_object(pump);
+    std::vector<u32> ids;
+    for (const auto& c : cases) {
+        ids.push_back(save_spectrum([&](SpectraRecord& r) {
+            r.averaging = c.averaging;
+            r.averaged = c.averaged;
+        }));
+        ASSERT_NE(ids.back(), 0u);
+    }
+    ASSERT_TRUE(image.fill_chip());
+    for (size_t k = 0; k < ids.size(); ++k) {
+        SCOPED_TRACE(cases[k].says);
+        TempDir out;
+        ASSERT_EQ(tool("export " + std::to_string(ids[k]) + " --out " + shell_quote(out.path())).status, 0);
+        for (const auto& f : std::filesystem::directory_iterator(out.path())) {
+            const std::vector<u8> bytes = read_file_bytes(f.path().string());
+            EXPECT_NE(std::string(bytes.begin(), bytes.end()).find(cases[k].says), std::string::npos);
+        }
+    }
+}
+
+// A measurement whose parent is a file of the archive but not an object (a
+// damaged image), which the browser's tree leaves out: ls lists it as an
+// orphan, and export --all exports it, named as one.
+TEST_F(ToolInspect, OrphansAreListedAndExported)
+{
+    const struct {
+        const char* what;
+        u32 parent;
+    } cases[] = {{"a route", route}, {"a measurement", vibrometer}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        undo();
+        patch(spectrum, nand_info.status_column + HEADER_PARENT_AT,
+              {static_cast<u8>(c.parent), static_cast<u8>(c.parent >> 8), static_cast<u8>(c.parent >> 16),
+               static_cast<u8>(c.parent >> 24)});
+        const RunResult r = tool("ls");
+        ASSERT_EQ(r.status, 0) << r.output;
+        const size_t orphans = r.output.find("orphans (their object is not in the archive):\n");
+        ASSERT_NE(orphans, std::string::npos) << r.output;
+        EXPECT_NE(r.output.find("  [" + std::to_string(spectrum) + "] spectrum: Спктр #001 ", orphans),
+                  std::string::npos)
+            << r.output;
+        EXPECT_NE(r.output.find("(object " + std::to_string(c.parent) + ")", orphans), std::string::npos) << r.output;
+
+        const RunResult j = tool("ls --json");
+        ASSERT_EQ(j.status, 0) << j.output;
+        const size_t in_json = j.output.find("\"orphans\": [");
+        ASSERT_NE(in_json, std::string::npos) << j.output;
+        EXPECT_NE(j.output.find("\"id\": " + std::to_string(spectrum) + ",", in_json), std::string::npos) << j.output;
+        EXPECT_NE(j.output.find("\"object\": " + std::to_string(c.parent), in_json), std::string::npos) << j.output;
+
+        TempDir out;
+        const RunResult e = tool("export --all --out " + shell_quote(out.path()));
+        EXPECT_EQ(e.status, 0) << e.output;
+        bool found = false;
+        const std::string tail = "_" + std::to_string(spectrum) + ".csv";
+        for (const auto& f : std::filesystem::directory_iterator(out.path())) {
+            const std::string name = f.path().filename().string();
+            found = found || (name.rfind("orphan_001_", 0) == 0 && name.size() > tail.size() &&
+                              name.compare(name.size() - tail.size(), tail.size(), tail) == 0);
+        }
+        EXPECT_TRUE(found) << e.output;
     }
 }
 

@@ -1,5 +1,6 @@
-// ls: the archive as the archive browser shows it, then the routes as the
-// route screen shows them, with the ids that the other commands take.
+// ls: the archive as the archive browser shows it, the orphaned
+// measurements it leaves out, then the routes as the route screen shows
+// them, with the ids that the other commands take.
 #include <cstdio>
 
 #include "archive/measurement.h"
@@ -19,10 +20,17 @@ const char* route_item_kind(const RouteLine& l)
     return l.point ? "point" : "group";
 }
 
+// The label of a measurement at directory index `at`, as UTF-8.
+std::string label_of(int at)
+{
+    char label[MEAS_LABEL_SIZE];
+    return meas_label_utf8(meas_label(at, label));
+}
+
 void list_text(const std::vector<ArchiveLine>& lines)
 {
     for (const ArchiveLine& l : lines) {
-        const std::string text = cp1251_to_utf8(l.text);
+        const std::string text = l.measurement ? meas_label_utf8(l.text) : cp1251_to_utf8(l.text);
         std::printf("%*s", l.level * INDENT, "");
         if (l.index < 0)
             std::printf("%s\n", text.c_str());
@@ -31,6 +39,11 @@ void list_text(const std::vector<ArchiveLine>& lines)
         else
             std::printf("[%u] %s\n", l.id, text.c_str());
     }
+    const std::vector<int> orphans = orphan_entries(lines);
+    if (!orphans.empty()) std::printf("orphans (their object is not in the archive):\n");
+    for (const int at : orphans)
+        std::printf("%*s[%u] %s: %s (object %u)\n", INDENT, "", dir_id(at), kind_name(dir_attr(at)),
+                    label_of(at).c_str(), dir_parent(at));
     for (const int at : route_entries()) {
         const u32 id = dir_id(at);
         std::string name;
@@ -70,7 +83,7 @@ void list_json(const std::vector<ArchiveLine>& lines)
             loose.push_back(l);
             continue;
         }
-        w.begin_object().value("id", l.id).value("kind", kind_name(l.kind)).value("label", cp1251_to_utf8(l.text));
+        w.begin_object().value("id", l.id).value("kind", kind_name(l.kind)).value("label", meas_label_utf8(l.text));
         w.end();
     }
     if (open_object) w.end().end();
@@ -80,7 +93,16 @@ void list_json(const std::vector<ArchiveLine>& lines)
         w.begin_object()
             .value("id", l.id)
             .value("kind", kind_name(l.kind))
-            .value("label", cp1251_to_utf8(l.text))
+            .value("label", meas_label_utf8(l.text))
+            .end();
+    w.end();
+    w.begin_array("orphans");
+    for (const int at : orphan_entries(lines))
+        w.begin_object()
+            .value("id", dir_id(at))
+            .value("kind", kind_name(dir_attr(at)))
+            .value("label", label_of(at))
+            .value("object", dir_parent(at))
             .end();
     w.end();
     w.begin_array("routes");

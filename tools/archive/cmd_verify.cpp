@@ -99,7 +99,7 @@ void check_measurement(int at, u32 id, Report& r)
         r.damage.push_back(id_text("measurement", id) + "the header says kind " + std::to_string(hd.kind) +
                            ", the directory " + std::to_string(dir_attr(at)));
     static u8 s1[SPECTRA_RECORD_SIZE > RMS_TABLE_RECORD_SIZE ? SPECTRA_RECORD_SIZE : RMS_TABLE_RECORD_SIZE];
-    static u8 s2[MEAS_SPECTRA_DATA_CAPACITY];
+    alignas(i32) static u8 s2[MEAS_SPECTRA_DATA_CAPACITY];
     MeasSection one{s1, sizeof s1, 0}, two{s2, sizeof s2, 0};
     u32 kind = 0;
     if (meas_read(id, &kind, &one, &two, nullptr, true) == 0) {
@@ -107,9 +107,12 @@ void check_measurement(int at, u32 id, Report& r)
         return;
     }
     if (kind <= MEAS_KIND_SHOCK_SPECTRUM) {
-        if (one.length != SPECTRA_RECORD_SIZE ||
-            spectra_record_verify(reinterpret_cast<SpectraRecord*>(s1), s2, two.length) != 1)
-            r.damage.push_back(id_text("measurement", id) + "the spectra record's checksums do not match");
+        // The viewer's own checks of the record.
+        const int check = one.length != SPECTRA_RECORD_SIZE
+                              ? SPECTRA_CHECK_CHECKSUM
+                              : spectra_record_check(reinterpret_cast<SpectraRecord*>(s1),
+                                                     reinterpret_cast<const i32*>(s2), two.length);
+        if (check != SPECTRA_CHECK_OK) r.damage.push_back(id_text("measurement", id) + spectra_check_text(check));
     } else if (kind == MEAS_KIND_VIBROMETER || kind == MEAS_KIND_RMS_TABLE) {
         if (one.length != RMS_TABLE_RECORD_SIZE || rms_table_verify(reinterpret_cast<RmsTableRecord*>(s1)) != 1)
             r.damage.push_back(id_text("measurement", id) + "the table record's checksum does not match");

@@ -2,6 +2,7 @@
 
 #include <cstdio>
 
+#include "archive/measurement.h"
 #include "base/cp1251.h"
 
 namespace {
@@ -41,7 +42,58 @@ int encode(char32_t c)
     return -1;
 }
 
+// ASCII of the Cyrillic capitals А..Я (0xC0..0xDF); the small letters
+// 0xE0..0xFF take the same letters in lower case.
+constexpr const char* CYRILLIC_ASCII[32] = {"A",  "B",  "V",  "G",    "D", "E", "Zh", "Z", "I",  "Y", "K",
+                                            "L",  "M",  "N",  "O",    "P", "R", "S",  "T", "U",  "F", "Kh",
+                                            "Ts", "Ch", "Sh", "Shch", "",  "Y", "",   "E", "Yu", "Ya"};
+// ASCII of 0x80..0xBF: the other Cyrillic letters of Windows-1251 and its
+// marks.
+constexpr const char* HIGH_ASCII[64] = {
+    "Dj",  "Gj", ",", "gj", "\"", "...", "+", "++", "EUR", "%o",  "Lj", "<",  "Nj", "Kj", "C",   "Dz",  // 0x80
+    "dj",  "'",  "'", "\"", "\"", "*",   "-", "-",  "?",   "TM",  "lj", ">",  "nj", "kj", "c",   "dz",  // 0x90
+    " ",   "U",  "u", "J",  "?",  "G",   "|", "S",  "Yo",  "(c)", "Ye", "<<", "-",  "-",  "(R)", "Yi",  // 0xA0
+    "deg", "+-", "I", "i",  "g",  "u",   "P", ".",  "yo",  "No",  "ye", ">>", "j",  "Dz", "dz",  "yi",  // 0xB0
+};
+
+std::string lower_ascii(const char* s)
+{
+    std::string out(s);
+    for (char& c : out)
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    return out;
+}
+
 }  // namespace
+
+std::string cp1251_to_ascii(const std::string& s)
+{
+    std::string out;
+    for (const char ch : s) {
+        const unsigned char b = static_cast<unsigned char>(ch);
+        if (b == 0) break;
+        if (b < 0x80)
+            out += ch;
+        else if (b >= 0xE0)
+            out += lower_ascii(CYRILLIC_ASCII[b - 0xE0]);
+        else if (b >= 0xC0)
+            out += CYRILLIC_ASCII[b - 0xC0];
+        else
+            out += HIGH_ASCII[b - 0x80];
+    }
+    return out;
+}
+
+std::string meas_label_utf8(const std::string& label)
+{
+    const size_t end = label.find('\0');
+    std::string text = label.substr(0, end);
+    if (!text.empty() && text.back() == MEAS_NOTE_MARK) {
+        text.pop_back();
+        return cp1251_to_utf8(text) + "\u266A";
+    }
+    return cp1251_to_utf8(text);
+}
 
 std::string cp1251_to_utf8(const std::string& s)
 {

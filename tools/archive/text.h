@@ -8,3 +8,12 @@ std::string cp1251_to_utf8(const std::string& s);
 // The UTF-8 text `s` as Windows-1251 bytes: true, or false with `error`
 // saying which character cannot be stored or where the UTF-8 is malformed.
 bool utf8_to_cp1251(const std::string& s, std::string* out, std::string* error);
+// The Windows-1251 bytes of `s` (up to its NUL) in ASCII, for formats that
+// hold ASCII only: Cyrillic letters transliterated (Ж "Zh", Щ "Shch", the
+// signs left out), typographic marks by their ASCII look-alikes, anything
+// else "?".
+std::string cp1251_to_ascii(const std::string& s);
+// An archive label of a measurement (Windows-1251) as UTF-8, its note mark
+// (the instrument font's character 0xB2, "І" in Windows-1251) written as
+// the note sign "♪".
+std::string meas_label_utf8(const std::string& label);

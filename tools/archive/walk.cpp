@@ -62,6 +62,23 @@ std::vector<ArchiveLine> archive_lines()
     return out;
 }
 
+bool is_measurement_entry(int index)
+{
+    const u8 t = dir_type(index);
+    return t == FILE_TYPE_SIGNAL || t == FILE_TYPE_VIBROMETER || t == FILE_TYPE_RMS_TABLE;
+}
+
+std::vector<int> orphan_entries(const std::vector<ArchiveLine>& lines)
+{
+    std::vector<bool> shown(dir_count(), false);
+    for (const ArchiveLine& l : lines)
+        if (l.index >= 0 && static_cast<u32>(l.index) < dir_count()) shown[static_cast<size_t>(l.index)] = true;
+    std::vector<int> out;
+    for (u32 i = 0; i < dir_count(); ++i)
+        if (!shown[i] && is_measurement_entry(static_cast<int>(i))) out.push_back(static_cast<int>(i));
+    return out;
+}
+
 std::vector<int> route_entries()
 {
     std::vector<int> out;

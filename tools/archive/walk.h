@@ -17,6 +17,13 @@ struct ArchiveLine {
 };
 // Every line of the archive browser's tree, the root first, in its order.
 std::vector<ArchiveLine> archive_lines();
+// True for the directory entry of a measurement (a signal or spectrum, a
+// vibrometer reading, an RMS table).
+bool is_measurement_entry(int index);
+// Directory indices of the measurements that the browser's tree leaves
+// out, in directory order: orphans, whose parent is not an object of the
+// archive (as a damaged image leaves them).
+std::vector<int> orphan_entries(const std::vector<ArchiveLine>& lines);
 
 struct RouteLine {
     int item;          // index in the route
