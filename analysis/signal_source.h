@@ -91,3 +91,20 @@ constexpr u64 SIGNAL_LOOP_MAX_SAMPLES = u64{1} << 21;
 void signal_source_set_loop_limit(u64 samples);
 // Samples clipped at the converter's range since the file was opened.
 u64 signal_source_clipped();
+// The vibration records measured from the file since it was opened, and how
+// many of them, and of their frames, clipped at the converter's range (a
+// frame clips when any of its acceleration, velocity and displacement
+// samples does).
+struct SignalClipping {
+    u64 records = 0;
+    u64 clipped_records = 0;
+    u64 frames = 0;
+    u64 clipped_frames = 0;
+    // Share (0 to 1) of the last record's frames that clipped.
+    double last_share = 0;
+};
+const SignalClipping& signal_source_clipping();
+// Frames of the file in one loop: the loop ends where the recording runs on
+// most nearly into its start, up to a second before its end (0 with
+// synthesis).
+u64 signal_source_loop_frames();

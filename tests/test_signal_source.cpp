@@ -534,6 +534,82 @@ TEST_P(SignalPaths, TheFileLoopsWithoutASeam)
     }
 }
 
+TEST_P(SignalPaths, VelocityAndDisplacementReadTheSameAcrossTheLoopPoint)
+{
+    // Files whose end does not run on into their start: the unbalance demo
+    // (29.95 Hz over 10 s ends half a period out, so its acceleration turns
+    // over there) and made ones with a tone ending a third of a period out,
+    // with and without a second, unrelated tone. Records of 0.4 s, one after
+    // another over more than two loops, each read alone: those within a
+    // second after a loop point read what the others read (within 1 %
+    // beyond their spread), and no velocity waveform there leaves its zero
+    // line (the jolt a restart of the integration would give).
+    const double rate = 25600;
+    write_float_wav(dir.file("third.wav"), tones(rate, 3.0 + 1.0 / 3 / 23.0, {{23, 2}}), rate);
+    write_float_wav(dir.file("two.wav"), tones(rate, 4.37, {{31.3, 4}, {87.1, 6}}), rate);
+    struct Case {
+        std::string file;
+        int records;
+    };
+    const Case cases[] = {{DEMO_DIR + "/unbalance.wav", 56}, {dir.file("third.wav"), 20}, {dir.file("two.wav"), 26}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.file);
+        open(c.file);
+        const double loop_s = static_cast<double>(signal_source_loop_frames()) / rate;
+        ASSERT_GT(loop_s, 0);
+        struct Reading {
+            double value, drift, rms;  // band value; the waveform's shift of its zero line, and RMS
+        };
+        std::vector<Reading> across[2], away[2];  // velocity, displacement
+        for (int r = 0; r < c.records; ++r) {
+            band_values_clear();
+            measure(1);
+            const double t0 = r * meas_state.n_samples * static_cast<double>(meas_state.dt);
+            const double t1 = t0 + meas_state.n_samples * static_cast<double>(meas_state.dt);
+            // A loop point within the record or up to a second before it.
+            const bool near_seam = std::floor(t1 / loop_s) * loop_s > t0 - 1.0;
+            for (const u32 q : {Q_V, Q_D}) {
+                const SignalRecord* w = record_at(1, KIND_W, q);
+                // The waveform's zero line: the means of its two halves.
+                const u32 half = w->count / 2;
+                double sum[2] = {0, 0}, sq = 0;
+                for (u32 i = 0; i < w->count; ++i) {
+                    sum[i < half ? 0 : 1] += w->data[i];
+                    sq += static_cast<double>(w->data[i]) * w->data[i];
+                }
+                const Reading reading{meas_band_value(1, q), (sum[1] - sum[0]) / half, std::sqrt(sq / w->count)};
+                (near_seam ? across : away)[q == Q_V ? 0 : 1].push_back(reading);
+            }
+        }
+        for (const int k : {0, 1}) {
+            SCOPED_TRACE(k == 0 ? "velocity" : "displacement");
+            ASSERT_FALSE(across[k].empty());
+            ASSERT_FALSE(away[k].empty());
+            double lo = 1e30, hi = 0, away_sum = 0, across_sum = 0;
+            for (const Reading& r : away[k]) {
+                lo = std::min(lo, r.value);
+                hi = std::max(hi, r.value);
+                away_sum += r.value;
+            }
+            for (const Reading& r : across[k]) {
+                EXPECT_GE(r.value, 0.99 * lo);
+                EXPECT_LE(r.value, 1.01 * hi);
+                across_sum += r.value;
+            }
+            const double away_mean = away_sum / away[k].size(), across_mean = across_sum / across[k].size();
+            EXPECT_NEAR(across_mean, away_mean, 0.01 * away_mean);
+            // The velocity waveforms across a loop point keep their zero line
+            // as well as the others (the displacement's wanders with the
+            // noise wherever it is).
+            if (k == 0) {
+                double steady = 0;
+                for (const Reading& r : away[k]) steady = std::max(steady, std::fabs(r.drift) / r.rms);
+                for (const Reading& r : across[k]) EXPECT_LE(std::fabs(r.drift) / r.rms, 1.25 * steady);
+            }
+        }
+    }
+}
+
 TEST_P(SignalPaths, OverloadIsClippedNotWrapped)
 {
     // 250 m/s² peak: beyond the converter's ±16384 counts of 0.00983 m/s²
