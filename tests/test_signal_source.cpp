@@ -966,4 +966,36 @@ TEST(SignalRunner, SignalFileChangesWhatTheVibrometerShows)
     EXPECT_EQ(file1, file2);
 }
 
+TEST(SignalRunner, OverloadIsWarnedOncePerRun)
+{
+    // A 1 kHz tone of 50 mm/s RMS is 444 m/s² peak, beyond the converter's
+    // ±161 m/s²: many records clip, and the run says so in one line. The
+    // unbalance demo stays within the range and runs without a word.
+    TempDir dir;
+    const double v_rms = 50, hz = 1000;
+    write_float_wav(dir.file("loud.wav"), tones(25600, 1, {{hz, v_rms * std::numbers::sqrt2 * 2 * PI * hz / 1000}}),
+                    25600);
+    struct Case {
+        std::string file;
+        int warnings;
+    };
+    const Case cases[] = {{dir.file("loud.wav"), 1}, {DEMO_DIR + "/unbalance.wav", 0}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.file);
+        const RunResult r = run_runner({"--data", dir.file("d"), "--clock", "2026-12-10T12:00:00", "--seed", "1",
+                                        "--keys", "wait 1500; enter; wait 300; enter; wait 4000", "--signal", c.file});
+        EXPECT_EQ(r.status, 0) << r.output;
+        size_t count = 0;
+        for (size_t at = r.output.find("warning:"); at != std::string::npos; at = r.output.find("warning:", at + 1))
+            ++count;
+        EXPECT_EQ(count, static_cast<size_t>(c.warnings)) << r.output;
+        if (c.warnings) {
+            EXPECT_NE(r.output.find("'" + c.file + "' overloaded the converter (range ±161 m/s²"), std::string::npos)
+                << r.output;
+            EXPECT_NE(r.output.find("records are too low\n"), std::string::npos) << r.output;
+            EXPECT_EQ(std::count(r.output.begin(), r.output.end(), '\n'), 1) << r.output;
+        }
+    }
+}
+
 }  // namespace
