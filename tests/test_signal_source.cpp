@@ -761,31 +761,6 @@ TEST(DemoSignals, FilesAreFloatWavAtTheStatedRate)
     }
 }
 
-// Velocity of the demos on the vibrometer, and the severity they show.
-TEST_F(SignalSourceTest, DemoVelocitiesAndGrades)
-{
-    struct Case {
-        const char* file;
-        double low, high;
-        int grade;  // with the default limits 4.5 and 7.1 mm/s
-    };
-    const Case cases[] = {
-        {"balanced.wav", 0.5, 0.8, 1},
-        {"unbalance.wav", 7.6, 8.5, 3},
-        {"misalignment.wav", 5.3, 6.1, 2},
-        {"looseness.wav", 4.9, 5.7, 2},
-        {"bearing_6205_outer_race.wav", 2.0, 4.0, 1},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.file);
-        open(DEMO_DIR + "/" + c.file);
-        const Values v = band_values();
-        EXPECT_GE(v.v, c.low);
-        EXPECT_LE(v.v, c.high);
-        EXPECT_EQ(grade_value(v.v, 7, 8), c.grade);
-    }
-}
-
 // Index of the largest line within `radius` lines of x.
 int peak_near(const SignalRecord* spectrum, double x, int radius)
 {
@@ -808,6 +783,44 @@ bool is_line(const SignalRecord* spectrum, int k)
         around.push_back(line_power(spectrum, j));
     std::nth_element(around.begin(), around.begin() + around.size() / 2, around.end());
     return p > 20 * around[around.size() / 2];
+}
+
+// What the README says of the demos: the velocity on the vibrometer and the
+// severity it shows, the highest line of the velocity spectrum and its RMS
+// (the spectra screen reads √2 times that), the unbalance's displacement.
+TEST_F(SignalSourceTest, DemoVelocitiesGradesAndLines)
+{
+    struct Case {
+        const char* file;
+        double low, high;
+        int grade;  // with the default limits 4.5 and 7.1 mm/s
+        double highest_order, highest_rms;
+        double d_pp;  // 0: not stated
+    };
+    const Case cases[] = {
+        {"balanced.wav", 0.5, 0.8, 1, 1, 0.6, 0},
+        {"unbalance.wav", 7.6, 8.5, 3, 1, 8.0, 121},
+        {"misalignment.wav", 5.3, 6.1, 2, 2, 5.0, 0},
+        {"looseness.wav", 4.9, 5.7, 2, 1, 3.0, 0},
+        {"bearing_6205_outer_race.wav", 3.3, 3.9, 1, 1, 3.3, 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.file);
+        open(DEMO_DIR + "/" + c.file);
+        const Values v = band_values();
+        EXPECT_GE(v.v, c.low);
+        EXPECT_LE(v.v, c.high);
+        EXPECT_EQ(grade_value(v.v, 7, 8), c.grade);
+        if (c.d_pp > 0) EXPECT_NEAR(v.d, c.d_pp, 0.02 * c.d_pp);
+        SignalRecord* sv = nullptr;
+        ASSERT_EQ(meas_get_record(1, KIND_S, Q_V, &sv), 1);
+        u32 best = 1;
+        for (u32 k = 1; k < sv->count; ++k)
+            if (line_power(sv, k) > line_power(sv, best)) best = k;
+        EXPECT_NEAR(x_at(sv, best), c.highest_order * DEMO_SHAFT_HZ, sv->dx);
+        const double rms = std::sqrt(static_cast<double>(line_power(sv, best))) * sv->scale / std::numbers::sqrt2;
+        EXPECT_NEAR(rms, c.highest_rms, 0.03 * c.highest_rms);
+    }
 }
 
 TEST_P(SignalPaths, BearingDemoShowsBallPassLines)
