@@ -13,6 +13,7 @@
 #include "analysis/meas_module.h"
 #include "analysis/signal.h"
 #include "analysis/signal_file.h"
+#include "host/device.h"
 
 const char* const SIGNAL_OPTIONS_HELP =
     "  --signal FILE   measure the vibration recorded in FILE (WAV, FLAC, ... or CSV)\n"
@@ -23,7 +24,9 @@ const char* const SIGNAL_OPTIONS_HELP =
     "  --signal-rate HZ    the file's sample rate (needed for a CSV without times)\n"
     "  --rpm RPM       rotation speed: a once-per-revolution marker pulse\n"
     "  --signal-shock N    channel whose rectified envelope feeds the shock-pulse input\n"
-    "  --signal-temp N     channel holding the temperature in degrees Celsius\n";
+    "  --signal-temp N     channel holding the temperature in degrees Celsius\n"
+    "  --temperature C     the temperature shown with a recording without --signal-temp\n"
+    "                  (default 35), steady with a sensor's small noise\n";
 
 namespace {
 
@@ -277,6 +280,7 @@ struct Loaded {
     std::vector<float> envelope;     // m/s², empty when the shock-pulse input stays synthetic
     std::vector<float> temperature;  // °C, empty when synthetic
     double rpm = 0;
+    double steady_temperature = SIGNAL_TEMPERATURE_DEFAULT;  // without a temperature channel
 };
 
 Loaded g_file;
@@ -534,7 +538,7 @@ bool signal_unit_parse(const std::string& text, SignalUnit* out)
 bool signal_option_known(const std::string& name)
 {
     return name == "--signal" || name == "--signal-channel" || name == "--signal-unit" || name == "--signal-rate" ||
-           name == "--rpm" || name == "--signal-shock" || name == "--signal-temp";
+           name == "--rpm" || name == "--signal-shock" || name == "--signal-temp" || name == "--temperature";
 }
 
 std::string signal_option_set(const std::string& name, const std::string& value, SignalOptions* o)
@@ -559,6 +563,12 @@ std::string signal_option_set(const std::string& name, const std::string& value,
     } else if (name == "--signal-rate") {
         if (!parse_double(value, &o->rate) || !(o->rate > 0))
             return "--signal-rate '" + value + "' is not a sample rate above 0 Hz";
+    } else if (name == "--temperature") {
+        if (!parse_double(value, &o->temperature) || o->temperature < SIGNAL_TEMPERATURE_MIN ||
+            o->temperature > SIGNAL_TEMPERATURE_MAX)
+            return "--temperature '" + value + "' is not a temperature from " +
+                   std::to_string(static_cast<int>(SIGNAL_TEMPERATURE_MIN)) + " to " +
+                   std::to_string(static_cast<int>(SIGNAL_TEMPERATURE_MAX)) + " degrees Celsius";
     } else if (name == "--rpm") {
         if (!parse_double(value, &o->rpm) || !(o->rpm > 0)) return "--rpm '" + value + "' is not a speed above 0 rpm";
     } else {
@@ -597,6 +607,7 @@ std::string signal_source_open(const SignalOptions& o)
     f.rate = rec.rate;
     f.quantity = unit.quantity;
     f.rpm = o.rpm;
+    f.steady_temperature = o.temperature;
     f.vibration = channel_of(rec, o.channel, unit.factor);
     f.frames = loop_frames(f.vibration, unit.quantity, rec.rate);
     f.vibration.resize(f.frames);
@@ -736,7 +747,12 @@ bool signal_source_shock(u16* buffer, u32 count, float dt)
 
 bool signal_source_temperature(float* celsius)
 {
-    if (!g_active || g_file.temperature.empty()) return false;
+    if (!g_active) return false;
+    if (g_file.temperature.empty()) {
+        const double noise = (2.0 * rand_next() / RAND_NEXT_MAX - 1.0) * SIGNAL_TEMPERATURE_NOISE;
+        *celsius = static_cast<float>(g_file.steady_temperature + noise);
+        return true;
+    }
     const u64 n = g_file.frames;
     const u64 span = std::min<u64>(n, std::max<u64>(1, g_record_span));
     const u64 end = g_vib_stream.file_position(n);

@@ -21,6 +21,7 @@
 #include "analysis/signal_file.h"
 #include "analysis/signal_source.h"
 #include "app/reset.h"
+#include "gfx/framebuffer.h"
 #include "host/device.h"
 #include "host/session.h"
 #include "host/settings.h"
@@ -693,9 +694,8 @@ TEST_P(SignalPaths, MoreChannelsFeedShockPulseAndTemperature)
     o.path = dir.file("three.wav");
     open(o);
     measure(2);
-    // Synthetic shock pulses and temperature while they are not mapped.
-    const float synthetic_temperature = meas_temperature();
-    EXPECT_GE(synthetic_temperature, 60);
+    // Synthetic shock pulses while they are not mapped, and a steady
+    // temperature (below).
     u16 shock_top = 0;
     for (u32 i = 0; i < meas_state.shock_count; ++i) shock_top = std::max(shock_top, meas_state.shock_buf[i]);
     EXPECT_LE(shock_top, 768);
@@ -719,6 +719,50 @@ TEST_P(SignalPaths, MoreChannelsFeedShockPulseAndTemperature)
     for (u32 k = 1; k < sa->count; ++k)
         if (line_power(sa, k) > line_power(sa, best)) best = k;
     EXPECT_NEAR(x_at(sa, best), 60.0, sa->dx);
+}
+
+TEST_F(SignalSourceTest, WithoutATemperatureChannelTheTemperatureIsSteady)
+{
+    // A recording without --signal-temp: the temperature stays at the one
+    // chosen (35 °C unless --temperature says otherwise) with a sensor's
+    // small noise, never the synthesis's wander over 60 to 110 °C.
+    write_float_wav(dir.file("t.wav"), tones(25600, 1, {{60, 5}}), 25600);
+    struct Case {
+        std::string option;  // "": not given
+        double celsius;
+    };
+    const Case cases[] = {{"", 35}, {"20", 20}, {"-12.5", -12.5}, {"150", 150}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.option);
+        SignalOptions o;
+        o.path = dir.file("t.wav");
+        if (!c.option.empty()) ASSERT_EQ(signal_option_set("--temperature", c.option, &o), "");
+        open(o);
+        double lo = 1e9, hi = -1e9;
+        for (int r = 0; r < 40; ++r) {
+            measure(1);
+            lo = std::min<double>(lo, meas_temperature());
+            hi = std::max<double>(hi, meas_temperature());
+        }
+        EXPECT_GE(lo, c.celsius - SIGNAL_TEMPERATURE_NOISE);
+        EXPECT_LE(hi, c.celsius + SIGNAL_TEMPERATURE_NOISE);
+        EXPECT_GT(hi - lo, SIGNAL_TEMPERATURE_NOISE / 2) << "a sensor's noise";
+    }
+    // Synthesis, without a file, wanders as before.
+    signal_source_close();
+    double lo = 1e9, hi = -1e9;
+    for (int r = 0; r < 40; ++r) {
+        measure(1);
+        lo = std::min<double>(lo, meas_temperature());
+        hi = std::max<double>(hi, meas_temperature());
+    }
+    EXPECT_GE(lo, 60);
+    EXPECT_LE(hi, 110);
+    EXPECT_GT(hi - lo, 10);
+    // Values the option refuses.
+    SignalOptions o;
+    for (const char* bad : {"", "warm", "-51", "301", "nan"})
+        EXPECT_NE(signal_option_set("--temperature", bad, &o), "") << bad;
 }
 
 TEST_P(SignalPaths, PowerOnStartsTheStreamAgainAndKeepsTheFile)
@@ -1007,6 +1051,34 @@ TEST(SignalRunner, OverloadIsWarnedOncePerRun)
                 << r.output;
             EXPECT_NE(r.output.find("records are too low\n"), std::string::npos) << r.output;
             EXPECT_EQ(std::count(r.output.begin(), r.output.end(), '\n'), 1) << r.output;
+        }
+    }
+}
+
+TEST(SignalRunner, TheTemperatureStaysSteadyOverARecording)
+{
+    // The spectra screen's status line over 30 s of the unbalance demo: the
+    // temperature print stays at the chosen temperature the whole time.
+    TempDir dir;
+    struct Case {
+        std::vector<std::string> option;
+        const char* shown;
+    };
+    const Case cases[] = {{{}, " 35\xB8" "C"}, {{"--temperature", "72"}, " 72\xB8" "C"}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.shown);
+        std::string keys = "wait 1500; right; enter; wait 300; up; enter";
+        for (int i = 0; i < 10; ++i) keys += "; wait 3000; shot " + dir.file("t" + std::to_string(i) + ".png");
+        std::vector<std::string> args = {"--data", dir.file("d"), "--clock", "2026-12-10T12:00:00", "--seed", "1",
+                                         "--keys", keys, "--signal", DEMO_DIR + "/unbalance.wav"};
+        args.insert(args.end(), c.option.begin(), c.option.end());
+        const RunResult r = run_runner(args);
+        ASSERT_EQ(r.status, 0) << r.output;
+        for (int i = 0; i < 10; ++i) {
+            SCOPED_TRACE(i);
+            const auto px = load_screenshot(dir.file("t" + std::to_string(i) + ".png"));
+            ASSERT_FALSE(px.empty());
+            EXPECT_TRUE(region_has_text(px, 147, 7, c.shown, 3, 0, COLOR_DARK_BLUE, COLOR_BACKGROUND));
         }
     }
 }
