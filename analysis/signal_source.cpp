@@ -359,7 +359,9 @@ u64 loop_frames(const std::vector<float>& x, u32 quantity, double rate)
     // running sum of an acceleration, a velocity as it is.
     std::vector<double> vel(n + 1, 0.0);
     for (u64 i = 0; i < n; ++i) vel[i + 1] = quantity == Q_A ? vel[i] + x[i] : x[i];
-    const auto gain = [&](u64 from, u64 j) { return quantity == Q_A ? vel[from + j + 1] - vel[from] : vel[from + j + 1]; };
+    const auto gain = [&](u64 from, u64 j) {
+        return quantity == Q_A ? vel[from + j + 1] - vel[from] : vel[from + j + 1];
+    };
     const u64 last = n - window;
     u64 best = n;
     double best_cost = 0;

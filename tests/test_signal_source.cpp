@@ -22,6 +22,7 @@
 #include "analysis/signal_file.h"
 #include "analysis/signal_source.h"
 #include "app/reset.h"
+#include "base/cp1251.h"
 #include "gfx/framebuffer.h"
 #include "host/device.h"
 #include "host/session.h"
@@ -1065,13 +1066,13 @@ TEST(SignalRunner, TheTemperatureStaysSteadyOverARecording)
         std::vector<std::string> option;
         const char* shown;
     };
-    const Case cases[] = {{{}, " 35\xB8" "C"}, {{"--temperature", "72"}, " 72\xB8" "C"}};
+    const Case cases[] = {{{}, " 35ёC"_cp}, {{"--temperature", "72"}, " 72ёC"_cp}};
     for (const Case& c : cases) {
         SCOPED_TRACE(c.shown);
         std::string keys = "wait 1500; right; enter; wait 300; up; enter";
         for (int i = 0; i < 10; ++i) keys += "; wait 3000; shot " + dir.file("t" + std::to_string(i) + ".png");
-        std::vector<std::string> args = {"--data", dir.file("d"), "--clock", "2026-12-10T12:00:00", "--seed", "1",
-                                         "--keys", keys, "--signal", DEMO_DIR + "/unbalance.wav"};
+        std::vector<std::string> args = {"--data", dir.file("d"), "--clock",  "2026-12-10T12:00:00",      "--seed", "1",
+                                         "--keys", keys,          "--signal", DEMO_DIR + "/unbalance.wav"};
         args.insert(args.end(), c.option.begin(), c.option.end());
         const RunResult r = run_runner(args);
         ASSERT_EQ(r.status, 0) << r.output;

@@ -230,10 +230,10 @@ TFormEmul::TFormEmul(QWidget* parent) : QWidget(parent)
 
     // Every control that sits in the strip below the LCD, at its place in
     // the instrument's form.
-    for (QWidget* w : std::initializer_list<QWidget*>{
-             ButtonEsc, ButtonEnter, ButtonUp, ButtonLeft, ButtonRight, ButtonPower, ButtonDown, SpeedButtonSavePic,
-             Button15, SpeedButtonCopyPic, SpeedButtonMod, ButtonView, ButtonRecord, ButtonKeys, ButtonSignal,
-             ClipMark})
+    for (QWidget* w :
+         std::initializer_list<QWidget*>{ButtonEsc, ButtonEnter, ButtonUp, ButtonLeft, ButtonRight, ButtonPower,
+                                         ButtonDown, SpeedButtonSavePic, Button15, SpeedButtonCopyPic, SpeedButtonMod,
+                                         ButtonView, ButtonRecord, ButtonKeys, ButtonSignal, ClipMark})
         places_.push_back({w, w->geometry()});
 
     connect(ButtonEsc, &QPushButton::clicked, this, [this] { ButtonEscClick(); });

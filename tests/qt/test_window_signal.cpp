@@ -3,6 +3,11 @@
 // cannot be used, and back to synthesis.
 #include <gtest/gtest.h>
 
+#include <cmath>
+#include <fstream>
+#include <numbers>
+#include <vector>
+
 #include <QAction>
 #include <QApplication>
 #include <QDropEvent>
@@ -10,11 +15,6 @@
 #include <QLabel>
 #include <QMimeData>
 #include <QUrl>
-
-#include <cmath>
-#include <fstream>
-#include <numbers>
-#include <vector>
 
 #include "analysis/meas_module.h"
 #include "analysis/signal_source.h"
