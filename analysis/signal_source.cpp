@@ -13,6 +13,7 @@
 #include "analysis/meas_module.h"
 #include "analysis/signal.h"
 #include "analysis/signal_file.h"
+#include "host/device.h"
 
 const char* const SIGNAL_OPTIONS_HELP =
     "  --signal FILE   measure the vibration recorded in FILE (WAV, FLAC, ... or CSV)\n"
@@ -23,7 +24,9 @@ const char* const SIGNAL_OPTIONS_HELP =
     "  --signal-rate HZ    the file's sample rate (needed for a CSV without times)\n"
     "  --rpm RPM       rotation speed: a once-per-revolution marker pulse\n"
     "  --signal-shock N    channel whose rectified envelope feeds the shock-pulse input\n"
-    "  --signal-temp N     channel holding the temperature in degrees Celsius\n";
+    "  --signal-temp N     channel holding the temperature in degrees Celsius\n"
+    "  --temperature C     the temperature shown with a recording without --signal-temp\n"
+    "                  (default 35), steady with a sensor's small noise\n";
 
 namespace {
 
@@ -56,6 +59,15 @@ constexpr u32 HISTORY = 64;
 static_assert(HISTORY > 2 * FIR_HALF + 1);
 // Converting m to mm and mm to µm.
 constexpr double MILLI = 1000.0;
+// The loop point: the loop ends up to SEAM_SEARCH_S before the last
+// SEAM_WINDOW_S of the file, where what follows in the file is most like
+// the file's start, judged on the velocity over SEAM_WINDOW_S, looked at
+// SEAM_LOOK_HZ times a second.
+constexpr double SEAM_SEARCH_S = 1.0;
+constexpr double SEAM_WINDOW_S = 0.1;
+constexpr double SEAM_LOOK_HZ = 2560;
+// At most this share of the file is searched or compared.
+constexpr u64 SEAM_SHARE_DIVISOR = 4;
 
 struct Firs {
     double corr[FIR_HALF + 1];  // symmetric: corr[0] the centre tap
@@ -268,6 +280,7 @@ struct Loaded {
     std::vector<float> envelope;     // m/s², empty when the shock-pulse input stays synthetic
     std::vector<float> temperature;  // °C, empty when synthetic
     double rpm = 0;
+    double steady_temperature = SIGNAL_TEMPERATURE_DEFAULT;  // without a temperature channel
 };
 
 Loaded g_file;
@@ -278,6 +291,7 @@ FrontEnd g_front;
 double g_marker_phase = 0;  // revolutions
 u64 g_record_span = 0;      // file frames of the last vibration record
 u64 g_clipped = 0;
+SignalClipping g_clipping;
 std::vector<float> g_scratch;
 
 std::string quoted(const std::string& s)
@@ -325,6 +339,45 @@ std::vector<float> envelope_of(const std::vector<float>& accel, double rate)
     std::vector<float> out(n);
     for (u64 i = 0; i < n; ++i) out[i] = static_cast<float>(std::fabs(hp.step(accel[i])));
     return out;
+}
+
+// Frames in the loop of a vibration channel `x` of `quantity` sampled at
+// `rate`: a recording rarely ends where it could run on into its start (a
+// tone ends part of a period out), and velocity and displacement would
+// take a jolt at every loop point. The loop ends where the file, played on,
+// stays closest in velocity to its start: where the front end's velocity
+// after a jump back to the start differs least from the velocity had the
+// file run on.
+u64 loop_frames(const std::vector<float>& x, u32 quantity, double rate)
+{
+    const u64 n = x.size();
+    const u64 window = std::min<u64>(n / SEAM_SHARE_DIVISOR, static_cast<u64>(SEAM_WINDOW_S * rate));
+    const u64 search = std::min<u64>(n / SEAM_SHARE_DIVISOR, static_cast<u64>(SEAM_SEARCH_S * rate));
+    if (window < 2 || search < 1) return n;
+    const u64 stride = std::max<u64>(1, static_cast<u64>(rate / SEAM_LOOK_HZ));
+    // The velocity up to each frame (any unit: only differences count): the
+    // running sum of an acceleration, a velocity as it is.
+    std::vector<double> vel(n + 1, 0.0);
+    for (u64 i = 0; i < n; ++i) vel[i + 1] = quantity == Q_A ? vel[i] + x[i] : x[i];
+    const auto gain = [&](u64 from, u64 j) {
+        return quantity == Q_A ? vel[from + j + 1] - vel[from] : vel[from + j + 1];
+    };
+    const u64 last = n - window;
+    u64 best = n;
+    double best_cost = 0;
+    for (u64 end = last - search; end <= last; ++end) {
+        double cost = 0;
+        for (u64 j = 0; j < window; j += stride) {
+            const double dv = gain(end, j) - gain(0, j);
+            cost += dv * dv;
+        }
+        // The latest of equals keeps the most of the file.
+        if (best == n || cost <= best_cost) {
+            best = end;
+            best_cost = cost;
+        }
+    }
+    return best;
 }
 
 // Acceleration (m/s²) of a velocity in mm/s, by differences around the loop.
@@ -488,7 +541,7 @@ bool signal_unit_parse(const std::string& text, SignalUnit* out)
 bool signal_option_known(const std::string& name)
 {
     return name == "--signal" || name == "--signal-channel" || name == "--signal-unit" || name == "--signal-rate" ||
-           name == "--rpm" || name == "--signal-shock" || name == "--signal-temp";
+           name == "--rpm" || name == "--signal-shock" || name == "--signal-temp" || name == "--temperature";
 }
 
 std::string signal_option_set(const std::string& name, const std::string& value, SignalOptions* o)
@@ -513,6 +566,12 @@ std::string signal_option_set(const std::string& name, const std::string& value,
     } else if (name == "--signal-rate") {
         if (!parse_double(value, &o->rate) || !(o->rate > 0))
             return "--signal-rate '" + value + "' is not a sample rate above 0 Hz";
+    } else if (name == "--temperature") {
+        if (!parse_double(value, &o->temperature) || o->temperature < SIGNAL_TEMPERATURE_MIN ||
+            o->temperature > SIGNAL_TEMPERATURE_MAX)
+            return "--temperature '" + value + "' is not a temperature from " +
+                   std::to_string(static_cast<int>(SIGNAL_TEMPERATURE_MIN)) + " to " +
+                   std::to_string(static_cast<int>(SIGNAL_TEMPERATURE_MAX)) + " degrees Celsius";
     } else if (name == "--rpm") {
         if (!parse_double(value, &o->rpm) || !(o->rpm > 0)) return "--rpm '" + value + "' is not a speed above 0 rpm";
     } else {
@@ -549,10 +608,13 @@ std::string signal_source_open(const SignalOptions& o)
     Loaded f;
     f.path = o.path;
     f.rate = rec.rate;
-    f.frames = rec.frames;
     f.quantity = unit.quantity;
     f.rpm = o.rpm;
+    f.steady_temperature = o.temperature;
     f.vibration = channel_of(rec, o.channel, unit.factor);
+    f.frames = loop_frames(f.vibration, unit.quantity, rec.rate);
+    f.vibration.resize(f.frames);
+    rec.frames = f.frames;
     if (o.shock_channel) {
         std::vector<float> accel = channel_of(rec, o.shock_channel, unit.factor);
         if (unit.quantity == Q_V) accel = acceleration_of(accel, rec.rate);
@@ -563,6 +625,7 @@ std::string signal_source_open(const SignalOptions& o)
     g_file = std::move(f);
     g_active = true;
     g_clipped = 0;
+    g_clipping = SignalClipping{};
     signal_source_reset();
     return "";
 }
@@ -572,6 +635,7 @@ void signal_source_close()
     signal_source_reset();
     g_file = Loaded{};
     g_active = false;
+    g_clipping = SignalClipping{};
 }
 
 bool signal_source_active()
@@ -605,6 +669,16 @@ u64 signal_source_clipped()
     return g_clipped;
 }
 
+const SignalClipping& signal_source_clipping()
+{
+    return g_clipping;
+}
+
+u64 signal_source_loop_frames()
+{
+    return g_active ? g_file.frames : 0;
+}
+
 bool signal_source_vibration(VibFrame* frames, u32 count, float dt)
 {
     if (!g_active || !(dt > 0)) return false;
@@ -617,7 +691,9 @@ bool signal_source_vibration(VibFrame* frames, u32 count, float dt)
     const float* scale = meas_calibration.set[meas_main_set()];
     const double turn = g_file.rpm / 60.0 * dt;
     const u64 length = st.loop[0].size();
+    u64 clipped_frames = 0;
     for (u32 i = 0; i < count; ++i) {
+        const u64 clipped_before = g_clipped;
         double a, v, d;
         if (st.whole()) {
             a = st.loop[Q_A][st.next];
@@ -631,12 +707,18 @@ bool signal_source_vibration(VibFrame* frames, u32 count, float dt)
         fr.w[Q_A] = clip(MID_SCALE + a / scale[Q_A], SIGNAL_ADC_MAX);
         fr.w[Q_V] = clip(MID_SCALE + v / scale[Q_V], SIGNAL_ADC_MAX);
         fr.w[Q_D] = clip(MID_SCALE + d / scale[Q_D], SIGNAL_ADC_MAX);
+        if (g_clipped != clipped_before) ++clipped_frames;
         const u16 marker = turn > 0 && g_marker_phase < SIGNAL_MARKER_DUTY ? SIGNAL_MARKER_HIGH : MID_SCALE;
         fr.w[3] = fr.w[4] = fr.w[5] = fr.w[6] = marker;
         g_marker_phase += turn;
         g_marker_phase -= std::floor(g_marker_phase);
     }
     g_record_span = std::max<u64>(1, static_cast<u64>(std::llround(count * static_cast<double>(dt) * g_file.rate)));
+    ++g_clipping.records;
+    g_clipping.frames += count;
+    g_clipping.clipped_frames += clipped_frames;
+    if (clipped_frames) ++g_clipping.clipped_records;
+    g_clipping.last_share = count ? static_cast<double>(clipped_frames) / count : 0.0;
     return true;
 }
 
@@ -668,7 +750,12 @@ bool signal_source_shock(u16* buffer, u32 count, float dt)
 
 bool signal_source_temperature(float* celsius)
 {
-    if (!g_active || g_file.temperature.empty()) return false;
+    if (!g_active) return false;
+    if (g_file.temperature.empty()) {
+        const double noise = (2.0 * rand_next() / RAND_NEXT_MAX - 1.0) * SIGNAL_TEMPERATURE_NOISE;
+        *celsius = static_cast<float>(g_file.steady_temperature + noise);
+        return true;
+    }
     const u64 n = g_file.frames;
     const u64 span = std::min<u64>(n, std::max<u64>(1, g_record_span));
     const u64 end = g_vib_stream.file_position(n);

@@ -31,6 +31,13 @@ constexpr double SIGNAL_G = 9.80665;
 constexpr double SIGNAL_RATE_MIN = 40;
 constexpr double SIGNAL_RATE_MAX = 261888;
 
+// Steady temperature of a recording without a temperature channel, °C, and
+// the range --temperature takes; the sensor's noise around it, ± °C.
+constexpr double SIGNAL_TEMPERATURE_DEFAULT = 35;
+constexpr double SIGNAL_TEMPERATURE_MIN = -50;
+constexpr double SIGNAL_TEMPERATURE_MAX = 300;
+constexpr double SIGNAL_TEMPERATURE_NOISE = 0.2;
+
 // The source's choices, as the hosts' command lines give them.
 struct SignalOptions {
     std::string path;             // the file; empty: synthesis
@@ -40,6 +47,9 @@ struct SignalOptions {
     double rpm = 0;               // rotation speed for the marker channel; 0: no marker
     u32 shock_channel = 0;        // channel whose rectified envelope feeds the shock-pulse input; 0: synthesis
     u32 temperature_channel = 0;  // channel in degrees Celsius; 0: synthesis
+    // Temperature while the file is measured without a temperature channel:
+    // steady, with a sensor's small noise.
+    double temperature = SIGNAL_TEMPERATURE_DEFAULT;
 };
 
 // What one unit of a file means: `factor` m/s² (quantity Q_A) or mm/s (Q_V).
@@ -80,7 +90,9 @@ void signal_source_reset();
 bool signal_source_vibration(VibFrame* frames, u32 count, float dt);
 // Fills `count` shock-pulse samples `dt` seconds apart.
 bool signal_source_shock(u16* buffer, u32 count, float dt);
-// The temperature over the span of the last vibration record.
+// The temperature over the span of the last vibration record: the
+// temperature channel's mean, or without one the steady temperature of the
+// options with a sensor's small noise.
 bool signal_source_temperature(float* celsius);
 // A file whose loop, resampled, is at most this many samples long is
 // resampled (and integrated) once per setup and then read over and over;
@@ -91,3 +103,20 @@ constexpr u64 SIGNAL_LOOP_MAX_SAMPLES = u64{1} << 21;
 void signal_source_set_loop_limit(u64 samples);
 // Samples clipped at the converter's range since the file was opened.
 u64 signal_source_clipped();
+// The vibration records measured from the file since it was opened, and how
+// many of them, and of their frames, clipped at the converter's range (a
+// frame clips when any of its acceleration, velocity and displacement
+// samples does).
+struct SignalClipping {
+    u64 records = 0;
+    u64 clipped_records = 0;
+    u64 frames = 0;
+    u64 clipped_frames = 0;
+    // Share (0 to 1) of the last record's frames that clipped.
+    double last_share = 0;
+};
+const SignalClipping& signal_source_clipping();
+// Frames of the file in one loop: the loop ends where the recording runs on
+// most nearly into its start, up to a second before its end (0 with
+// synthesis).
+u64 signal_source_loop_frames();

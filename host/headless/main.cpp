@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "analysis/meas_module.h"
+#include "analysis/signal.h"
 #include "analysis/signal_source.h"
 #include "app/startup.h"
 #include "gfx/framebuffer.h"
@@ -46,6 +48,7 @@ constexpr u64 AFTER_KEY_MS = 100;
 constexpr u64 UNWIND_GRACE_MS = 60000;
 // A recording looks at the screen as often as the window repaints it.
 constexpr u64 RECORD_SAMPLE_MS = 100;
+constexpr double PERCENT = 100;
 
 int usage_error(const std::string& what)
 {
@@ -195,6 +198,22 @@ private:
     bool timed_out_ = false;
     bool failed_ = false;
 };
+
+// One line on standard error when the recorded signal overloaded the
+// converter during the run: those records read too low.
+void warn_if_clipped()
+{
+    const SignalClipping& c = signal_source_clipping();
+    if (!signal_source_active() || c.clipped_records == 0) return;
+    const float* scale = meas_calibration.set[meas_main_set()];
+    std::fprintf(stderr,
+                 "tarvik2-run: warning: '%s' overloaded the converter (range ±%.0f m/s², ±%.0f mm/s, ±%.0f µm) "
+                 "in %llu of %llu records (%.1f %% of all samples clipped): the readings of those records are too "
+                 "low\n",
+                 signal_source_path().c_str(), scale[Q_A] * MID_SCALE, scale[Q_V] * MID_SCALE, scale[Q_D] * MID_SCALE,
+                 static_cast<unsigned long long>(c.clipped_records), static_cast<unsigned long long>(c.records),
+                 PERCENT * static_cast<double>(c.clipped_frames) / static_cast<double>(c.frames));
+}
 
 bool parse_u64(const char* s, u64 max, u64* out)
 {
@@ -348,6 +367,7 @@ int main(int argc, char** argv)
     emu_run();
     runner.finish();
     host_install(nullptr);
+    warn_if_clipped();
 
     if (runner.timed_out()) return 3;
     return runner.failed() ? 2 : 0;

@@ -20,6 +20,7 @@
 #include <QFileInfo>
 #include <QGuiApplication>
 #include <QKeyEvent>
+#include <QLabel>
 #include <QMenu>
 #include <QMessageBox>
 #include <QMimeData>
@@ -52,6 +53,7 @@ constexpr qint64 SECONDS_PER_MINUTE = 60;
 constexpr u32 REPEAT_SHIFT = 16;
 constexpr u32 REPEAT_COUNT_MAX = 0x7FFF;
 constexpr int PERCENT = 100;
+constexpr double CLIP_PERCENT_SHOWN_MIN = 0.1;
 // At rest (nothing measures, no input for a while) the instrument code's
 // passes come every REST_SLEEP_MS instead of every millisecond, which keeps
 // the processor idle; any input ends the rest.
@@ -104,6 +106,9 @@ const QString MOD_LIT_STYLE = QStringLiteral(
     " border: 2px solid #b36b00; border-radius: 4px; }");
 const QString RECORD_LIT_STYLE = QStringLiteral(
     "QPushButton:checked { background-color: #d32f2f; color: white; font-weight: bold;"
+    " border: 2px solid #8e1c1c; border-radius: 4px; }");
+const QString CLIP_MARK_STYLE = QStringLiteral(
+    "QLabel { background-color: #d32f2f; color: white; font-weight: bold;"
     " border: 2px solid #8e1c1c; border-radius: 4px; }");
 
 }  // namespace
@@ -208,6 +213,13 @@ TFormEmul::TFormEmul(QWidget* parent) : QWidget(parent)
     SignalDialog->setNameFilters({QStringLiteral("Recordings (*.wav *.flac *.ogg *.aif *.aiff *.au *.w64 *.caf *.csv "
                                                  "*.txt)"),
                                   QStringLiteral("All files (*)")});
+    ClipMark = new QLabel(this);
+    ClipMark->setObjectName(QStringLiteral("ClipMark"));
+    ClipMark->setGeometry(4, 660, 76, 90);
+    ClipMark->setAlignment(Qt::AlignCenter);
+    ClipMark->setWordWrap(true);
+    ClipMark->setStyleSheet(CLIP_MARK_STYLE);
+    ClipMark->hide();
     FlashProgress = new QProgressBar(this);
     FlashProgress->setObjectName(QStringLiteral("FlashProgress"));
     FlashProgress->setRange(0, PERCENT);
@@ -218,9 +230,10 @@ TFormEmul::TFormEmul(QWidget* parent) : QWidget(parent)
 
     // Every control that sits in the strip below the LCD, at its place in
     // the instrument's form.
-    for (QWidget* w : std::initializer_list<QWidget*>{
-             ButtonEsc, ButtonEnter, ButtonUp, ButtonLeft, ButtonRight, ButtonPower, ButtonDown, SpeedButtonSavePic,
-             Button15, SpeedButtonCopyPic, SpeedButtonMod, ButtonView, ButtonRecord, ButtonKeys, ButtonSignal})
+    for (QWidget* w :
+         std::initializer_list<QWidget*>{ButtonEsc, ButtonEnter, ButtonUp, ButtonLeft, ButtonRight, ButtonPower,
+                                         ButtonDown, SpeedButtonSavePic, Button15, SpeedButtonCopyPic, SpeedButtonMod,
+                                         ButtonView, ButtonRecord, ButtonKeys, ButtonSignal, ClipMark})
         places_.push_back({w, w->geometry()});
 
     connect(ButtonEsc, &QPushButton::clicked, this, [this] { ButtonEscClick(); });
@@ -365,6 +378,7 @@ void TFormEmul::createActions()
     add("synthesis", QStringLiteral("Synthesised signal"), QKeySequence(), [this] {
         signal_source_close();
         restoreTitle();
+        updateClipMark();
     });
 }
 
@@ -602,6 +616,24 @@ void TFormEmul::TimerTick32Timer()
 void TFormEmul::TimerRedrawTimer()
 {
     if (screen_dirty) FormPaint();
+    updateClipMark();
+}
+
+void TFormEmul::updateClipMark()
+{
+    const double share = signal_source_active() ? signal_source_clipping().last_share : 0.0;
+    if (!(share > 0)) {
+        ClipMark->hide();
+        return;
+    }
+    // Never "0.0 %" for a record that clipped.
+    const double percent = std::max(share * PERCENT, CLIP_PERCENT_SHOWN_MIN);
+    ClipMark->setText(QStringLiteral("Input clipped\n%1 %").arg(percent, 0, 'f', 1));
+    ClipMark->setToolTip(
+        QStringLiteral("The recorded signal overloads the converter: %1 % of the last record's samples sit at its "
+                       "range, and the readings are too low. See the README for the input range of each unit.")
+            .arg(percent, 0, 'f', 1));
+    ClipMark->show();
 }
 
 void TFormEmul::FormPaint()
@@ -798,6 +830,7 @@ QString TFormEmul::loadSignal(const QString& path)
         return text;
     }
     signal_options_ = options;
+    updateClipMark();
     titleMessage(QStringLiteral("measuring ") + path);
     return QString();
 }

@@ -77,6 +77,9 @@ public:
     QPushButton* ButtonKeys;
     QPushButton* ButtonSignal;
     QFileDialog* SignalDialog;
+    // Shown beside the keypad while the recorded signal overloads the
+    // converter: the share of the last record's samples that clipped.
+    QLabel* ClipMark;
     QProgressBar* FlashProgress;
 
     // Handlers.
@@ -189,6 +192,7 @@ private:
     void stopRecording();
     void updateRecordingTitle();
     void restoreTitle();
+    void updateClipMark();
     void showFlashProgress(u32 done, u32 total);
     static bool flashProgressHook(u32 done, u32 total);
 

@@ -3,13 +3,20 @@
 // cannot be used, and back to synthesis.
 #include <gtest/gtest.h>
 
+#include <cmath>
+#include <fstream>
+#include <numbers>
+#include <vector>
+
 #include <QAction>
 #include <QApplication>
 #include <QDropEvent>
 #include <QFileDialog>
+#include <QLabel>
 #include <QMimeData>
 #include <QUrl>
 
+#include "analysis/meas_module.h"
 #include "analysis/signal_source.h"
 #include "host/device.h"
 #include "host/qt/form.h"
@@ -96,6 +103,56 @@ TEST_F(WindowSignal, AFileThatCannotBeUsedIsToldAndTheSourceStays)
     form.setSignalOptions(options);
     EXPECT_FALSE(form.loadSignal(UNBALANCE).isEmpty()) << "an unknown unit is refused";
     EXPECT_EQ(QString::fromStdString(signal_source_path()), BEARING);
+}
+
+TEST_F(WindowSignal, AClippingRecordIsMarkedBesideTheKeypad)
+{
+    // 444 m/s² peak at 1 kHz (50 mm/s RMS) against the converter's
+    // ±161 m/s²: the mark beside the keypad says so with the share of the
+    // record that clipped; a file within the range, or synthesis, hides it.
+    // The LCD is the instrument's and shows nothing of it.
+    {
+        std::ofstream out(dir.file("loud.csv"));
+        for (int i = 0; i < 25600; ++i) out << 444 * std::sin(2 * std::numbers::pi * 1000 * i / 25600.0) << "\n";
+    }
+    TFormEmul form;
+    form.TimerStart->stop();
+    form.show();
+    SignalOptions options;
+    options.rate = 25600;
+    form.setSignalOptions(options);
+    std::vector<VibFrame> frames(1024);
+    auto record = [&] {
+        ASSERT_TRUE(signal_source_vibration(frames.data(), static_cast<u32>(frames.size()), 1.0f / 2560));
+        form.TimerRedrawTimer();
+    };
+    form.TimerRedrawTimer();
+    EXPECT_FALSE(form.ClipMark->isVisible()) << "synthesis never clips";
+
+    ASSERT_TRUE(form.loadSignal(QString::fromStdString(dir.file("loud.csv"))).isEmpty());
+    record();
+    ASSERT_TRUE(form.ClipMark->isVisible());
+    const QString text = form.ClipMark->text();
+    EXPECT_TRUE(text.startsWith(QStringLiteral("Input clipped"))) << text.toStdString();
+    // About three quarters of a sine 2.76 times the range sit at the rails.
+    const double percent = text.section(QLatin1Char('\n'), 1).section(QLatin1Char(' '), 0, 0).toDouble();
+    EXPECT_NEAR(percent, 100 * signal_source_clipping().last_share, 0.05);
+    EXPECT_GT(percent, 60);
+    EXPECT_LT(percent, 90);
+    // Outside the LCD.
+    const QRect lcd(form.ImageScr->mapTo(&form, form.ImageScr->lcdRect().topLeft()), form.ImageScr->lcdRect().size());
+    EXPECT_FALSE(form.ClipMark->geometry().intersects(lcd));
+
+    ASSERT_TRUE(form.loadSignal(UNBALANCE).isEmpty());
+    EXPECT_FALSE(form.ClipMark->isVisible()) << "a new file starts unmarked";
+    record();
+    EXPECT_FALSE(form.ClipMark->isVisible());
+
+    ASSERT_TRUE(form.loadSignal(QString::fromStdString(dir.file("loud.csv"))).isEmpty());
+    record();
+    EXPECT_TRUE(form.ClipMark->isVisible());
+    form.action("synthesis")->trigger();
+    EXPECT_FALSE(form.ClipMark->isVisible());
 }
 
 }  // namespace
