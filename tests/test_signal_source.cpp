@@ -764,7 +764,9 @@ TEST_F(SignalSourceTest, WithoutATemperatureChannelTheTemperatureIsSteady)
         SCOPED_TRACE(c.option);
         SignalOptions o;
         o.path = dir.file("t.wav");
-        if (!c.option.empty()) ASSERT_EQ(signal_option_set("--temperature", c.option, &o), "");
+        if (!c.option.empty()) {
+            ASSERT_EQ(signal_option_set("--temperature", c.option, &o), "");
+        }
         open(o);
         double lo = 1e9, hi = -1e9;
         for (int r = 0; r < 40; ++r) {
@@ -883,7 +885,9 @@ TEST_F(SignalSourceTest, DemoVelocitiesGradesAndLines)
         EXPECT_GE(v.v, c.low);
         EXPECT_LE(v.v, c.high);
         EXPECT_EQ(grade_value(v.v, 7, 8), c.grade);
-        if (c.d_pp > 0) EXPECT_NEAR(v.d, c.d_pp, 0.02 * c.d_pp);
+        if (c.d_pp > 0) {
+            EXPECT_NEAR(v.d, c.d_pp, 0.02 * c.d_pp);
+        }
         SignalRecord* sv = nullptr;
         ASSERT_EQ(meas_get_record(1, KIND_S, Q_V, &sv), 1);
         u32 best = 1;
