@@ -249,4 +249,51 @@ TEST_F(ToolInspect, WritersRefuseWhileAnotherProgramHoldsTheFolderReadersDoNot)
     tool_close_archive();
 }
 
+// A power cut between a voice note's pages and the close of the file leaves
+// the chain open: its last page is a body page that links nowhere. The
+// instrument reads such a measurement (its first close marks the last page);
+// the tool reads it as it is, changing nothing, and names the open chain in
+// a note.
+TEST_F(ToolInspect, AChainLeftOpenByAPowerCutReadsAsTheInstrumentReadsIt)
+{
+    // The vibrometer reading cut right after its chain grew by a page, the
+    // spectrum after the note's samples were written.
+    FileHandle h;
+    ASSERT_EQ(fs_open(&h, vibrometer, FS_READ | FS_WRITE | FS_GROW), FS_OK);
+    ASSERT_EQ(fs_extend(&h, 1), 1u);
+    ASSERT_EQ(fs_open(&h, spectrum, FS_READ | FS_WRITE | FS_GROW), FS_OK);
+    const u32 pages = h.pages;
+    const std::vector<u8> note(3000, 0x5A);
+    ASSERT_EQ(fs_write(&h, note.data(), pages * nand_info.page_size, static_cast<u32>(note.size())), note.size());
+    ASSERT_EQ(static_cast<u32>(h.pages), pages + 2);
+    // No close: the power went.
+
+    const u64 before = last_written();
+    const RunResult v = tool("verify");
+    EXPECT_EQ(v.status, 0) << v.output;
+    EXPECT_NE(v.output.find("0 problems, clean"), std::string::npos) << v.output;
+    for (const u32 id : {vibrometer, spectrum})
+        EXPECT_NE(v.output.find("note: file " + std::to_string(id) + ": its chain of pages was never closed"),
+                  std::string::npos)
+            << v.output;
+    TempDir out;
+    const RunResult e = tool("export --all --format json --out " + shell_quote(out.path()));
+    EXPECT_EQ(e.status, 0) << e.output;
+    EXPECT_TRUE(std::filesystem::exists(out.file(std::to_string(vibrometer) + ".json"))) << e.output;
+    EXPECT_TRUE(std::filesystem::exists(out.file(std::to_string(spectrum) + ".json"))) << e.output;
+    const RunResult l = tool("ls");
+    EXPECT_NE(l.output.find("[" + std::to_string(spectrum) + "] spectrum: Спктр #001"), std::string::npos) << l.output;
+    EXPECT_EQ(last_written(), before) << "the image was written to";
+
+    // The instrument at its next start reads both.
+    ASSERT_EQ(fs_init(), FS_OK);
+    ASSERT_EQ(fs_mount(), 1);
+    for (const u32 id : {vibrometer, spectrum}) {
+        static u8 s1[SPECTRA_RECORD_SIZE + RMS_TABLE_RECORD_SIZE], s2[MEAS_SPECTRA_DATA_CAPACITY];
+        MeasSection one{s1, sizeof s1, 0}, two{s2, sizeof s2, 0};
+        u32 kind = 0;
+        EXPECT_NE(meas_read(id, &kind, &one, &two, nullptr, true), 0u) << id;
+    }
+}
+
 }  // namespace
