@@ -3,8 +3,11 @@
 // verify names on images damaged in known ways, and that none of them
 // changes a byte of the image.
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <gtest/gtest.h>
+
+#include <algorithm>
 
 #include <cstring>
 #include <filesystem>
@@ -17,6 +20,7 @@
 #include "archive/objects.h"
 #include "archive/route.h"
 #include "base/cp1251.h"
+#include "host/device.h"
 #include "host/instance.h"
 #include "host/session.h"
 #include "storage/dir.h"
@@ -294,6 +298,38 @@ TEST_F(ToolInspect, AChainLeftOpenByAPowerCutReadsAsTheInstrumentReadsIt)
         u32 kind = 0;
         EXPECT_NE(meas_read(id, &kind, &one, &two, nullptr, true), 0u) << id;
     }
+}
+
+// A FIFO, a folder or a device given as the image is refused at once with
+// one line, never waited on.
+TEST_F(ToolInspect, WhatIsNoFileIsRefusedWithoutWaiting)
+{
+    const std::string path = image.folder + "/flash.dat";
+    const struct {
+        const char* what;
+        std::function<void()> make;
+        const char* says;
+    } cases[] = {
+        {"FIFO", [&] { ASSERT_EQ(mkfifo(path.c_str(), 0600), 0); }, "flash.dat: a FIFO (named pipe), not an image"},
+        {"folder", [&] { std::filesystem::create_directory(path); }, "flash.dat: a folder, not an image"},
+        {"character device", [&] { std::filesystem::create_symlink("/dev/zero", path); },
+         "flash.dat: a character device, not an image"},
+    };
+    const std::string kept = image.folder + "/kept.dat";
+    std::filesystem::rename(path, kept);
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        std::filesystem::remove(path);
+        c.make();
+        for (const char* command : {"verify", "ls", "route export 1"}) {
+            const RunResult r = tool(command);
+            EXPECT_EQ(r.status, 2) << command;
+            EXPECT_NE(r.output.find(c.says), std::string::npos) << command << ": " << r.output;
+            EXPECT_EQ(std::count(r.output.begin(), r.output.end(), '\n'), 1) << r.output;
+        }
+    }
+    std::filesystem::remove(path);
+    std::filesystem::rename(kept, path);
 }
 
 }  // namespace

@@ -322,7 +322,7 @@ bool write_file(const std::string& path, const std::string& text, std::string* e
         *error = path + ": cannot write: " + std::strerror(errno);
         return false;
     }
-    std::printf("%s\n", path.c_str());
+    std::printf("%s\n", printable(path).c_str());
     return true;
 }
 
@@ -362,7 +362,7 @@ bool render_png(int at, int scale, const std::string& path, std::string* error)
             big[static_cast<size_t>(y) * static_cast<size_t>(w) + static_cast<size_t>(x)] =
                 shot[static_cast<size_t>(y / scale) * LCD_WIDTH + static_cast<size_t>(x / scale)];
     if (!picture_save(path, big.data(), w, h, 0, error)) return false;
-    std::printf("%s\n", path.c_str());
+    std::printf("%s\n", printable(path).c_str());
     return true;
 }
 
@@ -433,7 +433,8 @@ int run(const std::vector<std::string>& args)
         Measurement m{};
         std::string error;
         if (!read_measurement(at, &m, &error)) {
-            std::fprintf(stderr, "tarvik2-archive: measurement %u: %s; not exported\n", dir_id(at), error.c_str());
+            std::fprintf(stderr, "tarvik2-archive: measurement %u: %s; not exported\n", dir_id(at),
+                         printable(error).c_str());
             status = TOOL_DAMAGE;
             continue;
         }

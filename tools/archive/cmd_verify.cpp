@@ -15,6 +15,7 @@
 #include "storage/dir.h"
 #include "storage/fs.h"
 #include "storage/nand.h"
+#include "tools/archive/text.h"
 #include "tools/archive/tool.h"
 #include "tools/archive/walk.h"
 
@@ -174,9 +175,10 @@ int run(const std::vector<std::string>& args)
             progress.step(i + 1);
         }
     }
-    for (const std::string& d : r.damage) std::printf("damage: %s\n", d.c_str());
-    for (const std::string& n : r.notes) std::printf("note: %s\n", n.c_str());
-    std::printf("%s: %u files checked, %zu problems%s\n", tool_flash_path().c_str(), dir_count(), r.damage.size(),
+    for (const std::string& d : r.damage) std::printf("damage: %s\n", printable(d).c_str());
+    for (const std::string& n : r.notes) std::printf("note: %s\n", printable(n).c_str());
+    std::printf("%s: %u files checked, %zu problems%s\n", printable(tool_flash_path()).c_str(), dir_count(),
+                r.damage.size(),
                 r.damage.empty() ? ", clean" : "");
     return r.damage.empty() ? TOOL_OK : TOOL_DAMAGE;
 }

@@ -6,5 +6,16 @@
 // which has no character, becomes U+FFFD.
 std::string cp1251_to_utf8(const std::string& s);
 // The UTF-8 text `s` as Windows-1251 bytes: true, or false with `error`
-// saying which character cannot be stored or where the UTF-8 is malformed.
+// saying which character cannot be stored or where the UTF-8 is malformed
+// (a cut or overlong sequence, a surrogate, a code past U+10FFFF).
 bool utf8_to_cp1251(const std::string& s, std::string* out, std::string* error);
+// Whether byte `b` of Windows-1251 text is a control character (C0 or DEL).
+bool cp1251_is_control(char b);
+
+// `s` fit for a terminal: control characters (C0, DEL, C1) and bytes that
+// are no UTF-8 written as \xNN (\u00NN for C1), NUL included; everything
+// else as it is. Every text the tool prints that comes from an image, a
+// file or the command line goes through it.
+std::string printable(const std::string& s);
+// cp1251_to_utf8 then printable.
+std::string cp1251_printable(const std::string& s);
