@@ -300,11 +300,12 @@ TEST_F(ToolInspect, AChainLeftOpenByAPowerCutReadsAsTheInstrumentReadsIt)
     }
 }
 
-// A FIFO, a folder or a device given as the image is refused at once with
-// one line, never waited on.
+// A FIFO, a folder or a device given as the image (or as a route's file) is
+// refused at once with one line, never waited on.
 TEST_F(ToolInspect, WhatIsNoFileIsRefusedWithoutWaiting)
 {
     const std::string path = image.folder + "/flash.dat";
+    const std::string route = image.folder + "/route.json";
     const struct {
         const char* what;
         std::function<void()> make;
@@ -330,6 +331,57 @@ TEST_F(ToolInspect, WhatIsNoFileIsRefusedWithoutWaiting)
     }
     std::filesystem::remove(path);
     std::filesystem::rename(kept, path);
+    ASSERT_EQ(mkfifo(route.c_str(), 0600), 0);
+    const RunResult r = tool("route import " + shell_quote(route));
+    EXPECT_EQ(r.status, 2);
+    EXPECT_NE(r.output.find("route.json: a FIFO (named pipe)"), std::string::npos) << r.output;
+}
+
+// Names on the image reach the terminal with their control characters
+// escaped, in every listing and message; JSON escapes them as JSON does.
+TEST_F(ToolInspect, ControlCharactersInNamesNeverReachTheTerminal)
+{
+    const std::string hostile = "\x1b]2;owned\x07\x1b[2J\x7f";
+    const std::string shown = "\\x1b]2;owned\\x07\\x1b[2J\\x7f";
+    const u32 object = obj_create(hostile.c_str());
+    ASSERT_NE(object, 0u);
+    auto buf = std::make_unique<RouteBuffer>();
+    ASSERT_EQ(route_load(route, buf.get()), route);
+    std::memset(buf->header.name, 0, sizeof buf->header.name);
+    std::memcpy(buf->header.name, hostile.data(), hostile.size());
+    std::memcpy(buf->items[1].name, hostile.data(), hostile.size() + 1);
+    const u32 bad_route = route_save(0, buf.get());
+    ASSERT_NE(bad_route, 0u);
+    const std::string file = image.folder + "/out.csv";
+    const struct {
+        std::string command;
+        std::string says;
+    } cases[] = {
+        {"ls", "[" + std::to_string(object) + "] " + shown},
+        {"ls", "route [" + std::to_string(bad_route) + "] " + shown},
+        {"ls", "[1] group: " + shown},
+        {"ls --json", "\"name\": \"\\u001b]2;owned\\u0007\\u001b[2J\\u007f\""},
+        // (CSV writes a '\' in a name as "\\".)
+        {"route export " + std::to_string(bad_route) + " --format csv", "\\\\x1b]2;owned\\\\x07"},
+        {"route export " + std::to_string(bad_route), "\"group\": \"\\u001b]2;owned\\u0007\\u001b[2J\\u007f\""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.command);
+        const RunResult r = tool(c.command);
+        EXPECT_EQ(r.status, 0) << r.output;
+        EXPECT_NE(r.output.find(c.says), std::string::npos) << r.output;
+        for (const char ch : r.output) {
+            const unsigned char u = static_cast<unsigned char>(ch);
+            EXPECT_TRUE(u == '\n' || (u >= 0x20 && u != 0x7F)) << "a raw control character " << int(u);
+        }
+    }
+    // A name given on the command line is refused the same way.
+    const std::string row = "Цех/1В,spectrum,velocity,400,0,1000,1\n";
+    write_file_bytes(image.folder + "/r.csv", std::vector<u8>(row.begin(), row.end()));
+    const RunResult r = tool("route import " + shell_quote(image.folder + "/r.csv") + " --name " + shell_quote(hostile));
+    EXPECT_EQ(r.status, 2);
+    EXPECT_NE(r.output.find("the route's name: a control character in a name (character 1)"), std::string::npos) << r.output;
+    EXPECT_EQ(r.output.find('\x1b'), std::string::npos) << r.output;
 }
 
 }  // namespace
