@@ -57,9 +57,11 @@ const std::string& tool_flash_path();
 bool tool_read_file(const std::string& path, u64 max_bytes, const std::string& what, std::string* text,
                     std::string* error);
 
-// Opens the image file, identifies the chip and mounts the archive as the
-// instrument does (object names read for the order). Read access changes
-// nothing in the file. false with `error` naming the file and the fault.
+// Opens the image file (a regular file or a block device; anything else is
+// refused without waiting on it), identifies the chip and mounts the archive
+// as the instrument does (object names read for the order). Read access
+// changes nothing in the file. false with `error` naming the file and the
+// fault.
 bool tool_open_archive(const std::string& flash_path, ToolAccess access, std::string* error);
 // Closes the image (and gives the folder's lock back).
 void tool_close_archive();
