@@ -582,6 +582,13 @@ int close_chain(FileHandle* h)
         if (s != PAGE_BODY) return 0;
     }
     if (!fs_link_none(pt_link(nand_info.page_table[page]))) return 0;
+    // A chain left open (a power cut before its close): read-only use
+    // closes it in memory only, as the instrument's first close of it does
+    // on flash, so that it reads on as there.
+    if (g_read_only) {
+        fs_table_set(page, PAGE_LAST, FS_LINK_NONE);
+        return 1;
+    }
     PageHeader hd;
     if (!fs_read_header(page, &hd)) return 0;
     hd.state = PAGE_LAST;

@@ -122,7 +122,8 @@ int fs_format();
 // mount. Returns the number of pages reclaimed.
 u32 fs_reclaim_unreachable();
 // Read-only use (inspecting an archive without changing it): the mount's
-// repairs are only counted, nothing is written. Off again after fs_reset.
+// repairs are only counted and a chain left open is closed in the page
+// table only; nothing is written. Off again after fs_reset.
 void fs_set_read_only(bool on);
 // The unreachable body and last pages the last fs_reclaim_unreachable met
 // (reclaimed, or in read-only use only counted).

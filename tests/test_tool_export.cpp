@@ -89,32 +89,6 @@ std::string meta(const Csv& c, const std::string& key)
     return it == c.meta.end() ? "(missing)" : it->second;
 }
 
-// The names of the files in a folder, sorted.
-std::vector<std::string> files_in(const std::string& dir)
-{
-    std::vector<std::string> out;
-    for (const auto& e : std::filesystem::directory_iterator(dir)) out.push_back(e.path().filename().string());
-    std::sort(out.begin(), out.end());
-    return out;
-}
-
-// The path of the one exported file of measurement `id` whose name ends in
-// `_ID` + `tail` (".csv", "-shock.csv", ...); "" (and a failure) when
-// there is none or more than one.
-std::string exported(const std::string& dir, u32 id, const std::string& tail)
-{
-    const std::string end = "_" + std::to_string(id) + tail;
-    std::string found;
-    int n = 0;
-    for (const std::string& f : files_in(dir))
-        if (f.size() >= end.size() && f.compare(f.size() - end.size(), end.size(), end) == 0) {
-            found = dir + "/" + f;
-            ++n;
-        }
-    EXPECT_EQ(n, 1) << "files ending in " << end << " in " << dir;
-    return found;
-}
-
 std::string text_of(const std::string& path)
 {
     std::ifstream f(path, std::ios::binary);

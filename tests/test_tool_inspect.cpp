@@ -3,8 +3,11 @@
 // verify names on images damaged in known ways, and that none of them
 // changes a byte of the image.
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <gtest/gtest.h>
+
+#include <algorithm>
 
 #include <cstring>
 #include <filesystem>
@@ -413,6 +416,137 @@ TEST_F(ToolInspect, WritersRefuseWhileAnotherProgramHoldsTheFolderReadersDoNot)
     emulator.release();
     EXPECT_TRUE(tool_open_archive(image.folder + "/flash.dat", ToolAccess::Write, &error)) << error;
     tool_close_archive();
+}
+
+// A power cut between a voice note's pages and the close of the file leaves
+// the chain open: its last page is a body page that links nowhere. The
+// instrument reads such a measurement (its first close marks the last page);
+// the tool reads it as it is, changing nothing, and names the open chain in
+// a note.
+TEST_F(ToolInspect, AChainLeftOpenByAPowerCutReadsAsTheInstrumentReadsIt)
+{
+    // The vibrometer reading cut right after its chain grew by a page, the
+    // spectrum after the note's samples were written.
+    FileHandle h;
+    ASSERT_EQ(fs_open(&h, vibrometer, FS_READ | FS_WRITE | FS_GROW), FS_OK);
+    ASSERT_EQ(fs_extend(&h, 1), 1u);
+    ASSERT_EQ(fs_open(&h, spectrum, FS_READ | FS_WRITE | FS_GROW), FS_OK);
+    const u32 pages = h.pages;
+    const std::vector<u8> note(3000, 0x5A);
+    ASSERT_EQ(fs_write(&h, note.data(), pages * nand_info.page_size, static_cast<u32>(note.size())), note.size());
+    ASSERT_EQ(static_cast<u32>(h.pages), pages + 2);
+    // No close: the power went.
+
+    const u64 before = last_written();
+    const RunResult v = tool("verify");
+    EXPECT_EQ(v.status, 0) << v.output;
+    EXPECT_NE(v.output.find("0 problems, clean"), std::string::npos) << v.output;
+    for (const u32 id : {vibrometer, spectrum})
+        EXPECT_NE(v.output.find("note: file " + std::to_string(id) + ": its chain of pages was never closed"),
+                  std::string::npos)
+            << v.output;
+    TempDir out;
+    const RunResult e = tool("export --all --format json --out " + shell_quote(out.path()));
+    EXPECT_EQ(e.status, 0) << e.output;
+    EXPECT_FALSE(exported(out.path(), vibrometer, ".json").empty()) << e.output;
+    EXPECT_FALSE(exported(out.path(), spectrum, ".json").empty()) << e.output;
+    const RunResult l = tool("ls");
+    EXPECT_NE(l.output.find("[" + std::to_string(spectrum) + "] spectrum: Спктр #001"), std::string::npos) << l.output;
+    EXPECT_EQ(last_written(), before) << "the image was written to";
+
+    // The instrument at its next start reads both.
+    ASSERT_EQ(fs_init(), FS_OK);
+    ASSERT_EQ(fs_mount(), 1);
+    for (const u32 id : {vibrometer, spectrum}) {
+        static u8 s1[SPECTRA_RECORD_SIZE + RMS_TABLE_RECORD_SIZE], s2[MEAS_SPECTRA_DATA_CAPACITY];
+        MeasSection one{s1, sizeof s1, 0}, two{s2, sizeof s2, 0};
+        u32 kind = 0;
+        EXPECT_NE(meas_read(id, &kind, &one, &two, nullptr, true), 0u) << id;
+    }
+}
+
+// A FIFO, a folder or a device given as the image (or as a route's file) is
+// refused at once with one line, never waited on.
+TEST_F(ToolInspect, WhatIsNoFileIsRefusedWithoutWaiting)
+{
+    const std::string path = image.folder + "/flash.dat";
+    const std::string route = image.folder + "/route.json";
+    const struct {
+        const char* what;
+        std::function<void()> make;
+        const char* says;
+    } cases[] = {
+        {"FIFO", [&] { ASSERT_EQ(mkfifo(path.c_str(), 0600), 0); }, "flash.dat: a FIFO (named pipe), not an image"},
+        {"folder", [&] { std::filesystem::create_directory(path); }, "flash.dat: a folder, not an image"},
+        {"character device", [&] { std::filesystem::create_symlink("/dev/zero", path); },
+         "flash.dat: a character device, not an image"},
+    };
+    const std::string kept = image.folder + "/kept.dat";
+    std::filesystem::rename(path, kept);
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        std::filesystem::remove(path);
+        c.make();
+        for (const char* command : {"verify", "ls", "route export 1"}) {
+            const RunResult r = tool(command);
+            EXPECT_EQ(r.status, 2) << command;
+            EXPECT_NE(r.output.find(c.says), std::string::npos) << command << ": " << r.output;
+            EXPECT_EQ(std::count(r.output.begin(), r.output.end(), '\n'), 1) << r.output;
+        }
+    }
+    std::filesystem::remove(path);
+    std::filesystem::rename(kept, path);
+    ASSERT_EQ(mkfifo(route.c_str(), 0600), 0);
+    const RunResult r = tool("route import " + shell_quote(route));
+    EXPECT_EQ(r.status, 2);
+    EXPECT_NE(r.output.find("route.json: a FIFO (named pipe)"), std::string::npos) << r.output;
+}
+
+// Names on the image reach the terminal with their control characters
+// escaped, in every listing and message; JSON escapes them as JSON does.
+TEST_F(ToolInspect, ControlCharactersInNamesNeverReachTheTerminal)
+{
+    const std::string hostile = "\x1b]2;owned\x07\x1b[2J\x7f";
+    const std::string shown = "\\x1b]2;owned\\x07\\x1b[2J\\x7f";
+    const u32 object = obj_create(hostile.c_str());
+    ASSERT_NE(object, 0u);
+    auto buf = std::make_unique<RouteBuffer>();
+    ASSERT_EQ(route_load(route, buf.get()), route);
+    std::memset(buf->header.name, 0, sizeof buf->header.name);
+    std::memcpy(buf->header.name, hostile.data(), hostile.size());
+    std::memcpy(buf->items[1].name, hostile.data(), hostile.size() + 1);
+    const u32 bad_route = route_save(0, buf.get());
+    ASSERT_NE(bad_route, 0u);
+    const std::string file = image.folder + "/out.csv";
+    const struct {
+        std::string command;
+        std::string says;
+    } cases[] = {
+        {"ls", "[" + std::to_string(object) + "] " + shown},
+        {"ls", "route [" + std::to_string(bad_route) + "] " + shown},
+        {"ls", "[1] group: " + shown},
+        {"ls --json", "\"name\": \"\\u001b]2;owned\\u0007\\u001b[2J\\u007f\""},
+        // (CSV writes a '\' in a name as "\\".)
+        {"route export " + std::to_string(bad_route) + " --format csv", "\\\\x1b]2;owned\\\\x07"},
+        {"route export " + std::to_string(bad_route), "\"group\": \"\\u001b]2;owned\\u0007\\u001b[2J\\u007f\""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.command);
+        const RunResult r = tool(c.command);
+        EXPECT_EQ(r.status, 0) << r.output;
+        EXPECT_NE(r.output.find(c.says), std::string::npos) << r.output;
+        for (const char ch : r.output) {
+            const unsigned char u = static_cast<unsigned char>(ch);
+            EXPECT_TRUE(u == '\n' || (u >= 0x20 && u != 0x7F)) << "a raw control character " << int(u);
+        }
+    }
+    // A name given on the command line is refused the same way.
+    const std::string row = "Цех/1В,spectrum,velocity,400,0,1000,1\n";
+    write_file_bytes(image.folder + "/r.csv", std::vector<u8>(row.begin(), row.end()));
+    const RunResult r = tool("route import " + shell_quote(image.folder + "/r.csv") + " --name " + shell_quote(hostile));
+    EXPECT_EQ(r.status, 2);
+    EXPECT_NE(r.output.find("the route's name: a control character in a name (character 1)"), std::string::npos) << r.output;
+    EXPECT_EQ(r.output.find('\x1b'), std::string::npos) << r.output;
 }
 
 }  // namespace

@@ -193,6 +193,28 @@ RunResult run_archive_tool(const std::string& data_dir, const std::string& args)
     return run_command(shell_quote(TARVIK2_ARCHIVE_PATH) + data + " " + args);
 }
 
+std::vector<std::string> files_in(const std::string& dir)
+{
+    std::vector<std::string> out;
+    for (const auto& e : std::filesystem::directory_iterator(dir)) out.push_back(e.path().filename().string());
+    std::sort(out.begin(), out.end());
+    return out;
+}
+
+std::string exported(const std::string& dir, u32 id, const std::string& tail)
+{
+    const std::string end = "_" + std::to_string(id) + tail;
+    std::string found;
+    int n = 0;
+    for (const std::string& f : files_in(dir))
+        if (f.size() >= end.size() && f.compare(f.size() - end.size(), end.size(), end) == 0) {
+            found = dir + "/" + f;
+            ++n;
+        }
+    EXPECT_EQ(n, 1) << "files ending in " << end << " in " << dir;
+    return found;
+}
+
 u64 last_written_ns(const std::string& path)
 {
     struct stat st {};

@@ -50,6 +50,12 @@ std::string shell_quote(const std::string& s);
 // Runs the archive tool with `args` (as shell words) on the flash.dat of
 // `data_dir` ("" for none: `args` alone).
 RunResult run_archive_tool(const std::string& data_dir, const std::string& args);
+// The names of the files in a folder, sorted.
+std::vector<std::string> files_in(const std::string& dir);
+// The path of the one file of `dir` that the archive tool exported for
+// measurement `id` with a name ending in `_ID` + `tail` (".csv",
+// "-shock.csv", ...); "" (and a failure) when there is none or more than one.
+std::string exported(const std::string& dir, u32 id, const std::string& tail);
 // When the file was last written to, in nanoseconds (0 when it cannot be
 // examined, which also fails the test).
 u64 last_written_ns(const std::string& path);

@@ -554,7 +554,7 @@ Written write_output(const Output& o, bool force, std::string* error)
         *error = o.path + ": cannot write: " + std::strerror(errno);
         return Written::Failed;
     }
-    std::printf("%s\n", o.path.c_str());
+    std::printf("%s\n", printable(o.path).c_str());
     return Written::Ok;
 }
 
@@ -741,7 +741,7 @@ int run(const std::vector<std::string>& args)
         Measurement m{};
         std::string error;
         if (!read_measurement(at, &m, &error)) {
-            std::fprintf(stderr, "tarvik2-archive: measurement %u: %s; not exported\n", dir_id(at), error.c_str());
+            std::fprintf(stderr, "tarvik2-archive: measurement %u: %s; not exported\n", dir_id(at), printable(error).c_str());
             worse(TOOL_DAMAGE);
             continue;
         }
@@ -758,7 +758,7 @@ int run(const std::vector<std::string>& args)
         }
         std::vector<Output> outputs;
         if (!outputs_of(at, m, format, scale, out_dir, &function_id, &outputs, &error)) {
-            std::fprintf(stderr, "tarvik2-archive: measurement %u: %s; not exported\n", m.id, error.c_str());
+            std::fprintf(stderr, "tarvik2-archive: measurement %u: %s; not exported\n", m.id, printable(error).c_str());
             worse(TOOL_DAMAGE);
             continue;
         }
@@ -782,7 +782,7 @@ int run(const std::vector<std::string>& args)
         if (!existing.empty()) {
             std::fprintf(stderr,
                          "tarvik2-archive: %s: exists already; measurement %u not exported (--force replaces it)\n",
-                         existing.c_str(), m.id);
+                         printable(existing).c_str(), m.id);
             worse(TOOL_USAGE);
         }
     }

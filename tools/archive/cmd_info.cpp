@@ -7,6 +7,7 @@
 #include "storage/fs.h"
 #include "storage/nand.h"
 #include "tools/archive/json.h"
+#include "tools/archive/text.h"
 #include "tools/archive/tool.h"
 #include "tools/archive/walk.h"
 
@@ -77,7 +78,7 @@ int run(const std::vector<std::string>& args)
         std::fputs(w.text().c_str(), stdout);
         return TOOL_OK;
     }
-    std::printf("image: %s\n", tool_flash_path().c_str());
+    std::printf("image: %s\n", printable(tool_flash_path()).c_str());
     std::printf("geometry: %u blocks of %u pages of %u + %u bytes\n", nand_info.block_count, nand_info.pages_per_block,
                 nand_info.page_size, nand_info.spare_size);
     std::printf("pages in use: %u of %u (%u deleted, %u free)\n", in_use, file_pages, s.deleted, s.free);

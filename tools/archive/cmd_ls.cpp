@@ -30,7 +30,7 @@ std::string label_of(int at)
 void list_text(const std::vector<ArchiveLine>& lines)
 {
     for (const ArchiveLine& l : lines) {
-        const std::string text = l.measurement ? meas_label_utf8(l.text) : cp1251_to_utf8(l.text);
+        const std::string text = printable(l.measurement ? meas_label_utf8(l.text) : cp1251_to_utf8(l.text));
         std::printf("%*s", l.level * INDENT, "");
         if (l.index < 0)
             std::printf("%s\n", text.c_str());
@@ -52,10 +52,10 @@ void list_text(const std::vector<ArchiveLine>& lines)
             std::printf("route [%u]: does not load\n", id);
             continue;
         }
-        std::printf("route [%u] %s\n", id, cp1251_to_utf8(name).c_str());
+        std::printf("route [%u] %s\n", id, cp1251_printable(name).c_str());
         for (const RouteLine& l : items) {
             std::printf("%*s[%d] %s: %s", (l.level + 1) * INDENT, "", l.item, route_item_kind(l),
-                        cp1251_to_utf8(l.text).c_str());
+                        cp1251_printable(l.text).c_str());
             if (l.ignored) std::printf(" (ignored)");
             if (l.point) std::printf(l.measured ? " (measured: %d)" : " (to measure)", l.measurement);
             std::printf("\n");

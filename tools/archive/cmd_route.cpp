@@ -8,7 +8,6 @@
 #include <filesystem>
 #include <fstream>
 #include <memory>
-#include <sstream>
 
 #include "archive/route.h"
 #include "storage/dir.h"
@@ -18,25 +17,6 @@
 #include "tools/archive/tool.h"
 
 namespace {
-
-constexpr size_t MAX_FILE_BYTES = 16 * 1024 * 1024;  // far above any route's text
-
-bool read_text(const std::string& path, std::string* text, std::string* error)
-{
-    std::ifstream f(path, std::ios::binary);
-    if (!f) {
-        *error = path + ": cannot open: " + std::strerror(errno);
-        return false;
-    }
-    std::ostringstream s;
-    s << f.rdbuf();
-    *text = s.str();
-    if (text->size() > MAX_FILE_BYTES) {
-        *error = path + ": too large for a route";
-        return false;
-    }
-    return true;
-}
 
 bool ends_with(const std::string& s, const char* tail)
 {
@@ -62,7 +42,8 @@ int import_route(const std::vector<std::string>& args)
     if (format.empty()) format = ends_with(file, ".csv") || ends_with(file, ".CSV") ? "csv" : "json";
     if (format != "json" && format != "csv") return tool_error("route import: unknown format " + format);
     std::string text, error;
-    if (!read_text(file, &text, &error)) return tool_error(error);
+    const u64 most = format == "json" ? ROUTE_JSON_MAX_BYTES : ROUTE_CSV_MAX_BYTES;
+    if (!tool_read_file(file, most, "a route's file in " + format, &text, &error)) return tool_error(error);
     const std::string fallback = name.empty() ? std::filesystem::path(file).stem().string() : name;
     auto buf = std::make_unique<RouteBuffer>();
     const bool ok = format == "json" ? route_from_json(text, fallback, buf.get(), &error)
@@ -70,8 +51,7 @@ int import_route(const std::vector<std::string>& args)
     if (!ok) return tool_error(file + ": " + error);
     if (!name.empty()) {
         std::string cp, why;
-        if (!utf8_to_cp1251(name, &cp, &why) || cp.empty() || cp.size() >= ROUTE_NAME_SIZE)
-            return tool_error("route import: --name " + name + ": " + (why.empty() ? "from 1 to 63 bytes" : why));
+        if (!route_name_from_utf8(name, &cp, &why)) return tool_error("route import: --name: " + why);
         std::memset(buf->header.name, 0, sizeof buf->header.name);
         std::memcpy(buf->header.name, cp.data(), cp.size());
         std::memset(buf->items[0].name, 0, sizeof buf->items[0].name);
@@ -87,7 +67,7 @@ int import_route(const std::vector<std::string>& args)
     const u32 id = route_save(0, buf.get());
     tool_close_archive();
     if (id == 0) return tool_error(tool_flash_path() + ": the route could not be stored (archive full?)");
-    std::printf("route %u: %s, %u items\n", id, cp1251_to_utf8(buf->header.name).c_str(), buf->header.count);
+    std::printf("route %u: %s, %u items\n", id, cp1251_printable(buf->header.name).c_str(), buf->header.count);
     return TOOL_OK;
 }
 

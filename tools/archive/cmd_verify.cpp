@@ -15,6 +15,7 @@
 #include "storage/dir.h"
 #include "storage/fs.h"
 #include "storage/nand.h"
+#include "tools/archive/text.h"
 #include "tools/archive/tool.h"
 #include "tools/archive/walk.h"
 
@@ -122,6 +123,15 @@ void check_measurement(int at, u32 id, Report& r)
     }
 }
 
+// Whether the chain of the file open in `h` ends in a body page (its last
+// page not marked as such).
+bool chain_left_open(const FileHandle& h)
+{
+    u32 page = h.first;
+    for (u32 i = 1; i < h.pages; ++i) page = pt_link(fs_table(page));
+    return h.pages > 1 && pt_state(fs_table(page)) == PAGE_BODY;
+}
+
 void check_entry(int at, Report& r)
 {
     const u32 id = dir_id(at);
@@ -133,6 +143,12 @@ void check_entry(int at, Report& r)
                            ")");
         return;
     }
+    // Before anything reads the file: the first close of a chain left open
+    // closes it.
+    if (chain_left_open(h))
+        r.notes.push_back(id_text("file", id) +
+                          "its chain of pages was never closed (a save or a voice note cut short); it reads whole, "
+                          "and the instrument closes it when it first reads it");
     if (type == FILE_TYPE_OBJECT) {
         char name[OBJ_NAME_SIZE];
         if (obj_read_name(id, name) != 1) r.damage.push_back(id_text("object", id) + "its name record does not read");
@@ -162,9 +178,10 @@ int run(const std::vector<std::string>& args)
             progress.step(i + 1);
         }
     }
-    for (const std::string& d : r.damage) std::printf("damage: %s\n", d.c_str());
-    for (const std::string& n : r.notes) std::printf("note: %s\n", n.c_str());
-    std::printf("%s: %u files checked, %zu problems%s\n", tool_flash_path().c_str(), dir_count(), r.damage.size(),
+    for (const std::string& d : r.damage) std::printf("damage: %s\n", printable(d).c_str());
+    for (const std::string& n : r.notes) std::printf("note: %s\n", printable(n).c_str());
+    std::printf("%s: %u files checked, %zu problems%s\n", printable(tool_flash_path()).c_str(), dir_count(),
+                r.damage.size(),
                 r.damage.empty() ? ", clean" : "");
     return r.damage.empty() ? TOOL_OK : TOOL_DAMAGE;
 }

@@ -21,7 +21,7 @@ std::string json_quote(const std::string& s)
         case '\r': out += "\\r"; break;
         case '\t': out += "\\t"; break;
         default:
-            if (c < 0x20) {
+            if (c < 0x20 || c == 0x7F) {
                 char esc[8];
                 std::snprintf(esc, sizeof esc, "\\u%04x", c);
                 out += esc;
@@ -33,13 +33,18 @@ std::string json_quote(const std::string& s)
     return out + "\"";
 }
 
+void JsonWriter::indent()
+{
+    out_ += "\n";
+    for (size_t i = 0; i < levels_.size() && i < indent_levels_; ++i) out_ += INDENT;
+}
+
 void JsonWriter::key_prefix(const char* key)
 {
     if (!levels_.empty()) {
         if (!levels_.back().first) out_ += ",";
         levels_.back().first = false;
-        out_ += "\n";
-        for (size_t i = 0; i < levels_.size(); ++i) out_ += INDENT;
+        indent();
     }
     if (key) out_ += json_quote(key) + ": ";
 }
@@ -69,10 +74,7 @@ JsonWriter& JsonWriter::end()
     if (levels_.empty()) return *this;
     const Level level = levels_.back();
     levels_.pop_back();
-    if (!level.first) {
-        out_ += "\n";
-        for (size_t i = 0; i < levels_.size(); ++i) out_ += INDENT;
-    }
+    if (!level.first) indent();
     out_ += level.close;
     return *this;
 }

@@ -1,11 +1,15 @@
 // A small JSON writer for the tool's output: values are written as they
 // come, commas and indentation follow the nesting. Strings are UTF-8.
 #pragma once
+#include <cstdint>
 #include <string>
 #include <vector>
 
 class JsonWriter {
 public:
+    // Each level of nesting indents its lines one step more, up to
+    // `indent_levels` steps (deeper levels keep that indentation).
+    explicit JsonWriter(size_t indent_levels = SIZE_MAX) : indent_levels_(indent_levels) {}
     // Starts an object or array: as a member of the enclosing object when
     // `key` is given, else as the next element.
     JsonWriter& begin_object(const char* key = nullptr);
@@ -33,11 +37,13 @@ public:
 
 private:
     void key_prefix(const char* key);
+    void indent();
     void raw(const char* key, const std::string& token);
     struct Level {
         bool first;  // nothing written in it yet
         char close;  // '}' or ']'
     };
+    size_t indent_levels_;
     std::string out_;
     std::vector<Level> levels_;
 };

@@ -5,11 +5,9 @@
 
 namespace {
 
-constexpr int MAX_DEPTH = 300;
-
 class Parser {
 public:
-    explicit Parser(const std::string& t) : s_(t) {}
+    Parser(const std::string& t, const JsonLimits& limits) : s_(t), limits_(limits) {}
 
     bool parse(JsonValue* out, std::string* error)
     {
@@ -28,6 +26,8 @@ public:
 
 private:
     const std::string& s_;
+    const JsonLimits limits_;
+    size_t values_ = 0;
     size_t at_ = 0;
     int line_ = 1, column_ = 1;
     std::string error_;
@@ -69,7 +69,8 @@ private:
 
     bool value(JsonValue* v, int depth)
     {
-        if (depth > MAX_DEPTH) return fail("nested too deeply");
+        if (depth > limits_.depth) return fail("nested deeper than " + std::to_string(limits_.depth) + " levels");
+        if (++values_ > limits_.values) return fail("more than " + std::to_string(limits_.values) + " values");
         v->line = line_;
         v->column = column_;
         const char c = peek();
@@ -106,8 +107,14 @@ private:
         for (;;) {
             skip_blanks();
             if (peek() != '"') return fail("expected a member name in double quotes");
+            const std::string key_at = here();
             std::string key;
             if (!string(&key)) return false;
+            for (const JsonMember& m : v->members)
+                if (m.key == key) {
+                    if (error_.empty()) error_ = key_at + ": the key \"" + key + "\" a second time in one object";
+                    return false;
+                }
             skip_blanks();
             if (peek() != ':') return fail("expected ':' after the member name");
             advance();
@@ -288,8 +295,8 @@ std::string JsonValue::where() const
     return "line " + std::to_string(line) + ", column " + std::to_string(column);
 }
 
-bool json_parse(const std::string& text, JsonValue* out, std::string* error)
+bool json_parse(const std::string& text, const JsonLimits& limits, JsonValue* out, std::string* error)
 {
     *out = JsonValue{};
-    return Parser(text).parse(out, error);
+    return Parser(text, limits).parse(out, error);
 }

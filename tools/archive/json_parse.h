@@ -30,7 +30,15 @@ struct JsonMember {
     JsonValue value;
 };
 
+// What a parse accepts: values nested at most `depth` deep (the outermost
+// value at depth 0), at most `values` values in all.
+struct JsonLimits {
+    int depth;
+    size_t values;
+};
+
 // Parses `text` (UTF-8) into `out`: true, or false with `error` saying where
-// and what ("line 3, column 7: ..."). Nesting deeper than 300 levels or
-// text after the value are errors.
-bool json_parse(const std::string& text, JsonValue* out, std::string* error);
+// and what ("line 3, column 7: ..."). Nesting or values past `limits`, a key
+// twice in one object or text after the value are errors; the parse stops
+// at the first.
+bool json_parse(const std::string& text, const JsonLimits& limits, JsonValue* out, std::string* error);

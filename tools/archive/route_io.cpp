@@ -1,5 +1,6 @@
 #include "tools/archive/route_io.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <sstream>
@@ -18,10 +19,27 @@ constexpr i32 LINES_OFFERED[] = {400, 1600};
 constexpr i32 FMAX_OFFERED[] = {400, 1000, 4000};
 constexpr i32 AVERAGES_OFFERED[] = {1, 4, 10};
 constexpr char CSV_SEPARATOR = ',';
+constexpr char CSV_SEPARATOR_ALT = ';';  // what spreadsheets write where the decimal mark is ','
 constexpr char PATH_SEPARATOR = '/';
 constexpr char PATH_ESCAPE = '\\';
-constexpr const char* CSV_HEADER = "path,type,quantity,lines,fmin,fmax,averages,state,measurement";
-constexpr int CSV_SETTINGS = 7;  // columns an imported row needs
+constexpr const char* CSV_HEADER = "path,type,quantity,lines,fmin,fmax,averages,state,measurement,point_type";
+constexpr int CSV_SETTINGS = 7;  // columns an imported point's row needs
+constexpr int CSV_STATE = 7, CSV_POINT_TYPE = 9;
+constexpr const char* CSV_GROUP = "group";  // the type of a row that makes a group (one without points)
+// A group's row says in its state field, blanks between: ignored, collapsed.
+constexpr const char* CSV_IGNORED = "ignored";
+constexpr const char* CSV_COLLAPSED = "collapsed";
+constexpr const char* UTF8_BOM = "\xEF\xBB\xBF";
+// JSON nesting of a route: the route object and its "items" take two
+// levels, every group two more (itself and its "items"), a point's members
+// one. One level more than the deepest route is read, so that a route too
+// deep is refused with its item's line rather than as JSON.
+constexpr int JSON_DEPTH = 2 * (static_cast<int>(ROUTE_MAX_LEVEL) + 1) + 1;
+// Values of a route's JSON: an item is an object of at most 12 members.
+constexpr size_t JSON_VALUES_PER_ITEM = 16;
+// Export indents a route's JSON at most this many steps: deeper groups keep
+// the indentation, so that a route 255 levels deep stays small.
+constexpr size_t JSON_INDENT_LEVELS = 16;
 
 // The settings of a point as users write them.
 struct PointSettings {
@@ -150,22 +168,8 @@ private:
     static bool convert_name(const std::string& utf8, const std::string& where, std::string* cp, std::string* error)
     {
         std::string why;
-        if (!utf8_to_cp1251(utf8, cp, &why)) {
-            *error = where + ": the name \"" + utf8 + "\": " + why;
-            return false;
-        }
-        if (cp->empty()) {
-            *error = where + ": an empty name";
-            return false;
-        }
-        for (size_t k = 0; k < cp->size(); ++k)
-            if (static_cast<unsigned char>((*cp)[k]) < ' ') {
-                *error = where + ": a control character in a name (character " + std::to_string(k + 1) + ")";
-                return false;
-            }
-        if (cp->size() > NAME_BYTES) {
-            *error = where + ": the name \"" + utf8 + "\" is " + std::to_string(cp->size()) +
-                     " bytes in Windows-1251; at most " + std::to_string(NAME_BYTES) + " fit";
+        if (!route_name_from_utf8(utf8, cp, &why)) {
+            *error = where + ": " + why;
             return false;
         }
         return true;
@@ -289,7 +293,7 @@ bool json_item(const JsonValue& v, int parent, Builder& b, std::string* error)
 
 // The fields of one CSV line (double quotes around a field allowed, "" for
 // a quote inside one); false for an unclosed quote.
-bool csv_fields(const std::string& line, std::vector<std::string>* out)
+bool csv_fields(const std::string& line, char separator, std::vector<std::string>* out)
 {
     out->clear();
     std::string f;
@@ -307,7 +311,7 @@ bool csv_fields(const std::string& line, std::vector<std::string>* out)
             }
         } else if (c == '"' && f.empty() && !was_quoted) {
             quoted = was_quoted = true;
-        } else if (c == CSV_SEPARATOR) {
+        } else if (c == separator) {
             out->push_back(f);
             f.clear();
             was_quoted = false;
@@ -317,6 +321,24 @@ bool csv_fields(const std::string& line, std::vector<std::string>* out)
     }
     out->push_back(f);
     return !quoted;
+}
+
+// The separator of a CSV file: the first ',' or ';' of its first line that
+// is not inside double quotes (',' when there is none).
+char csv_separator(const std::string& line)
+{
+    bool quoted = false;
+    for (const char c : line) {
+        if (c == '"') quoted = !quoted;
+        if (!quoted && (c == CSV_SEPARATOR || c == CSV_SEPARATOR_ALT)) return c;
+    }
+    return CSV_SEPARATOR;
+}
+
+// `text` without a UTF-8 byte-order mark in front.
+std::string without_bom(const std::string& text)
+{
+    return text.rfind(UTF8_BOM, 0) == 0 ? text.substr(std::strlen(UTF8_BOM)) : text;
 }
 
 std::string trimmed(const std::string& s)
@@ -339,7 +361,8 @@ bool csv_int(const std::string& f, const char* what, i32* out, std::string* erro
 
 std::string escape_csv(const std::string& s)
 {
-    if (s.find_first_of(",\"\n") == std::string::npos) return s;
+    // (Quoted too: a path that starts with '#', which would make a comment.)
+    if (s.find_first_of(",;\"\n") == std::string::npos && s.rfind('#', 0) != 0) return s;
     std::string q = "\"";
     for (const char c : s) q += c == '"' ? std::string("\"\"") : std::string(1, c);
     return q + "\"";
@@ -363,7 +386,7 @@ bool route_from_json(const std::string& text, const std::string& fallback_name, 
 {
     JsonValue root;
     std::string why;
-    if (!json_parse(text, &root, &why)) {
+    if (!json_parse(without_bom(text), JsonLimits{JSON_DEPTH, ROUTE_MAX_ITEMS * JSON_VALUES_PER_ITEM}, &root, &why)) {
         *error = why;
         return false;
     }
@@ -407,16 +430,19 @@ bool route_from_csv(const std::string& text, const std::string& fallback_name, R
     Builder b(buf);
     if (!b.name_route(fallback_name, "the route's name", error)) return false;
     if (b.add(fallback_name, -1, ROUTE_NODE_ROUTE, true, false, nullptr, "the route's name", error) < 0) return false;
-    std::istringstream in(text);
-    std::string line;
     std::vector<std::string> f;
     int number = 0;
     bool header_seen = false;
-    while (std::getline(in, line)) {
+    char separator = CSV_SEPARATOR;
+    for (size_t at = text.rfind(UTF8_BOM, 0) == 0 ? std::strlen(UTF8_BOM) : 0; at < text.size();) {
+        const size_t end = std::min(text.find('\n', at), text.size());
+        const std::string line = text.substr(at, end - at);
+        at = end + 1;
         ++number;
         const std::string where = "line " + std::to_string(number);
         if (trimmed(line).empty() || trimmed(line)[0] == '#') continue;
-        if (!csv_fields(line, &f)) {
+        if (!header_seen) separator = csv_separator(line);
+        if (!csv_fields(line, separator, &f)) {
             *error = where + ": a field's double quote is not closed";
             return false;
         }
@@ -424,32 +450,56 @@ bool route_from_csv(const std::string& text, const std::string& fallback_name, R
             header_seen = true;
             if (trimmed(f[0]) == "path") continue;  // the header line
         }
-        if (f.size() < static_cast<size_t>(CSV_SETTINGS)) {
+        const std::string type = f.size() > 1 ? trimmed(f[1]) : "";
+        const bool group_row = type == CSV_GROUP;
+        if (!group_row && f.size() < static_cast<size_t>(CSV_SETTINGS)) {
             *error = where + ": " + std::to_string(f.size()) + " fields; a point needs " +
-                     std::to_string(CSV_SETTINGS) + " (" + CSV_HEADER + ", the last two optional)";
+                     std::to_string(CSV_SETTINGS) + " (" + CSV_HEADER + ", the last three optional)";
             return false;
         }
         PointSettings s;
-        const std::string type = trimmed(f[1]);
-        if (type != "spectrum" && type != "waveform") {
-            *error = where + ": type must be spectrum or waveform, not \"" + type + "\"";
-            return false;
+        if (!group_row) {
+            if (type != "spectrum" && type != "waveform") {
+                *error = where + ": type must be spectrum, waveform or group, not \"" + type + "\"";
+                return false;
+            }
+            s.spectrum = type == "spectrum";
+            if (!quantity_from(trimmed(f[2]), &s.quantity)) {
+                *error =
+                    where + ": unknown quantity \"" + trimmed(f[2]) + "\" (acceleration, velocity or displacement)";
+                return false;
+            }
+            if (!csv_int(f[3], "lines", &s.lines, error, where) || !csv_int(f[4], "fmin", &s.fmin, error, where) ||
+                !csv_int(f[5], "fmax", &s.fmax, error, where) ||
+                !csv_int(f[6], "averages", &s.averages, error, where))
+                return false;
+            if (f.size() > CSV_POINT_TYPE && !trimmed(f[CSV_POINT_TYPE]).empty()) {
+                i32 t = 0;
+                if (!csv_int(f[CSV_POINT_TYPE], "point_type", &t, error, where)) return false;
+                s.point_type = static_cast<u32>(t);
+            }
+            const std::string fault = settings_fault(s);
+            if (!fault.empty()) {
+                *error = where + ": " + fault;
+                return false;
+            }
         }
-        s.spectrum = type == "spectrum";
-        if (!quantity_from(trimmed(f[2]), &s.quantity)) {
-            *error = where + ": unknown quantity \"" + trimmed(f[2]) + "\" (acceleration, velocity or displacement)";
-            return false;
+        bool ignored = false, collapsed = false;
+        if (f.size() > CSV_STATE) {
+            std::istringstream words(f[CSV_STATE]);
+            for (std::string w; words >> w;) {
+                if (w == CSV_IGNORED) {
+                    ignored = true;
+                } else if (group_row && w == CSV_COLLAPSED) {
+                    collapsed = true;
+                } else if (group_row) {
+                    *error = where + ": a group's state must be empty, ignored or collapsed, not \"" + w + "\"";
+                    return false;
+                }
+            }
         }
-        if (!csv_int(f[3], "lines", &s.lines, error, where) || !csv_int(f[4], "fmin", &s.fmin, error, where) ||
-            !csv_int(f[5], "fmax", &s.fmax, error, where) || !csv_int(f[6], "averages", &s.averages, error, where))
-            return false;
-        const std::string fault = settings_fault(s);
-        if (!fault.empty()) {
-            *error = where + ": " + fault;
-            return false;
-        }
-        const bool ignored = f.size() > 7 && trimmed(f[7]) == "ignored";
-        // The path: groups, made on their first mention, then the point.
+        // The path: groups, made on their first mention, then the point (or
+        // for a group's row the group itself).
         // A '/' or '\\' inside a name is written with a '\\' before it.
         std::vector<std::string> parts;
         std::string part;
@@ -465,24 +515,35 @@ bool route_from_csv(const std::string& text, const std::string& fallback_name, R
             }
         }
         parts.push_back(trimmed(part));
-        int parent = 0;
-        for (size_t k = 0; k + 1 < parts.size(); ++k) {
-            // The last group of this name under the parent, if it is the
-            // parent's last child so far (items stay depth-first).
-            int found = -1;
+        // The last group of this name under the parent, if it is the
+        // parent's last child so far (items stay depth-first), else -1.
+        auto group_named = [&b](const std::string& name, int parent) {
             for (int i = static_cast<int>(b.count()) - 1; i > parent; --i) {
                 const RouteItem& it = b.item(i);
-                if (it.parent == parent) {
-                    std::string cp, why;
-                    if (is_group(it) && utf8_to_cp1251(parts[k], &cp, &why) && cp == it.name) found = i;
-                    break;
-                }
+                if (it.parent != parent) continue;
+                std::string cp, why;
+                return is_group(it) && utf8_to_cp1251(name, &cp, &why) && cp == it.name ? i : -1;
             }
+            return -1;
+        };
+        int parent = 0;
+        for (size_t k = 0; k + 1 < parts.size(); ++k) {
+            int found = group_named(parts[k], parent);
             if (found < 0) found = b.add(parts[k], parent, ROUTE_NODE_GROUP, true, false, nullptr, where, error);
             if (found < 0) return false;
             parent = found;
         }
-        if (b.add(parts.back(), parent, ROUTE_NODE_POINT, false, ignored, &s, where, error) < 0) return false;
+        if (group_row) {
+            const int found = group_named(parts.back(), parent);
+            if (found >= 0) {
+                if (ignored) b.item(found).state |= ROUTE_STATE_IGNORED_BIT;
+                if (collapsed) b.item(found).expanded = 0;
+                continue;
+            }
+        }
+        if (b.add(parts.back(), parent, group_row ? ROUTE_NODE_GROUP : ROUTE_NODE_POINT, group_row && !collapsed,
+                  ignored, group_row ? nullptr : &s, where, error) < 0)
+            return false;
     }
     return b.finish(error);
 }
@@ -490,7 +551,7 @@ bool route_from_csv(const std::string& text, const std::string& fallback_name, R
 std::string route_to_json(const RouteBuffer& buf)
 {
     const u32 count = buf.header.count;
-    JsonWriter w;
+    JsonWriter w(JSON_INDENT_LEVELS);
     w.begin_object();
     w.value("name", cp1251_to_utf8(std::string(buf.header.name, strnlen(buf.header.name, ROUTE_NAME_SIZE))));
     if (count > 0 && !buf.items[0].expanded) w.value("collapsed", true);
@@ -541,22 +602,62 @@ std::string route_to_csv(const RouteBuffer& buf)
     out << CSV_HEADER << "\n";
     for (u32 i = 1; i < count; ++i) {
         const RouteItem& it = buf.items[i];
-        if (is_group(it)) continue;
+        // A group has a row of its own when the rows below do not make it
+        // as it is: without children, ignored or collapsed.
+        const bool has_children = i + 1 < count && buf.items[i + 1].parent == static_cast<i32>(i);
+        const bool ignored = it.state & ROUTE_STATE_IGNORED_BIT;
+        if (is_group(it) && has_children && !ignored && it.expanded) continue;
+        // The names from the point up, joined from the top down.
+        std::vector<i32> chain;
+        for (i32 p = static_cast<i32>(i); p > 0 && static_cast<u32>(p) < count; p = buf.items[p].parent)
+            chain.push_back(p);
         std::string path;
-        for (i32 p = static_cast<i32>(i); p > 0 && static_cast<u32>(p) < count; p = buf.items[p].parent) {
-            std::string name;
+        for (auto p = chain.rbegin(); p != chain.rend(); ++p) {
+            if (!path.empty()) path += PATH_SEPARATOR;
+            // (A control character of a damaged image escaped: a row stays one line.)
             for (const char c :
-                 cp1251_to_utf8(std::string(buf.items[p].name, strnlen(buf.items[p].name, ROUTE_NAME_SIZE)))) {
-                if (c == PATH_SEPARATOR || c == PATH_ESCAPE) name += PATH_ESCAPE;
-                name += c;
+                 cp1251_printable(std::string(buf.items[*p].name, strnlen(buf.items[*p].name, ROUTE_NAME_SIZE)))) {
+                if (c == PATH_SEPARATOR || c == PATH_ESCAPE) path += PATH_ESCAPE;
+                path += c;
             }
-            path = path.empty() ? name : name + PATH_SEPARATOR + path;
         }
-        out << escape_csv(path) << "," << (it.spectrum == ROUTE_SPECTRUM ? "spectrum" : "waveform") << ","
-            << quantity_word(it.quantity) << "," << it.lines << "," << it.fmin << "," << it.fmax << "," << it.averages
-            << "," << state_word(it) << ",";
+        out << escape_csv(path) << CSV_SEPARATOR;
+        if (is_group(it)) {
+            std::string state = ignored ? CSV_IGNORED : "";
+            if (!it.expanded) state += std::string(state.empty() ? "" : " ") + CSV_COLLAPSED;
+            out << CSV_GROUP << ",,,,,," << state << ",,\n";
+            continue;
+        }
+        out << (it.spectrum == ROUTE_SPECTRUM ? "spectrum" : "waveform") << "," << quantity_word(it.quantity) << ","
+            << it.lines << "," << it.fmin << "," << it.fmax << "," << it.averages << "," << state_word(it) << ",";
         if (it.measurement != ROUTE_NO_MEASUREMENT) out << it.measurement;
+        out << ",";
+        if (it.point_type != POINT_TYPE_DEFAULT) out << it.point_type;
         out << "\n";
     }
     return out.str();
+}
+
+bool route_name_from_utf8(const std::string& utf8, std::string* cp, std::string* error)
+{
+    std::string why;
+    if (!utf8_to_cp1251(utf8, cp, &why)) {
+        *error = "the name \"" + utf8 + "\": " + why;
+        return false;
+    }
+    if (cp->empty()) {
+        *error = "an empty name";
+        return false;
+    }
+    for (size_t k = 0; k < cp->size(); ++k)
+        if (cp1251_is_control((*cp)[k])) {
+            *error = "a control character in a name (character " + std::to_string(k + 1) + ")";
+            return false;
+        }
+    if (cp->size() > NAME_BYTES) {
+        *error = "the name \"" + utf8 + "\" is " + std::to_string(cp->size()) + " bytes in Windows-1251; at most " +
+                 std::to_string(NAME_BYTES) + " fit";
+        return false;
+    }
+    return true;
 }

@@ -64,6 +64,31 @@ std::string lower_ascii(const char* s)
     return out;
 }
 
+// Decodes the UTF-8 sequence at s[i]: its length, or 0 when it is malformed
+// (cut short, a wrong continuation byte, overlong, a surrogate or past
+// U+10FFFF).
+size_t decode_utf8(const std::string& s, size_t i, char32_t* out)
+{
+    const unsigned char b = static_cast<unsigned char>(s[i]);
+    const size_t len = b < 0x80 ? 1 : (b & 0xE0) == 0xC0 ? 2 : (b & 0xF0) == 0xE0 ? 3 : (b & 0xF8) == 0xF0 ? 4 : 0;
+    if (len == 0 || i + len > s.size()) return 0;
+    char32_t c = len == 1 ? b : b & (0x7F >> len);
+    for (size_t k = 1; k < len; ++k) {
+        const unsigned char cb = static_cast<unsigned char>(s[i + k]);
+        if ((cb & 0xC0) != 0x80) return 0;
+        c = (c << 6) | (cb & 0x3F);
+    }
+    constexpr char32_t SMALLEST[] = {0, 0, 0x80, 0x800, 0x10000};
+    if (c < SMALLEST[len] || (c >= 0xD800 && c < 0xE000) || c > 0x10FFFF) return 0;
+    *out = c;
+    return len;
+}
+
+bool is_control(char32_t c)
+{
+    return c < 0x20 || (c >= 0x7F && c < 0xA0);
+}
+
 }  // namespace
 
 std::string cp1251_to_ascii(const std::string& s)
@@ -110,20 +135,11 @@ bool utf8_to_cp1251(const std::string& s, std::string* out, std::string* error)
     out->clear();
     size_t i = 0;
     while (i < s.size()) {
-        const unsigned char b = static_cast<unsigned char>(s[i]);
-        size_t len = b < 0x80 ? 1 : (b & 0xE0) == 0xC0 ? 2 : (b & 0xF0) == 0xE0 ? 3 : (b & 0xF8) == 0xF0 ? 4 : 0;
-        if (len == 0 || i + len > s.size()) {
+        char32_t c = 0;
+        const size_t len = decode_utf8(s, i, &c);
+        if (len == 0) {
             *error = "malformed UTF-8 at byte " + std::to_string(i + 1);
             return false;
-        }
-        char32_t c = len == 1 ? b : b & (0x7F >> len);
-        for (size_t k = 1; k < len; ++k) {
-            const unsigned char cb = static_cast<unsigned char>(s[i + k]);
-            if ((cb & 0xC0) != 0x80) {
-                *error = "malformed UTF-8 at byte " + std::to_string(i + 1);
-                return false;
-            }
-            c = (c << 6) | (cb & 0x3F);
         }
         const int byte = c == 0 ? -1 : encode(c);
         if (byte < 0) {
@@ -137,4 +153,39 @@ bool utf8_to_cp1251(const std::string& s, std::string* out, std::string* error)
         i += len;
     }
     return true;
+}
+
+bool cp1251_is_control(char b)
+{
+    // 0x80 to 0x9F are letters and signs in Windows-1251, not C1 controls.
+    const unsigned char c = static_cast<unsigned char>(b);
+    return c < 0x20 || c == 0x7F;
+}
+
+std::string printable(const std::string& s)
+{
+    std::string out;
+    size_t i = 0;
+    while (i < s.size()) {
+        char32_t c = 0;
+        const size_t len = decode_utf8(s, i, &c);
+        if (len == 0 || is_control(c)) {
+            char esc[8];
+            if (len == 0 || c < 0x80)
+                std::snprintf(esc, sizeof esc, "\\x%02x", static_cast<unsigned char>(s[i]));
+            else
+                std::snprintf(esc, sizeof esc, "\\u%04x", static_cast<unsigned>(c));
+            out += esc;
+            i += len == 0 ? 1 : len;
+            continue;
+        }
+        out.append(s, i, len);
+        i += len;
+    }
+    return out;
+}
+
+std::string cp1251_printable(const std::string& s)
+{
+    return printable(cp1251_to_utf8(s));
 }

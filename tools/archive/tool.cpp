@@ -21,6 +21,7 @@
 #include "storage/dir.h"
 #include "storage/fs.h"
 #include "storage/nand.h"
+#include "tools/archive/text.h"
 
 namespace {
 
@@ -39,6 +40,28 @@ std::string folder_of(const std::string& path)
 {
     const std::string parent = std::filesystem::path(path).parent_path().string();
     return parent.empty() ? "." : parent;
+}
+
+// "" for a regular file or a block device (with *size its bytes), else what
+// the file is.
+std::string file_kind(int fd, u64* size)
+{
+    struct stat st {};
+    if (fstat(fd, &st) != 0) return std::string("cannot be examined: ") + std::strerror(errno);
+    if (S_ISREG(st.st_mode)) {
+        *size = static_cast<u64>(st.st_size);
+        return "";
+    }
+    if (S_ISBLK(st.st_mode)) {
+        const off_t end = lseek(fd, 0, SEEK_END);
+        *size = end < 0 ? 0 : static_cast<u64>(end);
+        return "";
+    }
+    if (S_ISDIR(st.st_mode)) return "a folder";
+    if (S_ISFIFO(st.st_mode)) return "a FIFO (named pipe)";
+    if (S_ISSOCK(st.st_mode)) return "a socket";
+    if (S_ISCHR(st.st_mode)) return "a character device";
+    return "not a regular file";
 }
 
 void print_usage(std::FILE* out)
@@ -68,7 +91,8 @@ std::vector<ToolCommand> tool_commands()
 
 int tool_error(const std::string& message)
 {
-    std::fprintf(stderr, "%s: %s\n", PROGRAM, message.c_str());
+    // Names and paths in the message come from the user or the image.
+    std::fprintf(stderr, "%s: %s\n", PROGRAM, printable(message).c_str());
     return TOOL_USAGE;
 }
 
@@ -90,6 +114,47 @@ const std::string& tool_flash_path()
     return g_flash_path;
 }
 
+bool tool_read_file(const std::string& path, u64 max_bytes, const std::string& what, std::string* text,
+                    std::string* error)
+{
+    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0) {
+        *error = path + ": cannot open: " + std::strerror(errno);
+        return false;
+    }
+    u64 size = 0;
+    std::string kind = file_kind(fd, &size);
+    if (kind.empty() && size > max_bytes)
+        kind = std::to_string(size) + " bytes; " + what + " has at most " + std::to_string(max_bytes);
+    if (!kind.empty()) {
+        *error = path + ": " + kind;
+        close(fd);
+        return false;
+    }
+    fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+    text->clear();
+    char chunk[65536];
+    for (;;) {
+        const ssize_t n = read(fd, chunk, sizeof chunk);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) {
+            *error = path + ": cannot read: " + std::strerror(errno);
+            close(fd);
+            return false;
+        }
+        if (n == 0) break;
+        text->append(chunk, static_cast<size_t>(n));
+        if (text->size() > max_bytes) {  // grown since it was examined
+            *error = path + ": more than " + std::to_string(max_bytes) + " bytes; " + what + " has at most " +
+                     std::to_string(max_bytes);
+            close(fd);
+            return false;
+        }
+    }
+    close(fd);
+    return true;
+}
+
 bool tool_open_archive(const std::string& flash_path, ToolAccess access, std::string* error)
 {
     tool_close_archive();
@@ -101,24 +166,27 @@ bool tool_open_archive(const std::string& flash_path, ToolAccess access, std::st
             return false;
         }
     }
-    const int fd = open(flash_path.c_str(), (access == ToolAccess::Write ? O_RDWR : O_RDONLY) | O_CLOEXEC);
+    // Not blocking in the open: a FIFO would wait for a writer for ever.
+    const int fd =
+        open(flash_path.c_str(), (access == ToolAccess::Write ? O_RDWR : O_RDONLY) | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0) {
         *error = flash_path + ": cannot open: " + std::strerror(errno);
         tool_close_archive();
         return false;
     }
-    struct stat st {};
-    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-        *error = flash_path + ": not a regular file";
+    u64 size = 0;
+    const std::string kind = file_kind(fd, &size);
+    if (!kind.empty()) {
+        *error = flash_path + ": " + kind + ", not an image file";
         close(fd);
         tool_close_archive();
         return false;
     }
-    if (static_cast<u64>(st.st_size) != FLASH_FILE_SIZE) {
-        *error =
-            flash_path + ": " + std::to_string(st.st_size) + " bytes, but a flash image of the instrument has " +
-            std::to_string(FLASH_FILE_SIZE) +
-            (static_cast<u64>(st.st_size) < FLASH_FILE_SIZE ? " (cut short?)" : " (not an image of the instrument?)");
+    fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+    if (size != FLASH_FILE_SIZE) {
+        *error = flash_path + ": " + std::to_string(size) + " bytes, but a flash image of the instrument has " +
+                 std::to_string(FLASH_FILE_SIZE) +
+                 (size < FLASH_FILE_SIZE ? " (cut short?)" : " (not an image of the instrument?)");
         close(fd);
         tool_close_archive();
         return false;

@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "base/types.h"
+
 // Exit status of the tool.
 enum : int {
     TOOL_OK = 0,      // done; for verify: no damage found
@@ -36,7 +38,8 @@ struct ToolCommandRegistrar {
 // The commands in the order of their names.
 std::vector<ToolCommand> tool_commands();
 
-// Prints "tarvik2-archive: MESSAGE" on stderr and returns TOOL_USAGE.
+// Prints "tarvik2-archive: MESSAGE" on stderr (its control characters escaped,
+// see printable) and returns TOOL_USAGE.
 int tool_error(const std::string& message);
 
 // Takes the arguments of a command whose one option is --json: false
@@ -47,9 +50,18 @@ bool tool_json_option(const std::vector<std::string>& args, const char* command,
 // command of access None opens it itself when it needs it).
 const std::string& tool_flash_path();
 
-// Opens the image file, identifies the chip and mounts the archive as the
-// instrument does (object names read for the order). Read access changes
-// nothing in the file. false with `error` naming the file and the fault.
+// Reads the whole file `path` (a regular file or a block device; a FIFO or
+// a folder is refused without waiting) into `text`, refusing one larger than
+// `max_bytes` before reading it ("`what` has at most ..."). false with
+// `error` naming the file.
+bool tool_read_file(const std::string& path, u64 max_bytes, const std::string& what, std::string* text,
+                    std::string* error);
+
+// Opens the image file (a regular file or a block device; anything else is
+// refused without waiting on it), identifies the chip and mounts the archive
+// as the instrument does (object names read for the order). Read access
+// changes nothing in the file. false with `error` naming the file and the
+// fault.
 bool tool_open_archive(const std::string& flash_path, ToolAccess access, std::string* error);
 // Closes the image (and gives the folder's lock back).
 void tool_close_archive();
