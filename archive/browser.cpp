@@ -6,6 +6,7 @@
 #include "archive/measurement.h"
 #include "archive/mount.h"
 #include "archive/objects.h"
+#include "archive/route.h"
 #include "base/cp1251.h"
 #include "gfx/dialog.h"
 #include "gfx/frame.h"
@@ -314,15 +315,24 @@ bool delete_at_cursor(int (*remove)(int index), const char* line2)
     return false;
 }
 
+// The deletions of the browser. Route points that link the measurements
+// let go of them first: an id freed here may name a later file.
 int delete_entry(int index)
 {
+    route_unlink_measurement(dir_id(index));
     return dir_delete(index);
+}
+
+int delete_object_entry(int index)
+{
+    route_unlink_object(dir_id(index));
+    return obj_delete(index);
 }
 
 void delete_object()
 {
     if (confirmed("Удалить выбранный объект ?"_cp, "Все замеры из этого объекта"_cp, "также будут удалены."_cp) &&
-        delete_at_cursor(obj_delete, "указанный объект !"_cp)) {
+        delete_at_cursor(delete_object_entry, "указанный объект !"_cp)) {
         // The current object may be gone: another one, or a new "Объект".
         if (obj_ensure_current() == CURRENT_CHOSEN_ANEW) settings_save();
         show(g_cursor_id);
@@ -341,6 +351,7 @@ void delete_measurement()
 void delete_measurements_only()
 {
     if (confirmed("Вы действительно хотите"_cp, "удалить данные ?"_cp, "")) {
+        route_unlink_object(archive_node_id(&g_view.current));
         if (obj_delete_measurements(g_view.current.index) != ARCHIVE_DONE)
             error_box("Не могу удалить замеры !"_cp, nullptr);
         resync_cursor();
