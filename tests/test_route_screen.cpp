@@ -1,9 +1,12 @@
 // Route data collection and the route choice: the first entry, the title's
 // path, the information panels, a point's settings, measuring and saving
-// points (by Enter and at the end of the averaging), measuring again,
+// points (by Enter and at the end of the averaging), measuring again, saved
+// waveforms shown whole, the cursor kept on the point measured,
 // measurements gone from the archive, clearing and deleting routes from the
-// choice, choosing another route, leaving, and the walk of the committed
-// runner script.
+// choice, choosing another route, leaving, the walk of the committed runner
+// script, and through the runner on prepared archives: links that never
+// adopt another owner's measurement, and readings kept when the archive is
+// full.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -418,6 +421,39 @@ TEST_F(RouteScreen, MeasuringAPointAgainReplacesItsMeasurement)
     EXPECT_EQ(hd.number, 2u);
 }
 
+// A saved point's waveform is shown over its whole length, whatever was on
+// the plot before: "1В" (4 s, 4096 samples) after "1В" of "Насос-12" (0.4 s,
+// 1024 samples) was measured and shown.
+TEST_F(RouteScreen, ASavedWaveformIsShownWhole)
+{
+    route_in_use(3);
+    EXPECT_TRUE(run({KEY_ENTER, IDLE, KEY_ENTER, KEY_ESC}));
+    settings.last_route_item = 10;
+    EXPECT_TRUE(run({KEY_ENTER, IDLE, KEY_ENTER, KEY_UP, IDLE, KEY_UP, KEY_UP, KEY_UP, KEY_UP, KEY_UP, KEY_UP, KEY_UP,
+                     IDLE, KEY_ESC}));
+    ASSERT_EQ(route_screen_state.tree.current.index, 3);
+    ASSERT_EQ(route_current.items[10].state, ROUTE_STATE_MEASURED);
+    const PlotView& plot = route_screen_state.plot;
+    EXPECT_EQ(plot.kind, 0u);
+    EXPECT_EQ(plot.data_end, 4096);
+    EXPECT_EQ(plot.view_start[0], 0);
+    EXPECT_EQ(plot.view_end[0], 4096);
+    EXPECT_GT(trace_pixels(shots.back()), 1000);
+}
+
+// While a point is measured the cursor stays on it: the arrows do not move
+// it, and Enter saves the reading to that point, the one the cursor shows.
+TEST_F(RouteScreen, WhileMeasuringTheCursorStaysOnThePointEnterSavesTo)
+{
+    route_in_use(3);
+    EXPECT_TRUE(run({KEY_ENTER, IDLE, KEY_DOWN, KEY_DOWN, KEY_UP | KEY_SHIFT, IDLE, KEY_ENTER, KEY_ESC}));
+    // The cursor on "1В" before Enter, and the reading saved to "1В".
+    EXPECT_TRUE(archive_row_shows(shots[6], 3, 3, "1В"_cp, true));
+    EXPECT_EQ(route_current.items[3].state, ROUTE_STATE_MEASURED);
+    for (int i : {4, 5}) EXPECT_EQ(route_current.items[i].state, ROUTE_STATE_NOT_MEASURED) << i;
+    EXPECT_EQ(route_screen_state.tree.current.index, 4);
+}
+
 TEST_F(RouteScreen, FourAndStopSavesThePointAfterTheFourthSpectrumAndMovesOn)
 {
     route_in_use(5);  // 1О: a spectrum with 4 averages
@@ -622,12 +658,14 @@ protected:
         ASSERT_EQ(nand_read_raw(nand_info.total_pages - 1, &last, nand_info.page_size + nand_info.spare_size - 1, 1),
                   1);
     }
-    // The archive of a first start (one object "Объект") filled with
-    // unlisted files until `free_pages` pages are left free.
-    void nearly_full(u32 free_pages)
+    // The archive of a first start (one object "Объект") and what
+    // `prepare` adds, filled with unlisted files until `free_pages` pages
+    // are left free.
+    void nearly_full(u32 free_pages, const std::function<void()>& prepare = nullptr)
     {
         with_archive([&] {
             ASSERT_NE(obj_after_mount(), 0);
+            if (prepare) prepare();
             full_size();
             fs_count_pages();
             while (fs_state.free > free_pages) {
@@ -777,6 +815,68 @@ TEST_F(RouteArchiveRunner, AReadingOfAnotherObjectIsNeverAPointsOwn)
         ASSERT_EQ(route_load(route, &route_other), route);
         EXPECT_EQ(route_other.items[3].state, ROUTE_STATE_NOT_MEASURED);
         EXPECT_EQ(route_other.items[3].measurement, ROUTE_NO_MEASUREMENT);
+    });
+}
+
+// A full archive: the reading of "1В" cannot be saved. The route screen
+// says so, keeps the reading on the plot with the cursor on its point, and
+// saves it with Enter once room is made (here by deleting another route
+// with its measurement in the route choice).
+TEST_F(RouteArchiveRunner, AReadingThatCannotBeSavedIsKeptForTheNextTry)
+{
+    const u32 route_pages = pages_of(ROUTE_HEADER_SIZE + ROUTE_ITEM_SIZE * ROUTE_TEST_ITEMS);
+    // Room for the demonstration route and its object only; another route
+    // with a measurement as large as the reading.
+    nearly_full(route_pages + 1, [&] {
+        const char* const other = "Линия 2"_cp;
+        const u32 into = obj_create(other);
+        ASSERT_EQ(obj_select(into), 1);
+        SpectraRecord r{};
+        r.type = 1;
+        const std::vector<u8> data(4096 * 4);
+        const u32 id =
+            meas_save(MEAS_KIND_SIGNAL, 0, &r, sizeof r, data.data(), static_cast<u32>(data.size()), nullptr, 0, true);
+        ASSERT_NE(id, 0u);
+        const u32 file = route_make_test();
+        ASSERT_EQ(route_load(file, &route_current), file);
+        std::strcpy(route_current.header.name, other);
+        std::strcpy(route_current.items[0].name, other);
+        route_current.items[3].state = ROUTE_STATE_MEASURED;
+        route_current.items[3].measurement = static_cast<i32>(id);
+        ASSERT_EQ(route_save(file, &route_current), file);
+    });
+
+    // The choice lists "Линия 2", then "Маршрут 1": "1В" of "Маршрут 1"
+    // measured, Enter: the box, OK. Then the choice: "Линия 2" deleted; back
+    // in the route, Enter again.
+    run(TO_ROUTES + "down; enter; wait 300; enter; wait 300; enter; wait 5000; enter; wait 500; " +
+        shot_step("box.png") + "; enter; wait 300; " + shot_step("kept.png") +
+        "; shift+enter; wait 300; up; shift+left; wait 300; enter; wait 300; esc; wait 500; " + shot_step("back.png") +
+        "; enter; wait 500; " + shot_step("saved.png") + "; up; wait 500; " + shot_step("shown.png") +
+        "; esc; wait 300");
+    EXPECT_TRUE(message_box_shows(shot("box.png"), "Ошибка !"_cp, {"Замер не сохранен !"_cp}));
+    const auto kept = shot("kept.png"), back = shot("back.png"), shown = shot("shown.png");
+    for (const auto* px : {&kept, &back}) {
+        EXPECT_TRUE(archive_row_shows(*px, 3, 3, "1В"_cp, true));
+        EXPECT_GT(trace_pixels(*px), 1000);
+    }
+    // The reading kept is the one saved: the saved measurement's plot is the
+    // same picture.
+    const auto plot_of = [](const std::vector<u16>& px) {
+        std::vector<u16> v;
+        for (int y = ROUTE_PLOT_Y0; y <= ROUTE_PLOT_Y1; ++y)
+            v.insert(v.end(), px.begin() + y * LCD_WIDTH + ROUTE_PLOT_X0,
+                     px.begin() + y * LCD_WIDTH + ROUTE_PLOT_X1 + 1);
+        return v;
+    };
+    EXPECT_TRUE(plot_of(shown) == plot_of(kept));
+    EXPECT_TRUE(archive_row_shows(shot("saved.png"), 3, 3, "1П"_cp, true));
+    with_archive([&] {
+        ASSERT_EQ(route_find("Линия 2"_cp), 0u);
+        const u32 route = route_find(ROUTE_TEST_NAME);
+        ASSERT_EQ(route_load(route, &route_current), route);
+        EXPECT_EQ(route_current.items[3].state, ROUTE_STATE_MEASURED);
+        EXPECT_TRUE(route_link_valid(3));
     });
 }
 
