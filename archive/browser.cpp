@@ -259,11 +259,23 @@ bool confirmed(const char* line1, const char* line2, const char* line3)
     return msg_box(TITLE_ATTENTION, line1, line2, line3, true, true) == MSG_CONFIRMED;
 }
 
+// A name with a character other than a blank: one that can name an object.
+bool name_given(const char* name)
+{
+    for (; *name != 0; ++name)
+        if (*name != ' ') return true;
+    return false;
+}
+
+const char* const NO_NAME = "Имя объекта не задано !"_cp;
+
 void new_object()
 {
     g_name[0] = 0;
     if (text_entry_dialog("Новый объект"_cp, ARCHIVE_NAME_MAX, g_name) == TEXT_ACCEPTED) {
-        if (obj_name_taken(g_name, -1)) {
+        if (!name_given(g_name)) {
+            msg_box(TITLE_ATTENTION, NO_NAME, nullptr, nullptr, true, false);
+        } else if (obj_name_taken(g_name, -1)) {
             msg_box(TITLE_ATTENTION, "Такое имя уже есть в базе !"_cp, nullptr, nullptr, true, false);
         } else {
             const u32 id = obj_create(g_name);
@@ -285,7 +297,9 @@ void rename_object()
     g_name[n] = 0;
     if (text_entry_dialog("Новое имя"_cp, ARCHIVE_NAME_MAX, g_name) == TEXT_ACCEPTED) {
         const int index = g_view.current.index;
-        if (obj_name_taken(g_name, index))
+        if (!name_given(g_name))
+            error_box(NO_NAME, nullptr);
+        else if (obj_name_taken(g_name, index))
             error_box("Такое имя уже есть в базе !"_cp, nullptr);
         else if (!obj_rename(index, g_name))
             error_box("Не могу переименовать объект !"_cp, nullptr);

@@ -285,6 +285,24 @@ TEST_F(Browser, NewObjectsAndRenamesRefuseNamesAlreadyTaken)
     EXPECT_TRUE(archive_current_frame(shots[4], 1, 1, 1));
 }
 
+// A name with no character but blanks (the editor drops trailing blanks,
+// so it comes back empty) names no object: refused in both editors.
+TEST_F(Browser, NewObjectsAndRenamesRefuseEmptyNames)
+{
+    const u32 zero = obj_create("0");
+    show(0);
+    const std::vector<u32> before = ids();
+    run({
+        MOD_RIGHT, KEY_ENTER, KEY_ENTER,                      // new object, nothing entered: refused
+        KEY_DOWN, MOD_RIGHT, KEY_DOWN, KEY_ENTER, KEY_ENTER,  // "0" renamed to a blank: refused
+    });
+    EXPECT_TRUE(box_seen(ATTENTION, {"Имя объекта не задано !"_cp}));
+    EXPECT_TRUE(box_seen(ERROR, {"Имя объекта не задано !"_cp}));
+    EXPECT_EQ(ids(), before);
+    EXPECT_EQ(name_at(dir_find_id(zero)), "0");
+    EXPECT_EQ(name_at(dir_find_id(object)), "Объект"_cp);
+}
+
 TEST_F(Browser, ModEnterMakesTheObjectCurrentAndOpensIt)
 {
     const u32 other = obj_create("Насос"_cp);
