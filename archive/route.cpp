@@ -411,11 +411,11 @@ bool route_link_valid(int i)
     if (ignored(it)) return false;
     if (owned_by(route_current.header.name, it.measurement)) return true;
     // A stale link is dropped for good: the file keeps no link that a later
-    // measurement could take over.
+    // measurement could take over (unless the archive is only looked at).
     if (it.state == ROUTE_STATE_NOT_MEASURED && it.measurement == ROUTE_NO_MEASUREMENT) return false;
     it.state = ROUTE_STATE_NOT_MEASURED;
     it.measurement = ROUTE_NO_MEASUREMENT;
-    route_store_item_state(i);
+    if (!fs_read_only()) route_store_item_state(i);
     return false;
 }
 

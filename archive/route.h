@@ -150,8 +150,8 @@ bool route_is_measured(int i);
 bool route_is_hidden(int i);
 // Whether item `i` links its own measurement: a time signal or a spectrum
 // of the archive saved into the object named after the route. When not, a
-// measured item becomes not measured, in memory and in the route's file; an
-// ignored item stays as it is.
+// measured item becomes not measured, in memory and (unless the archive is
+// in read-only use) in the route's file; an ignored item stays as it is.
 bool route_link_valid(int i);
 // The line of item `i`: its name, and for a measured point with a readable
 // measurement " #NNN hh:mm:ss dd.mm.yy"; empty for an ignored item or an

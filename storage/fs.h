@@ -124,6 +124,8 @@ u32 fs_reclaim_unreachable();
 // Read-only use (inspecting an archive without changing it): the mount's
 // repairs are only counted, nothing is written. Off again after fs_reset.
 void fs_set_read_only(bool on);
+// Whether the file system is in read-only use.
+bool fs_read_only();
 // The unreachable body and last pages the last fs_reclaim_unreachable met
 // (reclaimed, or in read-only use only counted).
 u32 fs_unreachable_found();

@@ -796,6 +796,14 @@ TEST_F(RouteArchiveRunner, AReadingOfAnotherObjectIsNeverAPointsOwn)
         route_current.items[3].measurement = static_cast<i32>(foreign);
         ASSERT_TRUE(route_store_item_state(3));
     });
+    // The archive tool's listing shows "1В" to measure, and as a reading
+    // command writes nothing.
+    const u64 written = last_written_ns(dir.file("flash.dat"));
+    const auto listed = run_archive_tool(dir.path(), "ls");
+    ASSERT_EQ(listed.status, 0) << listed.output;
+    EXPECT_NE(listed.output.find("[3] point: 1В (to measure)"), std::string::npos) << listed.output;
+    EXPECT_EQ(listed.output.find("плохой"), std::string::npos) << listed.output;
+    EXPECT_EQ(last_written_ns(dir.file("flash.dat")), written);
     const auto exported = run_archive_tool(dir.path(), "route export " + std::to_string(route) + " --format csv");
     ASSERT_EQ(exported.status, 0) << exported.output;
     EXPECT_EQ(exported.output.find(",measured,"), std::string::npos) << exported.output;
