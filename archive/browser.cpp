@@ -6,6 +6,7 @@
 #include "archive/measurement.h"
 #include "archive/mount.h"
 #include "archive/objects.h"
+#include "archive/route.h"
 #include "base/cp1251.h"
 #include "gfx/dialog.h"
 #include "gfx/frame.h"
@@ -258,11 +259,23 @@ bool confirmed(const char* line1, const char* line2, const char* line3)
     return msg_box(TITLE_ATTENTION, line1, line2, line3, true, true) == MSG_CONFIRMED;
 }
 
+// A name with a character other than a blank: one that can name an object.
+bool name_given(const char* name)
+{
+    for (; *name != 0; ++name)
+        if (*name != ' ') return true;
+    return false;
+}
+
+const char* const NO_NAME = "Имя объекта не задано !"_cp;
+
 void new_object()
 {
     g_name[0] = 0;
     if (text_entry_dialog("Новый объект"_cp, ARCHIVE_NAME_MAX, g_name) == TEXT_ACCEPTED) {
-        if (obj_name_taken(g_name, -1)) {
+        if (!name_given(g_name)) {
+            msg_box(TITLE_ATTENTION, NO_NAME, nullptr, nullptr, true, false);
+        } else if (obj_name_taken(g_name, -1)) {
             msg_box(TITLE_ATTENTION, "Такое имя уже есть в базе !"_cp, nullptr, nullptr, true, false);
         } else {
             const u32 id = obj_create(g_name);
@@ -284,7 +297,9 @@ void rename_object()
     g_name[n] = 0;
     if (text_entry_dialog("Новое имя"_cp, ARCHIVE_NAME_MAX, g_name) == TEXT_ACCEPTED) {
         const int index = g_view.current.index;
-        if (obj_name_taken(g_name, index))
+        if (!name_given(g_name))
+            error_box(NO_NAME, nullptr);
+        else if (obj_name_taken(g_name, index))
             error_box("Такое имя уже есть в базе !"_cp, nullptr);
         else if (!obj_rename(index, g_name))
             error_box("Не могу переименовать объект !"_cp, nullptr);
@@ -314,15 +329,24 @@ bool delete_at_cursor(int (*remove)(int index), const char* line2)
     return false;
 }
 
+// The deletions of the browser. Route points that link the measurements
+// let go of them first: an id freed here may name a later file.
 int delete_entry(int index)
 {
+    route_unlink_measurement(dir_id(index));
     return dir_delete(index);
+}
+
+int delete_object_entry(int index)
+{
+    route_unlink_object(dir_id(index));
+    return obj_delete(index);
 }
 
 void delete_object()
 {
     if (confirmed("Удалить выбранный объект ?"_cp, "Все замеры из этого объекта"_cp, "также будут удалены."_cp) &&
-        delete_at_cursor(obj_delete, "указанный объект !"_cp)) {
+        delete_at_cursor(delete_object_entry, "указанный объект !"_cp)) {
         // The current object may be gone: another one, or a new "Объект".
         if (obj_ensure_current() == CURRENT_CHOSEN_ANEW) settings_save();
         show(g_cursor_id);
@@ -341,6 +365,7 @@ void delete_measurement()
 void delete_measurements_only()
 {
     if (confirmed("Вы действительно хотите"_cp, "удалить данные ?"_cp, "")) {
+        route_unlink_object(archive_node_id(&g_view.current));
         if (obj_delete_measurements(g_view.current.index) != ARCHIVE_DONE)
             error_box("Не могу удалить замеры !"_cp, nullptr);
         resync_cursor();

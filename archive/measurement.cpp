@@ -122,7 +122,7 @@ u32 save_failed(FileHandle* h, bool silent)
     // Not closed first: the close would make a file whose head is not on
     // flash yet exist there.
     if (h->first != 0) fs_delete(h->first);
-    if (!silent) show_error("Замер не сохранен !"_cp, nullptr);
+    if (!silent) meas_show_save_error();
     return 0;
 }
 
@@ -150,7 +150,7 @@ u32 save_file(u32 kind, u32 stamp, const Section (&sections)[MEAS_SECTIONS], boo
 
     if (dir_full()) {
         storage_error_flags |= STORAGE_ERR_READ;
-        if (!silent) show_error("Нет свободного места"_cp, "для сохранения замера !"_cp);
+        if (!silent) meas_show_save_error();
         return 0;
     }
     FileHandle h{};
@@ -312,6 +312,14 @@ void no_viewer()
 }
 
 }  // namespace
+
+void meas_show_save_error()
+{
+    if (dir_full())
+        show_error("Нет свободного места"_cp, "для сохранения замера !"_cp);
+    else
+        show_error("Замер не сохранен !"_cp, nullptr);
+}
 
 void rms_table_seal(RmsTableRecord* record)
 {

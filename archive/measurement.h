@@ -226,6 +226,11 @@ void measurement_reset();
 u32 meas_save(u32 kind, u32 stamp, const void* section1, u32 length1, const void* section2, u32 length2,
               const void* section3, u32 length3, bool silent);
 
+// Shows why a save failed, as meas_save does unless silent: no room left in
+// the directory, or the measurement not saved (the flash full, a write
+// failed). For the screens that save silently and report themselves.
+void meas_show_save_error();
+
 // Reads the header of measurement `id`: MEAS_OK when it reads, its checksum
 // matches and its sections and note lie inside the file; else MEAS_FAILED.
 int meas_read_header(u32 id, MeasHeader* header);

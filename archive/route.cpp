@@ -6,6 +6,7 @@
 #include "archive/browser.h"
 #include "archive/measurement.h"
 #include "archive/mount.h"
+#include "archive/objects.h"
 #include "base/checksum.h"
 #include "base/cp1251.h"
 #include "data/images.h"
@@ -68,13 +69,6 @@ bool can_have_children(const RouteItem& it)
     return it.node_kind >= ROUTE_NODE_GROUP;
 }
 
-// A measurement a route point may link: a time signal or a spectrum.
-bool linkable(int at)
-{
-    return at >= 0 && dir_type(at) == FILE_TYPE_SIGNAL &&
-           (dir_attr(at) == MEAS_KIND_SIGNAL || dir_attr(at) == MEAS_KIND_SPECTRUM);
-}
-
 u32 file_size(u32 count)
 {
     return ROUTE_HEADER_SIZE + ROUTE_ITEM_SIZE * count;
@@ -107,6 +101,30 @@ bool same_name(const char* stored, const char* name)
 {
     const size_t n = strnlen(stored, ROUTE_NAME_SIZE);
     return n == std::strlen(name) && std::memcmp(stored, name, n) == 0;
+}
+
+// Whether measurement `id` can be a point's own of a route named `route`:
+// a time signal or a spectrum of the archive saved into the object named
+// after the route, as the route screen saves them. An id whose measurement
+// was deleted and whose pages a later file took is never one.
+bool owned_by(const char* route, i32 id)
+{
+    if (id <= 0) return false;
+    const int at = dir_find_id(static_cast<u32>(id));
+    if (at < 0 || dir_type(at) != FILE_TYPE_SIGNAL ||
+        (dir_attr(at) != MEAS_KIND_SIGNAL && dir_attr(at) != MEAS_KIND_SPECTRUM))
+        return false;
+    const int object_at = dir_find_id(dir_parent(at));
+    char name[OBJ_NAME_SIZE];
+    return object_at >= 0 && dir_type(object_at) == FILE_TYPE_OBJECT && obj_read_name(dir_id(object_at), name) &&
+           same_name(route, name);
+}
+
+// Whether item `it` of route `buf` is a measured point that links its own
+// measurement.
+bool links_own(const RouteBuffer& buf, const RouteItem& it)
+{
+    return is_point(it) && measured(it) && owned_by(buf.header.name, it.measurement);
 }
 
 // The end of the subtree of item i: the first later item not below it.
@@ -391,9 +409,13 @@ bool route_link_valid(int i)
     if (!valid(i) || archive_state != ARCHIVE_MOUNTED) return false;
     RouteItem& it = item(i);
     if (ignored(it)) return false;
-    if (it.measurement > 0 && linkable(dir_find_id(static_cast<u32>(it.measurement)))) return true;
+    if (owned_by(route_current.header.name, it.measurement)) return true;
+    // A stale link is dropped for good: the file keeps no link that a later
+    // measurement could take over (unless the archive is only looked at).
+    if (it.state == ROUTE_STATE_NOT_MEASURED && it.measurement == ROUTE_NO_MEASUREMENT) return false;
     it.state = ROUTE_STATE_NOT_MEASURED;
     it.measurement = ROUTE_NO_MEASUREMENT;
+    if (!fs_read_only()) route_store_item_state(i);
     return false;
 }
 
@@ -442,16 +464,80 @@ bool route_set_measurement(int i, u32 id)
     return stored;
 }
 
+namespace {
+
+// Before measurements go: every item of the archive's routes that is
+// measured and links a measurement `doomed` names becomes not measured, in
+// its file and, for the current route, in memory. Its id is then free for a
+// later file without any route claiming that file.
+template <typename Doomed>
+void unlink_where(Doomed doomed)
+{
+    if (!archive_wait()) return;
+    static const i32 reset[2] = {ROUTE_STATE_NOT_MEASURED, ROUTE_NO_MEASUREMENT};
+    static_assert(sizeof reset == ROUTE_STATE_BYTES);
+    for (u32 k = 0; k < dir_count(); ++k) {
+        const int at = static_cast<int>(k);
+        if (dir_type(at) != FILE_TYPE_ROUTE) continue;
+        const u32 file = dir_id(at);
+        RouteHeader h;
+        FileHandle f{};
+        if (!route_read_header(file, &h) || h.count > ROUTE_MAX_ITEMS || fs_open(&f, file, FS_READ | FS_WRITE) != FS_OK)
+            continue;
+        for (u32 i = 0; i < h.count; ++i) {
+            RouteItem it;
+            if (fs_read(&f, &it, items_offset(static_cast<int>(i)), ROUTE_ITEM_SIZE) != ROUTE_ITEM_SIZE) break;
+            if (!measured(it) || it.measurement <= 0 || !doomed(static_cast<u32>(it.measurement))) continue;
+            fs_write(&f, reset, items_offset(static_cast<int>(i)), ROUTE_STATE_BYTES);
+            RouteItem& mem = route_current.items[i];
+            if (file == g_current_file && valid(static_cast<int>(i)) && mem.measurement == it.measurement) {
+                mem.state = ROUTE_STATE_NOT_MEASURED;
+                mem.measurement = ROUTE_NO_MEASUREMENT;
+            }
+        }
+    }
+}
+
+}  // namespace
+
+void route_unlink_measurement(u32 id)
+{
+    if (id == 0) return;
+    unlink_where([id](u32 linked) { return linked == id; });
+}
+
+void route_unlink_object(u32 object)
+{
+    if (object == 0) return;
+    unlink_where([object](u32 linked) {
+        const int at = dir_find_id(linked);
+        return at >= 0 && dir_parent(at) == object;
+    });
+}
+
+int route_drop_stale_links(RouteBuffer* buf)
+{
+    int dropped = 0;
+    for (int i = 0; in_route(*buf, i); ++i) {
+        RouteItem& it = buf->items[i];
+        if (!is_point(it) || ignored(it) || links_own(*buf, it)) continue;
+        if (it.state == ROUTE_STATE_NOT_MEASURED && it.measurement == ROUTE_NO_MEASUREMENT) continue;
+        it.state = ROUTE_STATE_NOT_MEASURED;
+        it.measurement = ROUTE_NO_MEASUREMENT;
+        ++dropped;
+    }
+    return dropped;
+}
+
 void drop_measurements(RouteBuffer* buf)
 {
     const u32 count = buf->header.count <= ROUTE_MAX_ITEMS ? buf->header.count : ROUTE_MAX_ITEMS;
     for (u32 k = 0; k < count; ++k) {
         RouteItem& it = buf->items[k];
-        // Only a measurement a point can link goes: a number that now names
-        // an object, a route or another kind of file is left alone.
-        if (measured(it) && is_point(it) && it.measurement > 0 &&
-            linkable(dir_find_id(static_cast<u32>(it.measurement))))
-            route_remove_measurement(static_cast<u32>(it.measurement));
+        // Only the route's own measurements go: a number that now names an
+        // object, a route, another kind of file or a measurement of another
+        // object is left alone.
+        if (links_own(*buf, it)) route_remove_measurement(static_cast<u32>(it.measurement));
         if (!ignored(it)) {
             it.state = ROUTE_STATE_NOT_MEASURED;
             it.measurement = ROUTE_NO_MEASUREMENT;
@@ -592,7 +678,7 @@ RouteCounts route_point_counts(const RouteBuffer* buf)
         const RouteItem& it = buf->items[i];
         if (!is_point(it) || hidden_in(*buf, i)) continue;
         ++c.points;
-        if (it.measurement > 0) ++c.measured;
+        if (links_own(*buf, it)) ++c.measured;
     }
     return c;
 }

@@ -148,9 +148,10 @@ bool route_is_measured(int i);
 // Whether item `i` or one of its parents is ignored (also true for an index
 // outside the route): such items are invisible everywhere.
 bool route_is_hidden(int i);
-// Whether item `i` links a measurement of the archive that is a time signal
-// or a spectrum. When not, a measured item becomes not measured (in memory
-// only); an ignored item stays as it is.
+// Whether item `i` links its own measurement: a time signal or a spectrum
+// of the archive saved into the object named after the route. When not, a
+// measured item becomes not measured, in memory and (unless the archive is
+// in read-only use) in the route's file; an ignored item stays as it is.
 bool route_link_valid(int i);
 // The line of item `i`: its name, and for a measured point with a readable
 // measurement " #NNN hh:mm:ss dd.mm.yy"; empty for an ignored item or an
@@ -168,9 +169,20 @@ bool route_set_measurement(int i, u32 id);
 // Removes measurement `id` (its file and entry) after moving the archive
 // browser's cursor to its object if it stood on it. Returns whether it went.
 bool route_remove_measurement(u32 id);
-// Removes the measurements of every measured point of `buf` that link a
-// signal or spectrum measurement of the archive, then makes every item that
-// is not ignored not measured; every item gets a fresh checksum.
+// Makes every point of `buf` (in memory) that is not ignored and does not
+// link its own measurement not measured, with no measurement: what is
+// exported is what the route screen shows. Returns the points changed.
+int route_drop_stale_links(RouteBuffer* buf);
+// Called before measurement `id` is deleted (the archive browser): every
+// point of the archive's routes that links it becomes not measured, in its
+// route's file and in the current route.
+void route_unlink_measurement(u32 id);
+// The same for every measurement of object `object`, before they go.
+void route_unlink_object(u32 object);
+// Removes the measurements of every measured point of `buf` that links its
+// own measurement (a signal or spectrum of the object named after the
+// route), then makes every item that is not ignored not measured; every
+// item gets a fresh checksum.
 void drop_measurements(RouteBuffer* buf);
 // Loads route `file` into the second buffer, removes its measurements and
 // saves it back. Returns the file, or 0.
@@ -201,7 +213,8 @@ struct RouteCounts {
 RouteCounts route_subtree_counts(int i);
 
 // Returns the points of route `buf` that are shown (in `points`) and those
-// of them that link a measurement (`measured`); `machines` stays 0.
+// of them measured with a link to their own measurement (`measured`), as
+// route_subtree_counts counts them; `machines` stays 0.
 RouteCounts route_point_counts(const RouteBuffer* buf);
 
 // The tree model of the current route: the route item is the root.

@@ -90,6 +90,10 @@ struct RouteBenchImage {
         std::strcpy(b->header.name, "Route 1024");
         b->header.count = ROUTE_MAX_ITEMS;
         b->items[0] = item("Route 1024", 0, ROUTE_NO_PARENT, ROUTE_NODE_ROUTE);
+        // The points' measurements go into the route's object, as the route
+        // screen saves them.
+        const u32 object = obj_create("Route 1024");
+        if (object == 0 || obj_select(object) != 1) return 0;
         SpectraRecord record{};
         record.type = 1;
         record.kind = MEAS_KIND_SPECTRUM;

@@ -174,9 +174,17 @@ void show_data_keys()
     softbar_show(&S.keys, SLOT_RIGHT, S.has_data, S.has_data);
 }
 
+// A reading of the point measured that is still to be saved (its save
+// failed): it stays on the plot, the cursor on its point, until Enter
+// saves it or the cursor leaves the point.
+bool reading_kept()
+{
+    return !S.running && S.measured_node != ROUTE_NO_ITEM;
+}
+
 void set_enter_label()
 {
-    softbar_set(&S.keys, SLOT_ENTER, S.running ? "Стоп"_cp : "Пуск"_cp, "Выбр"_cp);
+    softbar_set(&S.keys, SLOT_ENTER, S.running ? "Стоп"_cp : reading_kept() ? "Сохр"_cp : "Пуск"_cp, "Выбр"_cp);
 }
 
 void panel_line(int row, const char* text)
@@ -254,6 +262,7 @@ void start_point()
     S.has_data = 0;
     avg_clear();
     results_reset();
+    plot_reset_ranges(&S.plot);  // the point's record shown whole
     route_apply_point(S.measured_node);
     measurement_bar();
     S.last_rms = S.last_temp = -1.0f;
@@ -273,6 +282,13 @@ void stop_point()
     busy_release();
 }
 
+// The velocity RMS and the temperature of the reading in the title bar.
+void show_reading_values()
+{
+    status_rms_print(meas_band_value(PLOT_GROUP, Q_V), &S.last_rms);
+    status_temp_print(meas_temperature(), &S.last_temp);
+}
+
 // The measurement of point i shown from the archive.
 bool show_saved_point(int i)
 {
@@ -287,6 +303,7 @@ bool show_saved_point(int i)
     S.plot_mode = g_record.kind;
     S.plot_quantity = g_record.quantity;
     plot_set_source(&S.plot, S.plot_mode, S.plot_quantity);
+    plot_reset_ranges(&S.plot);  // shown whole, whatever length the plot showed before
     plot_invalidate(&S.plot);
     measurement_bar();
     status_rms_print(g_record.velocity, &S.last_rms);
@@ -294,32 +311,70 @@ bool show_saved_point(int i)
     return true;
 }
 
-// Saves the measurement of the point being measured into the route's
-// object and marks the point measured.
+// Forgets the point measured (and a reading kept for it).
+void forget_reading()
+{
+    S.measured_node = ROUTE_NO_ITEM;
+    set_enter_label();
+}
+
+// A failure box over the screen, which comes back as it was: the reading
+// stays on the plot.
+void failure_box(void (*show)())
+{
+    softbar_update(&S.keys);
+    screen_save();
+    show();
+    screen_restore();
+}
+
+void object_failed()
+{
+    msg_box("Ошибка !"_cp, "Не могу добавить объект !"_cp, nullptr, nullptr, true, false);
+}
+
+// Saves the reading of the point measured into the route's object and marks
+// the point measured. A reading that cannot be saved (the archive full) is
+// kept, with the reason shown, for Enter to try again; with no reading
+// there is nothing to save.
 bool save_point()
 {
     stop_point();
-    if (S.measured_node == ROUTE_NO_ITEM) return false;
     const int node = S.measured_node;
-    S.measured_node = ROUTE_NO_ITEM;
-    if (!archive_wait() || !route_is_point(node)) return false;
+    if (node == ROUTE_NO_ITEM) return false;
+    if (!S.has_data || !archive_wait() || !route_is_point(node) || route_is_hidden(node)) {
+        forget_reading();
+        return false;
+    }
+    set_enter_label();
 
     const char* name = route_current.header.name;
     u32 object = obj_find_by_name(name);
     if (object == 0) object = obj_create(name);
     if (object == 0) {
-        msg_box("Ошибка !"_cp, "Не могу добавить объект !"_cp, nullptr, nullptr, true, false);
-        S.shown_item = ROUTE_NO_ITEM;  // the box went over the screen
+        failure_box(object_failed);
         return false;
     }
     obj_select(object);
-
-    RouteItem& it = route_current.items[node];
-    if ((it.state & ROUTE_STATE_IGNORED_BIT) != 0) return false;
     const u32 id = spectra_save(S.plot_mode, S.plot_quantity, SPECTRA_LAYOUT_MAIN, true);
-    if (id < 1) return false;
+    if (id < 1) {
+        failure_box(meas_show_save_error);
+        return false;
+    }
+    forget_reading();
     route_set_measurement(node, id);
     return true;
+}
+
+// Enter while measuring, or on a kept reading, and the end of the
+// averaging: the reading saved and the next item selected.
+void save_and_move_on()
+{
+    const int node = S.measured_node;
+    if (save_point())
+        select_next(node);
+    else if (!reading_kept())
+        S.shown_item = ROUTE_NO_ITEM;  // nothing kept: the item as it is again
 }
 
 // Enter: saves while measuring, measures a point, or goes to a group's next
@@ -327,12 +382,8 @@ bool save_point()
 void enter_key()
 {
     const int cur = current_item();
-    if (S.running) {
-        const int node = S.measured_node;
-        if (save_point())
-            select_next(node);
-        else
-            S.shown_item = ROUTE_NO_ITEM;  // the item as it is again
+    if (S.running || reading_kept()) {
+        save_and_move_on();
     } else if (route_is_point(cur) && !route_is_hidden(cur)) {
         S.measured_node = cur;
         start_point();
@@ -389,9 +440,13 @@ void selection_changed()
     const int i = current_item();
     S.shown_item = i;
     settings.last_route_item = i >= 0 ? static_cast<u32>(i) : 0;
-    if (S.running) {
-        // The live measurement stays on the plot and in the title bar.
+    // A kept reading is given up when the cursor leaves its point.
+    if (reading_kept() && i != S.measured_node) forget_reading();
+    if (S.running || reading_kept()) {
+        // The live measurement or the kept reading stays on the plot and in
+        // the title bar.
         if (!S.has_data) show_panel(i);
+        if (reading_kept()) show_reading_values();
     } else {
         S.has_data = route_is_point(i) && route_is_measured(i) && route_link_valid(i);
         if (S.has_data && !show_saved_point(i)) {
@@ -436,18 +491,11 @@ bool measuring_step()
     const u32 target = avg_target();
     if ((avg == AVG_IDX_4_STOP || avg == AVG_IDX_10_STOP) && target >= AVG_STOP_MIN && target < AVG_STOP_LIMIT &&
         avg_count() >= target) {
-        const int node = S.measured_node;
-        if (save_point())
-            select_next(node);
-        else
-            S.shown_item = ROUTE_NO_ITEM;
+        save_and_move_on();
         return true;
     }
     busy_mark();
-    if (S.has_data) {
-        status_rms_print(meas_band_value(PLOT_GROUP, Q_V), &S.last_rms);
-        status_temp_print(meas_temperature(), &S.last_temp);
-    }
+    if (S.has_data) show_reading_values();
     return false;
 }
 
@@ -457,11 +505,16 @@ enum class Pass { ON, LEAVE };
 // chosen, or leaving without one.
 Pass choose_route()
 {
-    stop_point();
-    S.measured_node = ROUTE_NO_ITEM;
+    // A measurement under way ends; a kept reading waits for the return to
+    // the same route (the choice can make room by deleting other routes).
+    if (S.running) {
+        stop_point();
+        forget_reading();
+    }
     bool changed = false;
     route_select_screen(&S.route_file, &changed);
     if (changed) {
+        forget_reading();
         settings.last_route_item = 0;
         if (S.route_file == 0 || route_load(S.route_file, &route_current) == 0) {
             S.route_file = 0;
@@ -493,8 +546,9 @@ void screen_loop()
             enter_key();
             redraw_tree = true;
         }
+        // While a point is measured the cursor stays on it: Enter saves there.
         font_select(ROUTE_TREE_FONT);
-        tree_key(&S.tree, &key, &redraw_tree);
+        if (!S.running) tree_key(&S.tree, &key, &redraw_tree);
         if (key == KEY_ESC || power_off_flag) break;
         if (key == KEY_CHOOSE) {
             if (choose_route() == Pass::LEAVE) break;

@@ -205,6 +205,11 @@ void fs_set_read_only(bool on)
     g_read_only = on;
 }
 
+bool fs_read_only()
+{
+    return g_read_only;
+}
+
 u32 fs_unreachable_found()
 {
     return g_unreachable;

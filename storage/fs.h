@@ -125,6 +125,8 @@ u32 fs_reclaim_unreachable();
 // repairs are only counted and a chain left open is closed in the page
 // table only; nothing is written. Off again after fs_reset.
 void fs_set_read_only(bool on);
+// Whether the file system is in read-only use.
+bool fs_read_only();
 // The unreachable body and last pages the last fs_reclaim_unreachable met
 // (reclaimed, or in read-only use only counted).
 u32 fs_unreachable_found();

@@ -17,6 +17,7 @@
 #include "archive/measurement.h"
 #include "archive/mount.h"
 #include "archive/objects.h"
+#include "archive/route.h"
 #include "base/cp1251.h"
 #include "gfx/framebuffer.h"
 #include "gfx/image.h"
@@ -284,6 +285,24 @@ TEST_F(Browser, NewObjectsAndRenamesRefuseNamesAlreadyTaken)
     EXPECT_TRUE(archive_current_frame(shots[4], 1, 1, 1));
 }
 
+// A name with no character but blanks (the editor drops trailing blanks,
+// so it comes back empty) names no object: refused in both editors.
+TEST_F(Browser, NewObjectsAndRenamesRefuseEmptyNames)
+{
+    const u32 zero = obj_create("0");
+    show(0);
+    const std::vector<u32> before = ids();
+    run({
+        MOD_RIGHT, KEY_ENTER, KEY_ENTER,                      // new object, nothing entered: refused
+        KEY_DOWN, MOD_RIGHT, KEY_DOWN, KEY_ENTER, KEY_ENTER,  // "0" renamed to a blank: refused
+    });
+    EXPECT_TRUE(box_seen(ATTENTION, {"Имя объекта не задано !"_cp}));
+    EXPECT_TRUE(box_seen(ERROR, {"Имя объекта не задано !"_cp}));
+    EXPECT_EQ(ids(), before);
+    EXPECT_EQ(name_at(dir_find_id(zero)), "0");
+    EXPECT_EQ(name_at(dir_find_id(object)), "Объект"_cp);
+}
+
 TEST_F(Browser, ModEnterMakesTheObjectCurrentAndOpensIt)
 {
     const u32 other = obj_create("Насос"_cp);
@@ -349,6 +368,66 @@ TEST_F(Browser, PopUpMenuItemsDoWhatTheirKeysDo)
     EXPECT_EQ(ids(), (std::vector<u32>{other, object}));
     (void)gone1;
     (void)gone2;
+}
+
+// Route points let go of the measurements the browser deletes before they
+// go, in the route files and in the route in use: a freed id may name a
+// later file, which no point may then take for its own.
+TEST_F(Browser, DeletionsLetRoutePointsGoOfTheirMeasurementsFirst)
+{
+    struct Case {
+        const char* what;
+        bool on_object;
+        std::vector<u32> keys;
+        bool b_goes;  // a always goes
+    };
+    const Case cases[] = {
+        {"the measurement", false, {MOD_LEFT, KEY_ENTER}, false},
+        {"the object's measurements only", true, {KEY_ENTER, KEY_DOWN, KEY_DOWN, KEY_ENTER, KEY_ENTER}, true},
+        {"the object", true, {MOD_LEFT, KEY_ENTER}, true},
+    };
+    int n = 0;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        // A route of its own name for each case, with its object and two
+        // measurements: the route in use links both, a second copy one.
+        const std::string name = "Линия "_cp + std::to_string(++n);
+        const u32 file = route_make_test();
+        ASSERT_EQ(route_load(file, &route_current), file);
+        std::strcpy(route_current.header.name, name.c_str());
+        std::strcpy(route_current.items[0].name, name.c_str());
+        const u32 into = obj_create(name.c_str());
+        ASSERT_NE(into, 0u);
+        const u32 a = measure(into, 1.0f, MEAS_KIND_SIGNAL), b = measure(into, 2.0f, MEAS_KIND_SPECTRUM);
+        for (const auto& [item, id] : {std::pair{3, a}, std::pair{5, b}}) {
+            route_current.items[item].state = ROUTE_STATE_MEASURED;
+            route_current.items[item].measurement = static_cast<i32>(id);
+        }
+        ASSERT_EQ(route_save(file, &route_current), file);
+        std::memcpy(&route_other, &route_current, sizeof route_other);
+        route_other.items[3].state = ROUTE_STATE_NOT_MEASURED;
+        route_other.items[3].measurement = ROUTE_NO_MEASUREMENT;
+        const u32 copy = route_save(0, &route_other);
+        ASSERT_NE(copy, 0u);
+
+        show(c.on_object ? into : a);
+        run(c.keys);
+        ASSERT_LT(dir_find_id(a), 0);
+        ASSERT_EQ(dir_find_id(b) < 0, c.b_goes);
+        const auto linked = [](const RouteItem& it, u32 id) {
+            return it.state == ROUTE_STATE_MEASURED && it.measurement == static_cast<i32>(id);
+        };
+        const auto unlinked = [](const RouteItem& it) {
+            return it.state == ROUTE_STATE_NOT_MEASURED && it.measurement == ROUTE_NO_MEASUREMENT;
+        };
+        EXPECT_TRUE(unlinked(route_current.items[3]));
+        EXPECT_EQ(unlinked(route_current.items[5]), c.b_goes);
+        ASSERT_EQ(route_load(file, &route_other), file);
+        EXPECT_TRUE(unlinked(route_other.items[3]));
+        EXPECT_TRUE(c.b_goes ? unlinked(route_other.items[5]) : linked(route_other.items[5], b));
+        ASSERT_EQ(route_load(copy, &route_other), copy);
+        EXPECT_TRUE(c.b_goes ? unlinked(route_other.items[5]) : linked(route_other.items[5], b));
+    }
 }
 
 TEST_F(Browser, MeasurementLinesWithoutIconActAsMeasurements)

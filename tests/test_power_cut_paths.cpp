@@ -283,6 +283,13 @@ protected:
                              static_cast<u32>(point.data.size() * sizeof(i32)), nullptr, 0, true);
         ASSERT_NE(relinked, 0u);
         ASSERT_EQ(route_load(demo_route, &route_current), demo_route);
+        // The route of the object its point's measurement went into: a
+        // route's measurements are those of the object named after it.
+        char name[OBJ_NAME_SIZE];
+        ASSERT_EQ(obj_read_name(objects[1], name), 1);
+        std::strcpy(route_current.header.name, name);
+        std::strcpy(route_current.items[0].name, name);
+        ASSERT_EQ(route_save(demo_route, &route_current), demo_route);
         ASSERT_TRUE(route_set_measurement(ROUTE_POINT, relinked));
         *route_base = route_current;
     }
@@ -702,7 +709,7 @@ TEST_F(CutPoints, MeasurementDeleteLeavesItWholeOrGone)
 // nothing.
 TEST_F(CutPoints, RoutePointMeasuredAgainLinksTheOldMeasurementOrTheNew)
 {
-    const u32 fresh = first_of(objects[2], MEAS_KIND_SPECTRUM);
+    const u32 fresh = first_of(objects[1], MEAS_KIND_SPECTRUM);
     ASSERT_NE(fresh, 0u);
     enumerate(
         "route point state store (a point measured again)",

@@ -110,7 +110,8 @@ class Routes : public ::testing::Test {
 protected:
     VirtualHostScope scope;  // first: its reset comes before the mount
     MountedFlash image;
-    u32 object = 0;
+    u32 object = 0;        // "Объект"
+    u32 route_object = 0;  // the route's, made by test_route()
 
     void SetUp() override
     {
@@ -121,12 +122,17 @@ protected:
         font_select(4);
     }
 
-    // The demonstration route stored and loaded as the current route.
+    // The demonstration route stored and loaded as the current route; its
+    // object (named after it) becomes the current object, into which
+    // measurement() saves, as the route screen saves a point.
     u32 test_route()
     {
         const u32 file = route_make_test();
         EXPECT_NE(file, 0u);
         EXPECT_EQ(route_load(file, &route_current), file);
+        route_object = obj_find_by_name(ROUTE_TEST_NAME);
+        if (route_object == 0) route_object = obj_create(ROUTE_TEST_NAME);
+        EXPECT_EQ(obj_select(route_object), 1);
         return file;
     }
     // Its bytes as stored.
@@ -498,8 +504,13 @@ TEST_F(Routes, OnlyASignalOrSpectrumMeasurementIsAValidLink)
         i32 link;
         bool valid;
     };
+    // A spectrum saved into another object, as the spectra screen saves it.
+    ASSERT_EQ(obj_select(object), 1);
+    const u32 foreign = measurement(MEAS_KIND_SPECTRUM);
+    ASSERT_EQ(obj_select(route_object), 1);
     const Case cases[] = {
         {"a spectrum", static_cast<i32>(measurement(MEAS_KIND_SPECTRUM)), true},
+        {"a spectrum of another object", static_cast<i32>(foreign), false},
         {"a vibrometer reading", static_cast<i32>(vibrometer), false},
         {"an object", static_cast<i32>(object), false},
         {"the route file", static_cast<i32>(route_current_file()), false},
@@ -508,9 +519,15 @@ TEST_F(Routes, OnlyASignalOrSpectrumMeasurementIsAValidLink)
         {"a number not in the archive", 77777, false},
     };
     for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
         measure(3, static_cast<u32>(c.link));
-        EXPECT_EQ(route_link_valid(3), c.valid) << c.what;
-        EXPECT_EQ(route_is_measured(3), c.valid) << c.what;
+        ASSERT_TRUE(route_store_item_state(3));
+        EXPECT_EQ(route_link_valid(3), c.valid);
+        EXPECT_EQ(route_is_measured(3), c.valid);
+        // A link found stale is dropped in the file too.
+        ASSERT_EQ(route_load(route_current_file(), &route_other), route_current_file());
+        EXPECT_EQ(route_other.items[3].state, c.valid ? ROUTE_STATE_MEASURED : ROUTE_STATE_NOT_MEASURED);
+        EXPECT_EQ(route_other.items[3].measurement, c.valid ? c.link : ROUTE_NO_MEASUREMENT);
     }
     // Before the archive is mounted nothing is judged and nothing dropped.
     measure(3, 77777);
@@ -654,6 +671,34 @@ TEST_F(Routes, SubtreeCountsMachinesPointsAndValidlyMeasuredPoints)
     EXPECT_EQ(route_subtree_counts(0).measured, 0);
 }
 
+// The route choice counts a route's points as the route screen does: only
+// points measured with their own measurement.
+TEST_F(Routes, TheRouteChoiceCountsWhatTheRouteShows)
+{
+    const u32 file = test_route();
+    const u32 own = measurement(), gone = measurement();
+    ASSERT_EQ(obj_select(object), 1);
+    const u32 foreign = measurement(MEAS_KIND_SPECTRUM);
+    measure(3, own);
+    measure(4, gone);
+    measure(5, foreign);
+    // Not measured, with a number left over.
+    route_current.items[7].measurement = static_cast<i32>(own);
+    // Measured, under an ignored machine.
+    measure(10, own);
+    route_current.items[9].state = ROUTE_STATE_EMPTY;
+    ASSERT_EQ(route_save(file, &route_current), file);
+    ASSERT_EQ(dir_delete(dir_find_id(gone)), FS_OK);
+
+    ASSERT_EQ(route_load(file, &route_other), file);
+    const RouteCounts choice = route_point_counts(&route_other);
+    const RouteCounts shown = route_subtree_counts(0);
+    EXPECT_EQ(choice.points, 4);
+    EXPECT_EQ(choice.measured, 1);
+    EXPECT_EQ(choice.points, shown.points);
+    EXPECT_EQ(choice.measured, shown.measured);
+}
+
 TEST_F(Routes, ClearingARouteRemovesItsMeasurementsAndKeepsIgnoredItems)
 {
     const u32 file = test_route();
@@ -662,8 +707,12 @@ TEST_F(Routes, ClearingARouteRemovesItsMeasurementsAndKeepsIgnoredItems)
     ASSERT_NE(vibro_object, 0u);
     measure(3, a);
     measure(5, b);
-    // A number that now names an object is no measurement of the route.
+    // A number that now names an object is no measurement of the route, nor
+    // is a reading that another object holds.
     measure(4, vibro_object);
+    ASSERT_EQ(obj_select(object), 1);
+    const u32 foreign = measurement();
+    measure(10, foreign);
     route_current.items[6].state = ROUTE_STATE_EMPTY;
     route_current.items[7].state = -3;
     ASSERT_EQ(route_save(file, &route_current), file);
@@ -676,11 +725,12 @@ TEST_F(Routes, ClearingARouteRemovesItsMeasurementsAndKeepsIgnoredItems)
     ASSERT_EQ(archive_cursor_id(), a);
 
     EXPECT_EQ(route_clear_measurements(file), file);
-    EXPECT_EQ(archive_cursor_id(), object);
+    EXPECT_EQ(archive_cursor_id(), route_object);
     EXPECT_LT(dir_find_id(a), 0);
     EXPECT_LT(dir_find_id(b), 0);
     EXPECT_GE(dir_find_id(spare), 0);
     EXPECT_GE(dir_find_id(vibro_object), 0);
+    EXPECT_GE(dir_find_id(foreign), 0);
     EXPECT_EQ(dir_count(), entries - 2);
 
     ASSERT_EQ(route_load(file, &route_other), file);
@@ -819,6 +869,8 @@ protected:
         file = route_make_test();
         ASSERT_NE(file, 0u);
         ASSERT_EQ(route_load(file, &route_current), file);
+        // The route's measurements go into its object.
+        ASSERT_EQ(obj_select(obj_create(ROUTE_TEST_NAME)), 1);
         old = measurement();
         route_current.items[3].state = ROUTE_STATE_MEASURED;
         route_current.items[3].measurement = static_cast<i32>(old);
@@ -834,6 +886,7 @@ protected:
         flash.write(BLOCK_AT, block);
         mount();
         EXPECT_EQ(route_load(file, &route_current), file);
+        EXPECT_EQ(obj_select(obj_find_by_name(ROUTE_TEST_NAME)), 1);
         const u64 before = nand_writes_made();
         if (cut >= 0) nand_cut_power_at(before + static_cast<u64>(cut));
         testing::internal::CaptureStdout();  // the flash layers' diagnostic lines

@@ -1,15 +1,19 @@
 // Route data collection and the route choice: the first entry, the title's
 // path, the information panels, a point's settings, measuring and saving
-// points (by Enter and at the end of the averaging), measuring again,
+// points (by Enter and at the end of the averaging), measuring again, saved
+// waveforms shown whole, the cursor kept on the point measured,
 // measurements gone from the archive, clearing and deleting routes from the
-// choice, choosing another route, leaving, and the walk of the committed
-// runner script.
+// choice, choosing another route, leaving, the walk of the committed runner
+// script, and through the runner on prepared archives: links that never
+// adopt another owner's measurement, and readings kept when the archive is
+// full.
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -31,6 +35,7 @@
 #include "screens/route_screen.h"
 #include "storage/dir.h"
 #include "storage/fs.h"
+#include "storage/nand.h"
 #include "tests/support/flash_image.h"
 #include "tests/support/screens.h"
 #include "tests/support/support.h"
@@ -416,6 +421,39 @@ TEST_F(RouteScreen, MeasuringAPointAgainReplacesItsMeasurement)
     EXPECT_EQ(hd.number, 2u);
 }
 
+// A saved point's waveform is shown over its whole length, whatever was on
+// the plot before: "1В" (4 s, 4096 samples) after "1В" of "Насос-12" (0.4 s,
+// 1024 samples) was measured and shown.
+TEST_F(RouteScreen, ASavedWaveformIsShownWhole)
+{
+    route_in_use(3);
+    EXPECT_TRUE(run({KEY_ENTER, IDLE, KEY_ENTER, KEY_ESC}));
+    settings.last_route_item = 10;
+    EXPECT_TRUE(run({KEY_ENTER, IDLE, KEY_ENTER, KEY_UP, IDLE, KEY_UP, KEY_UP, KEY_UP, KEY_UP, KEY_UP, KEY_UP, KEY_UP,
+                     IDLE, KEY_ESC}));
+    ASSERT_EQ(route_screen_state.tree.current.index, 3);
+    ASSERT_EQ(route_current.items[10].state, ROUTE_STATE_MEASURED);
+    const PlotView& plot = route_screen_state.plot;
+    EXPECT_EQ(plot.kind, 0u);
+    EXPECT_EQ(plot.data_end, 4096);
+    EXPECT_EQ(plot.view_start[0], 0);
+    EXPECT_EQ(plot.view_end[0], 4096);
+    EXPECT_GT(trace_pixels(shots.back()), 1000);
+}
+
+// While a point is measured the cursor stays on it: the arrows do not move
+// it, and Enter saves the reading to that point, the one the cursor shows.
+TEST_F(RouteScreen, WhileMeasuringTheCursorStaysOnThePointEnterSavesTo)
+{
+    route_in_use(3);
+    EXPECT_TRUE(run({KEY_ENTER, IDLE, KEY_DOWN, KEY_DOWN, KEY_UP | KEY_SHIFT, IDLE, KEY_ENTER, KEY_ESC}));
+    // The cursor on "1В" before Enter, and the reading saved to "1В".
+    EXPECT_TRUE(archive_row_shows(shots[6], 3, 3, "1В"_cp, true));
+    EXPECT_EQ(route_current.items[3].state, ROUTE_STATE_MEASURED);
+    for (int i : {4, 5}) EXPECT_EQ(route_current.items[i].state, ROUTE_STATE_NOT_MEASURED) << i;
+    EXPECT_EQ(route_screen_state.tree.current.index, 4);
+}
+
 TEST_F(RouteScreen, FourAndStopSavesThePointAfterTheFourthSpectrumAndMovesOn)
 {
     route_in_use(5);  // 1О: a spectrum with 4 averages
@@ -587,6 +625,267 @@ TEST(RouteRunner, ScriptMeasuresAPointSeesItMeasuredAndClearsTheRoute)
     const auto end = load_screenshot(dir.file("end.png"));
     EXPECT_TRUE(archive_row_shows(end, 3, 3, "1В"_cp, false));
     EXPECT_TRUE(panel_shows(end, 2, "Измерено :   0"_cp));
+}
+
+// The runner on a data folder whose archive the test prepares and looks at
+// between the runs.
+class RouteArchiveRunner : public ::testing::Test {
+protected:
+    VirtualHostScope scope;
+    TempDir dir;
+    // A file type no screen lists: the files that fill the archive.
+    static constexpr u8 FILLER_TYPE = 30;
+    // Pages of one filler file (a file counts its pages in 16 bits).
+    static constexpr u32 FILLER_PAGES = 60000;
+
+    // Mounts the folder's flash.dat as the instrument does and hands the
+    // archive to `look`.
+    void with_archive(const std::function<void()>& look)
+    {
+        FlashFile flash(dir.file("flash.dat"));
+        settings_set_current_object(0);
+        ASSERT_EQ(fs_init(), FS_OK);
+        ASSERT_EQ(fs_mount(), FS_OK);
+        archive_state = ARCHIVE_MOUNTED;
+        look();
+        archive_state = ARCHIVE_NOT_STARTED;
+    }
+    // Gives the mounted image the chip's full size, as the instrument's
+    // flash.dat has: reading its last byte lengthens the file.
+    static void full_size()
+    {
+        u8 last;
+        ASSERT_EQ(nand_read_raw(nand_info.total_pages - 1, &last, nand_info.page_size + nand_info.spare_size - 1, 1),
+                  1);
+    }
+    // The archive of a first start (one object "Объект") and what
+    // `prepare` adds, filled with unlisted files until `free_pages` pages
+    // are left free.
+    void nearly_full(u32 free_pages, const std::function<void()>& prepare = nullptr)
+    {
+        with_archive([&] {
+            ASSERT_NE(obj_after_mount(), 0);
+            if (prepare) prepare();
+            full_size();
+            fs_count_pages();
+            while (fs_state.free > free_pages) {
+                const u32 pages = std::min(fs_state.free - free_pages, FILLER_PAGES);
+                FileHandle h{};
+                ASSERT_EQ(fs_create(&h, FILLER_TYPE, 0, 0, pages * nand_info.page_size), FS_OK);
+                ASSERT_EQ(fs_close(&h), FS_OK);
+                fs_count_pages();
+            }
+            ASSERT_EQ(fs_state.free, free_pages);
+        });
+    }
+    // Runs the runner on the folder with `keys`; screenshots go into it.
+    void run(const std::string& keys)
+    {
+        const auto r = run_runner(
+            {"--data", dir.path(), "--clock", "2026-12-10T12:00:00", "--seed", "1", "--keys", "wait 1500; " + keys});
+        ASSERT_EQ(r.status, 0) << r.output;
+    }
+    // The step that saves the screen as `name` in the folder.
+    std::string shot_step(const std::string& name) const { return "shot " + dir.file(name); }
+    std::vector<u16> shot(const std::string& name)
+    {
+        images_unpack_all();
+        return load_screenshot(dir.file(name));
+    }
+    // Pages of a file of `bytes` bytes.
+    static u32 pages_of(u32 bytes) { return (bytes + 2047) / 2048; }
+};
+
+// Main-menu keys to the screens, from the first item.
+const std::string TO_ROUTES = "right; right; enter; wait 500; ";
+const std::string TO_BROWSER = "down; right; enter; wait 500; ";
+const std::string TO_SPECTRA = "right; enter; wait 500; ";
+
+// A point's measurement deleted in the archive browser, and its id taken
+// again by a reading of the spectra screen saved into another object (a
+// nearly full archive makes the next save reuse the freed pages): the point
+// shows as not measured, and clearing the route leaves that reading alone.
+TEST_F(RouteArchiveRunner, ALinkNeverAdoptsAnotherOwnersMeasurement)
+{
+    // Room for the demonstration route, its object and the 4 s waveform of
+    // "1В" (4096 samples), nothing more.
+    const u32 route_pages = pages_of(ROUTE_HEADER_SIZE + ROUTE_ITEM_SIZE * ROUTE_TEST_ITEMS);
+    const u32 point_pages = pages_of(MEAS_HEADER_SIZE + SPECTRA_RECORD_SIZE + 4096 * 4);
+    nearly_full(route_pages + 1 + point_pages);
+
+    // "1В" measured and saved by the route screen.
+    run(TO_ROUTES + "enter; wait 300; enter; wait 300; enter; wait 5000; enter; wait 500; esc; wait 300");
+    u32 link = 0, route_object = 0, object = 0;
+    with_archive([&] {
+        const u32 route = route_find(ROUTE_TEST_NAME);
+        ASSERT_EQ(route_load(route, &route_current), route);
+        ASSERT_EQ(route_current.items[3].state, ROUTE_STATE_MEASURED);
+        link = static_cast<u32>(route_current.items[3].measurement);
+        route_object = obj_find_by_name(ROUTE_TEST_NAME);
+        object = obj_find_by_name("Объект"_cp);
+        ASSERT_NE(object, 0u);
+        EXPECT_EQ(dir_parent(dir_find_id(link)), route_object);
+        fs_count_pages();
+        EXPECT_EQ(fs_state.free, 0u) << "the archive is full";
+    });
+
+    // The measurement deleted in the browser (the route's object is above
+    // the current one). Then a spectrum saved on the spectra screen into
+    // "Объект", and the route again, on "1В".
+    run(TO_BROWSER + "up; right; down; wait 300; " + shot_step("browser.png") +
+        "; shift+left; wait 300; enter; wait 300; esc; wait 300; up; enter; wait 500; up; enter; wait 4000;" +
+        " shift+enter; wait 500; enter; wait 300; esc; wait 300; right; enter; wait 500; up; wait 500; " +
+        shot_step("point.png"));
+    // The browser's cursor was on the route's measurement.
+    const auto browser = shot("browser.png");
+    bool on_it = false;
+    for (int sec = 0; sec < 60 && !on_it; ++sec) {
+        char label[64];
+        std::snprintf(label, sizeof label, "%s #001 12:00:%02d 10.12.26", "Сигн."_cp, sec);
+        on_it = archive_row_shows(browser, 2, 2, label, true);
+    }
+    EXPECT_TRUE(on_it);
+    with_archive([&] {
+        // The spectrum took the deleted measurement's id.
+        const int at = dir_find_id(link);
+        ASSERT_GE(at, 0) << "the id was not used again";
+        EXPECT_EQ(dir_parent(at), object);
+        EXPECT_EQ(dir_attr(at), MEAS_KIND_SPECTRUM);
+        // The point's link was dropped on flash.
+        const u32 route = route_find(ROUTE_TEST_NAME);
+        ASSERT_EQ(route_load(route, &route_other), route);
+        EXPECT_EQ(route_other.items[3].state, ROUTE_STATE_NOT_MEASURED);
+        EXPECT_EQ(route_other.items[3].measurement, ROUTE_NO_MEASUREMENT);
+    });
+    const auto point = shot("point.png");
+    EXPECT_TRUE(archive_row_shows(point, 2, 3, "1В"_cp, true));
+    EXPECT_TRUE(panel_shows(point, 0, "Сигнал   Скорость"_cp));
+    EXPECT_EQ(trace_pixels(point), 0);
+
+    // The route choice counts nothing measured; clearing the route leaves the
+    // spectrum in "Объект".
+    run(TO_ROUTES + "shift+enter; wait 500; " + shot_step("choice.png") +
+        "; shift+right; wait 300; enter; wait 300; esc; wait 300");
+    EXPECT_TRUE(choice_counts_show(shot("choice.png"), 6, 0));
+    with_archive([&] {
+        const int at = dir_find_id(link);
+        ASSERT_GE(at, 0) << "the spectrum was deleted with the route's measurements";
+        EXPECT_EQ(dir_parent(at), object);
+    });
+}
+
+// A route file from before links were checked: "1В" links a spectrum the
+// spectra screen saved into "Объект". The export, the route choice, the
+// route screen and the clearing of the route leave that spectrum alone, and
+// the screen drops the link in the file.
+TEST_F(RouteArchiveRunner, AReadingOfAnotherObjectIsNeverAPointsOwn)
+{
+    u32 route = 0, foreign = 0;
+    with_archive([&] {
+        ASSERT_NE(obj_after_mount(), 0);  // "Объект", current
+        full_size();
+        SpectraRecord r{};
+        r.type = 1;
+        r.kind = MEAS_KIND_SPECTRUM;
+        foreign = meas_save(MEAS_KIND_SPECTRUM, 0, &r, sizeof r, nullptr, 0, nullptr, 0, true);
+        ASSERT_NE(foreign, 0u);
+        ASSERT_NE(obj_create(ROUTE_TEST_NAME), 0u);
+        route = route_make_test();
+        ASSERT_EQ(route_load(route, &route_current), route);
+        route_current.items[3].state = ROUTE_STATE_MEASURED;
+        route_current.items[3].measurement = static_cast<i32>(foreign);
+        ASSERT_TRUE(route_store_item_state(3));
+    });
+    // The archive tool's listing shows "1В" to measure, and as a reading
+    // command writes nothing.
+    const u64 written = last_written_ns(dir.file("flash.dat"));
+    const auto listed = run_archive_tool(dir.path(), "ls");
+    ASSERT_EQ(listed.status, 0) << listed.output;
+    EXPECT_NE(listed.output.find("[3] point: 1В (to measure)"), std::string::npos) << listed.output;
+    EXPECT_EQ(listed.output.find("плохой"), std::string::npos) << listed.output;
+    EXPECT_EQ(last_written_ns(dir.file("flash.dat")), written);
+    const auto exported = run_archive_tool(dir.path(), "route export " + std::to_string(route) + " --format csv");
+    ASSERT_EQ(exported.status, 0) << exported.output;
+    EXPECT_EQ(exported.output.find(",measured,"), std::string::npos) << exported.output;
+    EXPECT_EQ(exported.output.find(std::to_string(foreign)), std::string::npos) << exported.output;
+
+    // The choice, then the route with "1В" selected, then the route cleared.
+    run(TO_ROUTES + shot_step("choice.png") + "; enter; wait 300; down; down; down; wait 300; " +
+        shot_step("point.png") + "; shift+enter; wait 300; shift+right; wait 300; enter; wait 300; esc; wait 300");
+    EXPECT_TRUE(choice_counts_show(shot("choice.png"), 6, 0));
+    const auto point = shot("point.png");
+    EXPECT_TRUE(archive_row_shows(point, 3, 3, "1В"_cp, true));
+    EXPECT_TRUE(panel_shows(point, 0, "Сигнал   Скорость"_cp));
+    with_archive([&] {
+        const int at = dir_find_id(foreign);
+        ASSERT_GE(at, 0) << "the spectrum was deleted with the route's measurements";
+        EXPECT_EQ(dir_parent(at), obj_find_by_name("Объект"_cp));
+        ASSERT_EQ(route_load(route, &route_other), route);
+        EXPECT_EQ(route_other.items[3].state, ROUTE_STATE_NOT_MEASURED);
+        EXPECT_EQ(route_other.items[3].measurement, ROUTE_NO_MEASUREMENT);
+    });
+}
+
+// A full archive: the reading of "1В" cannot be saved. The route screen
+// says so, keeps the reading on the plot with the cursor on its point, and
+// saves it with Enter once room is made (here by deleting another route
+// with its measurement in the route choice).
+TEST_F(RouteArchiveRunner, AReadingThatCannotBeSavedIsKeptForTheNextTry)
+{
+    const u32 route_pages = pages_of(ROUTE_HEADER_SIZE + ROUTE_ITEM_SIZE * ROUTE_TEST_ITEMS);
+    // Room for the demonstration route and its object only; another route
+    // with a measurement as large as the reading.
+    nearly_full(route_pages + 1, [&] {
+        const char* const other = "Линия 2"_cp;
+        const u32 into = obj_create(other);
+        ASSERT_EQ(obj_select(into), 1);
+        SpectraRecord r{};
+        r.type = 1;
+        const std::vector<u8> data(4096 * 4);
+        const u32 id =
+            meas_save(MEAS_KIND_SIGNAL, 0, &r, sizeof r, data.data(), static_cast<u32>(data.size()), nullptr, 0, true);
+        ASSERT_NE(id, 0u);
+        const u32 file = route_make_test();
+        ASSERT_EQ(route_load(file, &route_current), file);
+        std::strcpy(route_current.header.name, other);
+        std::strcpy(route_current.items[0].name, other);
+        route_current.items[3].state = ROUTE_STATE_MEASURED;
+        route_current.items[3].measurement = static_cast<i32>(id);
+        ASSERT_EQ(route_save(file, &route_current), file);
+    });
+
+    // The choice lists "Линия 2", then "Маршрут 1": "1В" of "Маршрут 1"
+    // measured, Enter: the box, OK. Then the choice: "Линия 2" deleted; back
+    // in the route, Enter again.
+    run(TO_ROUTES + "down; enter; wait 300; enter; wait 300; enter; wait 5000; enter; wait 500; " +
+        shot_step("box.png") + "; enter; wait 300; " + shot_step("kept.png") +
+        "; shift+enter; wait 300; up; shift+left; wait 300; enter; wait 300; esc; wait 500; " + shot_step("back.png") +
+        "; enter; wait 500; " + shot_step("saved.png") + "; up; wait 500; " + shot_step("shown.png") +
+        "; esc; wait 300");
+    EXPECT_TRUE(message_box_shows(shot("box.png"), "Ошибка !"_cp, {"Замер не сохранен !"_cp}));
+    const auto kept = shot("kept.png"), back = shot("back.png"), shown = shot("shown.png");
+    for (const auto* px : {&kept, &back}) {
+        EXPECT_TRUE(archive_row_shows(*px, 3, 3, "1В"_cp, true));
+        EXPECT_GT(trace_pixels(*px), 1000);
+    }
+    // The reading kept is the one saved: the saved measurement's plot is the
+    // same picture.
+    const auto plot_of = [](const std::vector<u16>& px) {
+        std::vector<u16> v;
+        for (int y = ROUTE_PLOT_Y0; y <= ROUTE_PLOT_Y1; ++y)
+            v.insert(v.end(), px.begin() + y * LCD_WIDTH + ROUTE_PLOT_X0,
+                     px.begin() + y * LCD_WIDTH + ROUTE_PLOT_X1 + 1);
+        return v;
+    };
+    EXPECT_TRUE(plot_of(shown) == plot_of(kept));
+    EXPECT_TRUE(archive_row_shows(shot("saved.png"), 3, 3, "1П"_cp, true));
+    with_archive([&] {
+        ASSERT_EQ(route_find("Линия 2"_cp), 0u);
+        const u32 route = route_find(ROUTE_TEST_NAME);
+        ASSERT_EQ(route_load(route, &route_current), route);
+        EXPECT_EQ(route_current.items[3].state, ROUTE_STATE_MEASURED);
+        EXPECT_TRUE(route_link_valid(3));
+    });
 }
 
 }  // namespace

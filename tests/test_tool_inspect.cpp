@@ -66,8 +66,13 @@ protected:
         ASSERT_NE(vibrometer, 0u);
         ASSERT_NE(spectrum, 0u);
         ASSERT_NE(route, 0u);
-        // A point of the route measured by the spectrum.
+        // A point of the route measured by the spectrum: the route is the
+        // fan's (a route's measurements are those of the object named
+        // after it).
         ASSERT_EQ(route_load(route, &route_current), route);
+        std::strcpy(route_current.header.name, "Вентилятор"_cp);
+        std::strcpy(route_current.items[0].name, "Вентилятор"_cp);
+        ASSERT_EQ(route_save(route, &route_current), route);
         ASSERT_TRUE(route_set_measurement(3, spectrum));
         // The image at its full size, as the instrument's file is.
         ASSERT_TRUE(image.fill_chip());
@@ -143,7 +148,7 @@ TEST_F(ToolInspect, LsShowsTheBrowsersTreeAndTheRoutesWithIds)
     EXPECT_TRUE(spectrum_at > fan_at && spectrum_at < pump_at) << o;
     EXPECT_GT(vibro_at, pump_at) << o;
     // The route with its items, the measured point with its measurement.
-    EXPECT_NE(o.find("route [" + std::to_string(route) + "] Маршрут 1"), std::string::npos) << o;
+    EXPECT_NE(o.find("route [" + std::to_string(route) + "] Вентилятор"), std::string::npos) << o;
     EXPECT_NE(o.find("[3] point: 1В #001"), std::string::npos) << o;
     EXPECT_NE(o.find("(measured: " + std::to_string(spectrum) + ")"), std::string::npos) << o;
     EXPECT_NE(o.find("[4] point: 1П (to measure)"), std::string::npos) << o;

@@ -98,6 +98,7 @@ int export_route(const std::vector<std::string>& args)
         return tool_error("route export: " + id_text + " is not a route of the archive (see ls)");
     }
     const bool loaded = route_load(id, buf.get()) == id;
+    if (loaded) route_drop_stale_links(buf.get());  // only links to the points' own measurements go out
     tool_close_archive();
     if (!loaded) return tool_error("route export: route " + id_text + " does not load (see verify)");
     const std::string text = format == "json" ? route_to_json(*buf) : route_to_csv(*buf);
