@@ -159,14 +159,22 @@ int main(int argc, char** argv)
     // Ending the program from outside powers the instrument off first, so
     // that settings are saved and flash.dat is closed.
     for (int sig : {SIGTERM, SIGINT, SIGHUP}) std::signal(sig, [](int) { TFormEmul::stop_requested = 1; });
+    // The program ends with the window, whatever else is open then; the lock
+    // goes when main returns.
+    QObject::connect(&form, &TFormEmul::finished, &app, &QCoreApplication::quit);
     form.show();
+    // A problem with the start-up files is told in a box that waits for no
+    // answer: the run starts inside the main event loop, never inside the
+    // loop of a box.
     if (signal_error.isEmpty() && !signal_option.isEmpty() && signal.path.empty())
         signal_error = signal_option + QStringLiteral(" needs --signal FILE");
-    if (!signal_error.isEmpty()) {
-        tell(signal_error);
-    } else {
+    if (signal_error.isEmpty()) {
         form.setSignalOptions(signal);
-        if (!signal.path.empty()) form.loadSignal(QString::fromStdString(signal.path));
+        if (!signal.path.empty()) signal_error = form.loadSignal(QString::fromStdString(signal.path));
+    } else {
+        form.warn(QStringLiteral("Load signal"), signal_error);
     }
+    if (!signal_error.isEmpty())
+        std::fprintf(stderr, "tarvik2-emu: %s\n", signal_error.toLocal8Bit().constData());
     return app.exec();
 }
