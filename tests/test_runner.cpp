@@ -134,6 +134,11 @@ TEST(Runner, BadInputGivesAClearLineAndItsExitStatus)
         {"bad clock", {"--clock", "2026-02-30T10:00:00"}, "", 2, "--clock '2026-02-30T10:00:00'"},
         {"bad max time", {"--max-time", "-5"}, "", 2, "--max-time needs a positive number"},
         {"unreadable script", {"/no/such/script.txt"}, "", 2, "/no/such/script.txt: cannot read"},
+        {"a folder as the script",
+         {TARVIK2_SOURCE_DIR "/tests/scripts"},
+         "",
+         2,
+         TARVIK2_SOURCE_DIR "/tests/scripts: a folder, not a file of steps"},
         {"time limit", {"--max-time", "1000", "--keys", "wait 5000"}, "", 3, "gave up after 1000 virtual ms"},
     };
     for (const auto& c : cases) {

@@ -294,6 +294,11 @@ int main(int argc, char** argv)
     std::vector<Step> steps;
     std::string error;
     if (!script.empty()) {
+        std::error_code ec;
+        if (std::filesystem::is_directory(script, ec)) {
+            std::fprintf(stderr, "tarvik2-run: %s: a folder, not a file of steps\n", script.c_str());
+            return 2;
+        }
         std::ifstream in(script, std::ios::binary);
         if (!in) {
             std::fprintf(stderr, "tarvik2-run: %s: cannot read: %s\n", script.c_str(), std::strerror(errno));
