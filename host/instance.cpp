@@ -110,3 +110,31 @@ bool data_lock_cover(int fd, const std::string& path, std::string* error)
 {
     return g_current == nullptr || g_current->cover(fd, path, error);
 }
+
+namespace {
+
+std::string g_changed_line;
+int g_changed_status = 1;
+
+}  // namespace
+
+void image_changed_prepare(const char* program, const std::string& image, int status)
+{
+    g_changed_line = std::string(program) + ": " + image +
+                     " was changed by another program (cut short or written over); stopped, nothing more "
+                     "written\n";
+    g_changed_status = status;
+}
+
+void image_changed_exit()
+{
+    const char* p = g_changed_line.data();
+    size_t left = g_changed_line.size();
+    while (left > 0) {
+        const ssize_t n = write(STDERR_FILENO, p, left);
+        if (n <= 0) break;
+        p += n;
+        left -= static_cast<size_t>(n);
+    }
+    _exit(g_changed_status);
+}

@@ -54,3 +54,11 @@ private:
 // during the run is locked from then on. True when no lock is held (tests,
 // reading tools); false with `error` when another program holds the file.
 bool data_lock_cover(int fd, const std::string& path, std::string* error);
+
+// A program whose image another program changed under it (see
+// nand_set_changed_hook) ends at once with one line on standard error and an
+// error status, writing nothing more. image_changed_prepare names the program,
+// the image and the status; image_changed_exit, safe in a signal handler,
+// says it and ends the program.
+void image_changed_prepare(const char* program, const std::string& image, int status);
+[[noreturn]] void image_changed_exit();

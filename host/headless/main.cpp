@@ -19,6 +19,7 @@
 #include "host/session.h"
 #include "host/virtual_host.h"
 #include "script.h"
+#include "storage/nand.h"
 
 namespace {
 
@@ -344,6 +345,8 @@ int main(int argc, char** argv)
         if (busy) return 2;
     }
     data_dir_set(data);
+    image_changed_prepare("tarvik2-run", data_path("flash.dat"), 2);
+    nand_set_changed_hook(image_changed_exit);
 
     Runner runner(vhost, std::move(steps), shot, max_ms);
     vhost.set_on_pump([&] { runner.pump(); });

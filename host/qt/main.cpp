@@ -18,6 +18,7 @@
 #include "form.h"
 #include "host/instance.h"
 #include "host/session.h"
+#include "storage/nand.h"
 
 namespace {
 
@@ -42,6 +43,7 @@ const char* const USAGE =
 
 constexpr int EXIT_BAD_ARGUMENT = 2;
 constexpr int EXIT_NOT_STARTED = 1;
+constexpr int EXIT_IMAGE_CHANGED = 1;
 
 bool have_display()
 {
@@ -145,6 +147,8 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "tarvik2-emu: %s\n", error.c_str());
     }
     if (!data.empty()) data_dir_set(data);
+    image_changed_prepare("tarvik2-emu", data_path("flash.dat"), EXIT_IMAGE_CHANGED);
+    nand_set_changed_hook(image_changed_exit);
     emu_set_main(instrument_main);
 
     TFormEmul form;
