@@ -133,9 +133,11 @@ void on_bus_error(int, siginfo_t* info, void*)
     g_bus_handler_installed = false;
 }
 
-// Shorter than this program has seen it: someone else cut it.
+// Shorter than this program has seen it: someone else cut it. Looked at
+// once per operation that writes (a block rewrite is 64 raw writes).
 bool cut_short()
 {
+    if (g_image_changed) return true;
     if (g_known_fd != flash_handle) return false;
     struct stat st;
     if (fstat(flash_handle, &st) != 0 || static_cast<u64>(st.st_size) >= g_known_length) return false;
@@ -377,7 +379,7 @@ int nand_write_raw(u32 page, const void* src, u32 column, u32 length)
 {
     if (!raw_access_ok(page, column, length)) return 0;
     const u64 offset = nand_file_offset(page, column);
-    if (power_cut() || g_image_changed || cut_short()) return 0;
+    if (power_cut() || g_image_changed) return 0;
     ++g_writes_made;
     if (g_write_hook) g_write_hook(page, column, src, length);
     if (!lengthen_to(offset)) return 0;
@@ -424,6 +426,7 @@ int nand_block_is_good(u32 block)
 int nand_erase_block(u32 block, int force)
 {
     if (block >= nand_info.block_count) return NAND_ERR_BAD_BLOCK;
+    if (cut_short()) return NAND_ERR_ERASE;
     if (!force && !nand_block_is_good(block)) return NAND_ERR_BAD_BLOCK;
     const u32 stride = page_stride();
     if (g_ff_big[0] != 0xFF) {
@@ -521,6 +524,7 @@ int nand_program(u32 page, const void* src, u32 column, u32 length)
     const NandInfo& n = nand_info;
     if (static_cast<u64>(column) + length > static_cast<u64>(n.page_size) + n.spare_size) return NAND_ERR_RANGE;
     if (!geometry_known() || page >= n.total_pages) return NAND_ERR_READ;
+    if (cut_short()) return NAND_ERR_WRITE;
     const u32 block = page / n.pages_per_block;
     if (nand_load_block(block) != 1) return NAND_ERR_READ;
     const u8* s = static_cast<const u8*>(src);
@@ -573,6 +577,7 @@ int nand_purge_block(u32 block)
 {
     const NandInfo& n = nand_info;
     if (block >= n.block_count) return NAND_ERR_RANGE;
+    if (cut_short()) return NAND_ERR_READ;
     if (!nand_block_is_good(block)) return NAND_ERR_BAD_BLOCK;
     if (nand_load_block(block) != 1) return NAND_ERR_READ;
     const u32 state_at = static_cast<u32>(n.status_column) - n.page_size;
