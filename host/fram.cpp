@@ -12,6 +12,7 @@
 
 #include "base/checksum.h"
 #include "base/file_io.h"
+#include "host/instance.h"
 #include "host/session.h"
 
 namespace {
@@ -74,6 +75,13 @@ int fram_open()
     }
     if (!S_ISREG(st.st_mode)) {
         warn_once(path, "not a regular file", 0);
+        close(fd);
+        return -1;
+    }
+    // Made during the run, or reached through a link another program holds.
+    std::string busy;
+    if (!data_lock_cover(fd, path, &busy)) {
+        warn_once(path, "another program (a Tarvik-2 emulator or the archive tool) is using this file", 0);
         close(fd);
         return -1;
     }

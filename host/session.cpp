@@ -11,6 +11,7 @@
 
 #include "base/file_io.h"
 #include "host/device.h"
+#include "host/instance.h"
 
 int flash_handle = 0;
 
@@ -34,6 +35,17 @@ int nonzero_fd(int fd)
     int moved = fcntl(fd, F_DUPFD_CLOEXEC, 3);
     close(fd);
     return moved;
+}
+
+// The open image under the program's lock (when it holds one): the handle,
+// or 0 when another program holds the file.
+int locked(int fd, const std::string& path, std::string* error)
+{
+    std::string e;
+    if (data_lock_cover(fd, path, &e)) return fd;
+    if (error) *error = e;
+    close(fd);
+    return 0;
 }
 
 }  // namespace
@@ -69,7 +81,7 @@ int flash_file_open(std::string* error)
 {
     const std::string path = data_path("flash.dat");
     int fd = open(path.c_str(), O_RDWR | O_CLOEXEC);
-    if (fd >= 0) return nonzero_fd(fd);
+    if (fd >= 0) return locked(nonzero_fd(fd), path, error);
     if (errno != ENOENT) {
         if (error) *error = describe_errno(path, "cannot open");
         return 0;
@@ -79,7 +91,8 @@ int flash_file_open(std::string* error)
         if (error) *error = describe_errno(path, "cannot create");
         return 0;
     }
-    fd = nonzero_fd(fd);
+    fd = locked(nonzero_fd(fd), path, error);
+    if (fd == 0) return 0;
     // An erased chip: 16384 blocks of 16896 bytes, all 0xFF.
     std::vector<unsigned char> block(FLASH_BLOCK_BYTES, 0xFF);
     for (u32 i = 0; i < FLASH_FILE_BLOCKS; ++i) {

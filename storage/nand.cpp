@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <cstring>
 
@@ -38,6 +39,18 @@ NandWriteHook g_write_hook = nullptr;
 bool power_cut()
 {
     return g_writes_made >= g_power_cut_at;
+}
+
+// The image file changed under the program (see nand_set_changed_hook).
+volatile std::sig_atomic_t g_image_changed = 0;
+NandChangedHook g_changed_hook = nullptr;
+struct sigaction g_old_bus_action {};
+bool g_bus_handler_installed = false;
+
+void image_changed()
+{
+    g_image_changed = 1;
+    if (g_changed_hook) g_changed_hook();
 }
 
 // Reads go through a shared read-only map of the image file (made by
@@ -109,6 +122,29 @@ void map_image(u64 size)
     g_map_ino = st.st_ino;
 }
 
+// A bus error inside the shared map: the file lost the page under it.
+void on_bus_error(int, siginfo_t* info, void*)
+{
+    const u8* at = static_cast<const u8*>(info->si_addr);
+    if (g_map && g_map_fd >= 0 && !g_copy_mode && at >= g_map && at < g_map + g_map_size) image_changed();
+    // Not the map's, or the hook returned: the access faults again under the
+    // action that was there before.
+    sigaction(SIGBUS, &g_old_bus_action, nullptr);
+    g_bus_handler_installed = false;
+}
+
+// Shorter than this program has seen it: someone else cut it. Looked at
+// once per operation that writes (a block rewrite is 64 raw writes).
+bool cut_short()
+{
+    if (g_image_changed) return true;
+    if (g_known_fd != flash_handle) return false;
+    struct stat st;
+    if (fstat(flash_handle, &st) != 0 || static_cast<u64>(st.st_size) >= g_known_length) return false;
+    image_changed();
+    return true;
+}
+
 u32 page_stride()
 {
     return nand_info.page_size + nand_info.spare_size;
@@ -133,6 +169,7 @@ bool file_length(u64* length)
 // bytes long.
 bool lengthen_to(u64 offset)
 {
+    if (g_image_changed) return false;
     if (g_known_fd == flash_handle && g_known_length >= offset) return true;
     u64 length;
     if (!file_length(&length)) return false;
@@ -224,6 +261,26 @@ void nand_set_write_hook(NandWriteHook hook)
     g_write_hook = hook;
 }
 
+void nand_set_changed_hook(NandChangedHook hook)
+{
+    g_changed_hook = hook;
+    if (hook && !g_bus_handler_installed) {
+        struct sigaction sa {};
+        sa.sa_sigaction = on_bus_error;
+        sa.sa_flags = SA_SIGINFO;
+        sigemptyset(&sa.sa_mask);
+        g_bus_handler_installed = sigaction(SIGBUS, &sa, &g_old_bus_action) == 0;
+    } else if (!hook && g_bus_handler_installed) {
+        sigaction(SIGBUS, &g_old_bus_action, nullptr);
+        g_bus_handler_installed = false;
+    }
+}
+
+bool nand_image_changed()
+{
+    return g_image_changed != 0;
+}
+
 int nand_present()
 {
     return flash_handle != 0 ? 1 : 0;
@@ -238,6 +295,7 @@ void nand_reset()
     g_power_cut_at = ~0ull;
     g_write_hook = nullptr;
     g_copy_mode = false;
+    g_image_changed = 0;
 }
 
 void nand_set_read_only_copy(bool on)
@@ -321,7 +379,7 @@ int nand_write_raw(u32 page, const void* src, u32 column, u32 length)
 {
     if (!raw_access_ok(page, column, length)) return 0;
     const u64 offset = nand_file_offset(page, column);
-    if (power_cut()) return 0;
+    if (power_cut() || g_image_changed) return 0;
     ++g_writes_made;
     if (g_write_hook) g_write_hook(page, column, src, length);
     if (!lengthen_to(offset)) return 0;
@@ -368,6 +426,7 @@ int nand_block_is_good(u32 block)
 int nand_erase_block(u32 block, int force)
 {
     if (block >= nand_info.block_count) return NAND_ERR_BAD_BLOCK;
+    if (cut_short()) return NAND_ERR_ERASE;
     if (!force && !nand_block_is_good(block)) return NAND_ERR_BAD_BLOCK;
     const u32 stride = page_stride();
     if (g_ff_big[0] != 0xFF) {
@@ -465,6 +524,7 @@ int nand_program(u32 page, const void* src, u32 column, u32 length)
     const NandInfo& n = nand_info;
     if (static_cast<u64>(column) + length > static_cast<u64>(n.page_size) + n.spare_size) return NAND_ERR_RANGE;
     if (!geometry_known() || page >= n.total_pages) return NAND_ERR_READ;
+    if (cut_short()) return NAND_ERR_WRITE;
     const u32 block = page / n.pages_per_block;
     if (nand_load_block(block) != 1) return NAND_ERR_READ;
     const u8* s = static_cast<const u8*>(src);
@@ -517,6 +577,7 @@ int nand_purge_block(u32 block)
 {
     const NandInfo& n = nand_info;
     if (block >= n.block_count) return NAND_ERR_RANGE;
+    if (cut_short()) return NAND_ERR_READ;
     if (!nand_block_is_good(block)) return NAND_ERR_BAD_BLOCK;
     if (nand_load_block(block) != 1) return NAND_ERR_READ;
     const u32 state_at = static_cast<u32>(n.status_column) - n.page_size;

@@ -80,6 +80,18 @@ int nand_program(u32 page, const void* src, u32 column, u32 length);
 // NAND_ERR_READ.
 int nand_purge_block(u32 block);
 
+// The image file changed under the running program by another one: cut
+// shorter than this program has seen it (a copy written over it starts so),
+// found when a read of the shared map meets a page that is gone or before a
+// write. From then on nothing more is written to the file (until
+// nand_reset). The hook is told first: the front ends end the program there
+// with one line, and it must be safe in a signal handler (a read that meets
+// a lost page is a bus error; with no hook it ends the program as without
+// this). nullptr removes it; nand_reset keeps it (the front end's choice).
+using NandChangedHook = void (*)();
+void nand_set_changed_hook(NandChangedHook hook);
+bool nand_image_changed();
+
 // Byte offset of (page, column) in the image file.
 u64 nand_file_offset(u32 page, u32 column);
 

@@ -2,6 +2,8 @@
 // NAND programming rules, erase, block access and purge.
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <cstring>
 
 #include "host/session.h"
@@ -125,6 +127,56 @@ TEST_F(NandDevice, LengtheningStopsAtTheEndOfTheChip)
     EXPECT_EQ(nand_write_raw(131072, &b, 0, 1), 0);
     EXPECT_EQ(nand_write_raw(5, &b, 2112, 1), 0);
     EXPECT_EQ(flash.size(), FLASH_FILE_SIZE);
+}
+
+int g_changed_told = 0;
+
+TEST_F(NandDevice, AnImageCutShortUnderItIsWrittenNoMore)
+{
+    erase_start(4);
+    u8 b = 0;
+    ASSERT_EQ(nand_read_raw(255, &b, 0, 1), 1);  // the file is known to reach block 3
+    const u8 bytes[3] = {1, 2, 3};
+    ASSERT_EQ(nand_write_raw(10, bytes, 0, 3), 1);
+    EXPECT_FALSE(nand_image_changed());
+
+    g_changed_told = 0;
+    nand_set_changed_hook([] { ++g_changed_told; });
+    // Another program cuts the file short; each way of writing that the file
+    // system uses finds it so.
+    const struct {
+        const char* name;
+        int (*write)(const u8* bytes);
+    } ways[] = {
+        {"program", [](const u8* b) { return nand_program(20, b, 0, 3); }},
+        {"erase", [](const u8*) { return nand_erase_block(1, 1); }},
+        {"purge", [](const u8*) { return nand_purge_block(2); }},
+    };
+    for (const auto& w : ways) {
+        nand_reset();
+        ASSERT_EQ(fs_init(), 1);
+        erase_start(4);
+        ASSERT_EQ(nand_read_raw(255, &b, 0, 1), 1);
+        g_changed_told = 0;
+        nand_set_changed_hook([] { ++g_changed_told; });
+        ASSERT_EQ(truncate(dir.file("flash.dat").c_str(), 1000), 0);
+        EXPECT_LT(w.write(bytes), 0) << w.name;
+        EXPECT_TRUE(nand_image_changed()) << w.name;
+        // Nothing more reaches the file, by any way of writing.
+        EXPECT_EQ(nand_write_raw(0, bytes, 0, 3), 0) << w.name;
+        EXPECT_LT(nand_program(30, bytes, 0, 3), 0) << w.name;
+        EXPECT_LT(nand_erase_block(3, 1), 0) << w.name;
+        EXPECT_EQ(flash.size(), 1000u) << w.name;
+        EXPECT_EQ(g_changed_told, 1) << w.name;  // told once
+        nand_set_changed_hook(nullptr);
+    }
+    nand_set_changed_hook(nullptr);
+
+    // Power-on forgets it.
+    nand_reset();
+    ASSERT_EQ(fs_init(), 1);
+    EXPECT_FALSE(nand_image_changed());
+    EXPECT_EQ(nand_write_raw(0, bytes, 0, 3), 1);
 }
 
 TEST_F(NandDevice, PageAndColumnAddressTheFile)

@@ -134,6 +134,11 @@ TEST(Runner, BadInputGivesAClearLineAndItsExitStatus)
         {"bad clock", {"--clock", "2026-02-30T10:00:00"}, "", 2, "--clock '2026-02-30T10:00:00'"},
         {"bad max time", {"--max-time", "-5"}, "", 2, "--max-time needs a positive number"},
         {"unreadable script", {"/no/such/script.txt"}, "", 2, "/no/such/script.txt: cannot read"},
+        {"a folder as the script",
+         {TARVIK2_SOURCE_DIR "/tests/scripts"},
+         "",
+         2,
+         TARVIK2_SOURCE_DIR "/tests/scripts: a folder, not a file of steps"},
         {"time limit", {"--max-time", "1000", "--keys", "wait 5000"}, "", 3, "gave up after 1000 virtual ms"},
     };
     for (const auto& c : cases) {
@@ -151,6 +156,53 @@ TEST(Runner, BadInputGivesAClearLineAndItsExitStatus)
             // Refused before anything ran: no flash image was made.
             EXPECT_FALSE(std::filesystem::exists(dir.file("flash.dat"))) << c.name;
         }
+    }
+}
+
+// Another program cuts flash.dat short while the runner runs (a copy written
+// over it starts so): the runner stops with one line and exit status 2 and
+// writes nothing more, whether it reads or writes the image next.
+TEST(Runner, AnImageCutShortUnderTheRunStopsItWithOneLine)
+{
+    const struct {
+        const char* name;
+        u64 cut;            // the image's length after the cut
+        const char* after;  // the steps after it
+    } cases[] = {
+        {"emptied, then a reading saved", 0, "enter; wait 300; enter; wait 3000; enter; wait 300; shift+enter; wait 300"},
+        {"emptied, then the saved reading opened", 0, "down; right; enter; wait 500; enter; wait 500"},
+        {"cut after its first pages, then a reading saved", 5000,
+         "enter; wait 300; enter; wait 3000; enter; wait 300; shift+enter; wait 300"},
+    };
+    for (const auto& c : cases) {
+        TempDir dir;
+        // A reading saved; then two shots into FIFOs, at which the runner
+        // waits until the test reads them: the cut comes between the two.
+        const std::string steps = "wait 1500; enter; wait 300; enter; wait 3000; enter; wait 300; shift+enter; "
+                                  "wait 300; enter; wait 300; esc; wait 300; shot " +
+                                  dir.file("s1.png") + "; shot " + dir.file("s2.png") + "; " + c.after;
+        const std::string script = "D=" + shell_quote(dir.path()) +
+                                   "\n"
+                                   "mkfifo \"$D/s1.png\" \"$D/s2.png\"\n" +
+                                   shell_quote(TARVIK2_RUN_PATH) + " --data \"$D\" --clock " + CLOCK +
+                                   " --seed 1 --keys " + shell_quote(steps) +
+                                   " >\"$D/log\" 2>&1 &\n"
+                                   "run=$!\n"
+                                   "cat \"$D/s1.png\" >/dev/null\n"
+                                   "truncate -s " +
+                                   std::to_string(c.cut) +
+                                   " \"$D/flash.dat\"\n"
+                                   "cat \"$D/s2.png\" >/dev/null\n"
+                                   "wait $run; echo \"status $?\"\n";
+        const RunResult r = run_command("bash -c " + shell_quote(script));
+        const std::vector<u8> bytes = read_file_bytes(dir.file("log"));
+        const std::string log(bytes.begin(), bytes.end());
+        EXPECT_EQ(r.output, "status 2\n") << c.name << "\n" << r.output << log;
+        EXPECT_EQ(log, "tarvik2-run: " + dir.file("flash.dat") +
+                           " was changed by another program (cut short or written over); stopped, nothing more "
+                           "written\n")
+            << c.name;
+        EXPECT_EQ(std::filesystem::file_size(dir.file("flash.dat")), c.cut) << c.name;
     }
 }
 

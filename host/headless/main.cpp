@@ -21,6 +21,7 @@
 #include "host/session.h"
 #include "host/virtual_host.h"
 #include "script.h"
+#include "storage/nand.h"
 
 namespace {
 
@@ -313,6 +314,11 @@ int main(int argc, char** argv)
     std::vector<Step> steps;
     std::string error;
     if (!script.empty()) {
+        std::error_code ec;
+        if (std::filesystem::is_directory(script, ec)) {
+            std::fprintf(stderr, "tarvik2-run: %s: a folder, not a file of steps\n", script.c_str());
+            return 2;
+        }
         std::ifstream in(script, std::ios::binary);
         if (!in) {
             std::fprintf(stderr, "tarvik2-run: %s: cannot read: %s\n", script.c_str(), std::strerror(errno));
@@ -358,6 +364,8 @@ int main(int argc, char** argv)
         if (busy) return 2;
     }
     data_dir_set(data);
+    image_changed_prepare("tarvik2-run", data_path("flash.dat"), 2);
+    nand_set_changed_hook(image_changed_exit);
 
     Runner runner(vhost, std::move(steps), shot, max_ms);
     vhost.set_on_pump([&] { runner.pump(); });

@@ -503,7 +503,8 @@ void TFormEmul::showFlashProgress(u32 done, u32 total)
 
 void TFormEmul::Button15Click()
 {
-    if (emu_running()) return;
+    // One run per window: there is no powering on again.
+    if (emu_running() || run_finished_) return;
     host_install(this);
     // The first start writes the whole flash image: the window shows how far.
     progress_percent_ = -1;
@@ -609,6 +610,8 @@ void TFormEmul::TimerTick32Timer()
     // A termination signal asks for the same as the ON/OFF button.
     if (stop_requested) {
         stop_requested = 0;
+        // A dialog waiting for an answer would hold the run up.
+        if (QWidget* dialog = QApplication::activeModalWidget(); dialog && dialog != this) dialog->close();
         ButtonPowerClick();
     }
 }
@@ -824,15 +827,24 @@ QString TFormEmul::loadSignal(const QString& path)
     if (!error.empty()) {
         const QString text = QString::fromStdString(error);
         titleMessage(QStringLiteral("signal not loaded"));
-        const QString platform = QGuiApplication::platformName();
-        if (platform != QLatin1String("offscreen") && platform != QLatin1String("minimal"))
-            QMessageBox::warning(this, QStringLiteral("Load signal"), text);
+        warn(QStringLiteral("Load signal"), text);
         return text;
     }
     signal_options_ = options;
     updateClipMark();
     titleMessage(QStringLiteral("measuring ") + path);
     return QString();
+}
+
+void TFormEmul::warn(const QString& title, const QString& text)
+{
+    const QString platform = QGuiApplication::platformName();
+    if (platform == QLatin1String("offscreen") || platform == QLatin1String("minimal")) return;
+    // open(), not exec(): no event loop of its own, which the run of the
+    // instrument would otherwise start inside and never leave.
+    auto* box = new QMessageBox(QMessageBox::Warning, title, text, QMessageBox::Ok, this);
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    box->open();
 }
 
 void TFormEmul::chooseSignal()
@@ -937,6 +949,10 @@ void TFormEmul::closeEvent(QCloseEvent* e)
         return;
     }
     e->accept();
+    // Closed before the run began: the instrument never starts.
+    TimerStart->stop();
+    run_finished_ = true;
+    Q_EMIT finished();
 }
 
 void TFormEmul::pump()

@@ -155,6 +155,11 @@ public:
 
     // Shows `text` in the title for a few seconds.
     void titleMessage(const QString& text);
+    // Tells a problem in a message box over the window that waits for no
+    // answer (the window and its timers go on, so closing the window or a
+    // termination signal still ends the program); not on the offscreen and
+    // minimal platforms, where no one could close it.
+    void warn(const QString& title, const QString& text);
 
     // The window's hotkeys as (keys, what they do), for the key help.
     std::vector<std::pair<QString, QString>> hotkeys() const;
@@ -173,6 +178,11 @@ public:
 
     // True once the run has ended and the window may close.
     bool runFinished() const { return run_finished_; }
+
+Q_SIGNALS:
+    // The window has closed for good: after the run, or before it started.
+    // The program ends on it.
+    void finished();
 
 protected:
     bool event(QEvent* e) override;

@@ -4,6 +4,7 @@
 
 #include <QFile>
 #include <QKeySequence>
+#include <QRegularExpression>
 
 #include "host/device.h"
 
@@ -123,7 +124,12 @@ void KeyMap::parse(const QString& text, const QString& origin, QStringList* erro
             bad(QStringLiteral("'%1' is not of the form KEY = ACTION").arg(row));
             continue;
         }
-        const QString key_part = row.left(eq).trimmed(), action_part = row.mid(eq + 1).trimmed();
+        // A comment may follow the action ('#' and ';' are in no action).
+        QString action_part = row.mid(eq + 1);
+        const qsizetype comment = action_part.indexOf(QRegularExpression(QStringLiteral("[#;]")));
+        if (comment >= 0) action_part.truncate(comment);
+        action_part = action_part.trimmed();
+        const QString key_part = row.left(eq).trimmed();
         const QKeySequence seq = QKeySequence::fromString(key_part, QKeySequence::PortableText);
         if (key_part.isEmpty() || seq.count() != 1 || seq[0].key() == Qt::Key_unknown) {
             bad(QStringLiteral("'%1' is not a key (for example A, F5, Space, PgUp, Num+8)").arg(key_part));

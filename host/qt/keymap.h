@@ -13,8 +13,8 @@
 // Mod toggle button), shift+KEY (always the shifted code) or none (the key
 // then does nothing but cancel a key not yet taken, as unmapped keys do).
 // Shift with a mapped key gives the shifted code, as for the built-in keys.
-// Blank lines and lines starting with '#' or ';' are skipped; the [keys]
-// header is optional. A keypad key without an entry of its own works as the
+// Blank lines and lines starting with '#' or ';' are skipped, and a '#' or
+// ';' after the action starts a comment; the [keys] header is optional. A keypad key without an entry of its own works as the
 // same key elsewhere.
 #pragma once
 #include <vector>

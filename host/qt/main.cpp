@@ -18,6 +18,7 @@
 #include "form.h"
 #include "host/instance.h"
 #include "host/session.h"
+#include "storage/nand.h"
 
 namespace {
 
@@ -42,6 +43,7 @@ const char* const USAGE =
 
 constexpr int EXIT_BAD_ARGUMENT = 2;
 constexpr int EXIT_NOT_STARTED = 1;
+constexpr int EXIT_IMAGE_CHANGED = 1;
 
 bool have_display()
 {
@@ -145,6 +147,8 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "tarvik2-emu: %s\n", error.c_str());
     }
     if (!data.empty()) data_dir_set(data);
+    image_changed_prepare("tarvik2-emu", data_path("flash.dat"), EXIT_IMAGE_CHANGED);
+    nand_set_changed_hook(image_changed_exit);
     emu_set_main(instrument_main);
 
     TFormEmul form;
@@ -159,14 +163,22 @@ int main(int argc, char** argv)
     // Ending the program from outside powers the instrument off first, so
     // that settings are saved and flash.dat is closed.
     for (int sig : {SIGTERM, SIGINT, SIGHUP}) std::signal(sig, [](int) { TFormEmul::stop_requested = 1; });
+    // The program ends with the window, whatever else is open then; the lock
+    // goes when main returns.
+    QObject::connect(&form, &TFormEmul::finished, &app, &QCoreApplication::quit);
     form.show();
+    // A problem with the start-up files is told in a box that waits for no
+    // answer: the run starts inside the main event loop, never inside the
+    // loop of a box.
     if (signal_error.isEmpty() && !signal_option.isEmpty() && signal.path.empty())
         signal_error = signal_option + QStringLiteral(" needs --signal FILE");
-    if (!signal_error.isEmpty()) {
-        tell(signal_error);
-    } else {
+    if (signal_error.isEmpty()) {
         form.setSignalOptions(signal);
-        if (!signal.path.empty()) form.loadSignal(QString::fromStdString(signal.path));
+        if (!signal.path.empty()) signal_error = form.loadSignal(QString::fromStdString(signal.path));
+    } else {
+        form.warn(QStringLiteral("Load signal"), signal_error);
     }
+    if (!signal_error.isEmpty())
+        std::fprintf(stderr, "tarvik2-emu: %s\n", signal_error.toLocal8Bit().constData());
     return app.exec();
 }

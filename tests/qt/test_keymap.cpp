@@ -111,6 +111,58 @@ TEST(KeyMap, TheExampleFileReadsWithoutAComplaint)
     EXPECT_TRUE(m.find(Qt::Key_0, true)->mod_button);
 }
 
+TEST(KeyMap, ACommentMayFollowTheAction)
+{
+    const struct {
+        const char* line;
+        int key;
+        bool keypad;
+        u32 code;  // 0: the line is refused
+    } cases[] = {
+        {"Num+8 = up        # the keypad's 8", Qt::Key_8, true, KEY_UP},
+        {"F5 = shift+enter  ; always shifted", Qt::Key_F5, false, KEY_ENTER | KEY_SHIFT},
+        {"A = down#no blank before it", Qt::Key_A, false, KEY_DOWN},
+        {"B = left;", Qt::Key_B, false, KEY_LEFT},
+        {"Return = none  # cancels only", Qt::Key_Return, false, KEY_NONE},
+        {"C = # no action before the comment", Qt::Key_C, false, 0},
+        {"D = jump # not a key", Qt::Key_D, false, 0},
+    };
+    for (const auto& c : cases) {
+        KeyMap m;
+        QStringList errors;
+        m.parse(QString::fromUtf8(c.line), QStringLiteral("k.ini"), &errors);
+        EXPECT_EQ(errors.isEmpty(), c.code != 0) << c.line << ": " << errors.join(QLatin1Char('\n')).toStdString();
+        EXPECT_EQ(code_of(m, c.key, c.keypad), c.code) << c.line;
+    }
+}
+
+// The example of the README, as it is written there.
+TEST(KeyMap, TheReadmeExampleReadsAsItSays)
+{
+    std::ifstream in(TARVIK2_SOURCE_DIR "/README.md");
+    ASSERT_TRUE(in) << "README.md";
+    std::string line, block;
+    bool in_section = false, in_block = false, found = false;
+    while (std::getline(in, line) && !found) {
+        if (line.rfind("**Key-map file.**", 0) == 0) in_section = true;
+        if (!in_section) continue;
+        if (in_block && line == "```") found = true;
+        else if (in_block) block += line + "\n";
+        else if (line == "```ini") in_block = true;
+    }
+    ASSERT_TRUE(found) << "no ```ini block under **Key-map file.** in README.md";
+    KeyMap m;
+    QStringList errors;
+    m.parse(QString::fromStdString(block), QStringLiteral("README.md"), &errors);
+    EXPECT_TRUE(errors.isEmpty()) << errors.join(QLatin1Char('\n')).toStdString();
+    EXPECT_EQ(code_of(m, Qt::Key_8, true), KEY_UP);
+    ASSERT_NE(m.find(Qt::Key_0, true), nullptr);
+    EXPECT_TRUE(m.find(Qt::Key_0, true)->mod_button);
+    EXPECT_EQ(code_of(m, Qt::Key_F5, false), KEY_ENTER | KEY_SHIFT);
+    ASSERT_NE(m.find(Qt::Key_Return, false), nullptr);
+    EXPECT_EQ(code_of(m, Qt::Key_Return, false), KEY_NONE);
+}
+
 TEST(KeyMap, AnUnreadableFileIsNamed)
 {
     KeyMap m;

@@ -369,6 +369,24 @@ TEST(WindowProgram, ASecondWindowOnTheSameFolderSaysSoAndTouchesNothing)
     EXPECT_EQ(std::filesystem::last_write_time(dir.file("fram.dat")), before);
 }
 
+TEST(WindowProgram, AWindowOnAFolderLinkingAnImageInUseSaysSo)
+{
+    TempDir held, dir;
+    write_file_bytes(held.file("flash.dat"), {1, 2, 3});
+    std::filesystem::create_symlink(held.file("flash.dat"), dir.file("flash.dat"));
+    DataDirLock first;
+    std::string error;
+    ASSERT_TRUE(first.acquire(held.path(), &error)) << error;
+    const EmuResult r = run_emu({"--data", dir.path()});
+    EXPECT_EQ(r.status, 1) << r.output;
+    EXPECT_NE(r.output.find(dir.file("flash.dat") + ": another program (a Tarvik-2 emulator or the archive tool) is "
+                                                    "using this file"),
+              std::string::npos)
+        << r.output;
+    EXPECT_EQ(files_in_folder(dir.path()), 1u);
+    EXPECT_EQ(read_file_bytes(held.file("flash.dat")), std::vector<u8>({1, 2, 3}));
+}
+
 TEST(WindowProgram, UserDataIsAFolderOfItsOwnUnderTheUsersDataHome)
 {
     TempDir home;

@@ -161,7 +161,7 @@ bool tool_open_archive(const std::string& flash_path, ToolAccess access, std::st
     g_flash_path = flash_path;
     if (access == ToolAccess::Write) {
         g_lock = std::make_unique<DataDirLock>();
-        if (!g_lock->acquire(folder_of(flash_path), error)) {
+        if (!g_lock->acquire(folder_of(flash_path), error, nullptr, flash_path)) {
             g_lock.reset();
             return false;
         }
