@@ -1135,8 +1135,11 @@ TEST(SignalRunner, SavedReadingsAgreeAcrossTheLoopPoint)
     std::vector<double> velocity, displacement;
     for (const auto& entry : std::filesystem::directory_iterator(dir.file("out"))) {
         std::ifstream in(entry.path());
+        // The export's "# key: value" lines, then the column names and the row.
         std::string header, row;
-        ASSERT_TRUE(std::getline(in, header) && std::getline(in, row)) << entry.path();
+        while (std::getline(in, header) && header.rfind("#", 0) == 0) {
+        }
+        ASSERT_TRUE(std::getline(in, row)) << entry.path();
         ASSERT_NE(header.find("velocity RMS (mm/s),displacement peak-to-peak (µm)"), std::string::npos) << header;
         std::vector<std::string> fields;
         std::stringstream ss(row);

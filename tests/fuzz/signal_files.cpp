@@ -90,7 +90,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         FUZZ_CHECK(signal_source_shock(shock, BLOCK, dt));
         for (const u16 s : shock) FUZZ_CHECK(s <= SIGNAL_SHOCK_MAX);
         float celsius = 0;
-        FUZZ_CHECK(signal_source_temperature(&celsius) == (o.temperature_channel != 0));
+        // A channel's mean, or without one the steady temperature with a
+        // sensor's noise.
+        FUZZ_CHECK(signal_source_temperature(&celsius));
+        FUZZ_CHECK(std::isfinite(celsius));
+        if (o.temperature_channel == 0)
+            FUZZ_CHECK(std::fabs(celsius - o.temperature) <= SIGNAL_TEMPERATURE_NOISE + 1e-3);
     }
     signal_source_close();
     return 0;
