@@ -14,9 +14,7 @@ void use_setup(SetupRate s)
         set.signal_step_idx = 3;
         set.signal_samples_idx = 1;
         break;
-    case SetupRate::Hz2560:
-        set.meas_mode = 1;
-        break;
+    case SetupRate::Hz2560: set.meas_mode = 1; break;
     case SetupRate::Hz10240:
         set.meas_mode = 2;
         set.spectrum_fmax_idx = 3;
