@@ -5,6 +5,7 @@
 #include <numbers>
 
 #include "analysis/measures.h"
+#include "analysis/plant_source.h"
 #include "analysis/rounding.h"
 #include "analysis/shock.h"
 #include "analysis/signal.h"
@@ -269,7 +270,8 @@ int meas_task_vibration(u16* cont)
     if (s.running) {
         if (!s.geometry_set || settings.meas_params_changed) meas_derive_geometry();
         if (!record_complete()) return TASK_WAITING;
-        if (!signal_source_vibration(s.frames, s.n_frames, s.dt)) synthesise_vibration();
+        if (!plant_source_vibration(s.frames, s.n_frames, s.dt) && !signal_source_vibration(s.frames, s.n_frames, s.dt))
+            synthesise_vibration();
     }
     s.done |= REQ_VIBRATION;
     ++s.vib_produced;
@@ -300,7 +302,9 @@ int meas_task_shock(u16* cont)
     if (s.running) {
         s.shock_rate = s.dt > 0 ? 1.0f / s.dt : 1000.0f;
         s.shock_count = s.n_frames;
-        if (!signal_source_shock(s.shock_buf, s.shock_count, s.dt)) synthesise_shock();
+        if (!plant_source_shock(s.shock_buf, s.shock_count, s.dt) &&
+            !signal_source_shock(s.shock_buf, s.shock_count, s.dt))
+            synthesise_shock();
         s.shock_ready = 1;
     }
     s.done |= REQ_SHOCK;
@@ -314,7 +318,8 @@ int meas_task_temperature(u16* cont)
     MeasModuleState& s = meas_state;
     if (!(s.request & REQ_TEMPERATURE) || (s.done & REQ_TEMPERATURE)) return TASK_ENDED;
     if (s.running) {
-        if (!signal_source_temperature(&s.temperature)) s.temperature = static_cast<float>(rnd() * 50.0 / 32767 + 60);
+        if (!plant_source_temperature(&s.temperature) && !signal_source_temperature(&s.temperature))
+            s.temperature = static_cast<float>(rnd() * 50.0 / 32767 + 60);
         s.temp_ready = 1;
     }
     s.done |= REQ_TEMPERATURE;

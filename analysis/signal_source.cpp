@@ -10,6 +10,7 @@
 #include <numeric>
 #include <vector>
 
+#include "analysis/converter.h"
 #include "analysis/meas_module.h"
 #include "analysis/signal.h"
 #include "analysis/signal_file.h"
@@ -492,20 +493,10 @@ bool prepare(Stream& st, const std::vector<float>& in, float dt, FrontEnd* front
     return true;
 }
 
-// A converter count, clipped at 0 and `top` as an overloaded converter clips
-// (a count that is not a number, from an overflow upstream, at 0).
+// A converter count, clipped as an overloaded converter clips.
 u16 clip(double count, u32 top)
 {
-    const double c = std::nearbyint(count);
-    if (!(c >= 0)) {
-        ++g_clipped;
-        return 0;
-    }
-    if (c > top) {
-        ++g_clipped;
-        return static_cast<u16>(top);
-    }
-    return static_cast<u16>(c);
+    return converter_count(count, top, &g_clipped);
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 #include "analysis/calibration.h"
 #include "analysis/meas_module.h"
 #include "analysis/measures.h"
+#include "analysis/plant_source.h"
 #include "analysis/shock.h"
 #include "analysis/signal.h"
 #include "analysis/signal_source.h"
@@ -50,6 +51,7 @@ void system_reset()
     meas_reset();
     calibration_reset();
     signal_source_reset();
+    plant_source_reset();
 
     obj_reset();
     measurement_reset();

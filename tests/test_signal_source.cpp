@@ -30,6 +30,7 @@
 #include "screens/bearings.h"
 #include "screens/spectra.h"
 #include "screens/spectra_internal.h"
+#include "tests/support/setups.h"
 #include "tests/support/support.h"
 #include "tools/demo_signals.h"
 
@@ -79,42 +80,12 @@ void write_text(const std::string& path, const std::string& text)
     std::ofstream(path, std::ios::binary) << text;
 }
 
-// The measurement setups by their sample rates.
-enum class SetupRate { Hz1024, Hz2560, Hz10240 };
-
-void use_setup(SetupRate s)
-{
-    SettingsBlock& set = settings;
-    switch (s) {
-    case SetupRate::Hz1024:  // signal mode: 1024 samples 1 ms apart
-        set.meas_mode = 3;
-        set.signal_step_idx = 3;
-        set.signal_samples_idx = 1;
-        break;
-    case SetupRate::Hz2560:  // spectrum 1000 Hz: 1024 samples
-        set.meas_mode = 1;
-        break;
-    case SetupRate::Hz10240:  // spectrum 4 kHz, 1600 lines: 4096 samples
-        set.meas_mode = 2;
-        set.spectrum_fmax_idx = 3;
-        set.spectrum_lines_idx = 2;
-        break;
-    }
-    set.meas_params_changed = 1;
-}
-
 class SignalSourceBase : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        settings_defaults();
-        settings.sensor = 1;
-        meas_calibration_defaults();
-        meas_init();
-        results_reset();
         signal_source_reset();
-        rand_seed(99);
-        use_setup(SetupRate::Hz2560);
+        measuring_fresh(SetupRate::Hz2560, 99);
     }
     void TearDown() override { signal_source_close(); }
 

@@ -10,6 +10,8 @@
 #include <vector>
 
 #include "analysis/meas_module.h"
+#include "analysis/plant.h"
+#include "analysis/plant_source.h"
 #include "analysis/signal.h"
 #include "analysis/signal_source.h"
 #include "app/startup.h"
@@ -20,6 +22,7 @@
 #include "host/picture.h"
 #include "host/session.h"
 #include "host/virtual_host.h"
+#include "screens/plant_bearings.h"
 #include "script.h"
 #include "storage/nand.h"
 
@@ -36,6 +39,9 @@ const char* const USAGE =
     "  --keys STEPS    steps, separated by ';' or new lines, run after SCRIPT\n"
     "  --shot FILE     after the last step, save the screen to FILE (.png or .bmp)\n"
     "  --max-time MS   give up with exit status 3 past MS virtual ms (default 600000)\n"
+    "  --plant FILE    a virtual plant (JSON, see examples/plants): the measuring\n"
+    "                  chain is fed the signal of one of its points\n"
+    "  --plant-point PATH  that point, by its path \"group/machine/point\"\n"
     "  -h, --help      this text\n"
     "  --version       the version\n"
     "Steps: esc enter up down left right mod, shift+KEY, hold, release, wait MS,\n"
@@ -237,6 +243,8 @@ int main(int argc, char** argv)
     SignalOptions signal;
     bool signal_given = false;
     std::string signal_extra;
+    std::string plant_file, plant_point;
+    bool have_plant = false, have_plant_point = false;
 
     for (int i = 1; i < argc; ++i) {
         std::string a = argv[i];
@@ -286,6 +294,13 @@ int main(int argc, char** argv)
             std::string v;
             if (!need_value(&v) || !parse_u64(v.c_str(), 0xFFFFFFFFFFull, &max_ms) || max_ms == 0)
                 return usage_error("--max-time needs a positive number of milliseconds");
+        } else if (a == "--plant") {
+            if (!need_value(&plant_file) || plant_file.empty()) return usage_error("--plant needs a file name");
+            have_plant = true;
+        } else if (a == "--plant-point") {
+            if (!need_value(&plant_point) || plant_point.empty())
+                return usage_error("--plant-point needs a point's path \"group/machine/point\"");
+            have_plant_point = true;
         } else if (signal_option_known(a)) {
             std::string v;
             if (!need_value(&v)) return usage_error(a + " needs a value");
@@ -303,6 +318,23 @@ int main(int argc, char** argv)
     }
 
     if (!signal_extra.empty() && !signal_given) return usage_error(signal_extra + " needs --signal FILE");
+    if (have_plant_point && !have_plant) return usage_error("--plant-point needs --plant FILE");
+    if (have_plant && signal_given) return usage_error("--plant and --signal both give the signal: choose one");
+    if (have_plant) {
+        Plant plant;
+        std::string e = plant_load(plant_file, plant_bearing_lookup, &plant);
+        if (e.empty() && !have_plant_point) {
+            std::string known;
+            for (const std::string& p : plant_point_paths(plant)) known += (known.empty() ? "'" : ", '") + p + "'";
+            e = plant_file + ": --plant needs --plant-point PATH, the point the probe is on (the points: " + known +
+                ")";
+        }
+        if (e.empty()) e = plant_source_open(plant, plant_point);
+        if (!e.empty()) {
+            std::fprintf(stderr, "tarvik2-run: %s\n", e.c_str());
+            return 2;
+        }
+    }
     if (signal_given) {
         const std::string e = signal_source_open(signal);
         if (!e.empty()) {

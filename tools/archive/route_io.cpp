@@ -8,7 +8,7 @@
 
 #include "base/checksum.h"
 #include "tools/archive/json.h"
-#include "tools/archive/json_parse.h"
+#include "base/json_parse.h"
 #include "tools/archive/text.h"
 
 namespace {

@@ -1,4 +1,4 @@
-#include "tools/archive/json_parse.h"
+#include "base/json_parse.h"
 
 #include <cmath>
 #include <cstdlib>

@@ -1,6 +1,6 @@
-// A small JSON reader for the files users give the tool (routes made on the
-// PC): the whole text into a tree of values, with the line and column of
-// every value for the messages.
+// A small JSON reader for the files users give (routes made on the PC,
+// plant files): the whole text into a tree of values, with the line and
+// column of every value for the messages.
 #pragma once
 #include <map>
 #include <memory>
