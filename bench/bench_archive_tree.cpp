@@ -56,7 +56,7 @@ struct Mounted {
         system_reset();
         host_install(&host);
         flash_handle = img.fd;
-        if (fs_init() != FS_OK || fs_mount() != 1 || dir_count() != DIR_CAPACITY) {
+        if (fs_init() != FS_OK || fs_mount() != FS_OK || dir_count() != DIR_CAPACITY) {
             state.SkipWithError("cannot mount the image");
             return;
         }

@@ -90,9 +90,9 @@ void BM_Save30KFileIntoHalfFullImage(benchmark::State& state)
         FileHandle h;
         ++stamp;
         const int c = fs_create(&h, FILE_TYPE_VIBROMETER, object, 0, static_cast<u32>(data.size()), &stamp);
-        const u32 w = c == 1 ? fs_write(&h, data.data(), 0, static_cast<u32>(data.size())) : 0;
+        const u32 w = c == FS_OK ? fs_write(&h, data.data(), 0, static_cast<u32>(data.size())) : 0;
         const int cl = w == data.size() ? fs_close(&h) : 0;
-        if (cl != 1 || !dir_insert_after(0, h.first, stamp, object, FILE_TYPE_VIBROMETER, 0)) {
+        if (cl != FS_OK || !dir_insert_after(0, h.first, stamp, object, FILE_TYPE_VIBROMETER, 0)) {
             std::fprintf(stderr, "save failed: create %d write %u close %d\n", c, w, cl);
             state.SkipWithError("save failed");
             break;

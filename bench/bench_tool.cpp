@@ -46,7 +46,7 @@ struct ToolImage {
         data_dir_set(folder);
         const int fd = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
         flash_handle = fd;
-        bool good = fd > 0 && fs_init() == FS_OK && fs_mount() == 1;
+        bool good = fd > 0 && fs_init() == FS_OK && fs_mount() == FS_OK;
         archive_state = ARCHIVE_MOUNTED;
         RmsTableRecord r{};
         r.valid = 1;
@@ -65,8 +65,8 @@ struct ToolImage {
             }
         }
         u8 b;
-        good =
-            good && dir_count() == OBJECTS * (READINGS + 1) && nand_read_raw(nand_info.total_pages - 1, &b, 0, 1) == 1;
+        good = good && dir_count() == OBJECTS * (READINGS + 1) &&
+               nand_read_raw(nand_info.total_pages - 1, &b, 0, 1) == NAND_OK;
         flash_handle = 0;
         if (fd > 0) close(fd);
         host_install(nullptr);

@@ -167,14 +167,14 @@ int fs_dir_reset()
 {
     dir_reset();
     fs_set_mounted(false);
-    return fs_ready() ? 1 : 0;
+    return fs_ready() ? FS_OK : FS_FAILED;
 }
 
 int fs_scan_step()
 {
-    if (!fs_ready()) return 0;
+    if (!fs_ready()) return FS_SCAN_DONE;
     const u32 ppb = nand_info.pages_per_block;
-    if (ppb == 0 || ppb > MAX_BLOCK_PAGES) return 0;
+    if (ppb == 0 || ppb > MAX_BLOCK_PAGES) return FS_SCAN_DONE;
     u32 p = directory.resume == RESUME_START ? fs_state.first_page : directory.resume;
     if (p < fs_state.first_page) p = fs_state.first_page;
     const u32 stop = p + SCAN_PAGES_PER_STEP;
@@ -204,7 +204,7 @@ int fs_scan_step()
         p = end;
     }
     directory.resume = p;
-    return p < fs_state.end_page ? 1 : 0;
+    return p < fs_state.end_page ? FS_SCAN_MORE : FS_SCAN_DONE;
 }
 
 void fs_mount_finish()
@@ -227,7 +227,7 @@ void fs_mount_finish()
     apply_order(n);
     // Objects by name; those whose name cannot be read go after the others.
     if (k > 1) {
-        for (u32 i = 0; i < k; ++i) g_name_ok[i] = g_name_reader && g_name_reader(e[i].id, g_names[i]) == 1;
+        for (u32 i = 0; i < k; ++i) g_name_ok[i] = g_name_reader && g_name_reader(e[i].id, g_names[i]) == DIR_OK;
         identity_order(k);
         sort_order(k, [](u16 a, u16 b) {
             if (g_name_ok[a] != g_name_ok[b]) return g_name_ok[a];
@@ -275,12 +275,12 @@ void fs_mount_finish()
 
 int fs_mount()
 {
-    if (!fs_ready()) return 0;
+    if (!fs_ready()) return FS_FAILED;
     fs_dir_reset();
-    while (fs_scan_step()) {
+    while (fs_scan_step() == FS_SCAN_MORE) {
     }
     fs_mount_finish();
-    return 1;
+    return FS_OK;
 }
 
 u32 dir_count()
@@ -288,9 +288,9 @@ u32 dir_count()
     return directory.count;
 }
 
-int dir_full()
+bool dir_full()
 {
-    return directory.count + 1 > DIR_CAPACITY ? 1 : 0;
+    return directory.count + 1 > DIR_CAPACITY;
 }
 
 u32 dir_id(int index)
@@ -325,24 +325,24 @@ u16 dir_flags(int index)
 
 int dir_find_id(u32 id)
 {
-    if (id == 0) return -1;
+    if (id == 0) return DIR_NONE;
     for (u32 i = 0; i < directory.count; ++i)
         if (directory.entries[i].id == id) return static_cast<int>(i);
-    return -1;
+    return DIR_NONE;
 }
 
 int dir_find_type(u8 type)
 {
     for (u32 i = 0; i < directory.count; ++i)
         if (directory.entries[i].type == type) return static_cast<int>(i);
-    return -1;
+    return DIR_NONE;
 }
 
-int dir_has_children(int index)
+bool dir_has_children(int index)
 {
-    if (!valid(index) || !valid(index + 1)) return 0;
+    if (!valid(index) || !valid(index + 1)) return false;
     const u32 id = directory.entries[index].id;
-    return id != 0 && dir_parent(index + 1) == id ? 1 : 0;
+    return id != 0 && dir_parent(index + 1) == id;
 }
 
 int dir_depth(int index)
@@ -361,57 +361,57 @@ int dir_depth(int index)
 
 int dir_append(u32 id, u32 stamp, u32 parent, u8 type, u8 attr)
 {
-    if (dir_full()) return 0;
+    if (dir_full()) return DIR_FAILED;
     fill(directory.entries[directory.count], id, stamp, parent, type, attr);
     ++directory.count;
     dir_changed();
-    return 1;
+    return DIR_OK;
 }
 
 int dir_insert_at(int index, u32 id, u32 stamp, u32 parent, u8 type, u8 attr)
 {
-    if (dir_full() || !valid(index)) return 0;
+    if (dir_full() || !valid(index)) return DIR_FAILED;
     std::memmove(&directory.entries[index + 1], &directory.entries[index],
                  (directory.count - static_cast<u32>(index)) * sizeof(DirEntry));
     fill(directory.entries[index], id, stamp, parent, type, attr);
     ++directory.count;
     dir_changed();
-    return 1;
+    return DIR_OK;
 }
 
 int dir_insert_after(int index, u32 id, u32 stamp, u32 parent, u8 type, u8 attr)
 {
-    if (!valid(index)) return 0;
+    if (!valid(index)) return DIR_FAILED;
     if (static_cast<u32>(index) + 1 == directory.count) return dir_append(id, stamp, parent, type, attr);
     return dir_insert_at(index + 1, id, stamp, parent, type, attr);
 }
 
 int dir_set(int index, u32 id, u32 stamp, u32 parent, u8 type, u8 attr)
 {
-    if (!valid(index)) return 0;
+    if (!valid(index)) return DIR_FAILED;
     fill(directory.entries[index], id, stamp, parent, type, attr);
     dir_changed();
-    return 1;
+    return DIR_OK;
 }
 
 int dir_remove(int index)
 {
-    if (!valid(index)) return 0;
+    if (!valid(index)) return DIR_FAILED;
     std::memmove(&directory.entries[index], &directory.entries[index + 1],
                  (directory.count - static_cast<u32>(index) - 1) * sizeof(DirEntry));
     --directory.count;
     std::memset(&directory.entries[directory.count], 0, sizeof(DirEntry));
     dir_changed();
-    return 1;
+    return DIR_OK;
 }
 
 int dir_delete(int index)
 {
-    if (!valid(index)) return 0;
+    if (!valid(index)) return FS_FAILED;
     const u32 id = directory.entries[index].id;
     // An entry without a file has nothing to delete on flash.
-    const int r = id != 0 ? fs_delete(id) : 1;
-    if (r == 1) dir_remove(index);
+    const int r = id != 0 ? fs_delete(id) : FS_OK;
+    if (r == FS_OK) dir_remove(index);
     return r;
 }
 

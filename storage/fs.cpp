@@ -59,7 +59,7 @@ int header_of(u32 page, PageHeader* h)
 {
     if (!is_pending(page)) return fs_read_header(page, h);
     *h = g_pending.header;
-    return 1;
+    return FS_OK;
 }
 
 // Writes the header of a page: the pending head's only into memory, any
@@ -67,22 +67,23 @@ int header_of(u32 page, PageHeader* h)
 int put_header(u32 page, const PageHeader* h)
 {
     if (!is_pending(page)) return fs_write_header(page, h);
-    if (!fs_link_valid(h->next) || !fs_link_valid(h->parent)) return 0;
+    if (!fs_link_valid(h->next) || !fs_link_valid(h->parent)) return FS_FAILED;
     g_pending.header = *h;
     fs_table_set(page, h->state, h->next);
-    return 1;
+    return FS_OK;
 }
 
 // Programs the state byte of a page's header alone (bits only cleared) and
-// records it: 1, or 0 when the program failed (the page is recorded bad).
+// records it: FS_OK, or FS_FAILED when the program failed (the page is
+// recorded bad).
 int put_state(u32 page, u8 state)
 {
-    if (nand_program(page, &state, nand_info.status_column, 1) != 1) {
+    if (nand_program(page, &state, nand_info.status_column, 1) != static_cast<int>(sizeof state)) {
         fs_table_set(page, PAGE_BAD, 0);
-        return 0;
+        return FS_FAILED;
     }
     fs_table_set(page, state, pt_link(fs_table(page)));
-    return 1;
+    return FS_OK;
 }
 
 // True when the header of body page `page` names `before` as the page
@@ -230,7 +231,7 @@ int fs_init()
     const int need = nand_init();
     if (need == NAND_ERR_NO_DEVICE) return FS_INIT_NO_DEVICE;
     if (need < 0 || static_cast<u32>(need) > FS_WORK_AREA_SIZE) return FS_INIT_AREA_TOO_SMALL;
-    if (nand_attach(g_work_area, sizeof g_work_area) != 1) return FS_INIT_AREA_TOO_SMALL;
+    if (nand_attach(g_work_area, sizeof g_work_area) != NAND_OK) return FS_INIT_AREA_TOO_SMALL;
     std::memset(g_work_area, 0, sizeof g_work_area);
     fs_state.first_page = nand_info.pages_per_block;
     fs_state.end_page = nand_info.total_pages;
@@ -241,7 +242,7 @@ int fs_init()
 int fs_read_header(u32 page, PageHeader* h)
 {
     std::memset(h, 0xFF, sizeof *h);
-    if (!fs_ready() || page >= nand_info.total_pages) return 0;
+    if (!fs_ready() || page >= nand_info.total_pages) return FS_FAILED;
     u8 marker = 0;
     bool read;
     if (nand_info.status_column == nand_info.marker_column + 1u) {
@@ -261,19 +262,19 @@ int fs_read_header(u32 page, PageHeader* h)
     h->state = known_state(h->state);
     if (marker < 0xFF) h->state = PAGE_BAD;
     fs_table_set(page, h->state, h->next);
-    return read && marker == 0xFF && fs_link_valid(h->next) && fs_link_valid(h->parent);
+    return read && marker == 0xFF && fs_link_valid(h->next) && fs_link_valid(h->parent) ? FS_OK : FS_FAILED;
 }
 
 int fs_write_header(u32 page, const PageHeader* h)
 {
-    if (!fs_ready() || page >= nand_info.total_pages) return 0;
-    if (!fs_link_valid(h->next) || !fs_link_valid(h->parent)) return 0;
+    if (!fs_ready() || page >= nand_info.total_pages) return FS_FAILED;
+    if (!fs_link_valid(h->next) || !fs_link_valid(h->parent)) return FS_FAILED;
     if (nand_program(page, h, nand_info.status_column, sizeof *h) != static_cast<int>(sizeof *h)) {
         fs_table_set(page, PAGE_BAD, 0);
-        return 0;
+        return FS_FAILED;
     }
     fs_table_set(page, h->state, h->next);
-    return 1;
+    return FS_OK;
 }
 
 u32 fs_next_page(u32 page)
@@ -317,7 +318,7 @@ u32 fs_total_bytes()
 
 int fs_format()
 {
-    if (!fs_ready()) return 0;
+    if (!fs_ready()) return FS_FAILED;
     g_pending.active = false;
     if (fs_mounted()) {
         // Files with a parent first, then the rest (objects, routes): a cut
@@ -334,19 +335,19 @@ int fs_format()
     }
     const u32 ppb = nand_info.pages_per_block;
     for (u32 b = 1; b < nand_info.block_count; ++b) {
-        const u8 state = nand_erase_block(b, 0) == 1 ? PAGE_FREE : PAGE_BAD;
+        const u8 state = nand_erase_block(b, 0) == NAND_OK ? PAGE_FREE : PAGE_BAD;
         for (u32 k = 0; k < ppb; ++k) fs_table_set(b * ppb + k, state, FS_LINK_NONE);
     }
     nand_info.cached_block = -1;
     fs_count_pages();
-    return 1;
+    return FS_OK;
 }
 
 int fs_rebuild()
 {
     std::fputs("запускаю ребилд блоков\n", stdout);
     std::fflush(stdout);
-    if (!fs_ready()) return 1;
+    if (!fs_ready()) return FS_OK;
     const u32 ppb = nand_info.pages_per_block;
     for (u32 b = fs_state.first_page / ppb; b < fs_state.end_page / ppb; ++b) {
         bool dead = false;
@@ -367,7 +368,7 @@ int fs_rebuild()
         if (!bad && g_pending.active && g_pending.page / ppb == b)
             fs_table_set(g_pending.page, g_pending.header.state, g_pending.header.next);
     }
-    return 1;
+    return FS_OK;
 }
 
 u32 fs_reclaim_unreachable()
@@ -574,28 +575,28 @@ namespace {
 // fs_close without the pending head's commit.
 int close_chain(FileHandle* h)
 {
-    if (h->pages == 1) return 1;
-    if (h->pages == 0 || !in_file_area(h->first)) return 0;
-    if (pt_state(nand_info.page_table[h->first]) != PAGE_HEAD) return 0;
+    if (h->pages == 1) return FS_OK;
+    if (h->pages == 0 || !in_file_area(h->first)) return FS_FAILED;
+    if (pt_state(nand_info.page_table[h->first]) != PAGE_HEAD) return FS_FAILED;
     u32 page = h->first;
     for (u32 i = 1; i < h->pages; ++i) {
         const u32 link = pt_link(nand_info.page_table[page]);
-        if (link == 0 || link >= nand_info.total_pages) return 0;
+        if (link == 0 || link >= nand_info.total_pages) return FS_FAILED;
         page = link;
         const u8 s = pt_state(nand_info.page_table[page]);
-        if (s == PAGE_LAST) return 1;
-        if (s != PAGE_BODY) return 0;
+        if (s == PAGE_LAST) return FS_OK;
+        if (s != PAGE_BODY) return FS_FAILED;
     }
-    if (!fs_link_none(pt_link(nand_info.page_table[page]))) return 0;
+    if (!fs_link_none(pt_link(nand_info.page_table[page]))) return FS_FAILED;
     // A chain left open (a power cut before its close): read-only use
     // closes it in memory only, as the instrument's first close of it does
     // on flash, so that it reads on as there.
     if (g_read_only) {
         fs_table_set(page, PAGE_LAST, FS_LINK_NONE);
-        return 1;
+        return FS_OK;
     }
     PageHeader hd;
-    if (!fs_read_header(page, &hd)) return 0;
+    if (!fs_read_header(page, &hd)) return FS_FAILED;
     hd.state = PAGE_LAST;
     return fs_write_header(page, &hd);
 }
@@ -604,21 +605,21 @@ int close_chain(FileHandle* h)
 
 int fs_close(FileHandle* h)
 {
-    if (!fs_mounted()) return 0;
+    if (!fs_mounted()) return FS_FAILED;
     const int r = close_chain(h);
     // A pending file is written whole before its head makes it exist; only
     // the handle that made it commits it (readers close their own).
-    if (r != 1 || !(h->mode & FS_PENDING) || !is_pending(h->first)) return r;
+    if (r != FS_OK || !(h->mode & FS_PENDING) || !is_pending(h->first)) return r;
     h->mode = static_cast<u8>(h->mode & ~FS_PENDING);
     return commit_pending();
 }
 
 int fs_delete(u32 head)
 {
-    if (head == 0 || !fs_mounted()) return 0;
+    if (head == 0 || !fs_mounted()) return FS_FAILED;
     FileHandle h;
     const int r = fs_open(&h, head, FS_READ | FS_WRITE | FS_GROW);
-    if (r != 1 && h.pages == 0) return 0;
+    if (r != FS_OK && h.pages == 0) return 0;
     const bool pending = is_pending(head);
     u32 page = head;
     for (u32 i = 0; i < h.pages; ++i) {
@@ -632,5 +633,5 @@ int fs_delete(u32 head)
         page = hd.next;
     }
     if (pending) g_pending.active = false;
-    return 1;
+    return FS_OK;
 }

@@ -81,9 +81,12 @@ inline u32 pt_entry(u8 state, u32 link)
 // Whether `state` is one the file system writes (others count as deleted).
 bool fs_state_known(u8 state);
 u32 fs_table(u32 page);  // the entry of a page; 0 for a page outside the chip
+// Whether the link names no page.
 bool fs_link_none(u32 link);
 bool fs_link_valid(u32 link);  // none or below total_pages
+// Whether the device is ready and the file system mounted.
 bool fs_mounted();
+// Whether fs_init found the device ready.
 bool fs_ready();
 
 // Results of the file system; operations give FS_OK (1) on success.
@@ -130,7 +133,8 @@ bool fs_read_only();
 // The unreachable body and last pages the last fs_reclaim_unreachable met
 // (reclaimed, or in read-only use only counted).
 u32 fs_unreachable_found();
-// Reclaims the blocks of deleted pages: FS_OK.
+// Reclaims the blocks of deleted pages: FS_OK (also when the device is not
+// ready).
 int fs_rebuild();
 // Recounts the free, used, chained, deleted and bad pages.
 void fs_count_pages();
@@ -147,7 +151,7 @@ int fs_create(FileHandle* h, u8 type, u32 parent, u8 attr, u32 size, const u32* 
 // bodies). One such file at a time; another one abandons the first (deleted).
 // FS_OK or one of the FS_CREATE_ results.
 int fs_create_pending(FileHandle* h, u8 type, u32 parent, u8 attr, u32 size, const u32* stamp = nullptr);
-// fs_create with the object type.
+// fs_create with the object type: FS_OK or one of the FS_CREATE_ results.
 int fs_create_object(FileHandle* h, u32 parent, u8 attr, u32 size, const u32* stamp = nullptr);
 // FS_OK or one of the FS_OPEN_ results.
 int fs_open(FileHandle* h, u32 head, u8 mode);
@@ -166,5 +170,6 @@ int fs_delete(u32 head);
 // Pages added to the end of the file; 0 when none could be.
 u32 fs_extend(FileHandle* h, u32 wanted);
 
-// Reads a page's header and updates its table entry: 1 when it is usable.
+// Reads a page's header and updates its table entry: FS_OK when it is
+// usable, else FS_FAILED.
 int fs_read_header(u32 page, PageHeader* h);

@@ -558,7 +558,7 @@ TEST_F(Browser, DeletingWhileTheFlashIsFullKeepsEverythingElse)
         ASSERT_EQ(fs_create(&h, FILE_TYPE_ROUTE, 0, 0, bytes, nullptr), FS_OK);
         ASSERT_EQ(fs_close(&h), FS_OK);
         const u32 id = h.first;  // a packed field
-        ASSERT_EQ(dir_append(id, 1, 0, FILE_TYPE_ROUTE, 0), 1);
+        ASSERT_EQ(dir_append(id, 1, 0, FILE_TYPE_ROUTE, 0), DIR_OK);
         routes.push_back(id);
     }
     FileHandle none;
@@ -601,7 +601,7 @@ TEST_F(Browser, ClearingCutOffByAPowerLossLeavesAMountableArchive)
     // refused cleanly, and there is a current object to save into.
     system_reset();
     ASSERT_EQ(fs_init(), FS_OK);
-    ASSERT_EQ(fs_mount(), 1);
+    ASSERT_EQ(fs_mount(), FS_OK);
     for (u32 i = 0; i < dir_count(); ++i) {
         FileHandle f;
         if (fs_open(&f, dir_id(static_cast<int>(i)), FS_READ) == FS_OK) fs_close(&f);
@@ -650,7 +650,7 @@ TEST(BrowserRunner, ScriptSavesAReadingAndTheBrowserShowsAndOpensIt)
     // The saved measurement's label, selected under the open object.
     FlashFile flash(dir.file("flash.dat"));
     ASSERT_EQ(fs_init(), FS_OK);
-    ASSERT_EQ(fs_mount(), 1);
+    ASSERT_EQ(fs_mount(), FS_OK);
     ASSERT_EQ(dir_count(), 2u);
     char label[MEAS_LABEL_SIZE];
     meas_label(1, label);

@@ -19,9 +19,9 @@ protected:
     u32 measurement(u32 object, u32 stamp)
     {
         FileHandle h;
-        EXPECT_EQ(fs_create(&h, FILE_TYPE_VIBROMETER, object, 0, 3000, &stamp), 1);
-        EXPECT_EQ(fs_close(&h), 1);
-        EXPECT_EQ(dir_insert_after(dir_find_id(object), h.first, stamp, object, FILE_TYPE_VIBROMETER, 0), 1);
+        EXPECT_EQ(fs_create(&h, FILE_TYPE_VIBROMETER, object, 0, 3000, &stamp), FS_OK);
+        EXPECT_EQ(fs_close(&h), FS_OK);
+        EXPECT_EQ(dir_insert_after(dir_find_id(object), h.first, stamp, object, FILE_TYPE_VIBROMETER, 0), DIR_OK);
         return h.first;
     }
     std::string name_at(int index)
@@ -68,7 +68,7 @@ TEST_F(Objects, CreateInsertsInNameOrder)
     const u32 a = obj_create("А"_cp);
     const u32 v = obj_create("В"_cp);
     const u32 a1 = measurement(a, 100);
-    ASSERT_EQ(dir_append(99999, 5, 0, FILE_TYPE_ROUTE, 0), 1);
+    ASSERT_EQ(dir_append(99999, 5, 0, FILE_TYPE_ROUTE, 0), DIR_OK);
     const u32 b = obj_create("Б"_cp);
     EXPECT_EQ(ids(), (std::vector<u32>{a, a1, b, v, 99999}));
     const u32 z = obj_create("Я"_cp);  // after all objects: appended
@@ -82,7 +82,7 @@ TEST_F(Objects, CreateInsertsInNameOrder)
 
 TEST_F(Objects, FirstObjectGoesBeforeRoutes)
 {
-    ASSERT_EQ(dir_append(99999, 5, 0, FILE_TYPE_ROUTE, 0), 1);
+    ASSERT_EQ(dir_append(99999, 5, 0, FILE_TYPE_ROUTE, 0), DIR_OK);
     const u32 a = obj_create("А"_cp);
     EXPECT_EQ(ids(), (std::vector<u32>{a, 99999}));
 }
@@ -180,7 +180,7 @@ TEST_F(Objects, CurrentObjectIsKeptOrReplaced)
 
 TEST_F(Objects, FullDirectoryRefusesANewObjectWithoutTouchingFlash)
 {
-    for (u32 i = 0; dir_count() < DIR_CAPACITY; ++i) ASSERT_EQ(dir_append(200000 + i, 1, 0, 19, 0), 1);
+    for (u32 i = 0; dir_count() < DIR_CAPACITY; ++i) ASSERT_EQ(dir_append(200000 + i, 1, 0, 19, 0), DIR_OK);
     EXPECT_EQ(obj_create("А"_cp), 0u);
     EXPECT_EQ(flash->byte_at(flash_offset(64, 2049)), 0xFF);
 }

@@ -96,7 +96,7 @@ TEST_F(ArchiveTree, ObjectsInNameOrderEachWithItsMeasurementsNewestFirst)
     FileHandle h;
     ASSERT_EQ(fs_create(&h, FILE_TYPE_ROUTE, 0, 0, 300, nullptr), FS_OK);  // a route: hidden
     ASSERT_EQ(fs_close(&h), FS_OK);
-    ASSERT_EQ(dir_append(h.first, 1, 0, FILE_TYPE_ROUTE, 0), 1);
+    ASSERT_EQ(dir_append(h.first, 1, 0, FILE_TYPE_ROUTE, 0), DIR_OK);
     settings_set_current_object(b);
     dir_flags_set(at(a), DIR_FLAG_EXPANDED);
     dir_flags_set(at(b), DIR_FLAG_EXPANDED);
@@ -168,8 +168,8 @@ TEST_F(ArchiveTree, MeasurementsWhoseObjectIsGoneFollowTheObjectsAtTheirLevel)
     const u32 lost1 = measure(obj_create("Б"_cp)), lost2 = measure(obj_create("В"_cp));
     // The objects Б and В go, their measurements stay (as after a delete
     // that could not finish).
-    ASSERT_EQ(dir_delete(at(dir_parent(at(lost1)))), 1);
-    ASSERT_EQ(dir_delete(at(dir_parent(at(lost2)))), 1);
+    ASSERT_EQ(dir_delete(at(dir_parent(at(lost1)))), FS_OK);
+    ASSERT_EQ(dir_delete(at(dir_parent(at(lost2)))), FS_OK);
     fs_mount();  // in the mount's order: objects first, then the rest newest first
     dir_flags_set(at(a), DIR_FLAG_EXPANDED);
     ASSERT_EQ(dir_count(), 4u);
@@ -237,7 +237,7 @@ TEST_F(ArchiveTree, DamagedDirectoriesEndEveryWalk)
     for (const Damaged& d : damaged_directories()) {
         SCOPED_TRACE(d.what);
         dir_reset();
-        for (const DirEntry& e : d.entries) ASSERT_EQ(dir_append(e.id, e.stamp, e.parent, e.type, e.attr), 1);
+        for (const DirEntry& e : d.entries) ASSERT_EQ(dir_append(e.id, e.stamp, e.parent, e.type, e.attr), DIR_OK);
         for (u32 i = 0; i < dir_count(); ++i) dir_flags_set(static_cast<int>(i), DIR_FLAG_EXPANDED);
 
         // Display order ends, and no entry comes twice.

@@ -17,8 +17,8 @@ protected:
     u32 file(u8 type, u32 parent, u32 stamp, u32 size = 100)
     {
         FileHandle h;
-        EXPECT_EQ(fs_create(&h, type, parent, 0, size, &stamp), 1);
-        EXPECT_EQ(fs_close(&h), 1);
+        EXPECT_EQ(fs_create(&h, type, parent, 0, size, &stamp), FS_OK);
+        EXPECT_EQ(fs_close(&h), FS_OK);
         return h.first;
     }
     std::vector<u32> ids() const
@@ -33,8 +33,8 @@ TEST_F(Dir, ScanRunsInStepsOf4096PagesAndSkipsBadBlocks)
 {
     const u32 a = file(19, 0, 100);
     flash->write_byte(flash_offset(64 * 7 + 3, 2048), 0x00);
-    ASSERT_EQ(fs_init(), 1);
-    ASSERT_EQ(fs_dir_reset(), 1);
+    ASSERT_EQ(fs_init(), FS_OK);
+    ASSERT_EQ(fs_dir_reset(), FS_OK);
     int steps = 1;
     while (fs_scan_step()) ++steps;
     EXPECT_EQ(steps, 32);  // 131008 pages
@@ -51,9 +51,9 @@ TEST_F(Dir, FullDirectoryKeepsTheNewestFiles)
     const u32 old_file = file(19, 0, 500);
     const u32 newer = file(19, 0, 1500);
     const u32 newest = file(19, 0, 2500);
-    ASSERT_EQ(fs_dir_reset(), 1);
-    for (u32 i = 0; i < DIR_CAPACITY; ++i) ASSERT_EQ(dir_append(200000 + i, 1000 + i, 0, 19, 0), 1);
-    EXPECT_EQ(dir_full(), 1);
+    ASSERT_EQ(fs_dir_reset(), FS_OK);
+    for (u32 i = 0; i < DIR_CAPACITY; ++i) ASSERT_EQ(dir_append(200000 + i, 1000 + i, 0, 19, 0), DIR_OK);
+    EXPECT_TRUE(dir_full());
     EXPECT_EQ(dir_append(1, 1, 0, 0, 0), 0);
     while (fs_scan_step()) {
     }
@@ -79,8 +79,8 @@ TEST_F(Dir, MountPutsObjectsByNameWithTheirMeasurementsNewestFirst)
     const u32 stray = file(19, 99999, 3000);  // parent not listed
     remount();
     EXPECT_EQ(ids(), (std::vector<u32>{a, a1, a2, v, v2, v1, route, stray}));
-    EXPECT_EQ(dir_has_children(0), 1);
-    EXPECT_EQ(dir_has_children(2), 0);
+    EXPECT_TRUE(dir_has_children(0));
+    EXPECT_FALSE(dir_has_children(2));
     EXPECT_EQ(dir_depth(0), 1);
     EXPECT_EQ(dir_depth(1), 2);
     EXPECT_EQ(dir_depth(6), 1);
@@ -95,7 +95,7 @@ TEST_F(Dir, ObjectBeyondPage65535KeepsItsMeasurements)
     const u32 low = obj_create("Низ"_cp);
     ASSERT_EQ(low, 64u);
     FileHandle filler;
-    ASSERT_EQ(fs_create(&filler, 0, 0, 0, 65535u * 2048), 1);
+    ASSERT_EQ(fs_create(&filler, 0, 0, 0, 65535u * 2048), FS_OK);
     const u32 high = obj_create("Верх"_cp);
     ASSERT_EQ(high, 65600u);
     const u32 m1 = file(19, high, 1000);
@@ -104,7 +104,7 @@ TEST_F(Dir, ObjectBeyondPage65535KeepsItsMeasurements)
     remount();
     EXPECT_EQ(ids(), (std::vector<u32>{high, m2, m1, low, m3, filler.first}));
     EXPECT_EQ(dir_parent(1), high);
-    EXPECT_EQ(dir_has_children(0), 1);
+    EXPECT_TRUE(dir_has_children(0));
     EXPECT_EQ(dir_depth(2), 2);
     // Deleting the low object leaves the high object's measurements alone.
     ASSERT_EQ(obj_delete(3), 1);
@@ -114,11 +114,11 @@ TEST_F(Dir, ObjectBeyondPage65535KeepsItsMeasurements)
 TEST(DirOps, EditsKeepTheOrderAndRefuseBadIndices)
 {
     MountedFlash m;
-    ASSERT_EQ(dir_append(100, 1, 0, 9, 0), 1);
-    ASSERT_EQ(dir_append(300, 3, 0, 9, 0), 1);
-    ASSERT_EQ(dir_insert_at(1, 200, 2, 0, 9, 0), 1);
-    ASSERT_EQ(dir_insert_after(2, 400, 4, 300, 19, 5), 1);  // after the last: appended
-    ASSERT_EQ(dir_insert_after(0, 150, 5, 100, 19, 6), 1);
+    ASSERT_EQ(dir_append(100, 1, 0, 9, 0), DIR_OK);
+    ASSERT_EQ(dir_append(300, 3, 0, 9, 0), DIR_OK);
+    ASSERT_EQ(dir_insert_at(1, 200, 2, 0, 9, 0), DIR_OK);
+    ASSERT_EQ(dir_insert_after(2, 400, 4, 300, 19, 5), DIR_OK);  // after the last: appended
+    ASSERT_EQ(dir_insert_after(0, 150, 5, 100, 19, 6), DIR_OK);
     std::vector<u32> order;
     for (int i = 0; i < static_cast<int>(dir_count()); ++i) order.push_back(dir_id(i));
     EXPECT_EQ(order, (std::vector<u32>{100, 150, 200, 300, 400}));
@@ -133,13 +133,13 @@ TEST(DirOps, EditsKeepTheOrderAndRefuseBadIndices)
     EXPECT_EQ(dir_find_type(19), 1);
     EXPECT_EQ(dir_find_type(5), -1);
     EXPECT_EQ(dir_depth(5), 0);
-    ASSERT_EQ(dir_remove(2), 1);
+    ASSERT_EQ(dir_remove(2), DIR_OK);
     EXPECT_EQ(dir_id(2), 300u);
     EXPECT_EQ(dir_count(), 4u);
     EXPECT_EQ(dir_remove(4), 0);
     // A parent loop ends.
-    ASSERT_EQ(dir_set(0, 100, 1, 300, 9, 0), 1);
-    ASSERT_EQ(dir_set(2, 300, 3, 100, 9, 0), 1);
+    ASSERT_EQ(dir_set(0, 100, 1, 300, 9, 0), DIR_OK);
+    ASSERT_EQ(dir_set(2, 300, 3, 100, 9, 0), DIR_OK);
     EXPECT_GT(dir_depth(0), 1);
     EXPECT_LE(dir_depth(0), 64);
     // Flags.

@@ -55,7 +55,7 @@ TEST_F(Fs, CreateAllocatesWholePagesAndWritesTheHeadHeader)
     for (const Case& c : cases) {
         FileHandle h;
         const u32 stamp = 123456789;
-        ASSERT_EQ(fs_create(&h, 19, 0x12345, 7, c.size, &stamp), 1) << c.size;
+        ASSERT_EQ(fs_create(&h, 19, 0x12345, 7, c.size, &stamp), FS_OK) << c.size;
         EXPECT_EQ(+h.pages, c.pages) << c.size;
         EXPECT_EQ(+h.first, expected_first);
         EXPECT_EQ(+h.mode, 7);
@@ -78,33 +78,33 @@ TEST_F(Fs, CreateAllocatesWholePagesAndWritesTheHeadHeader)
 TEST_F(Fs, CloseMarksTheLastPageOnlyOfLongerFiles)
 {
     FileHandle one, two;
-    ASSERT_EQ(fs_create(&one, 19, 0, 0, 10), 1);
-    ASSERT_EQ(fs_create(&two, 19, 0, 0, 4000), 1);
-    EXPECT_EQ(fs_close(&one), 1);
-    EXPECT_EQ(fs_close(&two), 1);
+    ASSERT_EQ(fs_create(&one, 19, 0, 0, 10), FS_OK);
+    ASSERT_EQ(fs_create(&two, 19, 0, 0, 4000), FS_OK);
+    EXPECT_EQ(fs_close(&one), FS_OK);
+    EXPECT_EQ(fs_close(&two), FS_OK);
     EXPECT_EQ(flash->byte_at(flash_offset(one.first, 2049)), 254);
     EXPECT_EQ(flash->byte_at(flash_offset(two.first, 2049)), 254);
     EXPECT_EQ(flash->byte_at(flash_offset(two.first + 1, 2049)), 248);
-    EXPECT_EQ(fs_close(&two), 1);  // already closed
+    EXPECT_EQ(fs_close(&two), FS_OK);  // already closed
     remount();
     FileHandle again;
-    ASSERT_EQ(fs_open(&again, two.first, FS_READ), 1);
+    ASSERT_EQ(fs_open(&again, two.first, FS_READ), FS_OK);
     EXPECT_EQ(+again.pages, 2);
 }
 
 TEST_F(Fs, ChainReadsAndWritesAcrossPages)
 {
     FileHandle h;
-    ASSERT_EQ(fs_create(&h, 0, 0, 0, 4096), 1);
+    ASSERT_EQ(fs_create(&h, 0, 0, 0, 4096), FS_OK);
     const std::vector<u8> data = pattern(4096, 3);
     ASSERT_EQ(fs_write(&h, data.data(), 0, 4096), 4096u);
-    ASSERT_EQ(fs_close(&h), 1);
+    ASSERT_EQ(fs_close(&h), FS_OK);
     // The bytes lie in the data areas of the two pages.
     EXPECT_EQ(flash->read(flash_offset(h.first, 0), 2048), std::vector<u8>(data.begin(), data.begin() + 2048));
     EXPECT_EQ(flash->read(flash_offset(h.first + 1, 0), 2048), std::vector<u8>(data.begin() + 2048, data.end()));
 
     FileHandle r;
-    ASSERT_EQ(fs_open(&r, h.first, FS_READ), 1);
+    ASSERT_EQ(fs_open(&r, h.first, FS_READ), FS_OK);
     struct Case {
         u32 offset, length, moved;
     } cases[] = {
@@ -121,7 +121,7 @@ TEST_F(Fs, ChainReadsAndWritesAcrossPages)
     }
     // Without the read bit nothing is read.
     FileHandle w;
-    ASSERT_EQ(fs_open(&w, h.first, FS_WRITE), 1);
+    ASSERT_EQ(fs_open(&w, h.first, FS_WRITE), FS_OK);
     u8 b;
     EXPECT_EQ(fs_read(&w, &b, 0, 1), 0u);
 }
@@ -129,26 +129,26 @@ TEST_F(Fs, ChainReadsAndWritesAcrossPages)
 TEST_F(Fs, WriteGrowsTheFileAndRewritesBytes)
 {
     FileHandle h;
-    ASSERT_EQ(fs_create(&h, 0, 0, 0, 0), 1);
+    ASSERT_EQ(fs_create(&h, 0, 0, 0, 0), FS_OK);
     const std::vector<u8> data = pattern(5000, 9);
     ASSERT_EQ(fs_write(&h, data.data(), 0, 5000), 5000u);
     EXPECT_EQ(+h.pages, 3);
     // Rewriting written bytes (a block rewrite) keeps the others.
     const u8 patch[3] = {1, 2, 3};
     ASSERT_EQ(fs_write(&h, patch, 2047, 3), 3u);
-    ASSERT_EQ(fs_close(&h), 1);
+    ASSERT_EQ(fs_close(&h), FS_OK);
     std::vector<u8> expect = data;
     expect[2047] = 1;
     expect[2048] = 2;
     expect[2049] = 3;
     FileHandle r;
-    ASSERT_EQ(fs_open(&r, h.first, FS_READ), 1);
+    ASSERT_EQ(fs_open(&r, h.first, FS_READ), FS_OK);
     std::vector<u8> back(5000);
     ASSERT_EQ(fs_read(&r, back.data(), 0, 5000), 5000u);
     EXPECT_EQ(back, expect);
     // A handle without the grow bit cannot write beyond its pages.
     FileHandle fixed;
-    ASSERT_EQ(fs_open(&fixed, h.first, FS_READ | FS_WRITE), 1);
+    ASSERT_EQ(fs_open(&fixed, h.first, FS_READ | FS_WRITE), FS_OK);
     EXPECT_EQ(fs_write(&fixed, patch, 6143, 3), 0u);
     EXPECT_EQ(fs_write(&r, patch, 0, 1), 0u);  // no write bit
 }
@@ -180,7 +180,7 @@ TEST_F(Fs, OpenReportsEveryBrokenChain)
         EXPECT_EQ(fs_open(&h, c.page, c.mode), c.result) << c.page;
     }
     // Deleting the loop ends, and marks the pages it counted.
-    EXPECT_EQ(fs_delete(645), 1);
+    EXPECT_EQ(fs_delete(645), FS_OK);
     EXPECT_EQ(flash->byte_at(flash_offset(645, 2049)), 0);
     EXPECT_EQ(flash->byte_at(flash_offset(646, 2049)), 0);
     EXPECT_EQ(flash->byte_at(flash_offset(647, 2049)), 0);
@@ -191,15 +191,15 @@ TEST_F(Fs, OpenReportsEveryBrokenChain)
 TEST_F(Fs, DeletedPagesAreReclaimedByTheRebuild)
 {
     FileHandle a, b, c;
-    ASSERT_EQ(fs_create(&a, 0, 0, 0, 65535u * 2048), 1);
-    ASSERT_EQ(fs_create(&b, 0, 0, 0, (131008u - 65535) * 2048), 1);
+    ASSERT_EQ(fs_create(&a, 0, 0, 0, 65535u * 2048), FS_OK);
+    ASSERT_EQ(fs_create(&b, 0, 0, 0, (131008u - 65535) * 2048), FS_OK);
     EXPECT_EQ(fs_free_bytes(), 0u);
     EXPECT_EQ(fs_create(&c, 0, 0, 0, 1), -2);
-    ASSERT_EQ(fs_delete(a.first), 1);
+    ASSERT_EQ(fs_delete(a.first), FS_OK);
     EXPECT_EQ(fs_free_bytes(), 65535u * 2048);
     EXPECT_EQ(fs_state.deleted, 65535u);
     testing::internal::CaptureStdout();
-    ASSERT_EQ(fs_create(&c, 0, 0, 0, 3000), 1);
+    ASSERT_EQ(fs_create(&c, 0, 0, 0, 3000), FS_OK);
     EXPECT_EQ(testing::internal::GetCapturedStdout(), "запускаю ребилд блоков\n");
     EXPECT_EQ(+c.first, 64u);
     EXPECT_EQ(+c.pages, 2);
@@ -208,7 +208,7 @@ TEST_F(Fs, DeletedPagesAreReclaimedByTheRebuild)
     EXPECT_EQ(fs_state.free, 65533u);
     // The other file survived the rewrites of the blocks it shares.
     FileHandle r;
-    EXPECT_EQ(fs_open(&r, b.first, FS_READ), 1);
+    EXPECT_EQ(fs_open(&r, b.first, FS_READ), FS_OK);
     EXPECT_EQ(+r.pages, 131008 - 65535);
 }
 
@@ -219,7 +219,7 @@ TEST_F(Fs, BadMarkerKeepsItsBlockOutOfUse)
     fs_count_pages();
     EXPECT_EQ(fs_state.bad, 64u);
     FileHandle h;
-    ASSERT_EQ(fs_create(&h, 0, 0, 0, 100), 1);
+    ASSERT_EQ(fs_create(&h, 0, 0, 0, 100), FS_OK);
     EXPECT_EQ(+h.first, 128u);
     EXPECT_EQ(fs_free_bytes(), 268304384u - 65u * 2048);
 }
@@ -227,10 +227,10 @@ TEST_F(Fs, BadMarkerKeepsItsBlockOutOfUse)
 TEST_F(Fs, FormatEmptiesTheChip)
 {
     FileHandle h;
-    ASSERT_EQ(fs_create(&h, 0, 0, 0, 9000), 1);
+    ASSERT_EQ(fs_create(&h, 0, 0, 0, 9000), FS_OK);
     flash->write_byte(flash_offset(200, 2048), 0x00);  // block 3 is bad
-    ASSERT_EQ(fs_format(), 1);
-    ASSERT_EQ(fs_mount(), 1);
+    ASSERT_EQ(fs_format(), FS_OK);
+    ASSERT_EQ(fs_mount(), FS_OK);
     EXPECT_EQ(dir_count(), 0u);
     EXPECT_EQ(fs_state.bad, 64u);
     EXPECT_EQ(fs_free_bytes(), 268304384u - 64u * 2048);

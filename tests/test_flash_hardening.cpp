@@ -247,7 +247,7 @@ TEST_F(Hardening, FilesOfABlockFoundBadAreNotListed)
         // Every entry listed opens and deletes.
         FileHandle h;
         EXPECT_EQ(fs_open(&h, d, FS_READ), FS_OK);
-        EXPECT_EQ(dir_delete(0), 1);
+        EXPECT_EQ(dir_delete(0), FS_OK);
         for (u32 k = 0; k < BLOCK_PAGES; ++k) EXPECT_EQ(pt_state(fs_table(64 + k)), PAGE_BAD);
     }
 }
@@ -343,7 +343,7 @@ TEST_F(Hardening, DamagedChainIntoAnotherFileStopsAtItsBorder)
             const std::vector<u8> more(3000, 0x77);
             EXPECT_EQ(fs_write(&h, more.data(), 0, 3000), 3000u);
         } else {
-            EXPECT_EQ(fs_delete(200), 1);
+            EXPECT_EQ(fs_delete(200), FS_OK);
             EXPECT_EQ(pt_state(fs_table(201)), PAGE_DELETED);
         }
         remount();
@@ -394,7 +394,7 @@ TEST_F(Hardening, FullDirectoryKeepsTheSameEntriesAsASearchOfAll)
         heads.push_back({page, stamp});
     }
     ASSERT_EQ(fs_init(), FS_OK);
-    ASSERT_EQ(fs_dir_reset(), 1);
+    ASSERT_EQ(fs_dir_reset(), FS_OK);
     while (fs_scan_step()) {
     }
     const auto want = reference_scan(heads);

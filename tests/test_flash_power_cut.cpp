@@ -54,10 +54,10 @@ void mount_as_at_start()
 {
     settings_set_current_object(0);
     storage_error_flags = 0;
-    ASSERT_EQ(fs_init(), 1);
-    ASSERT_EQ(fs_dir_reset(), 1);
+    ASSERT_EQ(fs_init(), FS_OK);
+    ASSERT_EQ(fs_dir_reset(), FS_OK);
     int steps = 0;
-    while (fs_scan_step() != 0) ASSERT_LT(++steps, 100);
+    while (fs_scan_step() == FS_SCAN_MORE) ASSERT_LT(++steps, 100);
     fs_mount_finish();
     ASSERT_NE(obj_after_mount(), 0);
 }
@@ -95,7 +95,7 @@ protected:
         ASSERT_GE(object, 0);
         ASSERT_EQ(dir_parent(object + 2), dir_id(object));
         dead_id = dir_id(object + 2);
-        ASSERT_EQ(dir_delete(object + 2), 1);
+        ASSERT_EQ(dir_delete(object + 2), FS_OK);
         for (u32 i = 0; i < dir_count(); ++i) {
             const int at = static_cast<int>(i);
             ASSERT_LT(dir_id(at), FIRST_PAGE + BLOCK_PAGES);
@@ -152,8 +152,8 @@ protected:
                 continue;
             }
             FileHandle h;
-            bool whole =
-                fs_open(&h, e.id, FS_READ) == 1 && h.pages == 3 && fs_read(&h, back.data(), 0, FILE_SIZE) == FILE_SIZE;
+            bool whole = fs_open(&h, e.id, FS_READ) == FS_OK && h.pages == 3 &&
+                         fs_read(&h, back.data(), 0, FILE_SIZE) == FILE_SIZE;
             for (u32 i = 0; whole && i < FILE_SIZE; ++i)
                 if (back[i] != image_file_byte(SEED, e.id, i)) whole = false;
             if (!whole) out << " file " << e.id << " damaged;";

@@ -37,8 +37,8 @@ ImageSpec small_archive()
 // Mounts and runs every kind of operation over whatever the directory holds.
 void exercise()
 {
-    ASSERT_EQ(fs_init(), 1);
-    ASSERT_EQ(fs_mount(), 1);
+    ASSERT_EQ(fs_init(), FS_OK);
+    ASSERT_EQ(fs_mount(), FS_OK);
     obj_after_mount();
     static u8 buffer[32 * 2048];
     const u32 n = dir_count();
@@ -60,13 +60,13 @@ void exercise()
     const u32 made = obj_create("Новый"_cp);
     if (made != 0) {
         FileHandle h;
-        if (fs_create(&h, FILE_TYPE_VIBROMETER, made, 0, 6000) == 1) {
+        if (fs_create(&h, FILE_TYPE_VIBROMETER, made, 0, 6000) == FS_OK) {
             std::vector<u8> data(6000, 0x3C);
             EXPECT_EQ(fs_write(&h, data.data(), 0, 6000), 6000u);
-            EXPECT_EQ(fs_close(&h), 1);
+            EXPECT_EQ(fs_close(&h), FS_OK);
             std::vector<u8> back(6000);
             FileHandle r;
-            ASSERT_EQ(fs_open(&r, h.first, FS_READ), 1);
+            ASSERT_EQ(fs_open(&r, h.first, FS_READ), FS_OK);
             EXPECT_EQ(fs_read(&r, back.data(), 0, 6000), 6000u);
             EXPECT_EQ(back, data);
         }
@@ -79,7 +79,7 @@ void exercise()
             dir_delete(at);
     }
     EXPECT_LE(fs_free_bytes(), fs_total_bytes());
-    ASSERT_EQ(fs_mount(), 1);
+    ASSERT_EQ(fs_mount(), FS_OK);
 }
 
 class Damaged : public ::testing::Test {
@@ -111,8 +111,8 @@ TEST_F(Damaged, BytesBeyondTheChipAreNeverTouched)
         FlashFile flash(path);
         flash.write(FLASH_FILE_SIZE, tail);
         exercise();
-        ASSERT_EQ(fs_format(), 1);
-        ASSERT_EQ(fs_mount(), 1);
+        ASSERT_EQ(fs_format(), FS_OK);
+        ASSERT_EQ(fs_mount(), FS_OK);
         EXPECT_EQ(flash.size(), FLASH_FILE_SIZE + tail.size());
         EXPECT_EQ(flash.read(FLASH_FILE_SIZE, tail.size()), tail);
     }

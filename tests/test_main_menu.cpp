@@ -49,8 +49,8 @@ TEST(MainMenu, FirstStartShowsTheMenuAndLeavesOneObjectAndValidSettings)
 
     // The archive was mounted in the background: one object "Объект".
     FlashFile flash(dir.file("flash.dat"));
-    ASSERT_EQ(fs_init(), 1);
-    ASSERT_EQ(fs_mount(), 1);
+    ASSERT_EQ(fs_init(), FS_OK);
+    ASSERT_EQ(fs_mount(), FS_OK);
     ASSERT_EQ(dir_count(), 1u);
     EXPECT_EQ(dir_type(0), 9);
     char name[OBJ_NAME_SIZE];

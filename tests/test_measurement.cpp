@@ -271,7 +271,7 @@ TEST_F(Measurements, StampZeroStampsFileHeaderAndEntryAlike)
     const int at = dir_find_id(id);
     EXPECT_EQ(dir_stamp(at), now);
     PageHeader head;
-    ASSERT_EQ(fs_read_header(id, &head), 1);
+    ASSERT_EQ(fs_read_header(id, &head), FS_OK);
     const u32 head_stamp = head.stamp;  // a packed field
     EXPECT_EQ(head_stamp, now);
     MeasHeader hd;
@@ -348,7 +348,7 @@ TEST_F(Measurements, FailedSavesShowTheirMessageAndLeaveNothingBehind)
         {"empty section 1", [] {}, &r, 0, 0, "Внимание !"_cp, {"Нет данных"_cp, "для сохранения !"_cp}},
         {"directory full",
          [] {
-             for (u32 fake = 200000; !dir_full(); ++fake) ASSERT_EQ(dir_append(fake, 1, 0, FILE_TYPE_ROUTE, 0), 1);
+             for (u32 fake = 200000; !dir_full(); ++fake) ASSERT_EQ(dir_append(fake, 1, 0, FILE_TYPE_ROUTE, 0), DIR_OK);
          },
          &r,
          sizeof r,
@@ -746,9 +746,9 @@ TEST_F(SavedDialog, PowerCutWhileStoringTheNoteKeepsTheMeasurement)
         FileHandle h;
         if (fs_open(&h, id, FS_READ) != FS_OK) {
             PageHeader head, next;
-            ASSERT_EQ(fs_read_header(id, &head), 1);
+            ASSERT_EQ(fs_read_header(id, &head), FS_OK);
             const u32 link = head.next;
-            ASSERT_EQ(fs_read_header(link, &next), 1);
+            ASSERT_EQ(fs_read_header(link, &next), FS_OK);
             EXPECT_EQ(next.state, PAGE_FREE);  // the linked page never got its header
             ++unopenable;
             continue;

@@ -69,24 +69,24 @@ TEST(Nand, UnknownChipOrClosedFileIsRefused)
         FlashFile flash(dir.file("flash.dat"));
         const u8 unknown[5] = {0x20, 0xAA, 0x00, 0x16, 0x44};
         std::memcpy(nand_chip_id, unknown, 5);
-        EXPECT_EQ(nand_init(), -5);
+        EXPECT_EQ(nand_init(), NAND_ERR_NO_DEVICE);
         // A chip whose work area exceeds the file system's own.
         const u8 big[5] = {0xEC, 0xDA, 0x00, 0x37, 0x00};
         std::memcpy(nand_chip_id, big, 5);
-        EXPECT_EQ(fs_init(), 2);
+        EXPECT_EQ(fs_init(), FS_INIT_AREA_TOO_SMALL);
         EXPECT_FALSE(fs_ready());
         std::memcpy(nand_chip_id, NAND_EMULATED_ID, 5);
         EXPECT_EQ(nand_init(), 659456);
         static u8 area[659456];
-        EXPECT_EQ(nand_attach(area, sizeof area - 1), -5);
-        EXPECT_EQ(nand_attach(area, sizeof area), 1);
+        EXPECT_EQ(nand_attach(area, sizeof area - 1), NAND_ERR_NO_DEVICE);
+        EXPECT_EQ(nand_attach(area, sizeof area), NAND_OK);
     }
     ASSERT_EQ(flash_handle, 0);
-    EXPECT_EQ(nand_present(), 0);
-    EXPECT_EQ(nand_init(), -5);
+    EXPECT_EQ(nand_present(), NAND_FAILED);
+    EXPECT_EQ(nand_init(), NAND_ERR_NO_DEVICE);
     u8 b;
-    EXPECT_EQ(nand_read_raw(70, &b, 0, 1), 0);
-    EXPECT_EQ(fs_init(), 0);
+    EXPECT_EQ(nand_read_raw(70, &b, 0, 1), NAND_FAILED);
+    EXPECT_EQ(fs_init(), FS_INIT_NO_DEVICE);
 }
 
 // A device on an empty (zero-length) image with the file system's work area.
@@ -94,7 +94,7 @@ class NandDevice : public ::testing::Test {
 protected:
     TempDir dir;
     FlashFile flash{dir.file("flash.dat")};
-    void SetUp() override { ASSERT_EQ(fs_init(), 1); }
+    void SetUp() override { ASSERT_EQ(fs_init(), FS_OK); }
     // Writes the first `blocks` blocks as erased bytes.
     void erase_start(u32 blocks) { flash.write(0, std::vector<u8>(blocks * 64 * 2112, 0xFF)); }
 };
@@ -103,7 +103,7 @@ TEST_F(NandDevice, ShortFileIsLengthenedWithErasedBytes)
 {
     flash.write(0, {1, 2, 3});
     u8 buf[16];
-    ASSERT_EQ(nand_read_raw(3, buf, 100, 16), 1);
+    ASSERT_EQ(nand_read_raw(3, buf, 100, 16), NAND_OK);
     for (u8 v : buf) EXPECT_EQ(v, 0xFF);
     // Lengthened in 1024-byte pieces from the old end, covering the access.
     EXPECT_EQ(flash.size(), 3 + 7 * 1024u);
@@ -111,7 +111,7 @@ TEST_F(NandDevice, ShortFileIsLengthenedWithErasedBytes)
     EXPECT_EQ(flash.byte_at(3), 0xFF);
     // A read that starts exactly at the end of the file still succeeds.
     const u64 end = flash.size();
-    EXPECT_EQ(nand_read_raw(static_cast<u32>(end / 2112), buf, static_cast<u32>(end % 2112), 1), 1);
+    EXPECT_EQ(nand_read_raw(static_cast<u32>(end / 2112), buf, static_cast<u32>(end % 2112), 1), NAND_OK);
     EXPECT_EQ(buf[0], 0xFF);
 }
 
@@ -123,9 +123,9 @@ TEST_F(NandDevice, LengtheningStopsAtTheEndOfTheChip)
     EXPECT_EQ(nand_read_marker(131071), 0xFF);
     EXPECT_EQ(flash.size(), FLASH_FILE_SIZE);
     u8 b = 0;
-    EXPECT_EQ(nand_read_raw(131072, &b, 0, 1), 0);
-    EXPECT_EQ(nand_write_raw(131072, &b, 0, 1), 0);
-    EXPECT_EQ(nand_write_raw(5, &b, 2112, 1), 0);
+    EXPECT_EQ(nand_read_raw(131072, &b, 0, 1), NAND_FAILED);
+    EXPECT_EQ(nand_write_raw(131072, &b, 0, 1), NAND_FAILED);
+    EXPECT_EQ(nand_write_raw(5, &b, 2112, 1), NAND_FAILED);
     EXPECT_EQ(flash.size(), FLASH_FILE_SIZE);
 }
 
@@ -135,9 +135,9 @@ TEST_F(NandDevice, AnImageCutShortUnderItIsWrittenNoMore)
 {
     erase_start(4);
     u8 b = 0;
-    ASSERT_EQ(nand_read_raw(255, &b, 0, 1), 1);  // the file is known to reach block 3
+    ASSERT_EQ(nand_read_raw(255, &b, 0, 1), NAND_OK);  // the file is known to reach block 3
     const u8 bytes[3] = {1, 2, 3};
-    ASSERT_EQ(nand_write_raw(10, bytes, 0, 3), 1);
+    ASSERT_EQ(nand_write_raw(10, bytes, 0, 3), NAND_OK);
     EXPECT_FALSE(nand_image_changed());
 
     g_changed_told = 0;
@@ -154,16 +154,16 @@ TEST_F(NandDevice, AnImageCutShortUnderItIsWrittenNoMore)
     };
     for (const auto& w : ways) {
         nand_reset();
-        ASSERT_EQ(fs_init(), 1);
+        ASSERT_EQ(fs_init(), FS_OK);
         erase_start(4);
-        ASSERT_EQ(nand_read_raw(255, &b, 0, 1), 1);
+        ASSERT_EQ(nand_read_raw(255, &b, 0, 1), NAND_OK);
         g_changed_told = 0;
         nand_set_changed_hook([] { ++g_changed_told; });
         ASSERT_EQ(truncate(dir.file("flash.dat").c_str(), 1000), 0);
         EXPECT_LT(w.write(bytes), 0) << w.name;
         EXPECT_TRUE(nand_image_changed()) << w.name;
         // Nothing more reaches the file, by any way of writing.
-        EXPECT_EQ(nand_write_raw(0, bytes, 0, 3), 0) << w.name;
+        EXPECT_EQ(nand_write_raw(0, bytes, 0, 3), NAND_FAILED) << w.name;
         EXPECT_LT(nand_program(30, bytes, 0, 3), 0) << w.name;
         EXPECT_LT(nand_erase_block(3, 1), 0) << w.name;
         EXPECT_EQ(flash.size(), 1000u) << w.name;
@@ -174,16 +174,16 @@ TEST_F(NandDevice, AnImageCutShortUnderItIsWrittenNoMore)
 
     // Power-on forgets it.
     nand_reset();
-    ASSERT_EQ(fs_init(), 1);
+    ASSERT_EQ(fs_init(), FS_OK);
     EXPECT_FALSE(nand_image_changed());
-    EXPECT_EQ(nand_write_raw(0, bytes, 0, 3), 1);
+    EXPECT_EQ(nand_write_raw(0, bytes, 0, 3), NAND_OK);
 }
 
 TEST_F(NandDevice, PageAndColumnAddressTheFile)
 {
     EXPECT_EQ(nand_file_offset(1000, 2049), 2114049u);
     const u8 bytes[3] = {0x11, 0x22, 0x33};
-    ASSERT_EQ(nand_write_raw(1000, bytes, 2049, 3), 1);
+    ASSERT_EQ(nand_write_raw(1000, bytes, 2049, 3), NAND_OK);
     EXPECT_EQ(flash.read(2114049, 3), (std::vector<u8>{0x11, 0x22, 0x33}));
     u8 back[3];
     EXPECT_EQ(nand_read_page(1000, back, 2049, 3), 3);
@@ -200,7 +200,7 @@ protected:
     void SetUp() override
     {
         NandDevice::SetUp();
-        ASSERT_EQ(nand_load_block(2), 1);
+        ASSERT_EQ(nand_load_block(2), NAND_OK);
         flash.write_byte(WITNESS, 0x5A);
     }
     bool rewritten() const { return flash.byte_at(WITNESS) == 0xFF; }
@@ -236,8 +236,8 @@ TEST_F(Programming, ColumnPlusLengthUpToTheWholePage)
 {
     std::vector<u8> page(2113, 0x42);
     page[2048] = 0xFF;  // the marker stays "good"
-    EXPECT_EQ(nand_program(PAGE, page.data(), 0, 2113), -1);
-    EXPECT_EQ(nand_program(PAGE, page.data(), 1, 2112), -1);
+    EXPECT_EQ(nand_program(PAGE, page.data(), 0, 2113), NAND_ERR_RANGE);
+    EXPECT_EQ(nand_program(PAGE, page.data(), 1, 2112), NAND_ERR_RANGE);
     ASSERT_EQ(nand_program(PAGE, page.data(), 0, 2112), 2112);
     EXPECT_EQ(flash.read(flash_offset(PAGE, 0), 2112), std::vector<u8>(page.begin(), page.begin() + 2112));
     // The next page's bytes are untouched, in the file and in the cache.
@@ -262,13 +262,13 @@ TEST_F(NandDevice, EraseRespectsBadMarkersUnlessForced)
     flash.write_byte(flash_offset(200, 2048), 0xFF);
     nand_mark_page_bad(3 * 64 + 17);
     EXPECT_EQ(flash.byte_at(flash_offset(3 * 64 + 17, 2048)), 0x00);
-    EXPECT_EQ(nand_block_is_good(3), 0);
-    EXPECT_EQ(nand_erase_block(3, 0), -6);
+    EXPECT_FALSE(nand_block_is_good(3));
+    EXPECT_EQ(nand_erase_block(3, 0), NAND_ERR_BAD_BLOCK);
     EXPECT_EQ(flash.byte_at(flash_offset(200, 5)), 0x00);
-    EXPECT_EQ(nand_erase_block(3, 1), 1);
+    EXPECT_EQ(nand_erase_block(3, 1), NAND_OK);
     EXPECT_EQ(flash.read(flash_offset(192, 0), 64 * 2112), std::vector<u8>(64 * 2112, 0xFF));
-    EXPECT_EQ(nand_block_is_good(3), 1);
-    EXPECT_EQ(nand_mark_block_bad(3), 1);
+    EXPECT_TRUE(nand_block_is_good(3));
+    EXPECT_EQ(nand_mark_block_bad(3), NAND_OK);
     for (u32 k = 0; k < 64; ++k) EXPECT_EQ(nand_read_marker(192 + k), 0);
 }
 
@@ -300,9 +300,9 @@ TEST_F(NandDevice, PurgeErasesDeadPagesOnly)
     EXPECT_EQ(flash.read(flash_offset(320, 0), 2112), std::vector<u8>(2112, 0xFF));
     EXPECT_EQ(flash.read(flash_offset(321, 0), 100), std::vector<u8>(100, 0x22));
     EXPECT_EQ(flash.byte_at(flash_offset(321, 2049)), 0xFE);
-    EXPECT_EQ(nand_purge_block(2048), -1);
+    EXPECT_EQ(nand_purge_block(2048), NAND_ERR_RANGE);
     nand_mark_page_bad(7 * 64);
-    EXPECT_EQ(nand_purge_block(7), -6);
+    EXPECT_EQ(nand_purge_block(7), NAND_ERR_BAD_BLOCK);
 }
 
 constexpr u32 STRIDE = 2112;
@@ -338,7 +338,7 @@ protected:
             page[2070] = 0x5A;
         }
         flash.write(AT, before);
-        ASSERT_EQ(nand_load_block(BLOCK), 1);
+        ASSERT_EQ(nand_load_block(BLOCK), NAND_OK);
     }
 };
 
@@ -389,7 +389,7 @@ TEST_F(BlockRewrite, EndsAsEraseAndWriteBackOfTheCache)
         SCOPED_TRACE(c.name);
         flash.write(AT, before);
         nand_info.cached_block = -1;
-        ASSERT_EQ(nand_load_block(BLOCK), 1);
+        ASSERT_EQ(nand_load_block(BLOCK), NAND_OK);
         std::vector<u8> expected = before;
         c.expect(expected);
         ASSERT_NE(expected, before);
@@ -401,7 +401,7 @@ TEST_F(BlockRewrite, EndsAsEraseAndWriteBackOfTheCache)
             const u8* want = page_in(expected, k);
             EXPECT_EQ(std::memcmp(nand_info.cache_data + k * 2048, want, 2048), 0) << "cache, page " << k;
             EXPECT_EQ(std::memcmp(nand_info.cache_spare + k * 64, want + 2048, 64), 0) << "cache, page " << k;
-            ASSERT_EQ(nand_read_raw(128 + k, page.data(), 0, STRIDE), 1);
+            ASSERT_EQ(nand_read_raw(128 + k, page.data(), 0, STRIDE), NAND_OK);
             EXPECT_EQ(std::memcmp(page.data(), want, STRIDE), 0) << "read, page " << k;
         }
     }
@@ -420,7 +420,7 @@ TEST_F(BlockRewrite, PowerCutLeavesEveryPageOldOrNew)
     const int r = c.op();
     const std::string printed = testing::internal::GetCapturedStdout();
     nand_restore_power();
-    EXPECT_EQ(r, -4);
+    EXPECT_EQ(r, NAND_ERR_ERASE);
     EXPECT_EQ(printed, "помечаю плохой блок: 2\n");
     EXPECT_EQ(nand_info.cached_block, -1);
     const std::vector<u8> after = flash.read(AT, BYTES);
@@ -428,7 +428,7 @@ TEST_F(BlockRewrite, PowerCutLeavesEveryPageOldOrNew)
         const std::vector<u8>& want = k < 5 ? expected : before;
         EXPECT_EQ(std::memcmp(page_in(after, k), page_in(want, k), STRIDE), 0) << "page " << k;
     }
-    EXPECT_EQ(nand_block_is_good(BLOCK), 1);
+    EXPECT_TRUE(nand_block_is_good(BLOCK));
     EXPECT_EQ(c.op(), c.result);
     EXPECT_TRUE(flash.read(AT, BYTES) == expected);
 }

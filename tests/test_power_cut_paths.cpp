@@ -212,7 +212,7 @@ protected:
         scope.host.set_clock(BASE_CLOCK);
         flash = std::make_unique<FlashFile>(dir.file("flash.dat"));
         ASSERT_EQ(fs_init(), FS_OK);
-        ASSERT_EQ(fs_mount(), 1);
+        ASSERT_EQ(fs_mount(), FS_OK);
         populate();
         ASSERT_FALSE(HasFatalFailure());
         settings_save();
@@ -262,7 +262,7 @@ protected:
         const u32 gone = meas_save(MEAS_KIND_SIGNAL, STAMP + 30, &dead.record, sizeof dead.record, dead.data.data(),
                                    static_cast<u32>(dead.data.size() * sizeof(i32)), nullptr, 0, true);
         ASSERT_NE(gone, 0u);
-        ASSERT_EQ(dir_delete(dir_find_id(gone)), 1);
+        ASSERT_EQ(dir_delete(dir_find_id(gone)), FS_OK);
         // A voice note with the vibrometer reading of the first object.
         note_on(first_of(objects[0], MEAS_KIND_VIBROMETER));
         // A route (no parent), five pages.
@@ -272,7 +272,7 @@ protected:
         std::vector<u8> route(9000, 0x5A);
         ASSERT_EQ(fs_write(&h, route.data(), 0, 9000), 9000u);
         ASSERT_EQ(fs_close(&h), FS_OK);
-        ASSERT_EQ(dir_append(h.first, stamp, 0, FILE_TYPE_ROUTE, 0), 1);
+        ASSERT_EQ(dir_append(h.first, stamp, 0, FILE_TYPE_ROUTE, 0), DIR_OK);
         ASSERT_EQ(obj_select(objects[1]), 1);
         // The demonstration route with one point measured.
         archive_state = ARCHIVE_MOUNTED;
@@ -357,9 +357,9 @@ protected:
         storage_error_flags = 0;
         settings_load();
         ASSERT_EQ(fs_init(), FS_OK);
-        ASSERT_EQ(fs_dir_reset(), 1);
+        ASSERT_EQ(fs_dir_reset(), FS_OK);
         int steps = 0;
-        while (fs_scan_step() != 0) ASSERT_LT(++steps, 100);
+        while (fs_scan_step() == FS_SCAN_MORE) ASSERT_LT(++steps, 100);
         fs_mount_finish();
         ASSERT_NE(obj_after_mount(), 0);
     }

@@ -419,8 +419,8 @@ TEST(RmsRun, MeasureSaveAndTheSoftKeysOnTheWay)
 
     FlashFile flash(dir.file("flash.dat"));
     system_reset();
-    ASSERT_EQ(fs_init(), 1);
-    ASSERT_EQ(fs_mount(), 1);
+    ASSERT_EQ(fs_init(), FS_OK);
+    ASSERT_EQ(fs_mount(), FS_OK);
     int found = 0;
     for (u32 i = 0; i < dir_count(); ++i) found += dir_type(static_cast<int>(i)) == FILE_TYPE_RMS_TABLE;
     EXPECT_EQ(found, 1);

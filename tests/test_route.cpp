@@ -83,7 +83,7 @@ u32 store_raw(const std::vector<u8>& bytes)
         EXPECT_EQ(fs_write(&h, bytes.data(), 0, size), size);
     }
     fs_close(&h);
-    EXPECT_EQ(dir_append(h.first, h.stamp, 0, FILE_TYPE_ROUTE, 0), 1);
+    EXPECT_EQ(dir_append(h.first, h.stamp, 0, FILE_TYPE_ROUTE, 0), DIR_OK);
     return h.first;
 }
 

@@ -559,7 +559,7 @@ TEST_F(RouteScreen, AnObjectThatCannotBeMadeLeavesThePointUnmeasured)
 {
     route_in_use(3);
     // A full directory: no object for the route.
-    for (u32 k = 0; !dir_full(); ++k) ASSERT_EQ(dir_append(200000 + k, 0, 0, 30, 0), 1);
+    for (u32 k = 0; !dir_full(); ++k) ASSERT_EQ(dir_append(200000 + k, 0, 0, 30, 0), DIR_OK);
     EXPECT_TRUE(run({KEY_ENTER, IDLE, KEY_ENTER, IDLE, KEY_ENTER, KEY_ESC}));
     EXPECT_TRUE(message_box_shows(shots[3], CP("Ошибка !"), {CP("Не могу добавить объект !")}));
     EXPECT_EQ(route_object(), 0u);
@@ -656,7 +656,7 @@ protected:
     {
         u8 last;
         ASSERT_EQ(nand_read_raw(nand_info.total_pages - 1, &last, nand_info.page_size + nand_info.spare_size - 1, 1),
-                  1);
+                  NAND_OK);
     }
     // The archive of a first start (one object "Объект") and what
     // `prepare` adds, filled with unlisted files until `free_pages` pages

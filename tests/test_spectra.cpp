@@ -484,7 +484,7 @@ struct ArchiveFiles {
     explicit ArchiveFiles(const std::string& folder) : flash(folder + "/flash.dat")
     {
         system_reset();
-        ok = fs_init() == 1 && fs_mount() == 1;
+        ok = fs_init() == FS_OK && fs_mount() == FS_OK;
         for (u32 i = 0; ok && i < dir_count(); ++i)
             if (dir_type(static_cast<int>(i)) == FILE_TYPE_SIGNAL) ids.push_back(dir_id(static_cast<int>(i)));
     }

@@ -196,7 +196,7 @@ protected:
         std::vector<Shown> out;
         FlashFile flash(data.file("flash.dat"));
         EXPECT_EQ(fs_init(), FS_OK);
-        EXPECT_EQ(fs_mount(), 1);
+        EXPECT_EQ(fs_mount(), FS_OK);
         for (u32 i = 0; i < dir_count(); ++i) {
             if (dir_type(static_cast<int>(i)) != FILE_TYPE_SIGNAL) continue;
             static SpectraRecord rec;

@@ -461,7 +461,7 @@ TEST_F(ToolInspect, AChainLeftOpenByAPowerCutReadsAsTheInstrumentReadsIt)
 
     // The instrument at its next start reads both.
     ASSERT_EQ(fs_init(), FS_OK);
-    ASSERT_EQ(fs_mount(), 1);
+    ASSERT_EQ(fs_mount(), FS_OK);
     for (const u32 id : {vibrometer, spectrum}) {
         static u8 s1[SPECTRA_RECORD_SIZE + RMS_TABLE_RECORD_SIZE], s2[MEAS_SPECTRA_DATA_CAPACITY];
         MeasSection one{s1, sizeof s1, 0}, two{s2, sizeof s2, 0};

@@ -82,7 +82,7 @@ protected:
         auto buf = std::make_unique<RouteBuffer>();
         FlashFile flash(data.file("flash.dat"));
         EXPECT_EQ(fs_init(), FS_OK);
-        EXPECT_EQ(fs_mount(), 1);
+        EXPECT_EQ(fs_mount(), FS_OK);
         archive_state = ARCHIVE_MOUNTED;
         EXPECT_EQ(route_load(id, buf.get()), id);
         flash_handle = 0;

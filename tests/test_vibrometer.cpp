@@ -74,7 +74,7 @@ struct Archive {
     explicit Archive(const std::string& folder) : flash(folder + "/flash.dat")
     {
         system_reset();
-        ok = fs_init() == 1 && fs_mount() == 1;
+        ok = fs_init() == FS_OK && fs_mount() == FS_OK;
     }
     std::vector<int> of_type(u8 type) const
     {

@@ -94,7 +94,7 @@ bool flash_mount()
 {
     if (fs_init() != FS_OK) return false;
     fs_state.end_page = FUZZ_FLASH_PAGES;
-    if (fs_dir_reset() != 1) return false;
+    if (fs_dir_reset() != FS_OK) return false;
     int steps = 0;
     while (fs_scan_step()) FUZZ_CHECK(++steps < 1000);
     fs_mount_finish();

@@ -77,7 +77,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     if (fs_create(&h, file_type_of(kind), object, kind, static_cast<u32>(file.size())) != FS_OK) return 0;
     if (!file.empty() && fs_write(&h, file.data(), 0, static_cast<u32>(file.size())) != file.size()) return 0;
     fs_close(&h);
-    FUZZ_CHECK(dir_insert_after(dir_find_id(object), h.first, h.stamp, object, file_type_of(kind), kind) == 1);
+    FUZZ_CHECK(dir_insert_after(dir_find_id(object), h.first, h.stamp, object, file_type_of(kind), kind) == DIR_OK);
     const u32 id = h.first;
     const int at = dir_find_id(id);
     std::vector<u8> stored(file);

@@ -24,14 +24,14 @@ namespace {
 bool write_file(u8 type, u32 parent, u32 size, u32 stamp, u32 seed, u32* id)
 {
     FileHandle h{};
-    if (fs_create(&h, type, parent, 0, size, &stamp) != 1) return false;
+    if (fs_create(&h, type, parent, 0, size, &stamp) != FS_OK) return false;
     u8 chunk[2048];
     for (u32 at = 0; at < size; at += sizeof chunk) {
         const u32 n = size - at < sizeof chunk ? size - at : static_cast<u32>(sizeof chunk);
         for (u32 i = 0; i < n; ++i) chunk[i] = image_file_byte(seed, h.first, at + i);
         if (fs_write(&h, chunk, at, n) != n) return false;
     }
-    if (fs_close(&h) != 1) return false;
+    if (fs_close(&h) != FS_OK) return false;
     *id = h.first;
     return true;
 }
@@ -74,7 +74,7 @@ int image_build(const char* path, const ImageSpec& spec)
     const int saved = flash_handle;
     flash_handle = fd;
     int result = -2;
-    if (fs_init() == 1 && fs_mount() == 1) result = image_populate(spec);
+    if (fs_init() == FS_OK && fs_mount() == FS_OK) result = image_populate(spec);
     flash_handle = saved;
     close(fd);
     return result;

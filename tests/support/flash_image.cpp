@@ -77,12 +77,12 @@ bool MountedFlash::fill_chip() const
 {
     // Reading the last byte lengthens the file up to it with erased bytes.
     u8 b;
-    return nand_read_raw(nand_info.total_pages - 1, &b, nand_info.page_size + nand_info.spare_size - 1, 1) == 1;
+    return nand_read_raw(nand_info.total_pages - 1, &b, nand_info.page_size + nand_info.spare_size - 1, 1) == NAND_OK;
 }
 
 void MountedFlash::remount()
 {
-    if (fs_init() != 1 || fs_mount() != 1) throw std::runtime_error("mount failed");
+    if (fs_init() != FS_OK || fs_mount() != FS_OK) throw std::runtime_error("mount failed");
 }
 
 u16 reference_checksum(const u8* data, size_t n, size_t field)

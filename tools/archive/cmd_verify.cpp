@@ -66,7 +66,8 @@ void check_pages(Report& r)
     for (u32 p = fs_state.first_page; p < fs_state.end_page; ++p) {
         if (pt_state(fs_table(p)) != PAGE_DELETED) continue;  // only where an unknown state can hide
         u8 raw = PAGE_FREE;
-        if (nand_read_page(p, &raw, nand_info.status_column, 1) != 1 || fs_state_known(raw)) continue;
+        if (nand_read_page(p, &raw, nand_info.status_column, 1) != static_cast<int>(sizeof raw) || fs_state_known(raw))
+            continue;
         if (unknown++ == 0) first_unknown = p;
     }
     if (unknown)
