@@ -26,7 +26,7 @@
 #include "host/device.h"
 #include "host/hostif.h"
 #include "host/session.h"
-#include "host/virtual_host.h"
+#include "front/common/virtual_host.h"
 #include "storage/dir.h"
 #include "storage/fs.h"
 

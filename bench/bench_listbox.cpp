@@ -11,7 +11,7 @@
 #include "gfx/text.h"
 #include "host/device.h"
 #include "host/hostif.h"
-#include "host/virtual_host.h"
+#include "front/common/virtual_host.h"
 
 namespace {
 

@@ -10,7 +10,7 @@
 #include "bench/live.h"
 #include "host/device.h"
 #include "host/settings.h"
-#include "host/virtual_host.h"
+#include "front/common/virtual_host.h"
 #include "screens/spectra.h"
 #include "screens/spectra_internal.h"
 

@@ -19,7 +19,7 @@
 #include "archive/objects.h"
 #include "host/hostif.h"
 #include "host/session.h"
-#include "host/virtual_host.h"
+#include "front/common/virtual_host.h"
 #include "storage/dir.h"
 #include "storage/fs.h"
 #include "storage/nand.h"

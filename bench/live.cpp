@@ -11,7 +11,7 @@
 #include "app/startup.h"
 #include "host/device.h"
 #include "host/session.h"
-#include "host/virtual_host.h"
+#include "front/common/virtual_host.h"
 
 BenchFolder::BenchFolder()
 {

@@ -7,7 +7,7 @@
 #include <fstream>
 
 #include "host/fram.h"
-#include "host/instance.h"
+#include "front/common/instance.h"
 #include "host/session.h"
 #include "tests/support/support.h"
 

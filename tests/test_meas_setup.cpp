@@ -17,7 +17,7 @@
 #include "gfx/image.h"
 #include "gfx/text.h"
 #include "host/device.h"
-#include "host/picture.h"
+#include "front/common/picture.h"
 #include "host/session.h"
 #include "host/settings.h"
 #include "screens/bearings.h"

@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "gfx/framebuffer.h"
-#include "host/picture.h"
+#include "front/common/picture.h"
 #include "tests/support/support.h"
 
 namespace {

@@ -10,7 +10,7 @@
 #include "base/stamp.h"
 #include "base/text.h"
 #include "host/device.h"
-#include "host/virtual_host.h"
+#include "front/common/virtual_host.h"
 #include "tests/support/support.h"
 
 namespace {

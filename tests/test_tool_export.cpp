@@ -29,7 +29,7 @@
 #include "gfx/framebuffer.h"
 #include "gfx/image.h"
 #include "gfx/text.h"
-#include "host/picture.h"
+#include "front/common/picture.h"
 #include "host/session.h"
 #include "screens/spectra.h"
 #include "storage/dir.h"

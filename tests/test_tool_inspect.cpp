@@ -22,7 +22,7 @@
 #include "archive/route.h"
 #include "base/cp1251.h"
 #include "host/device.h"
-#include "host/instance.h"
+#include "front/common/instance.h"
 #include "host/session.h"
 #include "screens/spectra.h"
 #include "storage/dir.h"

@@ -10,7 +10,7 @@
 #include "base/cp1251.h"
 #include "gfx/framebuffer.h"
 #include "gfx/text.h"
-#include "host/picture.h"
+#include "front/common/picture.h"
 
 namespace {
 

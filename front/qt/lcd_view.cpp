@@ -4,7 +4,7 @@
 #include <vector>
 
 #include "gfx/framebuffer.h"
-#include "host/picture.h"
+#include "front/common/picture.h"
 
 namespace {
 

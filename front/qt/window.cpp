@@ -1,4 +1,4 @@
-#include "form.h"
+#include "window.h"
 
 #include <algorithm>
 #include <csignal>
@@ -34,7 +34,7 @@
 
 #include "gfx/framebuffer.h"
 #include "host/device.h"
-#include "host/picture.h"
+#include "front/common/picture.h"
 #include "host/session.h"
 #include "keyhelp.h"
 

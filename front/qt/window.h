@@ -11,7 +11,7 @@
 #include <QWidget>
 
 #include "analysis/signal_source.h"
-#include "host/apng.h"
+#include "front/common/apng.h"
 #include "host/hostif.h"
 #include "keymap.h"
 #include "lcd_view.h"

@@ -9,7 +9,7 @@
 
 #include "fuzz.h"
 #include "host/device.h"
-#include "host/headless/script.h"
+#include "front/headless/script.h"
 
 namespace {
 

@@ -9,9 +9,9 @@
 
 #include "gfx/framebuffer.h"
 #include "host/device.h"
-#include "host/picture.h"
-#include "host/qt/form.h"
-#include "host/qt/lcd_view.h"
+#include "front/common/picture.h"
+#include "front/qt/window.h"
+#include "front/qt/lcd_view.h"
 #include "host/session.h"
 #include "tests/qt/qt_support.h"
 #include "tests/support/support.h"

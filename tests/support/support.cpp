@@ -20,7 +20,7 @@
 #include "gfx/image.h"
 #include "gfx/text.h"
 #include "host/device.h"
-#include "host/picture.h"
+#include "front/common/picture.h"
 #include "host/session.h"
 
 TempDir::TempDir()
