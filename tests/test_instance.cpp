@@ -6,8 +6,8 @@
 #include <filesystem>
 #include <fstream>
 
-#include "host/fram.h"
 #include "front/common/instance.h"
+#include "host/fram.h"
 #include "host/session.h"
 #include "tests/support/support.h"
 

@@ -4,8 +4,8 @@
 #include <filesystem>
 #include <vector>
 
-#include "gfx/framebuffer.h"
 #include "front/common/picture.h"
+#include "gfx/framebuffer.h"
 #include "tests/support/support.h"
 
 namespace {

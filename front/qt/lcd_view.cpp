@@ -3,8 +3,8 @@
 #include <algorithm>
 #include <vector>
 
-#include "gfx/framebuffer.h"
 #include "front/common/picture.h"
+#include "gfx/framebuffer.h"
 
 namespace {
 

@@ -15,10 +15,10 @@
 
 #include "analysis/signal_source.h"
 #include "app/startup.h"
-#include "window.h"
 #include "front/common/instance.h"
 #include "host/session.h"
 #include "storage/nand.h"
+#include "window.h"
 
 namespace {
 

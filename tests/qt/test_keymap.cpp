@@ -6,9 +6,9 @@
 
 #include <QTest>
 
-#include "host/device.h"
-#include "front/qt/window.h"
 #include "front/qt/keymap.h"
+#include "front/qt/window.h"
+#include "host/device.h"
 #include "host/session.h"
 #include "tests/qt/qt_support.h"
 #include "tests/support/support.h"

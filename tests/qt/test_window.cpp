@@ -13,10 +13,10 @@
 #include <QTest>
 
 #include "app/startup.h"
-#include "gfx/framebuffer.h"
-#include "host/device.h"
 #include "front/common/picture.h"
 #include "front/qt/window.h"
+#include "gfx/framebuffer.h"
+#include "host/device.h"
 #include "host/session.h"
 #include "tests/qt/qt_support.h"
 #include "tests/support/screens.h"

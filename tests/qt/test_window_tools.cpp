@@ -16,11 +16,11 @@
 #include <QTimer>
 
 #include "analysis/signal.h"
+#include "front/common/instance.h"
+#include "front/qt/keyhelp.h"
+#include "front/qt/window.h"
 #include "gfx/framebuffer.h"
 #include "host/device.h"
-#include "front/common/instance.h"
-#include "front/qt/window.h"
-#include "front/qt/keyhelp.h"
 #include "host/session.h"
 #include "host/settings.h"
 #include "tests/qt/qt_support.h"

@@ -14,10 +14,10 @@
 
 #include "app/reset.h"
 #include "archive/mount.h"
-#include "host/hostif.h"
 #include "front/common/instance.h"
-#include "host/session.h"
 #include "front/common/virtual_host.h"
+#include "host/hostif.h"
+#include "host/session.h"
 #include "storage/dir.h"
 #include "storage/fs.h"
 #include "storage/nand.h"
