@@ -24,7 +24,7 @@ install: build-release
 
 run: build-release
 	@mkdir -p run
-	cd run && ../build/release/host/qt/tarvik2-emu
+	cd run && ../build/release/front/qt/tarvik2-emu
 
 build-test: setup
 	cmake --preset test

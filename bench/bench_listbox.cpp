@@ -5,13 +5,13 @@
 #include <memory>
 #include <string>
 
+#include "front/common/virtual_host.h"
 #include "gfx/framebuffer.h"
 #include "gfx/image.h"
 #include "gfx/listbox.h"
 #include "gfx/text.h"
 #include "host/device.h"
 #include "host/hostif.h"
-#include "host/virtual_host.h"
 
 namespace {
 

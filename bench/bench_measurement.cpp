@@ -17,9 +17,9 @@
 #include "archive/measurement.h"
 #include "archive/objects.h"
 #include "bench/bench_image.h"
+#include "front/common/virtual_host.h"
 #include "host/hostif.h"
 #include "host/session.h"
-#include "host/virtual_host.h"
 #include "storage/dir.h"
 #include "storage/fs.h"
 

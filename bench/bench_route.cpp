@@ -21,12 +21,12 @@
 #include "archive/objects.h"
 #include "archive/route.h"
 #include "archive/tree_view.h"
+#include "front/common/virtual_host.h"
 #include "gfx/framebuffer.h"
 #include "gfx/image.h"
 #include "gfx/text.h"
 #include "host/hostif.h"
 #include "host/session.h"
-#include "host/virtual_host.h"
 #include "storage/dir.h"
 #include "storage/fs.h"
 

@@ -8,9 +8,9 @@
 #include "analysis/signal.h"
 #include "app/reset.h"
 #include "bench/live.h"
+#include "front/common/virtual_host.h"
 #include "host/device.h"
 #include "host/settings.h"
-#include "host/virtual_host.h"
 #include "screens/spectra.h"
 #include "screens/spectra_internal.h"
 

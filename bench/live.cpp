@@ -9,9 +9,9 @@
 
 #include "app/reset.h"
 #include "app/startup.h"
+#include "front/common/virtual_host.h"
 #include "host/device.h"
 #include "host/session.h"
-#include "host/virtual_host.h"
 
 BenchFolder::BenchFolder()
 {

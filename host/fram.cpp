@@ -12,7 +12,6 @@
 
 #include "base/checksum.h"
 #include "base/file_io.h"
-#include "host/instance.h"
 #include "host/session.h"
 
 namespace {

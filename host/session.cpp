@@ -11,7 +11,6 @@
 
 #include "base/file_io.h"
 #include "host/device.h"
-#include "host/instance.h"
 
 int flash_handle = 0;
 
@@ -21,6 +20,7 @@ std::string g_data_dir;
 MainRoutine g_main_routine = nullptr;
 bool g_running = false;
 FlashProgress g_flash_progress = nullptr;
+DataLockCover g_lock_cover = nullptr;
 constexpr size_t FLASH_BLOCK_BYTES = 16896;
 
 std::string describe_errno(const std::string& path, const char* what)
@@ -75,6 +75,16 @@ void emu_set_main(MainRoutine routine)
 void flash_file_set_progress(FlashProgress progress)
 {
     g_flash_progress = progress;
+}
+
+void data_lock_set_cover(DataLockCover cover)
+{
+    g_lock_cover = cover;
+}
+
+bool data_lock_cover(int fd, const std::string& path, std::string* error)
+{
+    return g_lock_cover == nullptr || g_lock_cover(fd, path, error);
 }
 
 int flash_file_open(std::string* error)

@@ -28,6 +28,16 @@ using FlashProgress = bool (*)(u32 done, u32 total);
 void flash_file_set_progress(FlashProgress progress);
 constexpr u32 FLASH_FILE_BLOCKS = 16384;  // blocks of 16896 bytes
 
+// Adds a file the run opens or creates in the data folder (flash.dat,
+// fram.dat) to the lock on the folder that the program holds, so that a file
+// made during the run is locked from then on. A program that locks its data
+// folder installs the cover (front/common/instance.h). data_lock_cover
+// returns true when the file may be used (also when no cover is installed:
+// tests, reading tools), false with `error` when another program holds it.
+using DataLockCover = bool (*)(int fd, const std::string& path, std::string* error);
+void data_lock_set_cover(DataLockCover cover);
+bool data_lock_cover(int fd, const std::string& path, std::string* error);
+
 // Opens flash.dat (creating it as an erased chip when it is missing).
 // Returns the handle, 0 on failure; a failure is described in `error`.
 int flash_file_open(std::string* error);

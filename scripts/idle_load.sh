@@ -7,7 +7,7 @@
 # the vibrometer measuring.
 #
 # usage: scripts/idle_load.sh [--emu PROGRAM] [--seconds N] [--scene menu|measuring|all]
-#   --emu PROGRAM   the window program (default: build/release/host/qt/tarvik2-emu)
+#   --emu PROGRAM   the window program (default: build/release/front/qt/tarvik2-emu)
 #   --seconds N     length of each measurement (default 20)
 #   --scene S       which scenes to measure (default all)
 #   --shots DIR     save the screen after each scene as DIR/SCENE.png
@@ -15,7 +15,7 @@
 set -euo pipefail
 
 here=$(cd "$(dirname "$0")/.." && pwd)
-emu="$here/build/release/host/qt/tarvik2-emu"
+emu="$here/build/release/front/qt/tarvik2-emu"
 seconds=20
 scene=all
 shots=

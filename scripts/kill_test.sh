@@ -36,7 +36,7 @@ while (($#)); do
 done
 [[ "$rounds" =~ ^[0-9]+$ ]] || { echo "kill_test: --rounds must be a whole number" >&2; exit 2; }
 [[ "$seed" =~ ^[0-9]+$ ]] || { echo "kill_test: --seed must be a whole number" >&2; exit 2; }
-run="$build/host/headless/tarvik2-run"
+run="$build/front/headless/tarvik2-run"
 tool="$build/tools/archive/tarvik2-archive"
 for p in "$run" "$tool"; do
   [ -x "$p" ] || { echo "kill_test: $p is not built (make run, or cmake --build --preset release)" >&2; exit 2; }

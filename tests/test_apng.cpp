@@ -6,9 +6,9 @@
 #include <filesystem>
 #include <numeric>
 
+#include "front/common/apng.h"
+#include "front/common/picture.h"
 #include "gfx/framebuffer.h"
-#include "host/apng.h"
-#include "host/picture.h"
 #include "tests/support/apng_reader.h"
 #include "tests/support/screens.h"
 #include "tests/support/support.h"

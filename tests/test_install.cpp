@@ -38,10 +38,10 @@ std::map<std::string, std::string> expected_files()
         files["share/man/man1/" + p + ".1"] = BUILD + "/doc/" + p + ".1";
     }
     if (TARVIK2_INSTALLS_WINDOW) {
-        files["share/applications/tarvik2-emu.desktop"] = SOURCE + "/host/qt/tarvik2-emu.desktop";
-        files["share/icons/hicolor/256x256/apps/tarvik2-emu.png"] = SOURCE + "/host/qt/icons/tarvik2-emu.png";
-        files["share/icons/hicolor/scalable/apps/tarvik2-emu.svg"] = SOURCE + "/host/qt/icons/tarvik2-emu.svg";
-        files["share/doc/tarvik2/keymap.example.ini"] = SOURCE + "/host/qt/keymap.example.ini";
+        files["share/applications/tarvik2-emu.desktop"] = SOURCE + "/front/qt/tarvik2-emu.desktop";
+        files["share/icons/hicolor/256x256/apps/tarvik2-emu.png"] = SOURCE + "/front/qt/icons/tarvik2-emu.png";
+        files["share/icons/hicolor/scalable/apps/tarvik2-emu.svg"] = SOURCE + "/front/qt/icons/tarvik2-emu.svg";
+        files["share/doc/tarvik2/keymap.example.ini"] = SOURCE + "/front/qt/keymap.example.ini";
     }
     files["share/doc/tarvik2/README.md"] = SOURCE + "/README.md";
     for (const DemoSignal& d : demo_signals())

@@ -6,8 +6,8 @@
 #include <filesystem>
 #include <fstream>
 
+#include "front/common/instance.h"
 #include "host/fram.h"
-#include "host/instance.h"
 #include "host/session.h"
 #include "tests/support/support.h"
 

@@ -4,8 +4,8 @@
 #include <filesystem>
 #include <vector>
 
+#include "front/common/picture.h"
 #include "gfx/framebuffer.h"
-#include "host/picture.h"
 #include "tests/support/support.h"
 
 namespace {

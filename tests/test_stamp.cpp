@@ -9,8 +9,8 @@
 #include "base/checksum.h"
 #include "base/stamp.h"
 #include "base/text.h"
+#include "front/common/virtual_host.h"
 #include "host/device.h"
-#include "host/virtual_host.h"
 #include "tests/support/support.h"
 
 namespace {

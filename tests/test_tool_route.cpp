@@ -19,7 +19,7 @@
 #include "archive/objects.h"
 #include "archive/route.h"
 #include "base/cp1251.h"
-#include "host/instance.h"
+#include "front/common/instance.h"
 #include "host/session.h"
 #include "storage/dir.h"
 #include "storage/fs.h"

@@ -8,9 +8,9 @@
 #include <vector>
 
 #include "base/cp1251.h"
+#include "front/common/picture.h"
 #include "gfx/framebuffer.h"
 #include "gfx/text.h"
-#include "host/picture.h"
 
 namespace {
 

@@ -7,10 +7,10 @@
 #include <filesystem>
 
 #include "app/reset.h"
+#include "front/common/virtual_host.h"
 #include "fuzz.h"
 #include "host/device.h"
 #include "host/session.h"
-#include "host/virtual_host.h"
 
 void fuzz_fail(const char* what, const char* file, int line)
 {

@@ -7,9 +7,9 @@
 #include <string>
 #include <vector>
 
+#include "front/headless/script.h"
 #include "fuzz.h"
 #include "host/device.h"
-#include "host/headless/script.h"
 
 namespace {
 

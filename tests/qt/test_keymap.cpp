@@ -6,9 +6,9 @@
 
 #include <QTest>
 
+#include "front/qt/keymap.h"
+#include "front/qt/window.h"
 #include "host/device.h"
-#include "host/qt/form.h"
-#include "host/qt/keymap.h"
 #include "host/session.h"
 #include "tests/qt/qt_support.h"
 #include "tests/support/support.h"
@@ -98,7 +98,7 @@ TEST(KeyMap, TheExampleFileReadsWithoutAComplaint)
 {
     KeyMap m;
     QStringList errors;
-    ASSERT_TRUE(m.load(QStringLiteral(TARVIK2_SOURCE_DIR "/host/qt/keymap.example.ini"), &errors));
+    ASSERT_TRUE(m.load(QStringLiteral(TARVIK2_SOURCE_DIR "/front/qt/keymap.example.ini"), &errors));
     EXPECT_TRUE(errors.isEmpty()) << errors.join(QLatin1Char('\n')).toStdString();
     const struct {
         int key;

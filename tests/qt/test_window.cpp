@@ -13,10 +13,10 @@
 #include <QTest>
 
 #include "app/startup.h"
+#include "front/common/picture.h"
+#include "front/qt/window.h"
 #include "gfx/framebuffer.h"
 #include "host/device.h"
-#include "host/picture.h"
-#include "host/qt/form.h"
 #include "host/session.h"
 #include "tests/qt/qt_support.h"
 #include "tests/support/screens.h"

@@ -18,8 +18,8 @@
 
 #include "analysis/meas_module.h"
 #include "analysis/signal_source.h"
+#include "front/qt/window.h"
 #include "host/device.h"
-#include "host/qt/form.h"
 #include "host/session.h"
 #include "tests/qt/qt_support.h"
 #include "tests/support/support.h"

@@ -16,11 +16,11 @@
 #include <QTimer>
 
 #include "analysis/signal.h"
+#include "front/common/instance.h"
+#include "front/qt/keyhelp.h"
+#include "front/qt/window.h"
 #include "gfx/framebuffer.h"
 #include "host/device.h"
-#include "host/instance.h"
-#include "host/qt/form.h"
-#include "host/qt/keyhelp.h"
 #include "host/session.h"
 #include "host/settings.h"
 #include "tests/qt/qt_support.h"

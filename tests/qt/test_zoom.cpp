@@ -7,11 +7,11 @@
 #include <QScreen>
 #include <QTest>
 
+#include "front/common/picture.h"
+#include "front/qt/lcd_view.h"
+#include "front/qt/window.h"
 #include "gfx/framebuffer.h"
 #include "host/device.h"
-#include "host/picture.h"
-#include "host/qt/form.h"
-#include "host/qt/lcd_view.h"
 #include "host/session.h"
 #include "tests/qt/qt_support.h"
 #include "tests/support/support.h"

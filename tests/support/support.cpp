@@ -16,11 +16,11 @@
 #include <stdexcept>
 
 #include "app/reset.h"
+#include "front/common/picture.h"
 #include "gfx/framebuffer.h"
 #include "gfx/image.h"
 #include "gfx/text.h"
 #include "host/device.h"
-#include "host/picture.h"
 #include "host/session.h"
 
 TempDir::TempDir()

@@ -4,7 +4,7 @@
 #include <vector>
 
 #include "base/types.h"
-#include "host/virtual_host.h"
+#include "front/common/virtual_host.h"
 
 // A fresh empty folder under the system's temporary folder, removed again
 // when the object goes.

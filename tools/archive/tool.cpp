@@ -14,10 +14,10 @@
 
 #include "app/reset.h"
 #include "archive/mount.h"
+#include "front/common/instance.h"
+#include "front/common/virtual_host.h"
 #include "host/hostif.h"
-#include "host/instance.h"
 #include "host/session.h"
-#include "host/virtual_host.h"
 #include "storage/dir.h"
 #include "storage/fs.h"
 #include "storage/nand.h"

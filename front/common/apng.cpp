@@ -1,4 +1,4 @@
-#include "host/apng.h"
+#include "front/common/apng.h"
 
 #include <zlib.h>
 
@@ -6,7 +6,7 @@
 #include <cerrno>
 #include <cstring>
 
-#include "host/picture.h"
+#include "front/common/picture.h"
 #include "png_internal.h"
 
 namespace {

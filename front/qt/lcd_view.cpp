@@ -3,8 +3,8 @@
 #include <algorithm>
 #include <vector>
 
+#include "front/common/picture.h"
 #include "gfx/framebuffer.h"
-#include "host/picture.h"
 
 namespace {
 

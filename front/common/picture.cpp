@@ -1,4 +1,4 @@
-#include "host/picture.h"
+#include "front/common/picture.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>

@@ -1,4 +1,4 @@
-#include "host/virtual_host.h"
+#include "front/common/virtual_host.h"
 
 #include <cstdio>
 #include <cstring>

@@ -11,11 +11,11 @@
 #include <QWidget>
 
 #include "analysis/signal_source.h"
-#include "host/apng.h"
 #include "host/hostif.h"
 #include "keymap.h"
 #include "lcd_view.h"
 
+class Capture;
 class QAction;
 class QFileDialog;
 class QLabel;
@@ -127,9 +127,9 @@ public:
     // Starts or stops recording the LCD into the next numbered animated PNG
     // of the screenshot folder. Returns false when it cannot start.
     bool toggleRecording();
-    bool isRecording() const { return recorder_.recording(); }
+    bool isRecording() const;
     // The file of the recording running or last made.
-    QString recordingPath() const { return QString::fromStdString(recorder_.path()); }
+    QString recordingPath() const;
 
     // Reads a key-map file on top of the built-in keys; the problems (one
     // per bad line, "FILE:LINE: problem") are kept for the key help and
@@ -220,11 +220,10 @@ private:
     SignalOptions signal_options_;
     QMenu* view_menu_ = nullptr;
     std::vector<QAction*> actions_;
-    ApngRecorder recorder_;
+    // Screenshots, the recording and the picture files (capture.h).
+    Capture* capture_ = nullptr;
     QTimer* title_timer_ = nullptr;
-    QTimer* record_timer_ = nullptr;
     QString title_message_;
-    qint64 record_started_ = 0;
     // The controls of the strip below the LCD at their places in the
     // instrument's form.
     std::vector<std::pair<QWidget*, QRect>> places_;

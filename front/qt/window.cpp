@@ -1,4 +1,4 @@
-#include "form.h"
+#include "window.h"
 
 #include <algorithm>
 #include <csignal>
@@ -13,7 +13,6 @@
 #include <QCloseEvent>
 #include <QContextMenuEvent>
 #include <QDateTime>
-#include <QDir>
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QFileDialog>
@@ -32,11 +31,13 @@
 #include <QThread>
 #include <QUrl>
 
+#include "capture.h"
+#include "front/common/picture.h"
 #include "gfx/framebuffer.h"
 #include "host/device.h"
-#include "host/picture.h"
 #include "host/session.h"
 #include "keyhelp.h"
+#include "settings_store.h"
 
 TFormEmul* FormEmul = nullptr;
 
@@ -45,10 +46,7 @@ namespace {
 const QString TITLE = QStringLiteral("Tarvik-2 Emulator");
 // How long a message stays in the title.
 constexpr int TITLE_MESSAGE_MS = 4000;
-// The title counts a recording's seconds.
-constexpr int RECORD_TITLE_MS = 1000;
 constexpr qint64 MS_PER_SECOND = 1000;
-constexpr qint64 SECONDS_PER_MINUTE = 60;
 // Bits 16-30 of the key word: how often a held key has repeated.
 constexpr u32 REPEAT_SHIFT = 16;
 constexpr u32 REPEAT_COUNT_MAX = 0x7FFF;
@@ -64,23 +62,11 @@ constexpr unsigned long PASS_SLEEP_MS = 1;
 constexpr int FRAME_ALLOWANCE = 40;
 constexpr int PROGRESS_WIDTH = 420;
 constexpr int PROGRESS_HEIGHT = 28;
-// Names of the picture files without a dialog.
-const char* const SCREENSHOT_PREFIX = "tarvik2";
-const char* const RECORDING_PREFIX = "tarvik2-rec";
 
-// The settings store and its keys.
-const QString SETTINGS_ORG = QStringLiteral("tarvik2");
-const QString SETTINGS_APP = QStringLiteral("tarvik2-emu");
+// The window's keys in its settings store.
 const QString KEY_ZOOM = QStringLiteral("view/zoom");
 const QString KEY_POS = QStringLiteral("window/pos");
 const QString KEY_FIT_SIZE = QStringLiteral("window/fit-size");
-const QString KEY_SHOT_FOLDER = QStringLiteral("folders/screenshots");
-const QString KEY_PICTURE_FOLDER = QStringLiteral("folders/pictures");
-
-QSettings settings_store()
-{
-    return QSettings(QSettings::NativeFormat, QSettings::UserScope, SETTINGS_ORG, SETTINGS_APP);
-}
 
 QPushButton* make_button(QWidget* parent, const char* name, const char* caption, int left, int top, int width,
                          int height)
@@ -91,13 +77,6 @@ QPushButton* make_button(QWidget* parent, const char* name, const char* caption,
     // The form previews every key: no button may take the keyboard focus.
     b->setFocusPolicy(Qt::NoFocus);
     return b;
-}
-
-// The data folder as an absolute path.
-QString data_folder()
-{
-    const std::string d = data_dir().empty() ? std::string(".") : data_dir();
-    return QFileInfo(QString::fromStdString(d)).absoluteFilePath();
 }
 
 // Lit buttons: the latched Mod toggle and a running recording.
@@ -262,9 +241,8 @@ TFormEmul::TFormEmul(QWidget* parent) : QWidget(parent)
         title_message_.clear();
         restoreTitle();
     });
-    record_timer_ = new QTimer(this);
-    record_timer_->setInterval(RECORD_TITLE_MS);
-    connect(record_timer_, &QTimer::timeout, this, [this] { restoreTitle(); });
+    capture_ = new Capture(&ImageScr->bitmap, &clock_, this);
+    connect(capture_, &Capture::recordingTick, this, [this] { restoreTitle(); });
     createActions();
     connect(ButtonView, &QPushButton::clicked, this,
             [this] { view_menu_->popup(ButtonView->mapToGlobal(QPoint(0, ButtonView->height()))); });
@@ -300,7 +278,7 @@ TFormEmul::TFormEmul(QWidget* parent) : QWidget(parent)
 TFormEmul::~TFormEmul()
 {
     qApp->removeEventFilter(this);
-    if (recorder_.recording()) stopRecording();
+    if (capture_->recording()) stopRecording();
     flash_file_set_progress(nullptr);
     host_install(nullptr);
     if (FormEmul == this) FormEmul = nullptr;
@@ -571,7 +549,7 @@ void TFormEmul::FormClose()
 {
     power_off_flag = 1;
     // The picture no longer changes: a recording ends here.
-    if (recorder_.recording()) stopRecording();
+    if (capture_->recording()) stopRecording();
 }
 
 unsigned TFormEmul::MapKey(int key)
@@ -663,24 +641,18 @@ void TFormEmul::FormPaint()
     screen_dirty = 0;
     if (bottom < 0) return;
     ImageScr->bitmapChanged(QRect(left, top, right - left + 1, bottom - top + 1));
-    if (recorder_.recording() &&
-        !recorder_.frame(reinterpret_cast<const u16*>(ImageScr->bitmap.constBits()), clock_.elapsed())) {
-        std::fprintf(stderr, "tarvik2-emu: %s\n", recorder_.error().c_str());
+    std::string error;
+    if (capture_->recording() && !capture_->frame(&error)) {
+        std::fprintf(stderr, "tarvik2-emu: %s\n", error.c_str());
         ButtonRecord->setChecked(false);
         action("record")->setChecked(false);
-        titleMessage(QStringLiteral("recording stopped: ") + QString::fromStdString(recorder_.error()));
+        titleMessage(QStringLiteral("recording stopped: ") + QString::fromStdString(error));
     }
 }
 
 bool TFormEmul::SavePicture(const QString& file, int filter_index, QString* error)
 {
-    const QImage& bm = ImageScr->bitmap;
-    std::string err;
-    // The bitmap's rows are 640 bytes, already 4-byte aligned: one block.
-    const auto* pixels = reinterpret_cast<const u16*>(bm.constBits());
-    const bool ok = picture_save(file.toStdString(), pixels, bm.width(), bm.height(), filter_index == 2 ? 1 : 0, &err);
-    if (!ok && error) *error = QString::fromStdString(err);
-    return ok;
+    return capture_->savePicture(file, filter_index == 2, error);
 }
 
 int TFormEmul::SaveFilterIndex() const
@@ -692,8 +664,7 @@ void TFormEmul::SpeedButtonSavePicClick()
 {
     // The dialog opens where the last picture went (else in the data folder)
     // with a name not used there yet.
-    QString folder = settings_store().value(KEY_PICTURE_FOLDER).toString();
-    if (folder.isEmpty() || !QFileInfo(folder).isDir()) folder = data_folder();
+    const QString folder = Capture::pictureFolder();
     const bool bmp_filter = SaveFilterIndex() == 2;
     SaveDialog1->setDirectory(folder);
     SaveDialog1->setDefaultSuffix(bmp_filter ? QStringLiteral("bmp") : QStringLiteral("png"));
@@ -713,7 +684,7 @@ void TFormEmul::SpeedButtonSavePicClick()
         QMessageBox::warning(this, windowTitle(), QStringLiteral("Cannot save the picture:\n") + error);
         return;
     }
-    settings_store().setValue(KEY_PICTURE_FOLDER, QFileInfo(file).absolutePath());
+    Capture::rememberPicture(file);
 }
 
 void TFormEmul::SpeedButtonCopyPicClick()
@@ -723,45 +694,47 @@ void TFormEmul::SpeedButtonCopyPicClick()
 
 QString TFormEmul::screenshotFolder() const
 {
-    const QString chosen = settings_store().value(KEY_SHOT_FOLDER).toString();
-    if (!chosen.isEmpty() && QFileInfo(chosen).isDir()) return chosen;
-    return data_folder();
+    return capture_->folder();
 }
 
 void TFormEmul::setScreenshotFolder(const QString& folder)
 {
-    settings_store().setValue(KEY_SHOT_FOLDER, QFileInfo(folder).absoluteFilePath());
+    capture_->setFolder(folder);
 }
 
 QString TFormEmul::takeScreenshot()
 {
     if (screen_dirty) FormPaint();
     std::string error;
-    const std::string path = picture_save_numbered(screenshotFolder().toStdString(), SCREENSHOT_PREFIX,
-                                                   reinterpret_cast<const u16*>(ImageScr->bitmap.constBits()),
-                                                   LCD_WIDTH, LCD_HEIGHT, &error);
-    if (path.empty()) {
+    const QString path = capture_->screenshot(&error);
+    if (path.isEmpty()) {
         std::fprintf(stderr, "tarvik2-emu: %s\n", error.c_str());
         titleMessage(QStringLiteral("no screenshot: ") + QString::fromStdString(error));
         return {};
     }
-    const QString p = QDir::cleanPath(QString::fromStdString(path));
-    titleMessage(QStringLiteral("screenshot saved: ") + p);
-    return p;
+    titleMessage(QStringLiteral("screenshot saved: ") + path);
+    return path;
+}
+
+bool TFormEmul::isRecording() const
+{
+    return capture_->recording();
+}
+
+QString TFormEmul::recordingPath() const
+{
+    return capture_->path();
 }
 
 bool TFormEmul::toggleRecording()
 {
-    if (recorder_.recording()) {
+    if (capture_->recording()) {
         stopRecording();
         return true;
     }
     if (screen_dirty) FormPaint();
-    std::string path, error;
-    std::FILE* f = picture_create_numbered(screenshotFolder().toStdString(), RECORDING_PREFIX, &path, &error);
-    const bool started = f && recorder_.start(f, QDir::cleanPath(QString::fromStdString(path)).toStdString(),
-                                              reinterpret_cast<const u16*>(ImageScr->bitmap.constBits()), LCD_WIDTH,
-                                              LCD_HEIGHT, clock_.elapsed(), &error);
+    std::string error;
+    const bool started = capture_->start(&error);
     ButtonRecord->setChecked(started);
     action("record")->setChecked(started);
     if (!started) {
@@ -769,8 +742,6 @@ bool TFormEmul::toggleRecording()
         titleMessage(QStringLiteral("cannot record: ") + QString::fromStdString(error));
         return false;
     }
-    record_started_ = clock_.elapsed();
-    record_timer_->start();
     title_message_.clear();
     restoreTitle();
     return true;
@@ -780,9 +751,7 @@ void TFormEmul::stopRecording()
 {
     if (screen_dirty) FormPaint();
     std::string error;
-    const bool ok =
-        recorder_.stop(reinterpret_cast<const u16*>(ImageScr->bitmap.constBits()), clock_.elapsed(), &error);
-    record_timer_->stop();
+    const bool ok = capture_->stop(&error);
     ButtonRecord->setChecked(false);
     action("record")->setChecked(false);
     if (!ok) {
@@ -790,7 +759,7 @@ void TFormEmul::stopRecording()
         titleMessage(QStringLiteral("recording failed: ") + QString::fromStdString(error));
         return;
     }
-    titleMessage(QStringLiteral("recording saved: %1 (%2 frames)").arg(recordingPath()).arg(recorder_.frames()));
+    titleMessage(QStringLiteral("recording saved: %1 (%2 frames)").arg(recordingPath()).arg(capture_->frames()));
 }
 
 void TFormEmul::titleMessage(const QString& text)
@@ -805,14 +774,7 @@ void TFormEmul::restoreTitle()
     QString title = TITLE;
     if (signal_source_active())
         title += QStringLiteral(" — signal: ") + QFileInfo(QString::fromStdString(signal_source_path())).fileName();
-    if (recorder_.recording()) {
-        const qint64 seconds = (clock_.elapsed() - record_started_) / MS_PER_SECOND;
-        title += QStringLiteral(" — ● REC %1:%2 (%3 frames) %4")
-                     .arg(seconds / SECONDS_PER_MINUTE)
-                     .arg(seconds % SECONDS_PER_MINUTE, 2, 10, QLatin1Char('0'))
-                     .arg(recorder_.frames())
-                     .arg(recordingPath());
-    }
+    if (capture_->recording()) title += QStringLiteral(" — ") + capture_->recordingTitle();
     if (!title_message_.isEmpty()) title += QStringLiteral(" — ") + title_message_;
     setWindowTitle(title);
 }

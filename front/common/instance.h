@@ -23,8 +23,8 @@ public:
     // fram.dat and of the image (`image`, "" = flash.dat in the folder), of
     // those that exist. Returns false with `error` when another program
     // holds one of them or the folder cannot be opened; `busy` tells the
-    // first case from the second. A file made later is added by
-    // data_lock_cover.
+    // first case from the second. A file the run makes later is added
+    // through the cover this installs (data_lock_cover, host/session.h).
     bool acquire(const std::string& folder, std::string* error, bool* busy = nullptr, const std::string& image = "");
     // Gives the lock back (also done by the destructor).
     void release();
@@ -48,12 +48,6 @@ private:
     int fd_ = -1;
     std::vector<File> files_;
 };
-
-// For a file that the session opens or creates in the data folder: adds it
-// to the lock this process holds (the one taken last), so that a file made
-// during the run is locked from then on. True when no lock is held (tests,
-// reading tools); false with `error` when another program holds the file.
-bool data_lock_cover(int fd, const std::string& path, std::string* error);
 
 // A program whose image another program changed under it (see
 // nand_set_changed_hook) ends at once with one line on standard error and an

@@ -15,10 +15,10 @@
 
 #include "analysis/signal_source.h"
 #include "app/startup.h"
-#include "form.h"
-#include "host/instance.h"
+#include "front/common/instance.h"
 #include "host/session.h"
 #include "storage/nand.h"
+#include "window.h"
 
 namespace {
 
@@ -81,7 +81,7 @@ int main(int argc, char** argv)
     if (!have_display()) {
         std::fprintf(stderr,
                      "tarvik2-emu: no display; run 'xvfb-run make run' for a virtual one, "
-                     "or use the headless runner build/release/host/headless/tarvik2-run\n");
+                     "or use the headless runner build/release/front/headless/tarvik2-run\n");
         return EXIT_NOT_STARTED;
     }
     QApplication app(argc, argv);

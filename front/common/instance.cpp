@@ -1,4 +1,4 @@
-#include "host/instance.h"
+#include "front/common/instance.h"
 
 #include <fcntl.h>
 #include <sys/file.h>
@@ -7,6 +7,8 @@
 
 #include <cerrno>
 #include <cstring>
+
+#include "host/session.h"
 
 namespace {
 
@@ -18,6 +20,12 @@ DataDirLock* g_current = nullptr;
 std::string in_folder(const std::string& folder, const char* name)
 {
     return folder.back() == '/' ? folder + name : folder + "/" + name;
+}
+
+// The run's cover of the files it opens: the lock taken last, while held.
+bool cover_current(int fd, const std::string& path, std::string* error)
+{
+    return g_current == nullptr || g_current->cover(fd, path, error);
 }
 
 }  // namespace
@@ -57,6 +65,7 @@ bool DataDirLock::acquire(const std::string& folder, std::string* error, bool* b
         }
     }
     g_current = this;
+    data_lock_set_cover(cover_current);
     return true;
 }
 
@@ -104,11 +113,6 @@ void DataDirLock::release()
     if (fd_ >= 0) close(fd_);  // closing drops the lock
     fd_ = -1;
     if (g_current == this) g_current = nullptr;
-}
-
-bool data_lock_cover(int fd, const std::string& path, std::string* error)
-{
-    return g_current == nullptr || g_current->cover(fd, path, error);
 }
 
 namespace {
