@@ -186,6 +186,11 @@ u32 meas_main_set()
     return settings.sensor == 2 ? 0 : 1;
 }
 
+float meas_temperature()
+{
+    return meas_state.temperature;
+}
+
 int meas_task_top(u16* cont)
 {
     MeasModuleState& s = meas_state;
@@ -269,7 +274,8 @@ int meas_task_vibration(u16* cont)
     if (s.running) {
         if (!s.geometry_set || settings.meas_params_changed) meas_derive_geometry();
         if (!record_complete()) return TASK_WAITING;
-        if (!signal_source_vibration(s.frames, s.n_frames, s.dt)) synthesise_vibration();
+        if (!signal_source_vibration(s.frames, s.n_frames, s.dt, meas_calibration.set[meas_main_set()]))
+            synthesise_vibration();
     }
     s.done |= REQ_VIBRATION;
     ++s.vib_produced;
@@ -300,7 +306,8 @@ int meas_task_shock(u16* cont)
     if (s.running) {
         s.shock_rate = s.dt > 0 ? 1.0f / s.dt : 1000.0f;
         s.shock_count = s.n_frames;
-        if (!signal_source_shock(s.shock_buf, s.shock_count, s.dt)) synthesise_shock();
+        if (!signal_source_shock(s.shock_buf, s.shock_count, s.dt, meas_calibration.set[meas_main_set()]))
+            synthesise_shock();
         s.shock_ready = 1;
     }
     s.done |= REQ_SHOCK;

@@ -4,8 +4,8 @@
 #include <cstring>
 #include <numbers>
 
-#include "analysis/meas_module.h"
 #include "analysis/rounding.h"
+#include "analysis/shock.h"
 #include "analysis/signal.h"
 #include "host/settings.h"
 
@@ -123,11 +123,6 @@ int grade_temperature(float t)
     return 1;
 }
 
-float meas_temperature()
-{
-    return meas_state.temperature;
-}
-
 u32 display_group()
 {
     return 1;
@@ -219,6 +214,15 @@ void measures_reset()
 {
     band_values_clear();
     avg_clear();
+}
+
+void results_reset()
+{
+    result_store_clear();
+    // The values go too: a later pass that skips a quantity must not bring
+    // back a value of the previous measurement.
+    band_values_clear();
+    shock_result.valid = 0;
 }
 
 void avg_clear()

@@ -11,13 +11,15 @@ extern u32 band_history_count;
 
 // Band values and averaging back to their state at power-on.
 void measures_reset();
+// Empties the result store and forgets the band values and the shock-pulse
+// result: nothing of the previous measurement is left to show.
+void results_reset();
 // Forgets the band values of earlier passes.
 void band_values_clear();
 void update_band_values_all();
 float meas_band_value(u32 group, u32 quantity);
 int grade_value(float v, u32 warn_index, u32 alarm_index);
 int grade_temperature(float t);
-float meas_temperature();
 u32 display_group();
 
 u32 avg_target();

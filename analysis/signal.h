@@ -66,8 +66,9 @@ extern const float CLASS_LIMITS[13];
 
 // The store and the window back to their state at power-on.
 void signal_reset();
-// Empties the store and forgets the band values and the shock-pulse result.
-void results_reset();
+// Empties every record of the store, each keeping its buffer (the measures
+// clear the rest of a measurement's results: results_reset).
+void result_store_clear();
 SignalRecord* record_at(u32 group, u32 kind, u32 quantity);
 int meas_get_record(u32 group, u32 kind, u32 quantity, SignalRecord** rec);
 

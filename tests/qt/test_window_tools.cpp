@@ -15,6 +15,7 @@
 #include <QTest>
 #include <QTimer>
 
+#include "analysis/measures.h"
 #include "analysis/signal.h"
 #include "gfx/framebuffer.h"
 #include "host/device.h"
