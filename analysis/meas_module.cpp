@@ -137,7 +137,7 @@ void meas_start(u32 mask)
 
 int meas_step()
 {
-    return meas_task_top(&meas_state.cont_step) < 2 ? 1 : 0;
+    return meas_task_top(&meas_state.cont_step) == TASK_WAITING ? 1 : 0;
 }
 
 int meas_all_done()
@@ -207,7 +207,7 @@ int meas_task_top(u16* cont)
     r &= meas_task_shock(&s.cont_shock);
     r &= meas_task_temperature(&s.cont_temp);
     r &= meas_task_process(&s.cont_proc);
-    if (r < 2) return TASK_WAITING;
+    if (r != TASK_ENDED) return TASK_WAITING;
     *cont = 0;
     return TASK_ENDED;
 }

@@ -81,7 +81,9 @@ void meas_set_paced(bool on);
 // The frames of the latest acquisition from frame `start` on.
 FrameBlock meas_frames(u32 start);
 void meas_start(u32 mask);
+// Runs one pass of the cycle: 1 while it waits for more, 0 once it ended.
 int meas_step();
+// 1 when every requested part of the cycle is done, else 0.
 int meas_all_done();
 void meas_set_running(u8 on);
 void meas_set_test_signal(float freq_hz, float amplitude);
@@ -93,7 +95,8 @@ u32 meas_main_set();
 // Temperature of the latest acquisition, °C.
 float meas_temperature();
 
-// The tasks of one acquisition cycle, each with its continuation word.
+// The tasks of one acquisition cycle, each with its continuation word;
+// each returns TASK_ENDED when its part is done (or not asked for), else TASK_WAITING.
 int meas_task_top(u16* cont);
 int meas_task_vibration(u16* cont);
 int meas_task_shock(u16* cont);

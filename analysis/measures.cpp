@@ -24,7 +24,6 @@ constexpr AvgSource AVG_SOURCES[5] = {
     {1, KIND_S, Q_A}, {1, KIND_S, Q_V}, {1, KIND_S, Q_D}, {3, KIND_B, Q_A}, {0, KIND_S, Q_N},
 };
 constexpr u32 AVG_SLOTS = 11;
-constexpr u32 AVG_UNLIMITED = 999;
 
 struct AvgEntry {
     float scale;
