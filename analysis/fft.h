@@ -15,5 +15,6 @@ bool fft_size_supported(u32 n);
 // The input buffer of the transform (FFT_MAX_POINTS pairs).
 FftPair* fft_input();
 // Transforms the first n pairs of fft_input(); the first `keep` output pairs
-// are written to out. Returns 0 when n is not a supported size.
+// are written to out. Returns 1, or 0 when n is not a supported size (or its
+// transform cannot be set up).
 int fft_forward(u32 n, FftPair* out, u32 keep);

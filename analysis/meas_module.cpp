@@ -138,7 +138,7 @@ void meas_start(u32 mask)
 
 int meas_step()
 {
-    return meas_task_top(&meas_state.cont_step) < 2 ? 1 : 0;
+    return meas_task_top(&meas_state.cont_step) == TASK_WAITING ? 1 : 0;
 }
 
 int meas_all_done()
@@ -187,6 +187,11 @@ u32 meas_main_set()
     return settings.sensor == 2 ? 0 : 1;
 }
 
+float meas_temperature()
+{
+    return meas_state.temperature;
+}
+
 int meas_task_top(u16* cont)
 {
     MeasModuleState& s = meas_state;
@@ -203,7 +208,7 @@ int meas_task_top(u16* cont)
     r &= meas_task_shock(&s.cont_shock);
     r &= meas_task_temperature(&s.cont_temp);
     r &= meas_task_process(&s.cont_proc);
-    if (r < 2) return TASK_WAITING;
+    if (r != TASK_ENDED) return TASK_WAITING;
     *cont = 0;
     return TASK_ENDED;
 }
@@ -270,7 +275,9 @@ int meas_task_vibration(u16* cont)
     if (s.running) {
         if (!s.geometry_set || settings.meas_params_changed) meas_derive_geometry();
         if (!record_complete()) return TASK_WAITING;
-        if (!plant_source_vibration(s.frames, s.n_frames, s.dt) && !signal_source_vibration(s.frames, s.n_frames, s.dt))
+        const CalibrationSet& scale = meas_calibration.set[meas_main_set()];
+        if (!plant_source_vibration(s.frames, s.n_frames, s.dt, scale) &&
+            !signal_source_vibration(s.frames, s.n_frames, s.dt, scale))
             synthesise_vibration();
     }
     s.done |= REQ_VIBRATION;
@@ -302,8 +309,9 @@ int meas_task_shock(u16* cont)
     if (s.running) {
         s.shock_rate = s.dt > 0 ? 1.0f / s.dt : 1000.0f;
         s.shock_count = s.n_frames;
-        if (!plant_source_shock(s.shock_buf, s.shock_count, s.dt) &&
-            !signal_source_shock(s.shock_buf, s.shock_count, s.dt))
+        const CalibrationSet& scale = meas_calibration.set[meas_main_set()];
+        if (!plant_source_shock(s.shock_buf, s.shock_count, s.dt, scale) &&
+            !signal_source_shock(s.shock_buf, s.shock_count, s.dt, scale))
             synthesise_shock();
         s.shock_ready = 1;
     }

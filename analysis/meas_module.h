@@ -2,6 +2,7 @@
 // temperature data that the sensors would deliver, and runs the acquisition
 // cycle as cooperative resumable tasks.
 #pragma once
+#include "analysis/frames.h"
 #include "base/types.h"
 
 enum : u32 {
@@ -18,22 +19,6 @@ constexpr int TASK_WAITING = 0;
 constexpr int TASK_ENDED = 3;
 
 constexpr u32 MEAS_MAX_FRAMES = 16384;
-constexpr u16 MID_SCALE = 16384;
-
-struct VibFrame {
-    u16 w[7];  // 0 acceleration, 1 velocity, 2 displacement, 3..6 marker
-};
-static_assert(sizeof(VibFrame) == 14);
-
-// Raw frames of one acquisition: `count` samples `dt` seconds apart, taken
-// at `stamp` and `tick`.
-struct FrameBlock {
-    const VibFrame* frames;
-    u32 count;
-    float dt;
-    u32 stamp;
-    u32 tick;
-};
 
 struct MeasModuleState {
     u32 request;
@@ -68,7 +53,7 @@ constexpr TestSignal DEFAULT_TEST_SIGNAL = {79.6f, 14.0f, 0.0f};
 
 // Scale factors, physical unit per raw count.
 struct MeasCalibration {
-    float set[2][3];  // per calibration set: acceleration, velocity, displacement
+    CalibrationSet set[2];
     float marker_scale;
     u32 marker_zero;
     float shock_scale;
@@ -96,7 +81,9 @@ void meas_set_paced(bool on);
 // The frames of the latest acquisition from frame `start` on.
 FrameBlock meas_frames(u32 start);
 void meas_start(u32 mask);
+// Runs one pass of the cycle: 1 while it waits for more, 0 once it ended.
 int meas_step();
+// 1 when every requested part of the cycle is done, else 0.
 int meas_all_done();
 void meas_set_running(u8 on);
 void meas_set_test_signal(float freq_hz, float amplitude);
@@ -105,8 +92,11 @@ void meas_prepare_sensor();
 // Calibration set of the vibration channels (group 1) for the sensor
 // setting: 0 for the external sensor, else 1.
 u32 meas_main_set();
+// Temperature of the latest acquisition, °C.
+float meas_temperature();
 
-// The tasks of one acquisition cycle, each with its continuation word.
+// The tasks of one acquisition cycle, each with its continuation word;
+// each returns TASK_ENDED when its part is done (or not asked for), else TASK_WAITING.
 int meas_task_top(u16* cont);
 int meas_task_vibration(u16* cont);
 int meas_task_shock(u16* cont);

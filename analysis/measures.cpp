@@ -4,8 +4,8 @@
 #include <cstring>
 #include <numbers>
 
-#include "analysis/meas_module.h"
 #include "analysis/rounding.h"
+#include "analysis/shock.h"
 #include "analysis/signal.h"
 #include "host/settings.h"
 
@@ -24,7 +24,6 @@ constexpr AvgSource AVG_SOURCES[5] = {
     {1, KIND_S, Q_A}, {1, KIND_S, Q_V}, {1, KIND_S, Q_D}, {3, KIND_B, Q_A}, {0, KIND_S, Q_N},
 };
 constexpr u32 AVG_SLOTS = 11;
-constexpr u32 AVG_UNLIMITED = 999;
 
 struct AvgEntry {
     float scale;
@@ -123,11 +122,6 @@ int grade_temperature(float t)
     return 1;
 }
 
-float meas_temperature()
-{
-    return meas_state.temperature;
-}
-
 u32 display_group()
 {
     return 1;
@@ -219,6 +213,15 @@ void measures_reset()
 {
     band_values_clear();
     avg_clear();
+}
+
+void results_reset()
+{
+    result_store_clear();
+    // The values go too: a later pass that skips a quantity must not bring
+    // back a value of the previous measurement.
+    band_values_clear();
+    shock_result.valid = 0;
 }
 
 void avg_clear()

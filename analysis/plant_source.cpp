@@ -3,7 +3,7 @@
 #include <vector>
 
 #include "analysis/converter.h"
-#include "analysis/meas_module.h"
+#include "analysis/frames.h"
 #include "analysis/plant_synth.h"
 #include "analysis/signal.h"
 #include "analysis/signal_source.h"
@@ -117,13 +117,12 @@ u64 plant_source_clipped()
     return g_clipped;
 }
 
-bool plant_source_vibration(VibFrame* frames, u32 count, float dt)
+bool plant_source_vibration(VibFrame* frames, u32 count, float dt, const CalibrationSet& scale)
 {
     if (!g_active || !(dt > 0)) return false;
     ready(dt);
     make(count);
     g_shock_waiting = true;
-    const float* scale = meas_calibration.set[meas_main_set()];
     for (u32 i = 0; i < count; ++i) {
         VibFrame& fr = frames[i];
         fr.w[Q_A] = clip(MID_SCALE + g_a[i] / scale[Q_A], SIGNAL_ADC_MAX);
@@ -135,7 +134,7 @@ bool plant_source_vibration(VibFrame* frames, u32 count, float dt)
     return true;
 }
 
-bool plant_source_shock(u16* buffer, u32 count, float dt)
+bool plant_source_shock(u16* buffer, u32 count, float dt, const CalibrationSet& scale)
 {
     if (!g_active || !(dt > 0)) return false;
     ready(dt);
@@ -144,8 +143,7 @@ bool plant_source_shock(u16* buffer, u32 count, float dt)
     if (!g_shock_waiting || g_shock.size() != count) make(count);
     g_shock_waiting = false;
     // Through the acceleration channel's converter scale, as a magnitude.
-    const double scale = meas_calibration.set[meas_main_set()][Q_A];
-    for (u32 i = 0; i < count; ++i) buffer[i] = clip(g_shock[i] / scale, SIGNAL_SHOCK_MAX);
+    for (u32 i = 0; i < count; ++i) buffer[i] = clip(g_shock[i] / scale[Q_A], SIGNAL_SHOCK_MAX);
     return true;
 }
 

@@ -8,9 +8,9 @@
 #pragma once
 #include <string>
 
+#include "analysis/frames.h"
 #include "analysis/plant.h"
 
-struct VibFrame;
 
 // Makes the point at `point_path` ("group/machine/point") of `plant` the
 // source from the next record on; returns "" or one line that says what is
@@ -29,10 +29,11 @@ const Plant& plant_source_plant();
 // starts again at the next record.
 void plant_source_reset();
 
-// For the measuring module's tasks, as the file source's: each returns
+// For the measuring module's tasks, as the file source's (`scale`: the
+// calibration set in use, physical units per converter count): each returns
 // false, touching nothing, when no plant point is the source.
-bool plant_source_vibration(VibFrame* frames, u32 count, float dt);
-bool plant_source_shock(u16* buffer, u32 count, float dt);
+bool plant_source_vibration(VibFrame* frames, u32 count, float dt, const CalibrationSet& scale);
+bool plant_source_shock(u16* buffer, u32 count, float dt, const CalibrationSet& scale);
 bool plant_source_temperature(float* celsius);
 // Samples clipped at the converter's range since the point was chosen.
 u64 plant_source_clipped();

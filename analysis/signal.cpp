@@ -6,10 +6,8 @@
 #include <numbers>
 
 #include "analysis/fft.h"
-#include "analysis/meas_module.h"
-#include "analysis/measures.h"
+#include "analysis/frames.h"
 #include "analysis/rounding.h"
-#include "analysis/shock.h"
 
 ResultStore results;
 u32 window_mode = 1;
@@ -73,16 +71,15 @@ u32 quantity_of_letter(char c)
     }
 }
 
-// Empties every record of the store, each keeping its data buffer.
-void clear_store()
+}  // namespace
+
+void result_store_clear()
 {
     std::memset(&results, 0, sizeof results);
     for (u32 g = 0; g < RESULT_GROUPS; ++g)
         for (u32 k = 0; k < RESULT_KINDS; ++k)
             for (u32 q = 0; q < RESULT_SLOTS; ++q) results.group[g].rec[k][q].data = g_record_buffers[g][k][q];
 }
-
-}  // namespace
 
 void clear_record(SignalRecord* rec)
 {
@@ -120,17 +117,8 @@ float window_factor(u32 mode)
 
 void signal_reset()
 {
-    clear_store();
+    result_store_clear();
     window_mode = 1;
-}
-
-void results_reset()
-{
-    clear_store();
-    // The values go too: a later pass that skips a quantity must not bring
-    // back a value of the previous measurement.
-    band_values_clear();
-    shock_result.valid = 0;
 }
 
 SignalRecord* record_at(u32 group, u32 kind, u32 quantity)

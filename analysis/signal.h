@@ -66,9 +66,11 @@ extern const float CLASS_LIMITS[13];
 
 // The store and the window back to their state at power-on.
 void signal_reset();
-// Empties the store and forgets the band values and the shock-pulse result.
-void results_reset();
+// Empties every record of the store, each keeping its buffer (the measures
+// clear the rest of a measurement's results: results_reset).
+void result_store_clear();
 SignalRecord* record_at(u32 group, u32 kind, u32 quantity);
+// 1 with *rec the record, held or derived now; 0 when it is neither held nor derivable.
 int meas_get_record(u32 group, u32 kind, u32 quantity, SignalRecord** rec);
 
 // Builds the acquired time record of one word column of the raw frames: the
@@ -84,6 +86,7 @@ float x_at(const SignalRecord* rec, u32 i);
 int index_of(const SignalRecord* rec, float x, float tolerance);
 u64 line_power(const SignalRecord* rec, u32 i);
 void copy_record(const SignalRecord* src, SignalRecord* dst);
+// 1 for acceleration, velocity and displacement, else 0 (the marker).
 int is_vibration_quantity(const SignalRecord* rec);
 
 // The record operations of the derivation; 1 done, 0 refused. The

@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "analysis/converter.h"
-#include "analysis/meas_module.h"
+#include "analysis/frames.h"
 #include "analysis/signal.h"
 #include "analysis/signal_file.h"
 #include "host/device.h"
@@ -670,7 +670,7 @@ u64 signal_source_loop_frames()
     return g_active ? g_file.frames : 0;
 }
 
-bool signal_source_vibration(VibFrame* frames, u32 count, float dt)
+bool signal_source_vibration(VibFrame* frames, u32 count, float dt, const CalibrationSet& scale)
 {
     if (!g_active || !(dt > 0)) return false;
     Stream& st = g_vib_stream;
@@ -679,7 +679,6 @@ bool signal_source_vibration(VibFrame* frames, u32 count, float dt)
         g_scratch.resize(count);
         pull(st, g_file.vibration, g_scratch.data(), count);
     }
-    const float* scale = meas_calibration.set[meas_main_set()];
     const double turn = g_file.rpm / 60.0 * dt;
     const u64 length = st.loop[0].size();
     u64 clipped_frames = 0;
@@ -713,7 +712,7 @@ bool signal_source_vibration(VibFrame* frames, u32 count, float dt)
     return true;
 }
 
-bool signal_source_shock(u16* buffer, u32 count, float dt)
+bool signal_source_shock(u16* buffer, u32 count, float dt, const CalibrationSet& scale)
 {
     if (!g_active || g_file.envelope.empty() || !(dt > 0)) return false;
     Stream& st = g_shock_stream;
@@ -724,7 +723,7 @@ bool signal_source_shock(u16* buffer, u32 count, float dt)
     }
     // The shock-pulse input sees the envelope through the acceleration
     // channel's converter scale; it is a magnitude, so its zero is 0.
-    const double scale = meas_calibration.set[meas_main_set()][Q_A];
+    const double a_scale = scale[Q_A];
     const u64 length = st.loop[0].size();
     for (u32 i = 0; i < count; ++i) {
         double e;
@@ -734,7 +733,7 @@ bool signal_source_shock(u16* buffer, u32 count, float dt)
         } else {
             e = g_scratch[i];
         }
-        buffer[i] = clip(e / scale, SIGNAL_SHOCK_MAX);
+        buffer[i] = clip(e / a_scale, SIGNAL_SHOCK_MAX);
     }
     return true;
 }

@@ -12,9 +12,8 @@
 #pragma once
 #include <string>
 
+#include "analysis/frames.h"
 #include "base/types.h"
-
-struct VibFrame;
 
 // Highest converter count: the zero level MID_SCALE is mid-range.
 constexpr u32 SIGNAL_ADC_MAX = 32767;
@@ -86,10 +85,12 @@ void signal_source_reset();
 
 // For the measuring module's tasks. Each returns false, touching nothing,
 // when the file does not feed that input. Fills `count` frames sampled `dt`
-// seconds apart with the next part of the stream.
-bool signal_source_vibration(VibFrame* frames, u32 count, float dt);
-// Fills `count` shock-pulse samples `dt` seconds apart.
-bool signal_source_shock(u16* buffer, u32 count, float dt);
+// seconds apart with the next part of the stream, in counts of the
+// calibration set `scale` (the one in use for the vibration channels).
+bool signal_source_vibration(VibFrame* frames, u32 count, float dt, const CalibrationSet& scale);
+// Fills `count` shock-pulse samples `dt` seconds apart; the input sees the
+// envelope through the acceleration scale of `scale`.
+bool signal_source_shock(u16* buffer, u32 count, float dt, const CalibrationSet& scale);
 // The temperature over the span of the last vibration record: the
 // temperature channel's mean, or without one the steady temperature of the
 // options with a sensor's small noise.

@@ -2,7 +2,7 @@
 // mounting of the archive, then the main menu until power-off.
 #include "analysis/calibration.h"
 #include "analysis/meas_module.h"
-#include "analysis/signal.h"
+#include "analysis/measures.h"
 #include "app/reset.h"
 #include "app/startup.h"
 #include "archive/mount.h"

@@ -100,9 +100,9 @@ void BM_SignalSourceRecordFrom48k(benchmark::State& state)
     if (!open_source(state, file)) return;
     VibFrame* frames = g_frames;
     // The first record sets the setup up; the figure is the steady state.
-    signal_source_vibration(frames, RECORD_SAMPLES, RECORD_DT);
+    signal_source_vibration(frames, RECORD_SAMPLES, RECORD_DT, meas_calibration.set[meas_main_set()]);
     for (auto _ : state) {
-        signal_source_vibration(frames, RECORD_SAMPLES, RECORD_DT);
+        signal_source_vibration(frames, RECORD_SAMPLES, RECORD_DT, meas_calibration.set[meas_main_set()]);
         benchmark::DoNotOptimize(frames[RECORD_SAMPLES - 1]);
     }
     state.counters["realtime_x"] = benchmark::Counter(
@@ -117,7 +117,7 @@ void BM_SignalSourceSetupFrom48k(benchmark::State& state)
     if (!open_source(state, file)) return;
     for (auto _ : state) {
         signal_source_reset();
-        signal_source_vibration(g_frames, RECORD_SAMPLES, RECORD_DT);
+        signal_source_vibration(g_frames, RECORD_SAMPLES, RECORD_DT, meas_calibration.set[meas_main_set()]);
         benchmark::DoNotOptimize(g_frames[0]);
     }
 }

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "analysis/meas_module.h"
+#include "analysis/measures.h"
 #include "analysis/signal.h"
 #include "base/cp1251.h"
 #include "data/fonts.h"

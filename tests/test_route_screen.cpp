@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "analysis/meas_module.h"
+#include "analysis/measures.h"
 #include "analysis/signal.h"
 #include "archive/measurement.h"
 #include "archive/mount.h"

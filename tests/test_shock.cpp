@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "analysis/meas_module.h"
+#include "analysis/measures.h"
 #include "analysis/shock.h"
 #include "analysis/signal.h"
 #include "tests/support/support.h"

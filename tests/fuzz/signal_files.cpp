@@ -84,10 +84,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     static VibFrame frames[BLOCK];
     static u16 shock[BLOCK];
     for (int round = 0; round < 2; ++round) {
-        FUZZ_CHECK(signal_source_vibration(frames, BLOCK, dt));
+        FUZZ_CHECK(signal_source_vibration(frames, BLOCK, dt, meas_calibration.set[meas_main_set()]));
         for (const VibFrame& f : frames)
             for (u32 q = 0; q < 3; ++q) FUZZ_CHECK(f.w[q] <= SIGNAL_ADC_MAX);
-        FUZZ_CHECK(signal_source_shock(shock, BLOCK, dt));
+        FUZZ_CHECK(signal_source_shock(shock, BLOCK, dt, meas_calibration.set[meas_main_set()]));
         for (const u16 s : shock) FUZZ_CHECK(s <= SIGNAL_SHOCK_MAX);
         float celsius = 0;
         // A channel's mean, or without one the steady temperature with a

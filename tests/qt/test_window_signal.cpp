@@ -123,7 +123,8 @@ TEST_F(WindowSignal, AClippingRecordIsMarkedBesideTheKeypad)
     form.setSignalOptions(options);
     std::vector<VibFrame> frames(1024);
     auto record = [&] {
-        ASSERT_TRUE(signal_source_vibration(frames.data(), static_cast<u32>(frames.size()), 1.0f / 2560));
+        ASSERT_TRUE(signal_source_vibration(frames.data(), static_cast<u32>(frames.size()), 1.0f / 2560,
+                                            meas_calibration.set[meas_main_set()]));
         form.TimerRedrawTimer();
     };
     form.TimerRedrawTimer();

@@ -15,6 +15,7 @@
 #include <QTest>
 #include <QTimer>
 
+#include "analysis/measures.h"
 #include "analysis/signal.h"
 #include "front/common/instance.h"
 #include "front/qt/keyhelp.h"

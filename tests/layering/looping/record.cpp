@@ -1,0 +1,2 @@
+// Calls the store, which calls back: a loop of two.
+#include "looping/store.h"

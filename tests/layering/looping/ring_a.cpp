@@ -1,0 +1,2 @@
+// First of a loop of three.
+#include "looping/ring_b.h"

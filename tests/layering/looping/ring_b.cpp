@@ -1,0 +1,1 @@
+#include "ring_c.h"

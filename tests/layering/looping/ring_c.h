@@ -1,0 +1,1 @@
+#include "looping/ring_a.h"

@@ -1,0 +1,1 @@
+#include "looping/record.h"
