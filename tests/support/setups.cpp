@@ -1,6 +1,7 @@
 #include "tests/support/setups.h"
 
 #include "analysis/meas_module.h"
+#include "analysis/measures.h"
 #include "analysis/signal.h"
 #include "host/device.h"
 #include "host/settings.h"
