@@ -3,8 +3,8 @@
 // renames and deletes objects, deletes and opens measurements, hears their
 // voice notes and clears the whole archive.
 #pragma once
-#include "archive/tree_view.h"
 #include "base/types.h"
+#include "gfx/tree_view.h"
 
 // Title of the browser's screen (the viewers open over it).
 extern const char* const ARCHIVE_BROWSER_TITLE;

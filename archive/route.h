@@ -9,8 +9,8 @@
 #pragma once
 #include <cstddef>
 
-#include "archive/tree_view.h"
 #include "base/types.h"
+#include "gfx/tree_view.h"
 
 constexpr u32 ROUTE_FORMAT = 512;
 constexpr u32 ROUTE_MAX_ITEMS = 1024;

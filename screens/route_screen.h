@@ -7,9 +7,9 @@
 // moves on. The route choice lists the routes, clears a route's
 // measurements or deletes a route with them.
 #pragma once
-#include "archive/tree_view.h"
 #include "base/types.h"
 #include "gfx/frame.h"
+#include "gfx/tree_view.h"
 #include "screens/plot.h"
 
 // The tree and the plot on the screen.

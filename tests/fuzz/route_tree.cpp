@@ -14,11 +14,11 @@
 #include "archive/mount.h"
 #include "archive/objects.h"
 #include "archive/route.h"
-#include "archive/tree_view.h"
 #include "base/checksum.h"
 #include "base/cp1251.h"
 #include "flash_sandbox.h"
 #include "fuzz.h"
+#include "gfx/tree_view.h"
 #include "storage/dir.h"
 
 namespace {

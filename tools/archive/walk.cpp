@@ -5,7 +5,7 @@
 #include "archive/archive_tree.h"
 #include "archive/measurement.h"
 #include "archive/route.h"
-#include "archive/tree_view.h"
+#include "gfx/tree_view.h"
 #include "storage/dir.h"
 #include "storage/fs.h"
 #include "storage/nand.h"
