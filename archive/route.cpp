@@ -3,7 +3,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "archive/browser.h"
+#include "archive/changes.h"
 #include "archive/measurement.h"
 #include "archive/mount.h"
 #include "archive/objects.h"
@@ -448,7 +448,7 @@ bool route_remove_measurement(u32 id)
 {
     const int at = dir_find_id(id);
     if (at < 0) return false;
-    if (archive_cursor_id() == id) archive_show_id(dir_parent(at));
+    archive_changed(ARCHIVE_CHANGE_REMOVING, id);
     return dir_delete(at) == FS_OK;
 }
 

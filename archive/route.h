@@ -166,8 +166,9 @@ int route_item_icon(int i);
 // linked before goes, so a power loss in between leaves a spare measurement,
 // never a link to nothing. Returns whether the state reached the file.
 bool route_set_measurement(int i, u32 id);
-// Removes measurement `id` (its file and entry) after moving the archive
-// browser's cursor to its object if it stood on it. Returns whether it went.
+// Removes measurement `id` (its file and entry) after telling the archive's
+// listener (ARCHIVE_CHANGE_REMOVING: the browser's cursor moves to its object
+// if it stood on it). Returns whether it went.
 bool route_remove_measurement(u32 id);
 // Makes every point of `buf` (in memory) that is not ignored and does not
 // link its own measurement not measured, with no measurement: what is

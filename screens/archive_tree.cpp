@@ -1,4 +1,4 @@
-#include "archive/archive_tree.h"
+#include "screens/archive_tree.h"
 
 #include <cstring>
 

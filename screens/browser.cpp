@@ -1,8 +1,8 @@
-#include "archive/browser.h"
+#include "screens/browser.h"
 
 #include <cstring>
 
-#include "archive/archive_tree.h"
+#include "archive/changes.h"
 #include "archive/measurement.h"
 #include "archive/mount.h"
 #include "archive/objects.h"
@@ -15,6 +15,11 @@
 #include "host/device.h"
 #include "host/settings.h"
 #include "host/sound.h"
+#include "screens/archive_tree.h"
+#include "screens/rms.h"
+#include "screens/saved_dialog.h"
+#include "screens/spectra.h"
+#include "screens/vibrometer.h"
 #include "storage/dir.h"
 #include "storage/fs.h"
 
@@ -74,6 +79,8 @@ constexpr u32 WAV_DATA_SIZE_AT = 40;
 // The one archive tree of the run; set up after a mount.
 TreeView g_view;
 bool g_ready = false;
+// The records last read for a viewer.
+MeasViewRecords g_records;
 // Entry under the cursor as last seen (0: the root); a change means the
 // cursor moved to another entry, or the entries moved under the cursor.
 u32 g_cursor_id = 0;
@@ -440,6 +447,37 @@ void measurement_key(u32 key)
     }
 }
 
+void no_viewer()
+{
+    screen_save();
+    msg_box(TITLE_ATTENTION, "Просмотр недоступен"_cp, nullptr, nullptr, true, false);
+    screen_restore();
+}
+
+// The archive's listener: the tree follows what was stored, and a save the
+// user is to be told of opens the saved dialog.
+void archive_change(ArchiveChange change, u32 id)
+{
+    switch (change) {
+    case ARCHIVE_CHANGE_MOUNTED: archive_tree_init(); break;
+    case ARCHIVE_CHANGE_SAVED: archive_show_id(id); break;
+    case ARCHIVE_CHANGE_SAVED_ANNOUNCE: {
+        archive_show_id(id);
+        char label[MEAS_LABEL_SIZE];
+        meas_label(dir_find_id(id), label);
+        FileHandle h{};
+        h.first = id;
+        meas_saved_dialog(label, &h);
+        break;
+    }
+    case ARCHIVE_CHANGE_REMOVING: {
+        const int at = dir_find_id(id);
+        if (at >= 0 && archive_cursor_id() == id) archive_show_id(dir_parent(at));
+        break;
+    }
+    }
+}
+
 }  // namespace
 
 void archive_tree_init()
@@ -487,6 +525,20 @@ void archive_clear_all()
 void archive_show_id(u32 id)
 {
     if (g_ready) show(id);
+}
+
+void meas_view(int index)
+{
+    if (index < 0 || static_cast<u32>(index) >= dir_count()) return;
+    const u32 kind = dir_attr(index);
+    if (kind >= MEAS_KIND_COUNT) return no_viewer();
+    if (meas_read_for_view(index, &g_records) != MEAS_OK) return;
+    if (kind == MEAS_KIND_VIBROMETER)
+        vibrometer_view(&g_records.table);
+    else if (kind == MEAS_KIND_RMS_TABLE)
+        rms_view(&g_records.table);
+    else
+        stored_spectra_view(&g_records.spectra, g_records.data, g_records.data_bytes);
 }
 
 int archive_browser()
@@ -554,4 +606,6 @@ void archive_browser_reset()
     g_seen_count = 0;
     std::memset(&g_keys, 0, sizeof g_keys);
     g_keys_kind = -1;
+    std::memset(&g_records, 0, sizeof g_records);
+    archive_set_listener(archive_change);
 }

@@ -12,8 +12,6 @@
 #include <vector>
 
 #include "app/reset.h"
-#include "archive/archive_tree.h"
-#include "archive/browser.h"
 #include "archive/measurement.h"
 #include "archive/mount.h"
 #include "archive/objects.h"
@@ -26,6 +24,9 @@
 #include "host/fram.h"
 #include "host/settings.h"
 #include "host/sound.h"
+#include "screens/archive_tree.h"
+#include "screens/browser.h"
+#include "screens/saved_dialog.h"
 #include "storage/dir.h"
 #include "storage/fs.h"
 #include "storage/nand.h"

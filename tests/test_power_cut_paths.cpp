@@ -32,6 +32,7 @@
 #include "host/session.h"
 #include "host/settings.h"
 #include "host/sound.h"
+#include "screens/saved_dialog.h"
 #include "storage/dir.h"
 #include "storage/fs.h"
 #include "storage/nand.h"

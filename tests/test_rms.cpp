@@ -22,6 +22,7 @@
 #include "gfx/text.h"
 #include "host/device.h"
 #include "host/settings.h"
+#include "screens/browser.h"
 #include "screens/rms.h"
 #include "screens/status.h"
 #include "storage/dir.h"

@@ -12,8 +12,6 @@
 #include <vector>
 
 #include "app/reset.h"
-#include "archive/archive_tree.h"
-#include "archive/browser.h"
 #include "archive/measurement.h"
 #include "archive/mount.h"
 #include "archive/objects.h"
@@ -25,6 +23,8 @@
 #include "gfx/text.h"
 #include "gfx/tree_view.h"
 #include "host/settings.h"
+#include "screens/archive_tree.h"
+#include "screens/browser.h"
 #include "storage/dir.h"
 #include "storage/fs.h"
 #include "storage/nand.h"

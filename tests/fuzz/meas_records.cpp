@@ -17,6 +17,7 @@
 #include "flash_sandbox.h"
 #include "fuzz.h"
 #include "host/settings.h"
+#include "screens/browser.h"
 #include "screens/spectra.h"
 #include "storage/dir.h"
 #include "storage/fs.h"

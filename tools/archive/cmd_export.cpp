@@ -23,7 +23,6 @@
 
 #include "analysis/shock.h"
 #include "analysis/signal.h"
-#include "archive/browser.h"
 #include "archive/measurement.h"
 #include "archive/objects.h"
 #include "gfx/frame.h"
@@ -34,6 +33,7 @@
 #include "host/picture.h"
 #include "host/settings.h"
 #include "host/virtual_host.h"
+#include "screens/browser.h"
 #include "screens/rms.h"
 #include "screens/spectra.h"
 #include "storage/dir.h"

@@ -2,10 +2,10 @@
 
 #include <cstring>
 
-#include "archive/archive_tree.h"
 #include "archive/measurement.h"
 #include "archive/route.h"
 #include "gfx/tree_view.h"
+#include "screens/archive_tree.h"
 #include "storage/dir.h"
 #include "storage/fs.h"
 #include "storage/nand.h"
