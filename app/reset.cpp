@@ -22,6 +22,7 @@
 #include "screens/browser.h"
 #include "screens/rms.h"
 #include "screens/route_screen.h"
+#include "screens/route_tree.h"
 #include "screens/shock_panel.h"
 #include "screens/spectra.h"
 #include "screens/vibrometer.h"
@@ -62,6 +63,7 @@ void system_reset()
     vibrometer_reset();
     spectra_reset();
     rms_reset();
+    route_tree_reset();
     route_screen_reset();
 
     archive_mount_reset();

@@ -27,6 +27,7 @@
 #include "host/hostif.h"
 #include "host/session.h"
 #include "host/virtual_host.h"
+#include "screens/route_tree.h"
 #include "storage/dir.h"
 #include "storage/fs.h"
 

@@ -18,6 +18,7 @@
 #include "host/device.h"
 #include "host/settings.h"
 #include "screens/meas_setup.h"
+#include "screens/route_tree.h"
 #include "screens/spectra.h"
 #include "screens/status.h"
 #include "storage/dir.h"

@@ -25,6 +25,7 @@
 #include "host/settings.h"
 #include "screens/archive_tree.h"
 #include "screens/browser.h"
+#include "screens/route_tree.h"
 #include "storage/dir.h"
 #include "storage/fs.h"
 #include "storage/nand.h"

@@ -33,6 +33,7 @@
 #include "host/settings.h"
 #include "screens/plot.h"
 #include "screens/route_screen.h"
+#include "screens/route_tree.h"
 #include "storage/dir.h"
 #include "storage/fs.h"
 #include "storage/nand.h"

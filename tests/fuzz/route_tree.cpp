@@ -7,6 +7,8 @@
 // header's checksum, so that the items are read; 2: point each measured
 // item at one of the archive's measurements, chosen by its own measurement
 // field), then the file's bytes.
+#include "screens/route_tree.h"
+
 #include <cstring>
 #include <vector>
 

@@ -6,6 +6,7 @@
 #include "archive/route.h"
 #include "gfx/tree_view.h"
 #include "screens/archive_tree.h"
+#include "screens/route_tree.h"
 #include "storage/dir.h"
 #include "storage/fs.h"
 #include "storage/nand.h"
