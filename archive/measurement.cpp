@@ -131,7 +131,7 @@ u32 save_file(u32 kind, u32 stamp, const Section (&sections)[MEAS_SECTIONS], boo
     }
     FileHandle h{};
     // A measurement always goes into a listed object, right after it.
-    if (obj_ensure_current() == 0) return save_failed(&h, silent);
+    if (obj_ensure_current() == OBJ_FAILED) return save_failed(&h, silent);
     const u32 object = settings_current_object();
     const int object_at = dir_find_id(object);
     if (object_at < 0) return save_failed(&h, silent);

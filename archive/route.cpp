@@ -107,8 +107,8 @@ bool owned_by(const char* route, i32 id)
         return false;
     const int object_at = dir_find_id(dir_parent(at));
     char name[OBJ_NAME_SIZE];
-    return object_at >= 0 && dir_type(object_at) == FILE_TYPE_OBJECT && obj_read_name(dir_id(object_at), name) &&
-           same_name(route, name);
+    return object_at >= 0 && dir_type(object_at) == FILE_TYPE_OBJECT &&
+           obj_read_name(dir_id(object_at), name) == OBJ_OK && same_name(route, name);
 }
 
 // Whether item `it` of route `buf` is a measured point that links its own

@@ -94,7 +94,7 @@ struct RouteBenchImage {
         // The points' measurements go into the route's object, as the route
         // screen saves them.
         const u32 object = obj_create("Route 1024");
-        if (object == 0 || obj_select(object) != 1) return 0;
+        if (object == 0 || obj_select(object) != OBJ_OK) return 0;
         SpectraRecord record{};
         record.type = 1;
         record.kind = MEAS_KIND_SPECTRUM;

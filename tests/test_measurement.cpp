@@ -85,7 +85,7 @@ protected:
 
     void SetUp() override
     {
-        ASSERT_EQ(obj_after_mount(), 2);
+        ASSERT_EQ(obj_after_mount(), OBJ_CHOSEN);
         object = settings_current_object();
         storage_error_flags = 0;
     }
@@ -287,9 +287,9 @@ TEST_F(Measurements, NumbersCountPerObjectAndFollowTheNewest)
     const u32 b = obj_create("Б"_cp);  // sorts before "Объект"
     ASSERT_NE(b, 0u);
     const u32 a1 = save_table(1), a2 = save_table(2), a3 = save_table(3);
-    ASSERT_EQ(obj_select(b), 1);
+    ASSERT_EQ(obj_select(b), OBJ_OK);
     const u32 b1 = save_table(4);
-    ASSERT_EQ(obj_select(a), 1);
+    ASSERT_EQ(obj_select(a), OBJ_OK);
     const u32 a4 = save_table(5);
     EXPECT_EQ((std::vector<u32>{number_of(a1), number_of(a2), number_of(a3), number_of(b1), number_of(a4)}),
               (std::vector<u32>{1, 2, 3, 1, 4}));
@@ -315,7 +315,7 @@ TEST_F(Measurements, NumbersWrapAfter999AndRestartWithoutAReadableNewest)
                  id, [](MeasHeader& h) { h.number = 5; }, false);
          },
          1},
-        {"newest deleted", [this](u32) { ASSERT_EQ(obj_delete_measurements(dir_find_id(object)), 1); }, 1},
+        {"newest deleted", [this](u32) { ASSERT_EQ(obj_delete_measurements(dir_find_id(object)), OBJ_OK); }, 1},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -326,7 +326,7 @@ TEST_F(Measurements, NumbersWrapAfter999AndRestartWithoutAReadableNewest)
         const u32 id = save_table(3);
         EXPECT_EQ(number_of(id), c.expected);
         EXPECT_EQ(dir_id(dir_find_id(object) + 1), id);
-        ASSERT_EQ(obj_delete_measurements(dir_find_id(object)), 1);
+        ASSERT_EQ(obj_delete_measurements(dir_find_id(object)), OBJ_OK);
     }
 }
 
@@ -437,7 +437,7 @@ TEST_F(Measurements, PowerCutDuringASaveNeverLeavesATornMeasurement)
             }
 
             image.remount();
-            ASSERT_NE(obj_after_mount(), 0);
+            ASSERT_NE(obj_after_mount(), OBJ_FAILED);
             for (u32 id : listed) EXPECT_GE(dir_find_id(id), 0) << id;
             for (u32 i = 0; i < dir_count(); ++i) {
                 const u32 id = dir_id(static_cast<int>(i));
@@ -455,7 +455,7 @@ TEST_F(Measurements, PowerCutDuringASaveNeverLeavesATornMeasurement)
             MeasSection s1{section, sizeof section, 0};
             EXPECT_EQ(meas_read(kept, nullptr, &s1, nullptr, nullptr, true), 100 + k.l1);
         }
-        ASSERT_EQ(obj_delete_measurements(dir_find_id(object)), 1);
+        ASSERT_EQ(obj_delete_measurements(dir_find_id(object)), OBJ_OK);
     }
 }
 

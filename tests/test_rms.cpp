@@ -287,7 +287,7 @@ protected:
     void SetUp() override
     {
         RmsScreen::SetUp();
-        ASSERT_EQ(obj_after_mount(), 2);
+        ASSERT_EQ(obj_after_mount(), OBJ_CHOSEN);
         archive_state = ARCHIVE_MOUNTED;
     }
     std::vector<int> rms_files() const

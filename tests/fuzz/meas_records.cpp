@@ -72,7 +72,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     seal(file, flags);
 
     FUZZ_CHECK(flash_mount());
-    FUZZ_CHECK(obj_after_mount() != 0);
+    FUZZ_CHECK(obj_after_mount() != OBJ_FAILED);
     const u32 object = settings.current_object;
     FileHandle h;
     if (fs_create(&h, file_type_of(kind), object, kind, static_cast<u32>(file.size())) != FS_OK) return 0;
