@@ -21,6 +21,7 @@
 #include "screens/bearings.h"
 #include "screens/browser.h"
 #include "screens/rms.h"
+#include "screens/route_choice.h"
 #include "screens/route_screen.h"
 #include "screens/route_tree.h"
 #include "screens/shock_panel.h"
@@ -64,6 +65,7 @@ void system_reset()
     spectra_reset();
     rms_reset();
     route_tree_reset();
+    route_choice_reset();
     route_screen_reset();
 
     archive_mount_reset();
