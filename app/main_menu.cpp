@@ -1,7 +1,6 @@
 // The main menu and the special-measurements menu.
 #include "app/settings_screens.h"
 #include "app/startup.h"
-#include "archive/browser.h"
 #include "base/cp1251.h"
 #include "gfx/dialog.h"
 #include "gfx/frame.h"
@@ -11,6 +10,7 @@
 #include "gfx/text.h"
 #include "host/device.h"
 #include "host/settings.h"
+#include "screens/browser.h"
 #include "screens/rms.h"
 #include "screens/route_screen.h"
 #include "screens/spectra.h"

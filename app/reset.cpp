@@ -7,9 +7,7 @@
 #include "analysis/shock.h"
 #include "analysis/signal.h"
 #include "analysis/signal_source.h"
-#include "archive/archive_tree.h"
-#include "archive/browser.h"
-#include "archive/measurement.h"
+#include "archive/changes.h"
 #include "archive/mount.h"
 #include "archive/objects.h"
 #include "archive/route.h"
@@ -20,9 +18,13 @@
 #include "host/fram.h"
 #include "host/settings.h"
 #include "host/sound.h"
+#include "screens/archive_tree.h"
 #include "screens/bearings.h"
+#include "screens/browser.h"
 #include "screens/rms.h"
+#include "screens/route_choice.h"
 #include "screens/route_screen.h"
+#include "screens/route_tree.h"
 #include "screens/shock_panel.h"
 #include "screens/spectra.h"
 #include "screens/vibrometer.h"
@@ -54,16 +56,18 @@ void system_reset()
     plant_source_reset();
 
     obj_reset();
-    measurement_reset();
-    archive_tree_reset();
-    archive_browser_reset();
+    archive_changes_reset();
     route_reset();
 
+    archive_tree_reset();
+    archive_browser_reset();  // installs the archive's change listener
     bearing_catalogue_clear();
     shock_panel_reset();
     vibrometer_reset();
     spectra_reset();
     rms_reset();
+    route_tree_reset();
+    route_choice_reset();
     route_screen_reset();
 
     archive_mount_reset();

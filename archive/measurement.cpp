@@ -5,15 +5,13 @@
 #include <cstring>
 
 #include "analysis/format.h"
-#include "archive/browser.h"
+#include "archive/changes.h"
 #include "archive/objects.h"
 #include "base/checksum.h"
 #include "base/cp1251.h"
 #include "base/stamp.h"
 #include "gfx/dialog.h"
-#include "gfx/frame.h"
 #include "gfx/framebuffer.h"
-#include "gfx/image.h"
 #include "gfx/text.h"
 #include "host/device.h"
 #include "host/sound.h"
@@ -22,30 +20,8 @@
 
 namespace {
 
-// Places on the saved dialog.
-constexpr i32 DIALOG_X = 1;
-constexpr i32 DIALOG_Y = 50;
-constexpr i32 MARK_X = 281;
-constexpr i32 MARK_Y = 141;
-constexpr i32 MARK_W = 33;
-constexpr i32 MARK_H = 34;
-constexpr u8 DIALOG_FONT = 4;
-constexpr u32 DIALOG_TEXT = TF_HCENTER | TF_TRANSPARENT;
-constexpr u8 IMAGE_MODE_COPY = 0;
-constexpr u8 IMAGE_MODE_WHITE_CLEAR = 3;  // white pixels left as they are
-
 const char* const TITLE_ATTENTION = "Внимание !"_cp;
 const char* const TITLE_ERROR = "Ошибка !"_cp;
-
-// Viewers installed by the screens: the table viewers by kind (4 and 5) and
-// the one viewer of kinds 0..3.
-MeasViewer g_viewers[MEAS_KIND_COUNT] = {};
-SpectraViewer g_spectra_viewer = nullptr;
-
-// The records last read for a viewer.
-RmsTableRecord g_view_table;
-SpectraRecord g_view_spectra;
-i32 g_view_data[MEAS_SPECTRA_DATA_CAPACITY / sizeof(i32)];
 
 u8 file_type_of(u32 kind)
 {
@@ -155,7 +131,7 @@ u32 save_file(u32 kind, u32 stamp, const Section (&sections)[MEAS_SECTIONS], boo
     }
     FileHandle h{};
     // A measurement always goes into a listed object, right after it.
-    if (obj_ensure_current() == 0) return save_failed(&h, silent);
+    if (obj_ensure_current() == OBJ_FAILED) return save_failed(&h, silent);
     const u32 object = settings_current_object();
     const int object_at = dir_find_id(object);
     if (object_at < 0) return save_failed(&h, silent);
@@ -191,12 +167,7 @@ u32 save_file(u32 kind, u32 stamp, const Section (&sections)[MEAS_SECTIONS], boo
     if (fs_close(&h) != FS_OK) return save_failed(&h, silent);
     storage_error_flags &= ~static_cast<u32>(STORAGE_ERR_WRITE | STORAGE_ERR_MEAS_READ);
     if (!dir_insert_after(object_at, h.first, stamp, object, type, attr)) return save_failed(&h, silent);
-    archive_show_id(h.first);
-    if (!silent) {
-        char label[MEAS_LABEL_SIZE];
-        meas_label(dir_find_id(h.first), label);
-        meas_saved_dialog(label, &h);
-    }
+    archive_changed(silent ? ARCHIVE_CHANGE_SAVED : ARCHIVE_CHANGE_SAVED_ANNOUNCE, h.first);
     return h.first;
 }
 
@@ -233,45 +204,17 @@ void put_u16le(u8* p, u16 v)
     p[1] = static_cast<u8>(v >> 8);
 }
 
-// Shows or hides the recording mark of the saved dialog.
-void draw_recording_mark(bool recording)
+}  // namespace
+
+void meas_show_save_error()
 {
-    if (recording) {
-        image_mode = IMAGE_MODE_WHITE_CLEAR;
-        image_draw(MARK_X, MARK_Y, image_set[IMG_RECORD_MARK]);
-    } else {
-        image_mode = IMAGE_MODE_COPY;
-        image_draw_part(MARK_X, MARK_Y, MARK_X - DIALOG_X, MARK_Y - DIALOG_Y, MARK_W, MARK_H,
-                        image_set[IMG_SAVED_DIALOG]);
-    }
+    if (dir_full())
+        show_error("Нет свободного места"_cp, "для сохранения замера !"_cp);
+    else
+        show_error("Замер не сохранен !"_cp, nullptr);
 }
 
-void draw_saved_dialog(const char* label)
-{
-    image_mode = IMAGE_MODE_COPY;
-    image_draw(DIALOG_X, DIALOG_Y, image_set[IMG_SAVED_DIALOG]);
-    font_select(DIALOG_FONT);
-    fg_color = COLOR_WHITE;
-    text_draw(160, 58, TITLE_ATTENTION, DIALOG_TEXT);
-    fg_color = COLOR_BLACK;
-    text_draw(184, 94, "Замер сохранен"_cp, DIALOG_TEXT);
-    text_draw(184, 114, label, DIALOG_TEXT);
-    text_draw(120, 152, "Ok", DIALOG_TEXT);
-    text_draw(240, 152, "Голос"_cp, DIALOG_TEXT);
-    draw_recording_mark(false);
-}
-
-// The recorder of the device services. The emulated instrument has no
-// microphone: the capture buffer stays silent, and there is no level to set.
-void recording_start()
-{
-    snd_play_stop();
-    snd_reset();
-}
-
-// Stops the recorder, builds the note from its samples, fills every sample
-// with the low 16 bits of the id and stores the note with measurement `id`.
-void store_note(u32 id)
+void meas_store_note(u32 id)
 {
     snd_default_length();
     snd_capture_to_wav(snd_wav, snd_samples);
@@ -302,23 +245,6 @@ void store_note(u32 id)
     hd.note_length = length;
     meas_write_header(&h, &hd);
     fs_close(&h);
-}
-
-void no_viewer()
-{
-    screen_save();
-    msg_box(TITLE_ATTENTION, "Просмотр недоступен"_cp, nullptr, nullptr, true, false);
-    screen_restore();
-}
-
-}  // namespace
-
-void meas_show_save_error()
-{
-    if (dir_full())
-        show_error("Нет свободного места"_cp, "для сохранения замера !"_cp);
-    else
-        show_error("Замер не сохранен !"_cp, nullptr);
 }
 
 void rms_table_seal(RmsTableRecord* record)
@@ -466,12 +392,6 @@ bool spectra_check_is_damage(int check)
     return check != SPECTRA_CHECK_OK && check != SPECTRA_CHECK_EMPTY && check != SPECTRA_CHECK_NO_MAIN;
 }
 
-void measurement_reset()
-{
-    std::memset(&g_view_table, 0, sizeof g_view_table);
-    std::memset(&g_view_spectra, 0, sizeof g_view_spectra);
-    std::memset(g_view_data, 0, sizeof g_view_data);
-}
 
 u32 meas_save(u32 kind, u32 stamp, const void* section1, u32 length1, const void* section2, u32 length2,
               const void* section3, u32 length3, bool silent)
@@ -538,6 +458,25 @@ u32 meas_read(u32 id, u32* kind, MeasSection* section1, MeasSection* section2, M
     return total;
 }
 
+int meas_read_for_view(int index, MeasViewRecords* out)
+{
+    if (index < 0 || static_cast<u32>(index) >= dir_count()) return MEAS_FAILED;
+    const u32 kind = dir_attr(index);
+    const u32 id = dir_id(index);
+    if (kind < MEAS_KIND_VIBROMETER) {
+        std::memset(&out->spectra, 0, sizeof out->spectra);
+        MeasSection record{&out->spectra, sizeof out->spectra, 0};
+        MeasSection data{out->data, sizeof out->data, 0};
+        if (meas_read(id, nullptr, &record, &data, nullptr, false) == 0) return MEAS_FAILED;
+        out->data_bytes = data.length;
+        return MEAS_OK;
+    }
+    if (kind >= MEAS_KIND_COUNT) return MEAS_FAILED;
+    std::memset(&out->table, 0, sizeof out->table);
+    MeasSection record{&out->table, sizeof out->table, 0};
+    return meas_read(id, nullptr, &record, nullptr, nullptr, false) == 0 ? MEAS_FAILED : MEAS_OK;
+}
+
 char* meas_label(int index, char* out)
 {
     out[0] = 0;
@@ -582,60 +521,4 @@ int meas_kind_icon(u32 kind)
     }
 }
 
-void meas_saved_dialog(const char* label, const FileHandle* h)
-{
-    const u16 fg = fg_color, bg = bg_color;
-    const u8 mode = image_mode, font = font_current;
-    keys_reset();
-    draw_saved_dialog(label);
-    bool recording = false;
-    for (;;) {
-        frame_status();
-        idle_yield();
-        const u16 key = key_poll();  // Esc at power-off
-        if (key == KEY_ESC || key == KEY_ENTER) break;
-        if (key != KEY_DOWN) continue;
-        recording = !recording;
-        if (recording) recording_start();
-        draw_recording_mark(recording);
-        if (!recording) store_note(h->first);
-    }
-    // A recording still running is dropped: the file stays as it was.
-    if (recording) snd_reset();
-    fg_color = fg;
-    bg_color = bg;
-    image_mode = mode;
-    font_select(font);
-}
 
-void meas_set_viewer(u8 kind, MeasViewer viewer)
-{
-    if (kind == MEAS_KIND_VIBROMETER || kind == MEAS_KIND_RMS_TABLE) g_viewers[kind] = viewer;
-}
-
-void meas_set_spectra_viewer(SpectraViewer viewer)
-{
-    g_spectra_viewer = viewer;
-}
-
-void meas_view(int index)
-{
-    if (index < 0 || static_cast<u32>(index) >= dir_count()) return;
-    const u32 kind = dir_attr(index);
-    const u32 id = dir_id(index);
-    if (kind < MEAS_KIND_VIBROMETER) {
-        if (!g_spectra_viewer) return no_viewer();
-        std::memset(&g_view_spectra, 0, sizeof g_view_spectra);
-        MeasSection record{&g_view_spectra, sizeof g_view_spectra, 0};
-        MeasSection data{g_view_data, sizeof g_view_data, 0};
-        if (meas_read(id, nullptr, &record, &data, nullptr, false) == 0) return;
-        g_spectra_viewer(&g_view_spectra, g_view_data, data.length);
-        return;
-    }
-    const MeasViewer viewer = kind < MEAS_KIND_COUNT ? g_viewers[kind] : nullptr;
-    if (!viewer) return no_viewer();
-    std::memset(&g_view_table, 0, sizeof g_view_table);
-    MeasSection record{&g_view_table, sizeof g_view_table, 0};
-    if (meas_read(id, nullptr, &record, nullptr, nullptr, false) == 0) return;
-    viewer(&g_view_table);
-}

@@ -1,9 +1,9 @@
 // Measurement files of the archive: a 100-byte header, up to three data
 // sections and an optional voice note, in a flash file whose parent is the
 // object the measurement was saved into. Saving with its messages and
-// numbering, reading back with its checks, the archive label, the dialog
-// after a save (with the voice note), the spectra record of kinds 0..3, the
-// overall-value table of kinds 4 and 5, and the hand-over to the viewers.
+// numbering, reading back with its checks, the archive label, the voice
+// note, the spectra record of kinds 0..3, the overall-value table of kinds 4
+// and 5, and the records read for the viewers (screens/).
 #pragma once
 #include <bit>
 #include <cstddef>
@@ -214,15 +214,11 @@ const char* spectra_check_text(int check);
 // damaged); an empty record or one without a main record is left silently.
 bool spectra_check_is_damage(int check);
 
-// Forgets the records last loaded for viewing. The viewers installed with
-// meas_set_viewer and meas_set_spectra_viewer stay: they belong to the
-// screens, whose own resets install them.
-void measurement_reset();
-
 // Saves a measurement into the current object: header, section 1 (required)
 // and the optional sections 2 and 3 (nullptr or length 0: none); stamp 0
 // means now. Unless silent, failures are shown and a success opens the saved
-// dialog. Returns the new measurement's id, or 0.
+// dialog (the archive's listener is told ARCHIVE_CHANGE_SAVED_ANNOUNCE; a
+// silent save ARCHIVE_CHANGE_SAVED). Returns the new measurement's id, or 0.
 u32 meas_save(u32 kind, u32 stamp, const void* section1, u32 length1, const void* section2, u32 length2,
               const void* section3, u32 length3, bool silent);
 
@@ -269,23 +265,23 @@ int meas_kind_icon(u32 kind);
 constexpr u32 MEAS_NOTE_SAMPLES = 1000;
 constexpr u32 MEAS_NOTE_LENGTH = MEAS_NOTE_SAMPLES / 4 * 8 + 44;
 
-// The dialog after a save: "Замер сохранен" with the label; Enter or Esc
-// closes it, Down starts and stops a voice note stored with the measurement
-// of `h` (its id). Returns when closed or at power-off.
-void meas_saved_dialog(const char* label, const FileHandle* h);
-
-// The viewers live in the screens above the archive, which install them.
-// Kinds 4 and 5 (vibrometer_view, rms_view): the table record as read.
-using MeasViewer = void (*)(RmsTableRecord* record);
-// Kinds 0..3 (stored_spectra_view): the spectra record, section 2 and its length.
-using SpectraViewer = void (*)(SpectraRecord* record, const i32* data, u32 data_bytes);
-// Installs (nullptr: removes) the viewer of kind 4 or 5; other kinds are ignored.
-void meas_set_viewer(u8 kind, MeasViewer viewer);
-// Installs (nullptr: removes) the viewer of kinds 0..3.
-void meas_set_spectra_viewer(SpectraViewer viewer);
-// Reads the measurement at directory index `index` and opens the viewer of
-// its kind; a kind without a viewer gets a short message instead.
-void meas_view(int index);
+// Stops the recorder, builds the voice note from its samples (every sample
+// the low 16 bits of the id) and stores it with measurement `id`: the note
+// first, then the header pointing at it. A failure sets an error flag.
+void meas_store_note(u32 id);
 
 // Room for section 2 of a spectra record: the data of all four slots.
 constexpr u32 MEAS_SPECTRA_DATA_CAPACITY = SPECTRA_SLOTS * RECORD_VALUES * sizeof(i32);
+
+// What a viewer is given of a stored measurement: the table record (kinds 4
+// and 5), or the spectra record with its section 2 (kinds 0..3).
+struct MeasViewRecords {
+    RmsTableRecord table;
+    SpectraRecord spectra;
+    i32 data[MEAS_SPECTRA_DATA_CAPACITY / sizeof(i32)];
+    u32 data_bytes;  // of section 2 in `data`
+};
+// Reads the measurement at directory index `index` for its viewer into
+// `out`, showing the reading and a failure: MEAS_OK, or MEAS_FAILED (also
+// for an index outside the directory or a kind no viewer takes).
+int meas_read_for_view(int index, MeasViewRecords* out);

@@ -1,6 +1,6 @@
 #include "archive/mount.h"
 
-#include "archive/browser.h"
+#include "archive/changes.h"
 #include "archive/objects.h"
 #include "base/cp1251.h"
 #include "gfx/dialog.h"
@@ -46,7 +46,7 @@ void archive_step()
         } else if (fs_scan_step() == 0) {
             fs_mount_finish();
             obj_after_mount();
-            archive_tree_init();
+            archive_changed(ARCHIVE_CHANGE_MOUNTED, 0);
             archive_state = ARCHIVE_MOUNTED;
         }
         break;

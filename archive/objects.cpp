@@ -58,20 +58,20 @@ int compare_names(const char* a, const char* b)
 int obj_read_name(u32 id, char* dest)
 {
     FileHandle h;
-    if (fs_open(&h, id, FS_READ | FS_WRITE) != 1) return 0;
+    if (fs_open(&h, id, FS_READ | FS_WRITE) != FS_OK) return OBJ_FAILED;
     ObjectRecord rec;
     const bool ok = read_record(&h, rec);
     fs_close(&h);
-    if (!ok) return 0;
+    if (!ok) return OBJ_FAILED;
     take_name(rec, dest);
-    return 1;
+    return OBJ_OK;
 }
 
 int obj_get_name(int index, char* dest)
 {
-    if (is_object(index) && obj_read_name(dir_id(index), dest)) return 1;
+    if (is_object(index) && obj_read_name(dir_id(index), dest) == OBJ_OK) return OBJ_OK;
     storage_error_flags |= STORAGE_ERR_READ;
-    return 0;
+    return OBJ_FAILED;
 }
 
 void obj_reset()
@@ -86,7 +86,7 @@ u32 obj_create(const char* name)
     // The record is written before the head header (which the close
     // writes): a power cut in between leaves no nameless object.
     FileHandle h{};
-    if (fs_create_pending(&h, FILE_TYPE_OBJECT, 0, 0, 0) != 1) {
+    if (fs_create_pending(&h, FILE_TYPE_OBJECT, 0, 0, 0) != FS_OK) {
         storage_error_flags |= STORAGE_ERR_WRITE;
         if (h.first != 0) fs_delete(h.first);
         return 0;
@@ -111,7 +111,7 @@ u32 obj_create(const char* name)
     for (u32 i = 0; i < dir_count(); ++i) {
         if (dir_type(static_cast<int>(i)) != FILE_TYPE_OBJECT) continue;
         any_object = true;
-        if (obj_read_name(dir_id(static_cast<int>(i)), other) && compare_names(other, stored) > 0) {
+        if (obj_read_name(dir_id(static_cast<int>(i)), other) == OBJ_OK && compare_names(other, stored) > 0) {
             place = static_cast<int>(i);
             break;
         }
@@ -137,7 +137,7 @@ u32 obj_find_by_name(const char* name)
     for (u32 i = 0; i < dir_count(); ++i) {
         const int index = static_cast<int>(i);
         if (dir_type(index) != FILE_TYPE_OBJECT) continue;
-        if (obj_read_name(dir_id(index), stored) && compare_names(stored, name) == 0) return dir_id(index);
+        if (obj_read_name(dir_id(index), stored) == OBJ_OK && compare_names(stored, name) == 0) return dir_id(index);
     }
     return 0;
 }
@@ -148,18 +148,18 @@ int obj_name_taken(const char* name, int skip_index)
     for (u32 i = 0; i < dir_count(); ++i) {
         const int index = static_cast<int>(i);
         if (index == skip_index || dir_type(index) != FILE_TYPE_OBJECT) continue;
-        if (obj_read_name(dir_id(index), stored) && compare_names(stored, name) == 0) return 1;
+        if (obj_read_name(dir_id(index), stored) == OBJ_OK && compare_names(stored, name) == 0) return OBJ_NAME_TAKEN;
     }
-    return 0;
+    return OBJ_NAME_FREE;
 }
 
 int obj_rename(int index, const char* name)
 {
-    if (!is_object(index)) return 0;
+    if (!is_object(index)) return OBJ_FAILED;
     FileHandle h;
-    if (fs_open(&h, dir_id(index), FS_READ | FS_WRITE) != 1) {
+    if (fs_open(&h, dir_id(index), FS_READ | FS_WRITE) != FS_OK) {
         storage_error_flags |= STORAGE_ERR_READ;
-        return 0;
+        return OBJ_FAILED;
     }
     ObjectRecord rec;
     const bool ok = read_record(&h, rec);
@@ -169,14 +169,14 @@ int obj_rename(int index, const char* name)
     seal(rec);
     if (fs_write(&h, &rec, 0, OBJECT_RECORD_SIZE) != OBJECT_RECORD_SIZE) {
         storage_error_flags |= STORAGE_ERR_WRITE;
-        return 0;
+        return OBJ_FAILED;
     }
-    return 1;
+    return OBJ_OK;
 }
 
 int obj_delete_measurements(int index)
 {
-    if (!is_object(index)) return 0;
+    if (!is_object(index)) return OBJ_FAILED;
     const u32 id = dir_id(index);
     bool failed = false;
     // Children are searched after the object; one that cannot be deleted is
@@ -186,7 +186,7 @@ int obj_delete_measurements(int index)
         u32 i = from;
         while (i < dir_count() && dir_parent(static_cast<int>(i)) != id) ++i;
         if (i >= dir_count()) break;
-        if (dir_delete(static_cast<int>(i)) == 1) {
+        if (dir_delete(static_cast<int>(i)) == FS_OK) {
             from = i;
         } else {
             failed = true;
@@ -195,41 +195,41 @@ int obj_delete_measurements(int index)
     }
     if (failed) {
         storage_error_flags |= STORAGE_ERR_WRITE;
-        return -1;
+        return OBJ_SOME_LEFT;
     }
-    return 1;
+    return OBJ_OK;
 }
 
 int obj_delete(int index)
 {
-    if (obj_delete_measurements(index) != 1) return 0;
-    return dir_delete(index) == 1 ? 1 : 0;
+    if (obj_delete_measurements(index) != OBJ_OK) return OBJ_FAILED;
+    return dir_delete(index) == FS_OK ? OBJ_OK : OBJ_FAILED;
 }
 
 int obj_ensure_current()
 {
     const int at = dir_find_id(settings_current_object());
     // The id must still name an object: its page may now head another file.
-    if (at >= 0 && dir_type(at) == FILE_TYPE_OBJECT) return 1;
+    if (at >= 0 && dir_type(at) == FILE_TYPE_OBJECT) return OBJ_OK;
     u32 id = 0;
     const int first = dir_find_type(FILE_TYPE_OBJECT);
     if (first >= 0)
         id = dir_id(first);
     else
         id = obj_create(DEFAULT_OBJECT_NAME);
-    if (id == 0) return 0;
+    if (id == 0) return OBJ_FAILED;
     settings_set_current_object(id);
-    return 2;
+    return OBJ_CHOSEN;
 }
 
 int obj_select(u32 id)
 {
     const int at = dir_find_id(id);
-    if (at < 0) return 0;
-    if (id == settings_current_object()) return 1;
-    if (dir_type(at) != FILE_TYPE_OBJECT) return 0;
+    if (at < 0) return OBJ_FAILED;
+    if (id == settings_current_object()) return OBJ_OK;
+    if (dir_type(at) != FILE_TYPE_OBJECT) return OBJ_FAILED;
     settings_set_current_object(id);
-    return 1;
+    return OBJ_OK;
 }
 
 int obj_after_mount()

@@ -5,11 +5,10 @@
 // the settings to measure it with and, once measured, the id of its
 // measurement. This module reads and writes route files, keeps the current
 // route and a second one in memory, and offers the current route to the tree
-// view as a model.
+// view's model (screens/route_tree.h) and the route screen.
 #pragma once
 #include <cstddef>
 
-#include "archive/tree_view.h"
 #include "base/types.h"
 
 constexpr u32 ROUTE_FORMAT = 512;
@@ -141,6 +140,8 @@ u32 route_save(u32 file, RouteBuffer* buf);
 // now holds them.
 bool route_store_item_state(int i);
 
+// Item `i` of the current route, or nullptr for an index outside it.
+RouteItem* route_item(int i);
 // Whether item `i` of the current route is a measuring point.
 bool route_is_point(int i);
 // Whether item `i` of the current route is measured (state bits clear).
@@ -153,21 +154,15 @@ bool route_is_hidden(int i);
 // measured item becomes not measured, in memory and (unless the archive is
 // in read-only use) in the route's file; an ignored item stays as it is.
 bool route_link_valid(int i);
-// The line of item `i`: its name, and for a measured point with a readable
-// measurement " #NNN hh:mm:ss dd.mm.yy"; empty for an ignored item or an
-// index outside the route. The text stays until the next call.
-const char* route_item_text(int i);
-// Tree icon of item `i`: the route, a group, or a waveform or spectrum point
-// measured or still to measure; 0 outside the route.
-int route_item_icon(int i);
 
 // Marks point `i` of the current route measured by measurement `id`: the
 // new state reaches the route's file first, then the measurement the point
 // linked before goes, so a power loss in between leaves a spare measurement,
 // never a link to nothing. Returns whether the state reached the file.
 bool route_set_measurement(int i, u32 id);
-// Removes measurement `id` (its file and entry) after moving the archive
-// browser's cursor to its object if it stood on it. Returns whether it went.
+// Removes measurement `id` (its file and entry) after telling the archive's
+// listener (ARCHIVE_CHANGE_REMOVING: the browser's cursor moves to its object
+// if it stood on it). Returns whether it went.
 bool route_remove_measurement(u32 id);
 // Makes every point of `buf` (in memory) that is not ignored and does not
 // link its own measurement not measured, with no measurement: what is
@@ -216,12 +211,6 @@ RouteCounts route_subtree_counts(int i);
 // of them measured with a link to their own measurement (`measured`), as
 // route_subtree_counts counts them; `machines` stays 0.
 RouteCounts route_point_counts(const RouteBuffer* buf);
-
-// The tree model of the current route: the route item is the root.
-void route_tree_root(TreeNode* out);
-// Builds the node of item `i` into `out`: false for an index outside the
-// route or an ignored item.
-bool route_tree_node(int i, TreeNode* out);
 
 // Both buffers cleared and no current file (state at power-on).
 void route_reset();

@@ -15,8 +15,6 @@
 #include <string>
 
 #include "app/reset.h"
-#include "archive/archive_tree.h"
-#include "archive/browser.h"
 #include "archive/mount.h"
 #include "archive/objects.h"
 #include "bench/bench_image.h"
@@ -27,6 +25,8 @@
 #include "host/device.h"
 #include "host/hostif.h"
 #include "host/session.h"
+#include "screens/archive_tree.h"
+#include "screens/browser.h"
 #include "storage/dir.h"
 #include "storage/fs.h"
 

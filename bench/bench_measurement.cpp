@@ -47,7 +47,7 @@ bool mount_image(benchmark::State& state)
         return false;
     }
     flash_handle = img.fd;
-    if (fs_init() != FS_OK || fs_mount() != FS_OK || obj_after_mount() == 0) {
+    if (fs_init() != FS_OK || fs_mount() != FS_OK || obj_after_mount() == OBJ_FAILED) {
         state.SkipWithError("cannot mount the image");
         flash_handle = 0;
         return false;

@@ -20,13 +20,14 @@
 #include "archive/mount.h"
 #include "archive/objects.h"
 #include "archive/route.h"
-#include "archive/tree_view.h"
 #include "front/common/virtual_host.h"
 #include "gfx/framebuffer.h"
 #include "gfx/image.h"
 #include "gfx/text.h"
+#include "gfx/tree_view.h"
 #include "host/hostif.h"
 #include "host/session.h"
+#include "screens/route_tree.h"
 #include "storage/dir.h"
 #include "storage/fs.h"
 
@@ -93,7 +94,7 @@ struct RouteBenchImage {
         // The points' measurements go into the route's object, as the route
         // screen saves them.
         const u32 object = obj_create("Route 1024");
-        if (object == 0 || obj_select(object) != 1) return 0;
+        if (object == 0 || obj_select(object) != OBJ_OK) return 0;
         SpectraRecord record{};
         record.type = 1;
         record.kind = MEAS_KIND_SPECTRUM;

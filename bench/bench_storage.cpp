@@ -117,7 +117,7 @@ void BM_RenameObjectRewritesItsBlock(benchmark::State& state)
     int turn = 0;
     const u64 writes_before = nand_writes_made();
     for (auto _ : state) {
-        if (obj_rename(0, names[turn]) != 1) {
+        if (obj_rename(0, names[turn]) != OBJ_OK) {
             state.SkipWithError("rename failed");
             break;
         }

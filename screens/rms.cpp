@@ -387,7 +387,6 @@ void rms_reset()
     rms.last_cell_value = FORGOTTEN;
     rms.table_redraw = 1;
     g_viewing = false;
-    meas_set_viewer(MEAS_KIND_RMS_TABLE, rms_view);
 }
 
 void rms_screen()

@@ -49,5 +49,5 @@ void rms_view(RmsTableRecord* loaded);
 // Saves the table as a kind-5 measurement (filled_count = the filled
 // cells): true when saved.
 bool rms_save();
-// State at power-on; installs the archive viewer of kind-5 records.
+// State at power-on.
 void rms_reset();

@@ -4,12 +4,11 @@
 // on a group jumps to its first point still to measure, Enter on a point
 // measures it with the point's own settings, Enter again (or the end of the
 // averaging) saves the measurement into an object named after the route and
-// moves on. The route choice lists the routes, clears a route's
-// measurements or deletes a route with them.
+// moves on. The route choice (screens/route_choice.h) picks the route.
 #pragma once
-#include "archive/tree_view.h"
 #include "base/types.h"
 #include "gfx/frame.h"
+#include "gfx/tree_view.h"
 #include "screens/plot.h"
 
 // The tree and the plot on the screen.
@@ -47,10 +46,6 @@ extern RouteScreenState route_screen_state;
 
 // The screen; returns on Esc or at power-off.
 void route_screen();
-// The route choice: `file` holds the route in use on entry and the chosen one
-// on return; `changed` is set when the route in use was chosen, cleared or
-// deleted. Returns true when a route was chosen.
-bool route_select_screen(u32* file, bool* changed);
 
 // The title for item `i` of the current route: the path of its parents'
 // texts, shortened to ROUTE_TITLE_ROOM characters. `out` holds

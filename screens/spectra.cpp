@@ -632,5 +632,4 @@ void spectra_reset()
     plot_init(&s.marker, PLOT_X0, LOWER_Y0, PLOT_X1, LOWER_Y1);
     softbar_init(&s.keys, KEY_MOD);
     std::memset(g_save_data, 0, sizeof g_save_data);
-    meas_set_spectra_viewer(stored_spectra_view);
 }

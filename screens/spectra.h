@@ -57,5 +57,5 @@ int spectra_load(SpectraRecord* header, const i32* data, u32 data_bytes);
 // section 2: the plots it holds, the stored RMS and temperature; nothing is
 // measured or stored. Returns at once for an empty or damaged record.
 void stored_spectra_view(SpectraRecord* record, const i32* data, u32 data_bytes);
-// State at power-on; installs the archive viewer of spectra records.
+// State at power-on.
 void spectra_reset();

@@ -154,7 +154,6 @@ void vibrometer_reset()
     meter_forget(&s.meter);
     std::memset(&s.plot, 0, sizeof s.plot);
     g_viewing = false;
-    meas_set_viewer(MEAS_KIND_VIBROMETER, vibrometer_view);
 }
 
 void vibrometer_screen()

@@ -40,5 +40,5 @@ void vibrometer_screen();
 void vibrometer_view(RmsTableRecord* loaded);
 // Saves the frozen reading as a kind-4 measurement: true when saved.
 bool vibrometer_save();
-// State at power-on; installs the archive viewer of kind-4 records.
+// State at power-on.
 void vibrometer_reset();

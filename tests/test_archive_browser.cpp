@@ -12,8 +12,6 @@
 #include <vector>
 
 #include "app/reset.h"
-#include "archive/archive_tree.h"
-#include "archive/browser.h"
 #include "archive/measurement.h"
 #include "archive/mount.h"
 #include "archive/objects.h"
@@ -26,6 +24,9 @@
 #include "host/fram.h"
 #include "host/settings.h"
 #include "host/sound.h"
+#include "screens/archive_tree.h"
+#include "screens/browser.h"
+#include "screens/saved_dialog.h"
 #include "storage/dir.h"
 #include "storage/fs.h"
 #include "storage/nand.h"
@@ -57,7 +58,7 @@ protected:
     {
         images_unpack_all();
         archive_state = ARCHIVE_MOUNTED;
-        ASSERT_EQ(obj_after_mount(), 2);
+        ASSERT_EQ(obj_after_mount(), OBJ_CHOSEN);
         object = settings_current_object();
         archive_tree_init();
         storage_error_flags = 0;
@@ -606,7 +607,7 @@ TEST_F(Browser, ClearingCutOffByAPowerLossLeavesAMountableArchive)
         FileHandle f;
         if (fs_open(&f, dir_id(static_cast<int>(i)), FS_READ) == FS_OK) fs_close(&f);
     }
-    EXPECT_NE(obj_after_mount(), 0);
+    EXPECT_NE(obj_after_mount(), OBJ_FAILED);
     EXPECT_GE(dir_find_id(settings_current_object()), 0);
 }
 

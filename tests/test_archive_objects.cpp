@@ -40,7 +40,7 @@ protected:
 
 TEST_F(Objects, EmptyArchiveGetsOneCurrentObjectStoredOnFlash)
 {
-    EXPECT_EQ(obj_after_mount(), 2);
+    EXPECT_EQ(obj_after_mount(), OBJ_CHOSEN);
     ASSERT_EQ(dir_count(), 1u);
     const u32 id = dir_id(0);
     EXPECT_EQ(id, 64u);
@@ -59,7 +59,7 @@ TEST_F(Objects, EmptyArchiveGetsOneCurrentObjectStoredOnFlash)
     EXPECT_EQ(rec[198] | (rec[199] << 8), reference_checksum(rec.data(), 200, 198));
     // Mounting again keeps the one object.
     remount();
-    EXPECT_EQ(obj_after_mount(), 1);
+    EXPECT_EQ(obj_after_mount(), OBJ_OK);
     EXPECT_EQ(ids(), std::vector<u32>{id});
 }
 
@@ -75,9 +75,9 @@ TEST_F(Objects, CreateInsertsInNameOrder)
     EXPECT_EQ(ids(), (std::vector<u32>{a, a1, b, v, 99999, z}));
     EXPECT_EQ(obj_find_by_name("Б"_cp), b);
     EXPECT_EQ(obj_find_by_name("Ю"_cp), 0u);
-    EXPECT_EQ(obj_name_taken("В"_cp, -1), 1);
-    EXPECT_EQ(obj_name_taken("В"_cp, dir_find_id(v)), 0);
-    EXPECT_EQ(obj_name_taken("Г"_cp, -1), 0);
+    EXPECT_EQ(obj_name_taken("В"_cp, -1), OBJ_NAME_TAKEN);
+    EXPECT_EQ(obj_name_taken("В"_cp, dir_find_id(v)), OBJ_NAME_FREE);
+    EXPECT_EQ(obj_name_taken("Г"_cp, -1), OBJ_NAME_FREE);
 }
 
 TEST_F(Objects, FirstObjectGoesBeforeRoutes)
@@ -92,9 +92,9 @@ TEST_F(Objects, RenameRewritesTheRecord)
     const u32 a = obj_create("Насос"_cp);
     obj_create("Вентилятор"_cp);
     const int at = dir_find_id(a);
-    EXPECT_EQ(obj_name_taken("Насос"_cp, at), 0);  // its own name is allowed
-    EXPECT_EQ(obj_name_taken("Вентилятор"_cp, at), 1);
-    ASSERT_EQ(obj_rename(at, "Нас"_cp), 1);
+    EXPECT_EQ(obj_name_taken("Насос"_cp, at), OBJ_NAME_FREE);  // its own name is allowed
+    EXPECT_EQ(obj_name_taken("Вентилятор"_cp, at), OBJ_NAME_TAKEN);
+    ASSERT_EQ(obj_rename(at, "Нас"_cp), OBJ_OK);
     EXPECT_EQ(name_at(at), std::string("Нас"_cp));
     // Bytes after the new terminator keep the old name's tail.
     const std::vector<u8> rec = flash->read(flash_offset(a, 0), 200);
@@ -108,11 +108,11 @@ TEST_F(Objects, RenameRewritesTheRecord)
     storage_error_flags = 0;
     EXPECT_EQ(name_at(again), "<unreadable>");
     EXPECT_EQ(storage_error_flags, STORAGE_ERR_READ);
-    ASSERT_EQ(obj_rename(again, "Мотор"_cp), 1);
+    ASSERT_EQ(obj_rename(again, "Мотор"_cp), OBJ_OK);
     EXPECT_EQ(name_at(again), std::string("Мотор"_cp));
     const std::vector<u8> fixed = flash->read(flash_offset(a, 0), 200);
     for (size_t i = 5; i < 198; ++i) ASSERT_EQ(fixed[i], 0) << i;
-    EXPECT_EQ(obj_rename(-1, "x"), 0);
+    EXPECT_EQ(obj_rename(-1, "x"), OBJ_FAILED);
 }
 
 TEST_F(Objects, DeletingAnObjectRemovesItAndItsMeasurements)
@@ -122,8 +122,8 @@ TEST_F(Objects, DeletingAnObjectRemovesItAndItsMeasurements)
     const u32 m[3] = {measurement(a, 10), measurement(a, 20), measurement(a, 30)};
     const u32 other = measurement(b, 40);
     ASSERT_EQ(dir_count(), 6u);
-    EXPECT_EQ(obj_delete(dir_find_id(b) + 1), 0);  // not an object
-    ASSERT_EQ(obj_delete(dir_find_id(a)), 1);
+    EXPECT_EQ(obj_delete(dir_find_id(b) + 1), OBJ_FAILED);  // not an object
+    ASSERT_EQ(obj_delete(dir_find_id(a)), OBJ_OK);
     EXPECT_EQ(ids(), (std::vector<u32>{b, other}));
     EXPECT_EQ(flash->byte_at(flash_offset(a, 2049)), 0);
     for (u32 id : m) {
@@ -145,10 +145,10 @@ TEST_F(Objects, UndeletableMeasurementIsPassedOverAndReported)
     PageHeader h;
     fs_read_header(m2, &h);
     storage_error_flags = 0;
-    EXPECT_EQ(obj_delete_measurements(dir_find_id(a)), -1);
+    EXPECT_EQ(obj_delete_measurements(dir_find_id(a)), OBJ_SOME_LEFT);
     EXPECT_EQ(ids(), (std::vector<u32>{a, m2}));
     EXPECT_EQ(storage_error_flags & STORAGE_ERR_WRITE, STORAGE_ERR_WRITE);
-    EXPECT_EQ(obj_delete(0), 0);
+    EXPECT_EQ(obj_delete(0), OBJ_FAILED);
     EXPECT_EQ(ids(), (std::vector<u32>{a, m2}));
     (void)m1;
     (void)m3;
@@ -160,21 +160,21 @@ TEST_F(Objects, CurrentObjectIsKeptOrReplaced)
     const u32 b = obj_create("Б"_cp);
     const u32 m = measurement(b, 10);
     settings_set_current_object(b);
-    EXPECT_EQ(obj_after_mount(), 1);
+    EXPECT_EQ(obj_after_mount(), OBJ_OK);
     EXPECT_EQ(settings_current_object(), b);
-    EXPECT_EQ(obj_select(a), 1);
+    EXPECT_EQ(obj_select(a), OBJ_OK);
     EXPECT_EQ(settings_current_object(), a);
-    EXPECT_EQ(obj_select(m), 0);
-    EXPECT_EQ(obj_select(123456), 0);
+    EXPECT_EQ(obj_select(m), OBJ_FAILED);
+    EXPECT_EQ(obj_select(123456), OBJ_FAILED);
     EXPECT_EQ(settings_current_object(), a);
     // A current id that now names a measurement, or nothing: the first object.
     for (u32 stale : {m, 777u}) {
         settings_set_current_object(stale);
-        EXPECT_EQ(obj_ensure_current(), 2);
+        EXPECT_EQ(obj_ensure_current(), OBJ_CHOSEN);
         EXPECT_EQ(settings_current_object(), a);
     }
-    ASSERT_EQ(obj_delete(dir_find_id(a)), 1);
-    EXPECT_EQ(obj_after_mount(), 2);
+    ASSERT_EQ(obj_delete(dir_find_id(a)), OBJ_OK);
+    EXPECT_EQ(obj_after_mount(), OBJ_CHOSEN);
     EXPECT_EQ(settings_current_object(), b);
 }
 

@@ -10,13 +10,13 @@
 #include <string>
 #include <vector>
 
-#include "archive/archive_tree.h"
-#include "archive/browser.h"
 #include "archive/measurement.h"
 #include "archive/objects.h"
 #include "base/cp1251.h"
 #include "gfx/text.h"
 #include "host/device.h"
+#include "screens/archive_tree.h"
+#include "screens/browser.h"
 #include "storage/dir.h"
 #include "storage/fs.h"
 #include "tests/support/flash_image.h"

@@ -155,10 +155,10 @@ TEST_F(Hardening, ObjectCreationCutAnywhereLeavesANamedObjectOrNone)
         remount();
         EXPECT_EQ(dir_count(), 0u);
         // The next start makes it again, with its name.
-        ASSERT_EQ(obj_after_mount(), 2);
+        ASSERT_EQ(obj_after_mount(), OBJ_CHOSEN);
         ASSERT_EQ(dir_count(), 1u);
         char stored[OBJ_NAME_SIZE] = {};
-        ASSERT_EQ(obj_get_name(0, stored), 1);
+        ASSERT_EQ(obj_get_name(0, stored), OBJ_OK);
         EXPECT_EQ(std::string(stored), name);
     }
 }

@@ -59,7 +59,7 @@ void mount_as_at_start()
     int steps = 0;
     while (fs_scan_step() == FS_SCAN_MORE) ASSERT_LT(++steps, 100);
     fs_mount_finish();
-    ASSERT_NE(obj_after_mount(), 0);
+    ASSERT_NE(obj_after_mount(), OBJ_FAILED);
 }
 
 struct Entry {
@@ -71,7 +71,7 @@ struct Entry {
 std::string object_name(int index)
 {
     char name[OBJ_NAME_SIZE] = {};
-    if (obj_get_name(index, name) != 1) return "<unreadable>";
+    if (obj_get_name(index, name) != OBJ_OK) return "<unreadable>";
     return name;
 }
 
@@ -210,7 +210,7 @@ TEST_F(PowerCut, RenamingAnObjectKeepsTheBlockAndEndsWithOneOfTheNames)
                        saw_old += name == old_name;
                        saw_new += name == new_name;
                        // The image stays usable: the rename done again completes.
-                       ASSERT_EQ(obj_rename(at, new_name.c_str()), 1);
+                       ASSERT_EQ(obj_rename(at, new_name.c_str()), OBJ_OK);
                        EXPECT_EQ(object_name(at), new_name);
                    });
     // Cut points fall before and after the object's page.

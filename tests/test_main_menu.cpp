@@ -54,7 +54,7 @@ TEST(MainMenu, FirstStartShowsTheMenuAndLeavesOneObjectAndValidSettings)
     ASSERT_EQ(dir_count(), 1u);
     EXPECT_EQ(dir_type(0), 9);
     char name[OBJ_NAME_SIZE];
-    ASSERT_EQ(obj_read_name(dir_id(0), name), 1);
+    ASSERT_EQ(obj_read_name(dir_id(0), name), OBJ_OK);
     EXPECT_STREQ(name, "Объект"_cp);
     EXPECT_EQ(block[8] | (block[9] << 8) | (block[10] << 16), static_cast<int>(dir_id(0)));  // current object
 }

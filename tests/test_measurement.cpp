@@ -20,6 +20,8 @@
 #include "gfx/text.h"
 #include "host/device.h"
 #include "host/sound.h"
+#include "screens/browser.h"
+#include "screens/saved_dialog.h"
 #include "storage/dir.h"
 #include "storage/fs.h"
 #include "storage/nand.h"
@@ -83,16 +85,13 @@ protected:
 
     void SetUp() override
     {
-        ASSERT_EQ(obj_after_mount(), 2);
+        ASSERT_EQ(obj_after_mount(), OBJ_CHOSEN);
         object = settings_current_object();
         storage_error_flags = 0;
     }
     void TearDown() override
     {
         nand_restore_power();
-        meas_set_viewer(MEAS_KIND_VIBROMETER, nullptr);
-        meas_set_viewer(MEAS_KIND_RMS_TABLE, nullptr);
-        meas_set_spectra_viewer(nullptr);
     }
 
     u32 save_table(float velocity, u32 kind = MEAS_KIND_VIBROMETER, u32 stamp = test_stamp())
@@ -288,9 +287,9 @@ TEST_F(Measurements, NumbersCountPerObjectAndFollowTheNewest)
     const u32 b = obj_create("Б"_cp);  // sorts before "Объект"
     ASSERT_NE(b, 0u);
     const u32 a1 = save_table(1), a2 = save_table(2), a3 = save_table(3);
-    ASSERT_EQ(obj_select(b), 1);
+    ASSERT_EQ(obj_select(b), OBJ_OK);
     const u32 b1 = save_table(4);
-    ASSERT_EQ(obj_select(a), 1);
+    ASSERT_EQ(obj_select(a), OBJ_OK);
     const u32 a4 = save_table(5);
     EXPECT_EQ((std::vector<u32>{number_of(a1), number_of(a2), number_of(a3), number_of(b1), number_of(a4)}),
               (std::vector<u32>{1, 2, 3, 1, 4}));
@@ -316,7 +315,7 @@ TEST_F(Measurements, NumbersWrapAfter999AndRestartWithoutAReadableNewest)
                  id, [](MeasHeader& h) { h.number = 5; }, false);
          },
          1},
-        {"newest deleted", [this](u32) { ASSERT_EQ(obj_delete_measurements(dir_find_id(object)), 1); }, 1},
+        {"newest deleted", [this](u32) { ASSERT_EQ(obj_delete_measurements(dir_find_id(object)), OBJ_OK); }, 1},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -327,7 +326,7 @@ TEST_F(Measurements, NumbersWrapAfter999AndRestartWithoutAReadableNewest)
         const u32 id = save_table(3);
         EXPECT_EQ(number_of(id), c.expected);
         EXPECT_EQ(dir_id(dir_find_id(object) + 1), id);
-        ASSERT_EQ(obj_delete_measurements(dir_find_id(object)), 1);
+        ASSERT_EQ(obj_delete_measurements(dir_find_id(object)), OBJ_OK);
     }
 }
 
@@ -438,7 +437,7 @@ TEST_F(Measurements, PowerCutDuringASaveNeverLeavesATornMeasurement)
             }
 
             image.remount();
-            ASSERT_NE(obj_after_mount(), 0);
+            ASSERT_NE(obj_after_mount(), OBJ_FAILED);
             for (u32 id : listed) EXPECT_GE(dir_find_id(id), 0) << id;
             for (u32 i = 0; i < dir_count(); ++i) {
                 const u32 id = dir_id(static_cast<int>(i));
@@ -456,7 +455,7 @@ TEST_F(Measurements, PowerCutDuringASaveNeverLeavesATornMeasurement)
             MeasSection s1{section, sizeof section, 0};
             EXPECT_EQ(meas_read(kept, nullptr, &s1, nullptr, nullptr, true), 100 + k.l1);
         }
-        ASSERT_EQ(obj_delete_measurements(dir_find_id(object)), 1);
+        ASSERT_EQ(obj_delete_measurements(dir_find_id(object)), OBJ_OK);
     }
 }
 
@@ -898,44 +897,19 @@ TEST(SpectraRecordSlots, DataInsideSection2AndChecksums)
     EXPECT_EQ(spectra_record_verify(&r, data.data(), 400), 0);
 }
 
-// What the viewers installed by the screens were given.
-RmsTableRecord g_viewed_table;
-int g_table_views = 0;
-int g_rms_views = 0;
-SpectraRecord g_viewed_spectra;
-std::vector<i32> g_viewed_data;
-
-void table_viewer(RmsTableRecord* record)
+// The records a viewer is given: the table record of kinds 4 and 5, the
+// spectra record and section 2 of kinds 0..3; a damaged or oversized file
+// gives none and shows its failure.
+TEST_F(Measurements, ReadForViewGivesEachKindItsRecord)
 {
-    g_viewed_table = *record;
-    ++g_table_views;
-}
-void rms_viewer(RmsTableRecord*)
-{
-    ++g_rms_views;
-}
-void spectra_viewer(SpectraRecord* record, const i32* data, u32 bytes)
-{
-    g_viewed_spectra = *record;
-    g_viewed_data.assign(data, data + bytes / 4);
-}
-
-TEST_F(Measurements, ViewHandsTheRecordToTheViewerOfItsKind)
-{
-    g_table_views = g_rms_views = 0;
-    meas_set_viewer(MEAS_KIND_VIBROMETER, table_viewer);
-    meas_set_viewer(MEAS_KIND_RMS_TABLE, rms_viewer);
-    meas_set_viewer(MEAS_KIND_SIGNAL, table_viewer);  // not a table kind: ignored
-    meas_set_spectra_viewer(spectra_viewer);
-    measurement_reset();  // the viewers stay installed
+    static MeasViewRecords got;
     const u32 vib = save_table(6.5f);
-    meas_view(dir_find_id(vib));
-    EXPECT_EQ(g_table_views, 1);
-    EXPECT_EQ(g_rms_views, 0);
+    ASSERT_EQ(meas_read_for_view(dir_find_id(vib), &got), MEAS_OK);
     const RmsTableRecord expected = table_record(6.5f);
-    EXPECT_EQ(std::memcmp(&g_viewed_table, &expected, sizeof expected), 0);
-    meas_view(dir_find_id(save_table(1.0f, MEAS_KIND_RMS_TABLE)));
-    EXPECT_EQ(g_rms_views, 1);
+    EXPECT_EQ(std::memcmp(&got.table, &expected, sizeof expected), 0);
+    const RmsTableRecord rms_expected = table_record(1.0f);
+    ASSERT_EQ(meas_read_for_view(dir_find_id(save_table(1.0f, MEAS_KIND_RMS_TABLE)), &got), MEAS_OK);
+    EXPECT_EQ(std::memcmp(&got.table, &rms_expected, sizeof rms_expected), 0);
 
     // Kinds 0..3: the spectra record and section 2.
     SpectraRecord rec;
@@ -946,38 +920,45 @@ TEST_F(Measurements, ViewHandsTheRecordToTheViewerOfItsKind)
     spectra_record_seal(&rec, data.data(), 1200);
     const u32 sp =
         meas_save(MEAS_KIND_SHOCK_SPECTRUM, test_stamp(), &rec, sizeof rec, data.data(), 1200, nullptr, 0, true);
-    meas_view(dir_find_id(sp));
-    EXPECT_EQ(std::memcmp(&g_viewed_spectra, &rec, sizeof rec), 0);
-    EXPECT_EQ(g_viewed_data, data);
+    ASSERT_EQ(meas_read_for_view(dir_find_id(sp), &got), MEAS_OK);
+    EXPECT_EQ(std::memcmp(&got.spectra, &rec, sizeof rec), 0);
+    EXPECT_EQ(std::vector<i32>(got.data, got.data + got.data_bytes / 4), data);
 
-    // A damaged file: the failure is shown, no viewer opens.
+    // A damaged file: the failure is shown, nothing is given.
     rewrite_header(
         vib, [](MeasHeader& h) { h.kind ^= 1; }, false);
     answer_with_enter();
-    meas_view(dir_find_id(vib));
-    EXPECT_EQ(g_table_views, 1);
+    EXPECT_EQ(meas_read_for_view(dir_find_id(vib), &got), MEAS_FAILED);
     EXPECT_TRUE(box_seen("Ошибка !"_cp, {"Замер не считан !"_cp}));
     // A kind-4 file whose section 1 is larger than a table record.
     const std::vector<u8> big = pattern(RMS_TABLE_RECORD_SIZE + 1, 6);
     const u32 large = meas_save(MEAS_KIND_VIBROMETER, test_stamp(), big.data(), static_cast<u32>(big.size()), nullptr,
                                 0, nullptr, 0, true);
-    meas_view(dir_find_id(large));
-    EXPECT_EQ(g_table_views, 1);
+    EXPECT_EQ(meas_read_for_view(dir_find_id(large), &got), MEAS_FAILED);
+    // No entry there, or a kind no viewer takes.
+    EXPECT_EQ(meas_read_for_view(-1, &got), MEAS_FAILED);
+    EXPECT_EQ(meas_read_for_view(static_cast<int>(dir_count()), &got), MEAS_FAILED);
+    const RmsTableRecord odd = table_record(2.0f);
+    const u32 unknown = meas_save(MEAS_KIND_COUNT + 1, test_stamp(), &odd, sizeof odd, nullptr, 0, nullptr, 0, true);
+    ASSERT_NE(unknown, 0u);
+    EXPECT_EQ(meas_read_for_view(dir_find_id(unknown), &got), MEAS_FAILED);
 }
 
-TEST_F(Measurements, ViewWithoutAViewerShowsAShortMessage)
+TEST_F(Measurements, ViewOfAKindWithoutAViewerShowsAShortMessage)
 {
-    const u32 vib = save_table(6.5f);
-    meas_set_viewer(MEAS_KIND_VIBROMETER, nullptr);  // as before the screens install theirs
+    const RmsTableRecord odd = table_record(6.5f);
+    const u32 unknown = meas_save(MEAS_KIND_COUNT + 1, test_stamp(), &odd, sizeof odd, nullptr, 0, nullptr, 0, true);
+    ASSERT_NE(unknown, 0u);
     bg_color = COLOR_MAGENTA;
     lcd_clear();
     const std::vector<u16> screen(framebuffer, framebuffer + LCD_PIXELS);
     answer_with_enter();
-    meas_view(dir_find_id(vib));
+    meas_view(dir_find_id(unknown));
     EXPECT_TRUE(box_seen("Внимание !"_cp, {"Просмотр недоступен"_cp}));
     EXPECT_TRUE(std::equal(screen.begin(), screen.end(), framebuffer));
     meas_view(-1);  // nothing at all
     meas_view(static_cast<int>(dir_count()));
+    EXPECT_TRUE(std::equal(screen.begin(), screen.end(), framebuffer));
 }
 
 }  // namespace

@@ -32,6 +32,7 @@
 #include "host/session.h"
 #include "host/settings.h"
 #include "host/sound.h"
+#include "screens/saved_dialog.h"
 #include "storage/dir.h"
 #include "storage/fs.h"
 #include "storage/nand.h"
@@ -246,7 +247,7 @@ protected:
             objects.push_back(id);
         }
         for (u32 o = 0; o < objects.size(); ++o) {
-            ASSERT_EQ(obj_select(objects[o]), 1);
+            ASSERT_EQ(obj_select(objects[o]), OBJ_OK);
             const RmsTableRecord vib = table_record(2.0f + o);
             ASSERT_NE(meas_save(MEAS_KIND_VIBROMETER, STAMP + o, &vib, sizeof vib, nullptr, 0, nullptr, 0, true), 0u);
             const SpectraPayload sp = spectra_payload(KIND_S, 1200 + 100 * o, o);
@@ -273,7 +274,7 @@ protected:
         ASSERT_EQ(fs_write(&h, route.data(), 0, 9000), 9000u);
         ASSERT_EQ(fs_close(&h), FS_OK);
         ASSERT_EQ(dir_append(h.first, stamp, 0, FILE_TYPE_ROUTE, 0), DIR_OK);
-        ASSERT_EQ(obj_select(objects[1]), 1);
+        ASSERT_EQ(obj_select(objects[1]), OBJ_OK);
         // The demonstration route with one point measured.
         archive_state = ARCHIVE_MOUNTED;
         demo_route = route_make_test();
@@ -286,7 +287,7 @@ protected:
         // The route of the object its point's measurement went into: a
         // route's measurements are those of the object named after it.
         char name[OBJ_NAME_SIZE];
-        ASSERT_EQ(obj_read_name(objects[1], name), 1);
+        ASSERT_EQ(obj_read_name(objects[1], name), OBJ_OK);
         std::strcpy(route_current.header.name, name);
         std::strcpy(route_current.items[0].name, name);
         ASSERT_EQ(route_save(demo_route, &route_current), demo_route);
@@ -361,7 +362,7 @@ protected:
         int steps = 0;
         while (fs_scan_step() == FS_SCAN_MORE) ASSERT_LT(++steps, 100);
         fs_mount_finish();
-        ASSERT_NE(obj_after_mount(), 0);
+        ASSERT_NE(obj_after_mount(), OBJ_FAILED);
     }
 
     void record_base()

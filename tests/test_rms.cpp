@@ -22,6 +22,7 @@
 #include "gfx/text.h"
 #include "host/device.h"
 #include "host/settings.h"
+#include "screens/browser.h"
 #include "screens/rms.h"
 #include "screens/status.h"
 #include "storage/dir.h"
@@ -286,7 +287,7 @@ protected:
     void SetUp() override
     {
         RmsScreen::SetUp();
-        ASSERT_EQ(obj_after_mount(), 2);
+        ASSERT_EQ(obj_after_mount(), OBJ_CHOSEN);
         archive_state = ARCHIVE_MOUNTED;
     }
     std::vector<int> rms_files() const

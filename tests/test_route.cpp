@@ -12,19 +12,20 @@
 #include <vector>
 
 #include "app/reset.h"
-#include "archive/archive_tree.h"
-#include "archive/browser.h"
 #include "archive/measurement.h"
 #include "archive/mount.h"
 #include "archive/objects.h"
 #include "archive/route.h"
-#include "archive/tree_view.h"
 #include "base/cp1251.h"
 #include "base/stamp.h"
 #include "data/images.h"
 #include "gfx/image.h"
 #include "gfx/text.h"
+#include "gfx/tree_view.h"
 #include "host/settings.h"
+#include "screens/archive_tree.h"
+#include "screens/browser.h"
+#include "screens/route_tree.h"
 #include "storage/dir.h"
 #include "storage/fs.h"
 #include "storage/nand.h"
@@ -117,7 +118,7 @@ protected:
     {
         images_unpack_all();
         archive_state = ARCHIVE_MOUNTED;
-        ASSERT_EQ(obj_after_mount(), 2);
+        ASSERT_EQ(obj_after_mount(), OBJ_CHOSEN);
         object = settings_current_object();
         font_select(4);
     }
@@ -132,7 +133,7 @@ protected:
         EXPECT_EQ(route_load(file, &route_current), file);
         route_object = obj_find_by_name(ROUTE_TEST_NAME);
         if (route_object == 0) route_object = obj_create(ROUTE_TEST_NAME);
-        EXPECT_EQ(obj_select(route_object), 1);
+        EXPECT_EQ(obj_select(route_object), OBJ_OK);
         return file;
     }
     // Its bytes as stored.
@@ -505,9 +506,9 @@ TEST_F(Routes, OnlyASignalOrSpectrumMeasurementIsAValidLink)
         bool valid;
     };
     // A spectrum saved into another object, as the spectra screen saves it.
-    ASSERT_EQ(obj_select(object), 1);
+    ASSERT_EQ(obj_select(object), OBJ_OK);
     const u32 foreign = measurement(MEAS_KIND_SPECTRUM);
-    ASSERT_EQ(obj_select(route_object), 1);
+    ASSERT_EQ(obj_select(route_object), OBJ_OK);
     const Case cases[] = {
         {"a spectrum", static_cast<i32>(measurement(MEAS_KIND_SPECTRUM)), true},
         {"a spectrum of another object", static_cast<i32>(foreign), false},
@@ -677,7 +678,7 @@ TEST_F(Routes, TheRouteChoiceCountsWhatTheRouteShows)
 {
     const u32 file = test_route();
     const u32 own = measurement(), gone = measurement();
-    ASSERT_EQ(obj_select(object), 1);
+    ASSERT_EQ(obj_select(object), OBJ_OK);
     const u32 foreign = measurement(MEAS_KIND_SPECTRUM);
     measure(3, own);
     measure(4, gone);
@@ -710,7 +711,7 @@ TEST_F(Routes, ClearingARouteRemovesItsMeasurementsAndKeepsIgnoredItems)
     // A number that now names an object is no measurement of the route, nor
     // is a reading that another object holds.
     measure(4, vibro_object);
-    ASSERT_EQ(obj_select(object), 1);
+    ASSERT_EQ(obj_select(object), OBJ_OK);
     const u32 foreign = measurement();
     measure(10, foreign);
     route_current.items[6].state = ROUTE_STATE_EMPTY;
@@ -783,7 +784,7 @@ TEST_F(Routes, SavingIsRefusedForFilesThatAreNoRouteAndForImpossibleCounts)
     const u32 file = test_route();
     char name[OBJ_NAME_SIZE];
     ASSERT_EQ(route_save(object, &route_current), 0u);
-    ASSERT_EQ(obj_get_name(dir_find_id(object), name), 1);
+    ASSERT_EQ(obj_get_name(dir_find_id(object), name), OBJ_OK);
     EXPECT_STREQ(name, "Объект"_cp);
     EXPECT_EQ(route_save(99999, &route_current), 0u);
     route_current.header.count = 0;
@@ -859,7 +860,7 @@ protected:
         ASSERT_EQ(fs_init(), FS_OK);
         ASSERT_EQ(fs_mount(), FS_OK);
         archive_state = ARCHIVE_MOUNTED;
-        ASSERT_NE(obj_after_mount(), 0);
+        ASSERT_NE(obj_after_mount(), OBJ_FAILED);
     }
     void SetUp() override
     {
@@ -870,7 +871,7 @@ protected:
         ASSERT_NE(file, 0u);
         ASSERT_EQ(route_load(file, &route_current), file);
         // The route's measurements go into its object.
-        ASSERT_EQ(obj_select(obj_create(ROUTE_TEST_NAME)), 1);
+        ASSERT_EQ(obj_select(obj_create(ROUTE_TEST_NAME)), OBJ_OK);
         old = measurement();
         route_current.items[3].state = ROUTE_STATE_MEASURED;
         route_current.items[3].measurement = static_cast<i32>(old);
@@ -886,7 +887,7 @@ protected:
         flash.write(BLOCK_AT, block);
         mount();
         EXPECT_EQ(route_load(file, &route_current), file);
-        EXPECT_EQ(obj_select(obj_find_by_name(ROUTE_TEST_NAME)), 1);
+        EXPECT_EQ(obj_select(obj_find_by_name(ROUTE_TEST_NAME)), OBJ_OK);
         const u64 before = nand_writes_made();
         if (cut >= 0) nand_cut_power_at(before + static_cast<u64>(cut));
         testing::internal::CaptureStdout();  // the flash layers' diagnostic lines

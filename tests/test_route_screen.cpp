@@ -34,6 +34,7 @@
 #include "host/settings.h"
 #include "screens/plot.h"
 #include "screens/route_screen.h"
+#include "screens/route_tree.h"
 #include "storage/dir.h"
 #include "storage/fs.h"
 #include "storage/nand.h"
@@ -113,7 +114,7 @@ protected:
     {
         images_unpack_all();
         archive_state = ARCHIVE_MOUNTED;
-        ASSERT_EQ(obj_after_mount(), 2);
+        ASSERT_EQ(obj_after_mount(), OBJ_CHOSEN);
         object = settings_current_object();
         meas_calibration_defaults();
         meas_init();
@@ -665,7 +666,7 @@ protected:
     void nearly_full(u32 free_pages, const std::function<void()>& prepare = nullptr)
     {
         with_archive([&] {
-            ASSERT_NE(obj_after_mount(), 0);
+            ASSERT_NE(obj_after_mount(), OBJ_FAILED);
             if (prepare) prepare();
             full_size();
             fs_count_pages();
@@ -783,7 +784,7 @@ TEST_F(RouteArchiveRunner, AReadingOfAnotherObjectIsNeverAPointsOwn)
 {
     u32 route = 0, foreign = 0;
     with_archive([&] {
-        ASSERT_NE(obj_after_mount(), 0);  // "Объект", current
+        ASSERT_NE(obj_after_mount(), OBJ_FAILED);  // "Объект", current
         full_size();
         SpectraRecord r{};
         r.type = 1;
@@ -839,7 +840,7 @@ TEST_F(RouteArchiveRunner, AReadingThatCannotBeSavedIsKeptForTheNextTry)
     nearly_full(route_pages + 1, [&] {
         const char* const other = "Линия 2"_cp;
         const u32 into = obj_create(other);
-        ASSERT_EQ(obj_select(into), 1);
+        ASSERT_EQ(obj_select(into), OBJ_OK);
         SpectraRecord r{};
         r.type = 1;
         const std::vector<u8> data(4096 * 4);

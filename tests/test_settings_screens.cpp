@@ -90,7 +90,7 @@ protected:
     void SetUp() override
     {
         images_unpack_all();
-        ASSERT_EQ(obj_after_mount(), 2);
+        ASSERT_EQ(obj_after_mount(), OBJ_CHOSEN);
     }
     VirtualHostScope scope;
     MountedFlash image;

@@ -75,7 +75,7 @@ protected:
 
     void SetUp() override
     {
-        ASSERT_EQ(obj_after_mount(), 2);
+        ASSERT_EQ(obj_after_mount(), OBJ_CHOSEN);
         archive_state = ARCHIVE_MOUNTED;
         settings.sensor = 3;
         settings.averaging_idx = 1;

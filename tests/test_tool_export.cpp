@@ -437,7 +437,7 @@ TEST_F(ToolExport, TablesCarryTheirPointAndDirectionLabels)
         MountedFlash image;
         data_dir_set(data.path());
         archive_state = ARCHIVE_MOUNTED;
-        ASSERT_NE(obj_after_mount(), 0);
+        ASSERT_NE(obj_after_mount(), OBJ_FAILED);
         RmsTableRecord t{};
         t.valid = 1;
         t.format = RECORD_FORMAT;

@@ -58,7 +58,7 @@ protected:
     {
         MountedFlash image;
         archive_state = ARCHIVE_MOUNTED;
-        ASSERT_NE(obj_after_mount(), 0);
+        ASSERT_NE(obj_after_mount(), OBJ_FAILED);
         demo = route_make_test();
         ASSERT_NE(demo, 0u);
         ASSERT_TRUE(image.fill_chip());

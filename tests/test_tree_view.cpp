@@ -8,11 +8,11 @@
 #include <string>
 #include <vector>
 
-#include "archive/tree_view.h"
 #include "data/images.h"
 #include "gfx/framebuffer.h"
 #include "gfx/image.h"
 #include "gfx/text.h"
+#include "gfx/tree_view.h"
 #include "host/device.h"
 #include "tests/support/screens.h"
 #include "tests/support/support.h"

@@ -60,7 +60,7 @@ void check_directory()
             FUZZ_CHECK(!ownerless_seen);
             owner = dir_id(at);
             last_child = -1;
-            const bool readable = obj_read_name(owner, name) == 1;
+            const bool readable = obj_read_name(owner, name) == OBJ_OK;
             if (!first_root) {
                 FUZZ_CHECK(prev_readable || !readable);
                 if (prev_readable && readable) FUZZ_CHECK(std::strcmp(prev_name, name) <= 0);
@@ -110,7 +110,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     FUZZ_CHECK(flash_mount());
     check_directory();
     check_pages();
-    if (obj_after_mount() != 0) {
+    if (obj_after_mount() != OBJ_FAILED) {
         const int at = dir_find_id(settings.current_object);
         FUZZ_CHECK(at >= 0 && dir_type(at) == FILE_TYPE_OBJECT);
     }

@@ -17,6 +17,7 @@
 #include "flash_sandbox.h"
 #include "fuzz.h"
 #include "host/settings.h"
+#include "screens/browser.h"
 #include "screens/spectra.h"
 #include "storage/dir.h"
 #include "storage/fs.h"
@@ -71,7 +72,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     seal(file, flags);
 
     FUZZ_CHECK(flash_mount());
-    FUZZ_CHECK(obj_after_mount() != 0);
+    FUZZ_CHECK(obj_after_mount() != OBJ_FAILED);
     const u32 object = settings.current_object;
     FileHandle h;
     if (fs_create(&h, file_type_of(kind), object, kind, static_cast<u32>(file.size())) != FS_OK) return 0;

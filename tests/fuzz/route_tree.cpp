@@ -7,6 +7,8 @@
 // header's checksum, so that the items are read; 2: point each measured
 // item at one of the archive's measurements, chosen by its own measurement
 // field), then the file's bytes.
+#include "screens/route_tree.h"
+
 #include <cstring>
 #include <vector>
 
@@ -14,11 +16,11 @@
 #include "archive/mount.h"
 #include "archive/objects.h"
 #include "archive/route.h"
-#include "archive/tree_view.h"
 #include "base/checksum.h"
 #include "base/cp1251.h"
 #include "flash_sandbox.h"
 #include "fuzz.h"
+#include "gfx/tree_view.h"
 #include "storage/dir.h"
 
 namespace {

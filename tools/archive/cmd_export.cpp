@@ -23,7 +23,6 @@
 
 #include "analysis/shock.h"
 #include "analysis/signal.h"
-#include "archive/browser.h"
 #include "archive/measurement.h"
 #include "archive/objects.h"
 #include "front/common/picture.h"
@@ -34,6 +33,7 @@
 #include "host/device.h"
 #include "host/hostif.h"
 #include "host/settings.h"
+#include "screens/browser.h"
 #include "screens/rms.h"
 #include "screens/spectra.h"
 #include "storage/dir.h"
@@ -190,7 +190,7 @@ bool read_measurement(int at, Measurement* m, std::string* error)
     const int parent_at = dir_find_id(m->parent);
     m->orphan = parent_at < 0 || dir_type(parent_at) != FILE_TYPE_OBJECT;
     char name[OBJ_NAME_SIZE];
-    if (!m->orphan && obj_read_name(m->parent, name) == 1) {
+    if (!m->orphan && obj_read_name(m->parent, name) == OBJ_OK) {
         m->object = cp1251_to_utf8(name);
         m->object_ascii = cp1251_to_ascii(name);
     }

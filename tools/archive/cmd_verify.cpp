@@ -152,7 +152,8 @@ void check_entry(int at, Report& r)
                           "and the instrument closes it when it first reads it");
     if (type == FILE_TYPE_OBJECT) {
         char name[OBJ_NAME_SIZE];
-        if (obj_read_name(id, name) != 1) r.damage.push_back(id_text("object", id) + "its name record does not read");
+        if (obj_read_name(id, name) != OBJ_OK)
+            r.damage.push_back(id_text("object", id) + "its name record does not read");
     } else if (type == FILE_TYPE_ROUTE) {
         if (route_load(id, &route_other) != id)
             r.damage.push_back(id_text("route", id) + "does not load (header checksum, format, size or tree)");

@@ -2,10 +2,11 @@
 
 #include <cstring>
 
-#include "archive/archive_tree.h"
 #include "archive/measurement.h"
 #include "archive/route.h"
-#include "archive/tree_view.h"
+#include "gfx/tree_view.h"
+#include "screens/archive_tree.h"
+#include "screens/route_tree.h"
 #include "storage/dir.h"
 #include "storage/fs.h"
 #include "storage/nand.h"

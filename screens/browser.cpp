@@ -1,8 +1,8 @@
-#include "archive/browser.h"
+#include "screens/browser.h"
 
 #include <cstring>
 
-#include "archive/archive_tree.h"
+#include "archive/changes.h"
 #include "archive/measurement.h"
 #include "archive/mount.h"
 #include "archive/objects.h"
@@ -15,6 +15,11 @@
 #include "host/device.h"
 #include "host/settings.h"
 #include "host/sound.h"
+#include "screens/archive_tree.h"
+#include "screens/rms.h"
+#include "screens/saved_dialog.h"
+#include "screens/spectra.h"
+#include "screens/vibrometer.h"
 #include "storage/dir.h"
 #include "storage/fs.h"
 
@@ -62,10 +67,8 @@ enum : int { ROOT_NEW = 0, ROOT_CLEAR = 1 };
 enum : int { OBJECT_SELECT = 0, OBJECT_DELETE = 1, OBJECT_DELETE_MEASUREMENTS = 2, OBJECT_RENAME = 3 };
 enum : int { MEASUREMENT_VIEW = 0, MEASUREMENT_DELETE = 1 };
 
-// Results of the archive and editor operations used here.
-constexpr int ARCHIVE_DONE = 1;         // obj_delete, obj_delete_measurements, dir_delete (FS_OK)
-constexpr int CURRENT_CHOSEN_ANEW = 2;  // obj_ensure_current: another or a new object is current
-constexpr int TEXT_ACCEPTED = 1;        // text_entry_dialog
+// Result of the editor used here.
+constexpr int TEXT_ACCEPTED = 1;  // text_entry_dialog
 
 // A WAV note's sample count from its stored length: length / 2 - 22.
 constexpr u32 NOTE_HEADER_WORDS = WAV_HEADER_SIZE / 2;
@@ -74,6 +77,8 @@ constexpr u32 WAV_DATA_SIZE_AT = 40;
 // The one archive tree of the run; set up after a mount.
 TreeView g_view;
 bool g_ready = false;
+// The records last read for a viewer.
+MeasViewRecords g_records;
 // Entry under the cursor as last seen (0: the root); a change means the
 // cursor moved to another entry, or the entries moved under the cursor.
 u32 g_cursor_id = 0;
@@ -275,7 +280,7 @@ void new_object()
     if (text_entry_dialog("Новый объект"_cp, ARCHIVE_NAME_MAX, g_name) == TEXT_ACCEPTED) {
         if (!name_given(g_name)) {
             msg_box(TITLE_ATTENTION, NO_NAME, nullptr, nullptr, true, false);
-        } else if (obj_name_taken(g_name, -1)) {
+        } else if (obj_name_taken(g_name, -1) == OBJ_NAME_TAKEN) {
             msg_box(TITLE_ATTENTION, "Такое имя уже есть в базе !"_cp, nullptr, nullptr, true, false);
         } else {
             const u32 id = obj_create(g_name);
@@ -299,9 +304,9 @@ void rename_object()
         const int index = g_view.current.index;
         if (!name_given(g_name))
             error_box(NO_NAME, nullptr);
-        else if (obj_name_taken(g_name, index))
+        else if (obj_name_taken(g_name, index) == OBJ_NAME_TAKEN)
             error_box("Такое имя уже есть в базе !"_cp, nullptr);
-        else if (!obj_rename(index, g_name))
+        else if (obj_rename(index, g_name) != OBJ_OK)
             error_box("Не могу переименовать объект !"_cp, nullptr);
     }
     draw_screen();
@@ -310,14 +315,14 @@ void rename_object()
 // Deletes the cursor's entry with `remove` after moving the cursor off it;
 // on failure the cursor goes back and `line2` is shown under "Не могу
 // удалить".
-bool delete_at_cursor(int (*remove)(int index), const char* line2)
+bool delete_at_cursor(bool (*remove)(int index), const char* line2)
 {
     const TreeNode saved = g_view.current;
     const i32 saved_y = g_view.cursor_y;
     const u32 old_id = archive_node_id(&saved);
     tree_step_away(&g_view);
     const u32 next_id = archive_node_id(&g_view.current);
-    if (remove(saved.index) == ARCHIVE_DONE) {
+    if (remove(saved.index)) {
         g_cursor_id = next_id;
         return true;
     }
@@ -331,16 +336,16 @@ bool delete_at_cursor(int (*remove)(int index), const char* line2)
 
 // The deletions of the browser. Route points that link the measurements
 // let go of them first: an id freed here may name a later file.
-int delete_entry(int index)
+bool delete_entry(int index)
 {
     route_unlink_measurement(dir_id(index));
-    return dir_delete(index);
+    return dir_delete(index) == FS_OK;
 }
 
-int delete_object_entry(int index)
+bool delete_object_entry(int index)
 {
     route_unlink_object(dir_id(index));
-    return obj_delete(index);
+    return obj_delete(index) == OBJ_OK;
 }
 
 void delete_object()
@@ -348,7 +353,7 @@ void delete_object()
     if (confirmed("Удалить выбранный объект ?"_cp, "Все замеры из этого объекта"_cp, "также будут удалены."_cp) &&
         delete_at_cursor(delete_object_entry, "указанный объект !"_cp)) {
         // The current object may be gone: another one, or a new "Объект".
-        if (obj_ensure_current() == CURRENT_CHOSEN_ANEW) settings_save();
+        if (obj_ensure_current() == OBJ_CHOSEN) settings_save();
         show(g_cursor_id);
     }
     draw_screen();
@@ -366,8 +371,7 @@ void delete_measurements_only()
 {
     if (confirmed("Вы действительно хотите"_cp, "удалить данные ?"_cp, "")) {
         route_unlink_object(archive_node_id(&g_view.current));
-        if (obj_delete_measurements(g_view.current.index) != ARCHIVE_DONE)
-            error_box("Не могу удалить замеры !"_cp, nullptr);
+        if (obj_delete_measurements(g_view.current.index) != OBJ_OK) error_box("Не могу удалить замеры !"_cp, nullptr);
         resync_cursor();
     }
     draw_screen();
@@ -440,6 +444,37 @@ void measurement_key(u32 key)
     }
 }
 
+void no_viewer()
+{
+    screen_save();
+    msg_box(TITLE_ATTENTION, "Просмотр недоступен"_cp, nullptr, nullptr, true, false);
+    screen_restore();
+}
+
+// The archive's listener: the tree follows what was stored, and a save the
+// user is to be told of opens the saved dialog.
+void archive_change(ArchiveChange change, u32 id)
+{
+    switch (change) {
+    case ARCHIVE_CHANGE_MOUNTED: archive_tree_init(); break;
+    case ARCHIVE_CHANGE_SAVED: archive_show_id(id); break;
+    case ARCHIVE_CHANGE_SAVED_ANNOUNCE: {
+        archive_show_id(id);
+        char label[MEAS_LABEL_SIZE];
+        meas_label(dir_find_id(id), label);
+        FileHandle h{};
+        h.first = id;
+        meas_saved_dialog(label, &h);
+        break;
+    }
+    case ARCHIVE_CHANGE_REMOVING: {
+        const int at = dir_find_id(id);
+        if (at >= 0 && archive_cursor_id() == id) archive_show_id(dir_parent(at));
+        break;
+    }
+    }
+}
+
 }  // namespace
 
 void archive_tree_init()
@@ -487,6 +522,20 @@ void archive_clear_all()
 void archive_show_id(u32 id)
 {
     if (g_ready) show(id);
+}
+
+void meas_view(int index)
+{
+    if (index < 0 || static_cast<u32>(index) >= dir_count()) return;
+    const u32 kind = dir_attr(index);
+    if (kind >= MEAS_KIND_COUNT) return no_viewer();
+    if (meas_read_for_view(index, &g_records) != MEAS_OK) return;
+    if (kind == MEAS_KIND_VIBROMETER)
+        vibrometer_view(&g_records.table);
+    else if (kind == MEAS_KIND_RMS_TABLE)
+        rms_view(&g_records.table);
+    else
+        stored_spectra_view(&g_records.spectra, g_records.data, g_records.data_bytes);
 }
 
 int archive_browser()
@@ -554,4 +603,6 @@ void archive_browser_reset()
     g_seen_count = 0;
     std::memset(&g_keys, 0, sizeof g_keys);
     g_keys_kind = -1;
+    std::memset(&g_records, 0, sizeof g_records);
+    archive_set_listener(archive_change);
 }

@@ -1,4 +1,4 @@
-#include "archive/tree_view.h"
+#include "gfx/tree_view.h"
 
 #include <cstring>
 

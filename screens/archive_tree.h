@@ -3,8 +3,8 @@
 // built from the flash directory on every step; nothing is kept besides the
 // directory itself (its entries hold the expanded bits).
 #pragma once
-#include "archive/tree_view.h"
 #include "base/types.h"
+#include "gfx/tree_view.h"
 
 // Text of the root line.
 constexpr const char* ARCHIVE_ROOT_TEXT = "Tarvik-2";

@@ -1,4 +1,4 @@
-#include "archive/archive_tree.h"
+#include "screens/archive_tree.h"
 
 #include <cstring>
 
@@ -152,7 +152,7 @@ bool to_root(const TreeNode*, TreeNode* out)
 
 const char* object_text(const TreeNode* node, int)
 {
-    if (!obj_get_name(node->index, g_text)) g_text[0] = 0;
+    if (obj_get_name(node->index, g_text) != OBJ_OK) g_text[0] = 0;
     return g_text;
 }
 

@@ -3,8 +3,8 @@
 // renames and deletes objects, deletes and opens measurements, hears their
 // voice notes and clears the whole archive.
 #pragma once
-#include "archive/tree_view.h"
 #include "base/types.h"
+#include "gfx/tree_view.h"
 
 // Title of the browser's screen (the viewers open over it).
 extern const char* const ARCHIVE_BROWSER_TITLE;
@@ -38,5 +38,10 @@ void archive_show_id(u32 id);
 u32 archive_cursor_id();
 // The browser's tree view (for the tests and the benchmarks).
 TreeView* archive_tree_view();
-// The tree not set up (state at power-on).
+// Reads the measurement at directory index `index` and opens the viewer of
+// its kind (vibrometer_view, rms_view, stored_spectra_view); a kind without a
+// viewer gets a short message instead, a failed read its error box.
+void meas_view(int index);
+// The tree not set up, no records read for a viewer, and the archive's
+// change listener installed (state at power-on).
 void archive_browser_reset();
