@@ -26,9 +26,15 @@ extern u8 busy_flag;                // busy mark: a screen is measuring
 extern u32 last_activity_tick;      // last key taken or last busy release
 
 void key_post(u32 code);
+// Takes the posted key: its code, KEY_NONE when
+// none is waiting (the idle callback runs then), KEY_ESC after a power-off.
 u32 key_poll_raw();
+// key_poll_raw in 16 bits: a key code, or KEY_NONE.
 u16 key_poll();
+// Polls until a key comes: its code (KEY_ESC after a power-off).
 u16 key_wait();
+// The first key polled, or `default_code` once `seconds` have passed (0.09 or
+// less: waits without a limit).
 u16 key_wait_timeout(float seconds, u16 default_code);
 void idle_yield();
 void keys_reset();
@@ -36,8 +42,11 @@ u32 ticks_now();
 void delay_ms(u32 ms);
 void busy_mark();
 void busy_release();
+// true while `code` is KEY_MOD and the host's Shift or Mod toggle is down.
 bool key_held(u32 code);
+// The clock (year as two digits); always true.
 bool rtc_read(u16* year, u16* month, u16* day, u16* hours, u16* minutes, u16* seconds);
+// The clock is the desktop's: sets nothing; always true.
 bool rtc_write(u16 year, u16 month, u16 day, u16 hours, u16 minutes, u16 seconds);
 // The clock now as a packed date-time stamp.
 u32 pack_now();
@@ -45,6 +54,7 @@ u32 pack_now();
 // The project's own pseudo-random generator: values 0..32767, the same
 // sequence on every platform for the same seed.
 void rand_seed(u32 seed);
+// The next value, 0..RAND_NEXT_MAX.
 int rand_next();
 constexpr int RAND_NEXT_MAX = 32767;
 

@@ -4,13 +4,17 @@
 
 constexpr u32 FRAM_SIZE = 32768;
 
+// Warns again about the next problem with fram.dat (state at power-on).
+void fram_reset();
 // Opens fram.dat for reading and writing (creating it when missing) and
 // lengthens a short file with 1024-byte blocks of 0xFF. Returns a file
 // descriptor, or -1 when the file cannot be used (reported once on stderr).
-// Warns again about the next problem with fram.dat (state at power-on).
-void fram_reset();
 int fram_open();
+// Bytes written: n, or 0 when fram.dat cannot be used, the write fails or the
+// power is cut.
 u32 fram_write(u32 offset, const void* data, u32 n);
+// Bytes read (fewer than n at the end of the file), 0 when fram.dat cannot be
+// used.
 u32 fram_read(u32 offset, void* buffer, u32 n);
 // Clears the buffer, then reads; always 1.
 int param_read(u32 offset, void* buffer, u32 n);

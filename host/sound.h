@@ -22,4 +22,6 @@ void snd_play_start();
 void snd_play_stop();
 void wav_make_header(u8* wav, u32 n);
 void snd_capture_to_wav(u8* wav, u32 n);
+// Copies the samples of a WAV image into the playback buffer: the samples
+// copied (at most SND_FRAMES).
 u32 snd_wav_to_playback(const u8* wav);
