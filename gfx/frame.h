@@ -13,6 +13,8 @@ void screen_enter(const char* title);
 // The same without the keys reset: a full redraw of a screen's frame.
 void screen_frame(const char* title);
 void frame_status();
+// The charge level drawn (BATTERY_LEVEL), 100 during the first second,
+// when nothing is drawn.
 i32 battery_draw(i32 x, i32 y);
 void frame_bottom();
 // pos -1..-5: the key of slot 1..5 (Ent, up, down, left, right); pos > 0: a

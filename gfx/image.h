@@ -21,6 +21,7 @@ u32 image_width(const void* img);
 u32 image_bytes(const void* img);
 u32 packed_height(const void* img);
 u32 packed_width(const void* img);
+// true for a packed picture (0x40 in header byte 1), false for nullptr.
 bool image_is_packed(const void* img);
 
 // Unpacks src into dst (nullptr: the scratch buffer). Returns dst, or src

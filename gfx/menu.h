@@ -39,6 +39,9 @@ void menu_caption(IconMenu* menu, i32 x, i32 y, u8 font, void (*caption_draw)(i3
 void menu_add(IconMenu* menu, const void* icon_sel, const void* icon, const char* text, u32 hot_key);
 void menu_select(IconMenu* menu, u32 n);
 void menu_layout_draw(IconMenu* menu);
+// Takes one key: POLL_ESC (Esc, or an empty menu), the 1-based item accepted
+// or hot-keyed, or POLL_NOTHING (no key, a move, or another key, which is
+// then stored in *other_key unless null).
 i32 menu_poll(IconMenu* menu, u32* other_key);
 
 // The caption drawer of the instrument's menus: the name on the bottom bar.

@@ -27,6 +27,7 @@ extern u8 font_height;
 extern const u16 ROW_MASK_ONES[16];
 extern const u16 ROW_MASK_ZEROS[16];
 
+// Selects font n (1..8; any other: 3) and returns n as given.
 u8 font_select(u8 n);
 i32 text_width(const char* s);
 i32 text_height(const char* s);
