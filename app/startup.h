@@ -2,6 +2,8 @@
 #pragma once
 #include "base/types.h"
 
+// Runs the instrument until the main menu is left at power-off, then saves
+// the settings if changed; always returns 1.
 int instrument_main();
 void startup_init();
 void idle_job();
