@@ -38,6 +38,8 @@ public:
 private:
     // Locks the file at `path` when it exists; false only when it is busy.
     bool lock_file(const std::string& path, std::string* error);
+    // The same for the file open on `fd` (not a regular file: nothing to
+    // lock); false with `error` only when another program holds it.
     bool lock_open_file(int fd, const std::string& path, std::string* error);
 
     struct File {

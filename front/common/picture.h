@@ -14,6 +14,7 @@ std::vector<u8> picture_encode_bmp(const u16* pixels, int width, int height);
 
 // Writes the picture; the format follows the name's extension (.bmp gives
 // BMP, anything else PNG) unless `bmp` says otherwise (-1 = by extension).
+// true, or false with `error` when the file cannot be created or written.
 bool picture_save(const std::string& path, const u16* pixels, int width, int height, int bmp, std::string* error);
 
 // Where the Save Picture command writes and in which format, from the name
@@ -42,5 +43,6 @@ std::FILE* picture_create_numbered(const std::string& folder, const std::string&
 std::string picture_save_numbered(const std::string& folder, const std::string& prefix, const u16* pixels, int width,
                                   int height, std::string* error);
 
-// Reads back a non-interlaced 8-bit RGB or RGBA PNG as 8-bit RGB triples.
+// Reads back a non-interlaced 8-bit RGB or RGBA PNG as 8-bit RGB triples:
+// true, or false with `error` saying what in the file is wrong.
 bool picture_decode_png(const std::vector<u8>& file, int* width, int* height, std::vector<u8>* rgb, std::string* error);

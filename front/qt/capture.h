@@ -34,6 +34,7 @@ public:
     // Ends the recording with the picture as it is now; false with `error`
     // when the file could not be finished.
     bool stop(std::string* error);
+    // True while a recording runs; frames() counts its frames so far.
     bool recording() const { return recorder_.recording(); }
     u32 frames() const { return recorder_.frames(); }
     // The file of the recording running or last made.

@@ -102,7 +102,8 @@ public:
     void SpeedButtonSavePicClick();
     void SpeedButtonCopyPicClick();
 
-    // Saves the picture of ImageScr: BMP for filter index 2, PNG otherwise.
+    // Saves the picture of ImageScr: BMP for filter index 2, PNG otherwise;
+    // false with `error` on a failure.
     bool SavePicture(const QString& file, int filter_index, QString* error);
     // The save dialog's chosen filter: 1 PNG, 2 BMP.
     int SaveFilterIndex() const;
@@ -127,6 +128,7 @@ public:
     // Starts or stops recording the LCD into the next numbered animated PNG
     // of the screenshot folder. Returns false when it cannot start.
     bool toggleRecording();
+    // True while a recording runs.
     bool isRecording() const;
     // The file of the recording running or last made.
     QString recordingPath() const;
@@ -204,6 +206,8 @@ private:
     void restoreTitle();
     void updateClipMark();
     void showFlashProgress(u32 done, u32 total);
+    // The FlashProgress hook: false (give the new file up) once the power is
+    // off (the window is being closed).
     static bool flashProgressHook(u32 done, u32 total);
 
     unsigned char painting = 0;
