@@ -14,8 +14,8 @@
 // then does nothing but cancel a key not yet taken, as unmapped keys do).
 // Shift with a mapped key gives the shifted code, as for the built-in keys.
 // Blank lines and lines starting with '#' or ';' are skipped, and a '#' or
-// ';' after the action starts a comment; the [keys] header is optional. A keypad key without an entry of its own works as the
-// same key elsewhere.
+// ';' after the action starts a comment; the [keys] header is optional. A
+// keypad key without an entry of its own works as the same key elsewhere.
 #pragma once
 #include <vector>
 
