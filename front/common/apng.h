@@ -48,9 +48,15 @@ private:
     struct Rect {
         int x, y, w, h;
     };
+    // Writes the pending frame, shown until `until_ms`: true (also with
+    // nothing pending), false when a write failed.
     bool write_pending(u64 until_ms);
+    // Writes one frame's control and data chunks: true, false on a failure.
     bool write_frame(const Rect& r, const std::vector<u8>& z, u32 delay_ms);
+    // Appends bytes to the file: true, false (the recording failed) when
+    // there is no file or the write fails.
     bool put(const std::vector<u8>& bytes);
+    // Keeps `why` as the error, closes the file and returns false.
     bool fail(const std::string& why);
     void close_file();
 

@@ -187,7 +187,9 @@ Q_SIGNALS:
     void finished();
 
 protected:
+    // Takes every key press first: true, the key handled; else QWidget's.
     bool event(QEvent* e) override;
+    // Notes Shift and the time of any input; QWidget's answer (never filters).
     bool eventFilter(QObject* watched, QEvent* e) override;
     void dragEnterEvent(QDragEnterEvent* e) override;
     void dropEvent(QDropEvent* e) override;
