@@ -14,6 +14,7 @@
 // item marked "ignored" keeps that bit). `fallback_name` names the route
 // when the text does not. true, or false with `error`.
 bool route_from_json(const std::string& text, const std::string& fallback_name, RouteBuffer* buf, std::string* error);
+// The same from CSV: true, or false with `error`.
 bool route_from_csv(const std::string& text, const std::string& fallback_name, RouteBuffer* buf, std::string* error);
 
 // A route's or item's name given as UTF-8 in Windows-1251 bytes: true, or
