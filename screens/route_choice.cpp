@@ -12,7 +12,6 @@
 #include "gfx/listbox.h"
 #include "gfx/text.h"
 #include "host/device.h"
-#include "screens/route_screen.h"
 #include "storage/dir.h"
 #include "storage/fs.h"
 

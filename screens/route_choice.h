@@ -5,6 +5,10 @@
 #pragma once
 #include "base/types.h"
 
+// The font of the route panels: the choice's counts and the route screen's
+// information panel.
+constexpr u8 ROUTE_PANEL_FONT = 5;
+
 // The route choice: `file` holds the route in use on entry and the chosen one
 // on return; `changed` is set when the route in use was chosen, cleared or
 // deleted. Returns true when a route was chosen.

@@ -10,13 +10,14 @@
 #include "gfx/frame.h"
 #include "gfx/tree_view.h"
 #include "screens/plot.h"
+#include "screens/route_choice.h"
 
 // The tree and the plot on the screen.
 constexpr i32 ROUTE_TREE_X0 = 1, ROUTE_TREE_Y0 = 22, ROUTE_TREE_X1 = 318, ROUTE_TREE_Y1 = 123;
 constexpr i32 ROUTE_PLOT_X0 = 3, ROUTE_PLOT_Y0 = 125, ROUTE_PLOT_X1 = 317, ROUTE_PLOT_Y1 = 214;
 constexpr u8 ROUTE_TREE_FONT = 4;
-// The information panel: font 5, dark blue outlined in white, four lines.
-constexpr u8 ROUTE_PANEL_FONT = 5;
+// The information panel: ROUTE_PANEL_FONT, dark blue outlined in white,
+// four lines.
 constexpr i32 ROUTE_PANEL_X = 48;
 constexpr i32 ROUTE_PANEL_Y[4] = {130, 149, 168, 187};
 // Characters of the title; the path to the selected item is cut to them.
