@@ -3,16 +3,7 @@
 // in memory mirrors the headers; the directory (storage/dir.h) lists files.
 #pragma once
 #include "base/types.h"
-
-enum : u8 {
-    PAGE_FREE = 255,
-    PAGE_HEAD = 254,
-    PAGE_BODY = 252,
-    PAGE_LAST = 248,
-    PAGE_HEAD_ALT = 240,
-    PAGE_BAD = 192,
-    PAGE_DELETED = 0,
-};
+#include "storage/page_state.h"
 
 // File types.
 enum : u8 {

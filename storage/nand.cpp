@@ -4,7 +4,7 @@
 #include <cstring>
 
 #include "nand_internal.h"
-#include "storage/fs.h"
+#include "storage/page_state.h"
 
 NandInfo nand_info;
 u8 nand_chip_id[5] = {0xEC, 0xDA, 0x10, 0x95, 0x44};
