@@ -21,6 +21,7 @@
 #include <string>
 #include <vector>
 
+#include "analysis/measures.h"
 #include "analysis/shock.h"
 #include "analysis/signal.h"
 #include "archive/measurement.h"
@@ -33,6 +34,7 @@
 #include "host/device.h"
 #include "host/hostif.h"
 #include "host/settings.h"
+#include "host/sound.h"
 #include "screens/browser.h"
 #include "screens/rms.h"
 #include "screens/spectra.h"
@@ -57,10 +59,8 @@ constexpr const char* MONTHS[12] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun", "J
 // The window of every spectrum the instrument derives for its screens and
 // stores (the band values alone take none).
 constexpr const char* SPECTRUM_WINDOW = "Hamming";
-// The averaging target of the unlimited choice ("999 Усредн").
-constexpr u32 AVERAGING_UNLIMITED = 999;
-// The voice note: a 44-byte RIFF/WAVE header, then 16-bit samples.
-constexpr u32 WAV_HEADER_SIZE = 44;
+// The voice note: a RIFF/WAVE header of WAV_HEADER_SIZE bytes, then 16-bit
+// samples; where its two sizes stand.
 constexpr u32 WAV_RIFF_SIZE_AT = 4, WAV_DATA_SIZE_AT = 40, WAV_RIFF_HEADER = 8;
 
 // One stored signal record: a time signal or a spectrum, its values in the
@@ -144,7 +144,7 @@ std::string averaging_text(const SpectraRecord& r)
 {
     if (r.averaging == 0) return "";
     if (r.averaging == 1) return "no averaging";
-    if (r.averaging == AVERAGING_UNLIMITED) return "running average of " + std::to_string(r.averaged) + " spectra";
+    if (r.averaging == AVG_UNLIMITED) return "running average of " + std::to_string(r.averaged) + " spectra";
     return "average of " + std::to_string(r.averaged) + " spectra (averaging " + std::to_string(r.averaging) + ")";
 }
 
