@@ -7,7 +7,6 @@
 #include <sstream>
 
 #include "base/json_parse.h"
-#include "plant_internal.h"
 
 namespace {
 

@@ -4,7 +4,6 @@
 #include <cmath>
 #include <numbers>
 
-#include "plant_internal.h"
 
 namespace {
 

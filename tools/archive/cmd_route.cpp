@@ -9,9 +9,12 @@
 #include <fstream>
 #include <memory>
 
+#include "analysis/plant.h"
 #include "archive/route.h"
+#include "screens/plant_bearings.h"
 #include "storage/dir.h"
 #include "storage/fs.h"
+#include "tools/archive/plant_route.h"
 #include "tools/archive/route_io.h"
 #include "tools/archive/text.h"
 #include "tools/archive/tool.h"
@@ -23,6 +26,8 @@ bool ends_with(const std::string& s, const char* tail)
     const size_t n = std::strlen(tail);
     return s.size() >= n && s.compare(s.size() - n, n, tail) == 0;
 }
+
+int store_route(RouteBuffer* buf, const char* command);
 
 int import_route(const std::vector<std::string>& args)
 {
@@ -58,17 +63,60 @@ int import_route(const std::vector<std::string>& args)
         std::memcpy(buf->items[0].name, cp.data(), cp.size());
     }
     // Only now the archive: nothing is touched for a file that is refused.
+    return store_route(buf.get(), "route import");
+}
+
+// Stores `buf` as a new route file of the archive (refused when the archive
+// has a route of that name); prints what was stored. The exit status.
+int store_route(RouteBuffer* buf, const char* command)
+{
+    std::string error;
     if (!tool_open_archive(tool_flash_path(), ToolAccess::Write, &error)) return tool_error(error);
     if (route_find(buf->header.name) != 0) {
         tool_close_archive();
-        return tool_error("route import: the archive already has a route named " + cp1251_to_utf8(buf->header.name) +
-                          " (give another with --name)");
+        return tool_error(std::string(command) + ": the archive already has a route named " +
+                          cp1251_to_utf8(buf->header.name) + " (give another with --name)");
     }
-    const u32 id = route_save(0, buf.get());
+    const u32 id = route_save(0, buf);
     tool_close_archive();
     if (id == 0) return tool_error(tool_flash_path() + ": the route could not be stored (archive full?)");
     std::printf("route %u: %s, %u items\n", id, cp1251_printable(buf->header.name).c_str(), buf->header.count);
     return TOOL_OK;
+}
+
+int route_from_plant(const std::vector<std::string>& args)
+{
+    std::string file, name, out;
+    bool have_name = false;
+    for (size_t i = 0; i < args.size(); ++i) {
+        if (args[i] == "--name" || args[i] == "--out") {
+            if (i + 1 >= args.size()) return tool_error("route from-plant: " + args[i] + " needs a value");
+            if (args[i] == "--name") have_name = true;
+            (args[i] == "--name" ? name : out) = args[i + 1];
+            ++i;
+        } else if (file.empty() && !args[i].empty() && args[i][0] != '-') {
+            file = args[i];
+        } else {
+            return tool_error("route from-plant: unexpected " + args[i]);
+        }
+    }
+    if (file.empty()) return tool_error("route from-plant: give the plant's file (JSON)");
+    Plant plant;
+    std::string error = plant_load(file, plant_bearing_lookup, &plant);
+    if (!error.empty()) return tool_error(error);
+    if (!have_name) name = plant_route_name(plant);
+    if (!out.empty()) {
+        std::string json;
+        if (!plant_route_json(plant, name, &json, &error)) return tool_error(have_name ? "--name: " + error : error);
+        std::ofstream f(out, std::ios::binary | std::ios::trunc);
+        f << json;
+        f.close();
+        if (!f) return tool_error(out + ": cannot write: " + std::strerror(errno));
+        return TOOL_OK;
+    }
+    auto buf = std::make_unique<RouteBuffer>();
+    if (!plant_route_build(plant, name, buf.get(), &error)) return tool_error(error);
+    return store_route(buf.get(), "route from-plant");
 }
 
 int export_route(const std::vector<std::string>& args)
@@ -115,16 +163,21 @@ int export_route(const std::vector<std::string>& args)
 
 int run(const std::vector<std::string>& args)
 {
-    if (args.empty()) return tool_error("route: give import or export");
+    if (args.empty()) return tool_error("route: give import, export or from-plant");
     const std::vector<std::string> rest(args.begin() + 1, args.end());
     if (args[0] == "import") return import_route(rest);
     if (args[0] == "export") return export_route(rest);
-    return tool_error("route: unknown subcommand " + args[0] + " (import or export)");
+    if (args[0] == "from-plant") return route_from_plant(rest);
+    return tool_error("route: unknown subcommand " + args[0] + " (import, export or from-plant)");
 }
 
-const ToolCommandRegistrar reg({"route", "import FILE [--name NAME] | export ID [--format json|csv] [--out FILE]",
+const ToolCommandRegistrar reg({"route",
+                                "import FILE [--name NAME] | export ID [--format json|csv] [--out FILE] | "
+                                "from-plant PLANT [--name NAME] [--out FILE]",
                                 "a route prepared on the PC (JSON or CSV) into the archive; a route out with its "
-                                "points' states and measurements",
+                                "points' states and measurements; the route of a virtual plant (its groups, machines "
+                                "and points, with the settings their faults call for) into the archive, or as route "
+                                "JSON with --out",
                                 ToolAccess::None, run});
 
 }  // namespace
