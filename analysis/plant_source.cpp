@@ -24,14 +24,6 @@ std::vector<float> g_a, g_v, g_d, g_shock;
 std::vector<u8> g_marker;
 bool g_shock_waiting = false;
 
-// A seed from the point's path, so that every point sounds its own way and
-// the same point the same way from run to run.
-u64 seed_of(const std::string& path)
-{
-    u64 h = 1469598103934665603ull;
-    for (unsigned char c : path) h = (h ^ c) * 1099511628211ull;
-    return h;
-}
 
 // Sets the synthesis up for records `dt` apart unless it is so already.
 void ready(float dt)
@@ -75,7 +67,7 @@ std::string plant_source_open(const Plant& plant, const std::string& point_path)
     g_plant = plant;
     g_point = point_path;
     g_temperature = p->temperature;
-    g_seed = seed_of(point_path);
+    g_seed = plant_point_seed(point_path);
     g_active = true;
     g_clipped = 0;
     plant_source_reset();
@@ -153,4 +145,12 @@ bool plant_source_temperature(float* celsius)
     const double noise = (2.0 * rand_next() / RAND_NEXT_MAX - 1.0) * SIGNAL_TEMPERATURE_NOISE;
     *celsius = static_cast<float>(g_temperature + noise);
     return true;
+}
+
+u64 plant_point_seed(const std::string& point_path)
+{
+    // FNV-1a of the path.
+    u64 h = 1469598103934665603ull;
+    for (unsigned char c : point_path) h = (h ^ c) * 1099511628211ull;
+    return h;
 }

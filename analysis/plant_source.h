@@ -16,6 +16,9 @@
 // source from the next record on; returns "" or one line that says what is
 // wrong, and then leaves the source as it was.
 std::string plant_source_open(const Plant& plant, const std::string& point_path);
+// The seed of the synthesis of the point at `point_path`: every point sounds
+// its own way, the same from run to run.
+u64 plant_point_seed(const std::string& point_path);
 // Back to the other sources.
 void plant_source_close();
 // True while a plant point is the source.

@@ -57,6 +57,13 @@ double PlantSynth::shaft_hz() const
     return shaft_hz_at(sample_ - sample_ % BLOCK);
 }
 
+std::vector<PlantSynth::Line> PlantSynth::lines() const
+{
+    std::vector<Line> out;
+    for (const Tone& t : tones_) out.push_back({t.order > 0 ? t.order * rpm_ / 60.0 : t.hz, t.amp * t.c, t.amp * t.s});
+    return out;
+}
+
 void PlantSynth::setup(const Plant& plant, const PlantMachine& machine, const PlantPoint& point, double rate, u64 seed)
 {
     *this = PlantSynth{};

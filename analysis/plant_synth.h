@@ -21,6 +21,13 @@ public:
     double rate() const { return rate_; }
     // The shaft frequency now, Hz.
     double shaft_hz() const;
+    // The tonal lines as set up: frequency at the running speed (Hz) and
+    // velocity phasor (mm/s peak); lines of several components at one
+    // frequency add with these phases.
+    struct Line {
+        double hz, re, im;
+    };
+    std::vector<Line> lines() const;
 
 private:
     struct Tone {

@@ -531,7 +531,7 @@ int run(const std::vector<std::string>& args)
                 g.path = plant_point_path(pg, pm, pp);
                 const PlantPointSetup want = plant_point_setup(plant, pm, pp);
                 g.want = setup_of(want);
-                g.expect = plant_expect(plant, pm, pp, want);
+                g.expect = plant_expect(plant, pm, pp, g.path, want);
                 g.allowed = std::max(g.expect.overall * percent / 100.0, floor_of(g.expect.quantity));
                 for (const PlantComponent& c : pp.components) g.faults.push_back(fault_text(c));
                 int at = -1;

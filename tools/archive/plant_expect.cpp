@@ -1,9 +1,12 @@
 #include "tools/archive/plant_expect.h"
 
+#include <algorithm>
 #include <cmath>
 #include <complex>
 #include <numbers>
 
+#include "analysis/plant_source.h"
+#include "analysis/plant_synth.h"
 #include "analysis/signal.h"
 
 namespace {
@@ -22,6 +25,8 @@ constexpr u32 SAMPLES_MANY = 4096, SAMPLES_FEW = 1024;
 constexpr double LEAK_HZ = 0.5;
 // Steps of the numerical integration over half the sample rate.
 constexpr int STEPS = 40000;
+// Lines closer than this are one line.
+constexpr double SAME_HZ = 1e-6;
 // Multiples of a defect frequency marked on a spectrum.
 constexpr int MARKER_MULTIPLES = 3;
 // Averaging the magnitudes of n spectra of random vibration gives the mean
@@ -142,7 +147,7 @@ const char* quantity_name(u32 quantity)
 }
 
 PlantExpectation plant_expect(const Plant& plant, const PlantMachine& machine, const PlantPoint& point,
-                              const PlantPointSetup& setup)
+                              const std::string& path, const PlantPointSetup& setup)
 {
     PlantExpectation e;
     e.quantity = setup.quantity == ROUTE_QUANTITY_ACCELERATION   ? Q_A
@@ -160,21 +165,30 @@ PlantExpectation plant_expect(const Plant& plant, const PlantMachine& machine, c
     const auto in_band = [&](double hz) { return hz >= lo && hz <= hi && hz < edge; };
     const double random_share = setup.spectrum ? averaged_power_share(setup.averages) : 1.0;
 
-    double tonal = 0, lines_power = 0, random_power = 0;
-    for (const PlantComponent& c : point.components) {
-        if (!plant_fault_in_acceleration(c.kind)) {
-            // Tones: exact in every channel.
-            const std::vector<PlantLine> lines = plant_lines(c, point.direction, plant.line_hz);
-            const double scale = plant_line_scale(lines, shaft, c.severity);
-            for (const PlantLine& l : lines) {
-                const double hz = plant_line_hz(l, shaft);
-                if (!(hz > 0 && hz < edge)) continue;
-                const double amp = line_in(e.quantity, l.weight * scale, hz);
-                e.lines.push_back({hz, amp});
-                if (in_band(hz)) tonal += amp * amp / 2.0;
-            }
-            continue;
+    // Tones: exact in every channel; lines of several components at one
+    // frequency add with the phases the synthesis gives them.
+    PlantSynth synth;
+    synth.setup(plant, machine, point, rate, plant_point_seed(path));
+    std::vector<PlantSynth::Line> merged;
+    for (const PlantSynth::Line& l : synth.lines()) {
+        auto same = std::find_if(merged.begin(), merged.end(),
+                                 [&](const PlantSynth::Line& m) { return std::fabs(m.hz - l.hz) < SAME_HZ; });
+        if (same == merged.end()) {
+            merged.push_back(l);
+        } else {
+            same->re += l.re;
+            same->im += l.im;
         }
+    }
+    double tonal = 0, lines_power = 0, random_power = 0;
+    for (const PlantSynth::Line& l : merged) {
+        if (!(l.hz > 0 && l.hz < edge)) continue;
+        const double amp = line_in(e.quantity, std::hypot(l.re, l.im), l.hz);
+        e.lines.push_back({l.hz, amp});
+        if (in_band(l.hz)) tonal += amp * amp / 2.0;
+    }
+    for (const PlantComponent& c : point.components) {
+        if (!plant_fault_in_acceleration(c.kind)) continue;
         if (c.resonance_hz > edge) continue;  // rings above the band: filtered out
         const Resonator res(c, rate);
         const double total = integral(0, rate / 2.0, rate, [&](double f) { return res.power(f, rate); });

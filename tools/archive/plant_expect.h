@@ -44,9 +44,10 @@ struct PlantExpectation {
     std::vector<ExpectedMarker> markers;
 };
 
-// The expectation at `point` of `machine` measured with `setup`.
+// The expectation at `point` of `machine`, whose path is `path`, measured
+// with `setup`.
 PlantExpectation plant_expect(const Plant& plant, const PlantMachine& machine, const PlantPoint& point,
-                              const PlantPointSetup& setup);
+                              const std::string& path, const PlantPointSetup& setup);
 
 // The overall value of a measured main record over `band`: for a spectrum
 // (peak amplitudes of the Hamming window, as stored) the root of the sum of

@@ -15,7 +15,7 @@ namespace {
 constexpr i32 FMAX_VELOCITY = 1000, FMAX_SLOW = 400, FMAX_ACCELERATION = 4000;
 // A machine slower than this whose lines all lie below SLOW_TOP_HZ gets the
 // finer 400 Hz spectrum.
-constexpr double SLOW_RPM = 600, SLOW_TOP_HZ = 320;
+constexpr double SLOW_RPM = 1000, SLOW_TOP_HZ = 320;
 
 std::string point_where(size_t g, size_t m, size_t p)
 {
@@ -54,7 +54,7 @@ PlantPointSetup plant_point_setup(const Plant& plant, const PlantMachine& machin
         s.why = "lines above 1000 Hz: acceleration up to 4000 Hz";
     } else if (machine.rpm < SLOW_RPM && top < SLOW_TOP_HZ) {
         s.fmax = FMAX_SLOW;
-        s.why = "a slow machine: velocity up to 400 Hz";
+        s.why = "a slow machine (below 1000 rpm): velocity up to 400 Hz";
     } else {
         s.why = "shaft, vane, gear or electrical lines: velocity up to 1000 Hz";
     }

@@ -19,7 +19,7 @@ struct PlantPointSetup {
 };
 
 // The settings a point is measured with: a velocity spectrum up to 1000 Hz
-// (400 Hz on a machine slower than 600 rpm whose lines all lie below 320 Hz)
+// (400 Hz on a machine slower than 1000 rpm whose lines all lie below 320 Hz)
 // for shaft-related, vane, electrical and gear faults within the velocity
 // band; an acceleration spectrum up to 4000 Hz where bearing faults, noise
 // or lines above 1000 Hz are expected. Always 1600 lines and 4 averages.
