@@ -4,6 +4,7 @@
 // plant's model gives. A text table, JSON, or a one-page HTML report with a
 // plot per point for a trainer to hand out.
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
@@ -201,7 +202,9 @@ std::string deviation_text(const Graded& g)
 {
     if (g.measured_value < 0 || g.expect.overall <= 0) return "";
     const double d = (g.measured_value - g.expect.overall) / g.expect.overall * 100.0;
-    return (d >= 0 ? "+" : "") + fixed(d, 1) + " %";
+    const std::string t = fixed(d, 1);
+    if (t == "0.0" || t == "-0.0") return "0.0 %";
+    return (d > 0 ? "+" : "") + t + " %";
 }
 
 std::string tolerance_text(double percent)
@@ -371,17 +374,22 @@ std::string svg_plot(const Graded& g)
       << "\" fill=\"none\" stroke=\"#888\"/>\n";
     for (int i = 0; i <= 4; ++i) {
         const double hz = fmax * i / 4, a = top / 1.1 * i / 4;
-        o << "<text x=\"" << x(hz) << "\" y=\"" << H - B + 14 << "\" text-anchor=\"middle\">" << value3(hz)
+        o << "<text x=\"" << x(hz) << "\" y=\"" << H - B + 14 << "\" text-anchor=\"" << (i == 4 ? "end" : "middle")
+          << "\">" << fixed(hz, 0) << "</text>\n";
+        o << "<text x=\"" << L - 4 << "\" y=\"" << y(a) + 4 << "\" text-anchor=\"end\">" << (i ? value3(a) : "0")
           << "</text>\n";
-        o << "<text x=\"" << L - 4 << "\" y=\"" << y(a) + 4 << "\" text-anchor=\"end\">" << value3(a) << "</text>\n";
     }
     o << "<text x=\"" << (L + W - R) / 2 << "\" y=\"" << H - 4 << "\" text-anchor=\"middle\">frequency (Hz); "
       << quantity_name(g.expect.quantity) << " amplitude (" << quantity_unit(g.expect.quantity)
       << ", peak); shaded: the band of the overall value</text>\n";
+    int labelled = 0;
     for (const ExpectedMarker& m : g.expect.markers) {
         o << "<line x1=\"" << x(m.hz) << "\" y1=\"" << T << "\" x2=\"" << x(m.hz) << "\" y2=\"" << H - B
-          << "\" stroke=\"#c60\" stroke-dasharray=\"4 3\"/><text x=\"" << x(m.hz) + 2 << "\" y=\"" << T + 10
-          << "\" fill=\"#c60\">" << html_escape(m.label) << "</text>\n";
+          << "\" stroke=\"#c60\" stroke-dasharray=\"4 3\"/>\n";
+        // Only the defect frequency itself is named; its multiples follow it.
+        if (!m.label.empty() && !std::isdigit(static_cast<unsigned char>(m.label[0])))
+            o << "<text x=\"" << x(m.hz) + 3 << "\" y=\"" << T + 11 + 12 * labelled++ << "\" fill=\"#c60\">"
+              << html_escape(m.label) << "</text>\n";
     }
     if (!amps.empty() && line_hz > 0) {
         o << "<polyline fill=\"none\" stroke=\"#147\" stroke-width=\"1\" points=\"";
@@ -412,7 +420,7 @@ std::string html_report(const std::string& plant_file, const std::string& route,
     o << "<!DOCTYPE html>\n<html lang=\"en\"><head><meta charset=\"utf-8\">\n<title>Route "
       << html_escape(route) << ": grade</title>\n<style>\n"
       << "body{font-family:sans-serif;margin:1.5em;max-width:760px}table{border-collapse:collapse;font-size:90%}"
-      << "td,th{border:1px solid #bbb;padding:2px 6px;text-align:left}td.n{text-align:right}"
+      << "td,th{border:1px solid #bbb;padding:2px 6px;text-align:left}td.n{text-align:right;white-space:nowrap}"
       << ".pass{color:#070}.fail,.wrong{color:#b00;font-weight:bold}.missing{color:#a60;font-weight:bold}"
       << "section{page-break-inside:avoid;margin-top:1em}h2{font-size:110%;margin-bottom:.2em}"
       << "p.small{font-size:85%;color:#444}\n</style></head><body>\n";
@@ -454,8 +462,10 @@ std::string html_report(const std::string& plant_file, const std::string& route,
         if (!g.note.empty()) o << ".<br><b>" << html_escape(g.note) << "</b>";
         o << ".</p>\n" << svg_plot(g) << "</section>\n";
     }
-    o << "<p class=\"small\">Blue: the measured spectrum; red rings: the lines the plant puts there; dashed: "
-         "the bearing's defect frequencies and their multiples.</p>\n</body></html>\n";
+    o << "<p class=\"small\">Blue: the measured spectrum (for a waveform, its spectrum); red rings: the lines the "
+         "plant puts there, at their amplitude (a line that falls between two lines of the spectrum reads up to "
+         "18 % lower on its top, as the Hamming window shows it); dashed: the bearings' defect frequencies and "
+         "their multiples.</p>\n</body></html>\n";
     return o.str();
 }
 
