@@ -32,20 +32,6 @@ namespace {
 
 constexpr const char* CLOCK = "2026-12-10T12:00:00";
 
-void write_text(const std::string& path, const std::string& text)
-{
-    std::ofstream f(path, std::ios::binary);
-    f << text;
-}
-
-std::string read_text(const std::string& path)
-{
-    std::ifstream f(path, std::ios::binary);
-    std::stringstream s;
-    s << f.rdbuf();
-    return s.str();
-}
-
 class ToolRoute : public ::testing::Test {
 protected:
     VirtualHostScope scope;
@@ -108,12 +94,12 @@ TEST_F(ToolRoute, ExportedRoutesComeBackAsTheyWere)
         ASSERT_EQ(tool("route export " + std::to_string(copy) + " --format " + format + " --out " + shell_quote(second))
                       .status,
                   0);
-        std::string want = read_text(first);
+        std::string want = read_text_file(first);
         if (std::string(format) == "json") {
             const std::string old_name = "\"name\": \"Маршрут 1\"";
             want.replace(want.find(old_name), old_name.size(), "\"name\": \"" + name + "\"");
         }
-        EXPECT_EQ(read_text(second), want);
+        EXPECT_EQ(read_text_file(second), want);
         // Both keep every item byte for byte but the route's.
         const auto a = stored(demo);
         const auto b = stored(copy);
@@ -126,7 +112,7 @@ TEST_F(ToolRoute, ExportedRoutesComeBackAsTheyWere)
 // A '/' inside a name would split the CSV path: it is written as "\/".
 TEST_F(ToolRoute, NamesWithTheCsvPathSeparatorComeBackWhole)
 {
-    write_text(data.file("slash.json"), R"({"name": "Линия 1/2", "items": [{"group": "Н-528/А", "items": [
+    write_text_file(data.file("slash.json"), R"({"name": "Линия 1/2", "items": [{"group": "Н-528/А", "items": [
       {"point": "1В\\2", "type": "spectrum", "quantity": "velocity", "lines": 400, "fmin": 0, "fmax": 1000,
        "averages": 1}]}]})");
     ASSERT_EQ(tool("route import " + shell_quote(data.file("slash.json"))).status, 0);
@@ -135,8 +121,8 @@ TEST_F(ToolRoute, NamesWithTheCsvPathSeparatorComeBackWhole)
     const RunResult csv =
         tool("route export " + std::to_string(id) + " --format csv --out " + shell_quote(data.file("slash.csv")));
     ASSERT_EQ(csv.status, 0) << csv.output;
-    EXPECT_NE(read_text(data.file("slash.csv")).find("Н-528\\/А/1В\\\\2,spectrum"), std::string::npos)
-        << read_text(data.file("slash.csv"));
+    EXPECT_NE(read_text_file(data.file("slash.csv")).find("Н-528\\/А/1В\\\\2,spectrum"), std::string::npos)
+        << read_text_file(data.file("slash.csv"));
     ASSERT_EQ(tool("route import " + shell_quote(data.file("slash.csv")) + " --name again").status, 0);
     const std::string listing = tool("ls").output;
     const size_t at = listing.find("] again\n");
@@ -147,7 +133,7 @@ TEST_F(ToolRoute, NamesWithTheCsvPathSeparatorComeBackWhole)
 
 TEST_F(ToolRoute, ARoutePreparedOnThePcIsWalkedAndMeasuredByTheRouteScreen)
 {
-    write_text(data.file("line5.json"), R"({
+    write_text_file(data.file("line5.json"), R"({
   "name": "Линия 5",
   "items": [
     {"group": "Компрессор К-2", "items": [
@@ -254,7 +240,7 @@ TEST_F(ToolRoute, BadRouteFilesAreRefusedWithOneClearMessageAndChangeNothing)
         SCOPED_TRACE(c.what);
         const std::string path = data.file(c.file);
         std::filesystem::remove(path);
-        if (std::string(c.file) != "none.json") write_text(path, c.text);
+        if (std::string(c.file) != "none.json") write_text_file(path, c.text);
         const u64 before = last_written();
         const RunResult r = tool("route import " + shell_quote(path));
         if (c.says.empty()) {
@@ -272,7 +258,7 @@ TEST_F(ToolRoute, BadRouteFilesAreRefusedWithOneClearMessageAndChangeNothing)
 
 TEST_F(ToolRoute, ImportWaitsForNoOneAndRefusesWhileTheArchiveIsInUse)
 {
-    write_text(data.file("r.csv"), "Цех/1В,spectrum,velocity,400,0,1000,1\n");
+    write_text_file(data.file("r.csv"), "Цех/1В,spectrum,velocity,400,0,1000,1\n");
     DataDirLock emulator;
     std::string error;
     ASSERT_TRUE(emulator.acquire(data.path(), &error)) << error;
@@ -314,7 +300,7 @@ TEST_F(ToolRoute, SpreadsheetCsvFilesImportAsTheyCome)
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
         const std::string name = "Лист " + std::to_string(++n);
-        write_text(data.file("sheet.csv"), c.text);
+        write_text_file(data.file("sheet.csv"), c.text);
         const RunResult r = tool("route import " + shell_quote(data.file("sheet.csv")) + " --name " + shell_quote(name));
         ASSERT_EQ(r.status, 0) << r.output;
         EXPECT_NE(r.output.find(name + ", 5 items"), std::string::npos) << r.output;
@@ -335,7 +321,7 @@ TEST_F(ToolRoute, SpreadsheetCsvFilesImportAsTheyCome)
 // of their own), in their order.
 TEST_F(ToolRoute, CsvKeepsThePointsTypeAndEmptyGroups)
 {
-    write_text(data.file("tags.json"), R"({"name": "Теги", "items": [
+    write_text_file(data.file("tags.json"), R"({"name": "Теги", "items": [
   {"group": "Цех", "items": [
     {"group": "Машина без точек"},
     {"point": "1В", "type": "spectrum", "quantity": "velocity", "lines": 400, "fmin": 0, "fmax": 1000,
@@ -358,10 +344,10 @@ TEST_F(ToolRoute, CsvKeepsThePointsTypeAndEmptyGroups)
     ASSERT_NE(copy, 0u);
     const auto a = stored(id);
     const auto b = stored(copy);
-    ASSERT_EQ(b->header.count, a->header.count) << read_text(csv);
+    ASSERT_EQ(b->header.count, a->header.count) << read_text_file(csv);
     for (u32 i = 1; i < a->header.count; ++i)
         EXPECT_EQ(std::memcmp(&a->items[i], &b->items[i], sizeof(RouteItem)), 0) << "item " << i << "\n"
-                                                                                   << read_text(csv);
+                                                                                   << read_text_file(csv);
 }
 
 // The deepest route the instrument holds (255 levels) goes out and comes
@@ -376,7 +362,7 @@ TEST_F(ToolRoute, RoutesAsDeepAsTheInstrumentHoldsGoOutAndComeBack)
         for (u32 l = 1; l < levels; ++l) s += "]}";
         return s + "]}";
     };
-    write_text(data.file("deep.json"), nested(ROUTE_MAX_LEVEL));
+    write_text_file(data.file("deep.json"), nested(ROUTE_MAX_LEVEL));
     const RunResult r = tool("route import " + shell_quote(data.file("deep.json")));
     ASSERT_EQ(r.status, 0) << r.output;
     const u32 id = route_id("Глубокий");
@@ -397,7 +383,7 @@ TEST_F(ToolRoute, RoutesAsDeepAsTheInstrumentHoldsGoOutAndComeBack)
         for (u32 i = 1; i < a->header.count; ++i)
             EXPECT_EQ(std::memcmp(&a->items[i], &b->items[i], sizeof(RouteItem)), 0) << "item " << i;
     }
-    write_text(data.file("deeper.json"), nested(ROUTE_MAX_LEVEL + 1));
+    write_text_file(data.file("deeper.json"), nested(ROUTE_MAX_LEVEL + 1));
     const RunResult deeper = tool("route import " + shell_quote(data.file("deeper.json")));
     EXPECT_EQ(deeper.status, 2);
     EXPECT_NE(deeper.output.find("deeper than 255 levels"), std::string::npos) << deeper.output;
@@ -446,7 +432,7 @@ TEST_F(ToolRoute, TheLargestRouteGoesOutAndComesBack)
         const std::string text = std::string(format) == "json" ? route_to_json(*big) : route_to_csv(*big);
         EXPECT_LE(text.size(), std::string(format) == "json" ? ROUTE_JSON_MAX_BYTES : ROUTE_CSV_MAX_BYTES);
         const std::string path = data.file(std::string("big.") + format);
-        write_text(path, text);
+        write_text_file(path, text);
         const std::string name = std::string("Big ") + format;
         const RunResult r = tool("route import " + shell_quote(path) + " --name " + shell_quote(name));
         ASSERT_EQ(r.status, 0) << r.output;

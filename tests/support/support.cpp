@@ -82,6 +82,17 @@ void write_file_bytes(const std::string& path, const std::vector<u8>& data)
     out.write(reinterpret_cast<const char*>(data.data()), static_cast<std::streamsize>(data.size()));
 }
 
+std::string read_text_file(const std::string& path)
+{
+    const std::vector<u8> bytes = read_file_bytes(path);
+    return std::string(bytes.begin(), bytes.end());
+}
+
+void write_text_file(const std::string& path, const std::string& text)
+{
+    write_file_bytes(path, std::vector<u8>(text.begin(), text.end()));
+}
+
 std::string shell_quote(const std::string& s)
 {
     std::string q = "'";

@@ -32,6 +32,9 @@ public:
 
 std::vector<u8> read_file_bytes(const std::string& path);
 void write_file_bytes(const std::string& path, const std::vector<u8>& data);
+// The same with the bytes in a string.
+std::string read_text_file(const std::string& path);
+void write_text_file(const std::string& path, const std::string& text);
 // Size of the file in bytes and whether every byte equals `value`.
 bool file_all_bytes(const std::string& path, u8 value, u64* size);
 

@@ -4,7 +4,6 @@
 // plant's model gives. A text table, JSON, or a one-page HTML report with a
 // plot per point for a trainer to hand out.
 #include <algorithm>
-#include <cctype>
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
@@ -252,8 +251,8 @@ std::string text_report(const std::string& plant_file, const std::string& route,
             for (const unsigned char c : s) cols += (c & 0xC0) != 0x80;
             return s + std::string(width > cols ? width - cols : 0, ' ');
         };
-        out << pad(g.path, w) << "  " << pad(q.substr(0, 13), 13) << "  " << pad(ex, 10) << "  " << pad(me, 10)
-            << "  " << pad(deviation_text(g), 9) << "  " << result_word(g.result) << "\n";
+        out << pad(g.path, w) << "  " << pad(q.substr(0, 13), 13) << "  " << pad(ex, 10) << "  " << pad(me, 10) << "  "
+            << pad(deviation_text(g), 9) << "  " << result_word(g.result) << "\n";
         if (!g.note.empty()) out << std::string(w + 2, ' ') << g.note << "\n";
     }
     out << "\n"
@@ -309,6 +308,10 @@ std::string json_report(const std::string& plant_file, const std::string& route,
         } else {
             w.null("measurement").null("measured");
         }
+        w.begin_array("defect_frequencies_hz");
+        for (const ExpectedMarker& m : g.expect.markers)
+            w.begin_object().value("name", m.label).value("multiple", m.multiple).value("hz", m.hz).end();
+        w.end();
         w.begin_array("faults");
         for (const std::string& f : g.faults) w.element(f);
         w.end();
@@ -368,8 +371,7 @@ std::string svg_plot(const Graded& g)
     o << "<svg xmlns=\"http://www.w3.org/2000/svg\" viewBox=\"0 0 " << W << " " << H << "\" width=\"" << W
       << "\" height=\"" << H << "\" font-size=\"11\" font-family=\"sans-serif\">\n";
     o << "<rect x=\"" << x(g.expect.band.lo_hz) << "\" y=\"" << T << "\" width=\""
-      << x(g.expect.band.hi_hz) - x(g.expect.band.lo_hz) << "\" height=\"" << H - T - B
-      << "\" fill=\"#eef4ff\"/>\n";
+      << x(g.expect.band.hi_hz) - x(g.expect.band.lo_hz) << "\" height=\"" << H - T - B << "\" fill=\"#eef4ff\"/>\n";
     o << "<rect x=\"" << L << "\" y=\"" << T << "\" width=\"" << W - L - R << "\" height=\"" << H - T - B
       << "\" fill=\"none\" stroke=\"#888\"/>\n";
     for (int i = 0; i <= 4; ++i) {
@@ -387,7 +389,7 @@ std::string svg_plot(const Graded& g)
         o << "<line x1=\"" << x(m.hz) << "\" y1=\"" << T << "\" x2=\"" << x(m.hz) << "\" y2=\"" << H - B
           << "\" stroke=\"#c60\" stroke-dasharray=\"4 3\"/>\n";
         // Only the defect frequency itself is named; its multiples follow it.
-        if (!m.label.empty() && !std::isdigit(static_cast<unsigned char>(m.label[0])))
+        if (m.multiple == 1)
             o << "<text x=\"" << x(m.hz) + 3 << "\" y=\"" << T + 11 + 12 * labelled++ << "\" fill=\"#c60\">"
               << html_escape(m.label) << "</text>\n";
     }
@@ -417,8 +419,8 @@ std::string html_report(const std::string& plant_file, const std::string& route,
                         double percent, const int counts[5])
 {
     std::ostringstream o;
-    o << "<!DOCTYPE html>\n<html lang=\"en\"><head><meta charset=\"utf-8\">\n<title>Route "
-      << html_escape(route) << ": grade</title>\n<style>\n"
+    o << "<!DOCTYPE html>\n<html lang=\"en\"><head><meta charset=\"utf-8\">\n<title>Route " << html_escape(route)
+      << ": grade</title>\n<style>\n"
       << "body{font-family:sans-serif;margin:1.5em;max-width:760px}table{border-collapse:collapse;font-size:90%}"
       << "td,th{border:1px solid #bbb;padding:2px 6px;text-align:left}td.n{text-align:right;white-space:nowrap}"
       << ".pass{color:#070}.fail,.wrong{color:#b00;font-weight:bold}.missing{color:#a60;font-weight:bold}"
@@ -428,19 +430,19 @@ std::string html_report(const std::string& plant_file, const std::string& route,
     o << "<p>Graded against the plant <code>" << html_escape(plant_file) << "</code>: <b>" << counts[0] << " of "
       << all.size() << " points pass</b>; " << counts[1] << " failed, " << counts[2] << " with a wrong setup, "
       << counts[3] << " missing, " << counts[4] << " not in the route.</p>\n";
-    o << "<p class=\"small\">A reading passes when its overall value lies within " << html_escape(tolerance_text(percent))
-      << " of the expected one and it was measured with the point's settings. " << html_escape(HOW_BAND) << ". "
-      << html_escape(HOW_EXPECTED) << ". " << html_escape(HOW_MEASURED) << ".</p>\n";
+    o << "<p class=\"small\">A reading passes when its overall value lies within "
+      << html_escape(tolerance_text(percent)) << " of the expected one and it was measured with the point's settings. "
+      << html_escape(HOW_BAND) << ". " << html_escape(HOW_EXPECTED) << ". " << html_escape(HOW_MEASURED) << ".</p>\n";
     o << "<table><tr><th>point</th><th>setup</th><th>expected</th><th>measured</th><th>deviation</th><th>result</th>"
          "</tr>\n";
     for (const Graded& g : all) {
         const std::string unit = quantity_unit(g.expect.quantity);
-        const std::string cls = g.result == Result::Pass       ? "pass"
-                                : g.result == Result::Fail     ? "fail"
-                                : g.result == Result::Missing  ? "missing"
-                                                               : "wrong";
-        o << "<tr><td>" << html_escape(g.path) << "</td><td>" << html_escape(setup_text(g.want)) << "</td><td class=\"n\">"
-          << value3(g.expect.overall) << " " << unit << "</td><td class=\"n\">"
+        const std::string cls = g.result == Result::Pass      ? "pass"
+                                : g.result == Result::Fail    ? "fail"
+                                : g.result == Result::Missing ? "missing"
+                                                              : "wrong";
+        o << "<tr><td>" << html_escape(g.path) << "</td><td>" << html_escape(setup_text(g.want))
+          << "</td><td class=\"n\">" << value3(g.expect.overall) << " " << unit << "</td><td class=\"n\">"
           << (g.measured_value >= 0 ? value3(g.measured_value) + " " + unit : "–") << "</td><td class=\"n\">"
           << deviation_text(g) << "</td><td class=\"" << cls << "\">" << result_word(g.result) << "</td></tr>\n";
     }
@@ -551,8 +553,8 @@ int run(const std::vector<std::string>& args)
                     g.result = Result::NotInRoute;
                 } else {
                     const RouteItem& it = buf->items[at];
-                    const bool linked = (it.state & (ROUTE_STATE_IGNORED_BIT | ROUTE_STATE_UNMEASURED_BIT)) == 0 &&
-                                        it.measurement > 0;
+                    const bool linked =
+                        (it.state & (ROUTE_STATE_IGNORED_BIT | ROUTE_STATE_UNMEASURED_BIT)) == 0 && it.measurement > 0;
                     if (!(setup_of(it) == g.want))
                         g.note = "the route's point asks for " + setup_text(setup_of(it)) + ", the plant's for " +
                                  setup_text(g.want);
@@ -563,13 +565,14 @@ int run(const std::vector<std::string>& args)
                         g.note = "measurement " + std::to_string(it.measurement) + ": " + error;
                     } else {
                         g.measured = true;
-                        g.measured_value = measured_overall(g.reading.setup.spectrum, g.reading.data.data(),
-                                                            g.reading.count, g.reading.dx, g.reading.scale,
-                                                            g.expect.band);
+                        g.measured_value =
+                            measured_overall(g.reading.setup.spectrum, g.reading.data.data(), g.reading.count,
+                                             g.reading.dx, g.reading.scale, g.expect.band);
                         if (!(g.reading.setup == g.want)) {
                             g.result = Result::WrongSetup;
-                            g.note = "measured as " + setup_text(g.reading.setup) + "; the point asks for " +
-                                     setup_text(g.want);
+                            g.note += g.note.empty() ? "measured as " + setup_text(g.reading.setup) +
+                                                           "; the point asks for " + setup_text(g.want)
+                                                     : "; measured as " + setup_text(g.reading.setup);
                         } else if (g.measured_value >= 0 &&
                                    std::fabs(g.measured_value - g.expect.overall) <= g.allowed) {
                             g.result = Result::Pass;

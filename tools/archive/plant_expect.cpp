@@ -202,9 +202,7 @@ PlantExpectation plant_expect(const Plant& plant, const PlantMachine& machine, c
         double factor = 0, mod_order = 0;
         impact_orders(c, &factor, &mod_order);
         for (int k = 1; k <= MARKER_MULTIPLES; ++k)
-            if (k * factor * shaft < fmax)
-                e.markers.push_back({k * factor * shaft, (k > 1 ? std::to_string(k) : std::string()) +
-                                                             defect_name(c.kind)});
+            if (k * factor * shaft < fmax) e.markers.push_back({k * factor * shaft, defect_name(c.kind), k});
         if (e.quantity == Q_A) {
             // Acceleration: the ringing, spread by the impacts' slip around
             // the resonance.
@@ -248,8 +246,7 @@ PlantExpectation plant_expect(const Plant& plant, const PlantMachine& machine, c
     return e;
 }
 
-std::vector<double> measured_lines(bool spectrum, const i32* data, u32 count, double dx, double scale,
-                                   double* line_hz)
+std::vector<double> measured_lines(bool spectrum, const i32* data, u32 count, double dx, double scale, double* line_hz)
 {
     std::vector<double> amps;
     *line_hz = 0;

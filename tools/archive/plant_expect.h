@@ -28,10 +28,11 @@ struct ExpectedLine {
     double hz;
     double amplitude;
 };
-// A defect frequency of a bearing fault (or its multiple) and its name.
+// A defect frequency of a bearing fault or a multiple of it, and its name.
 struct ExpectedMarker {
     double hz;
-    std::string label;
+    std::string label;  // "BPFO", "BPFI", "2BSF" (twice the ball spin), "FTF"
+    int multiple;       // 1 for the defect frequency itself
 };
 
 struct PlantExpectation {
@@ -59,8 +60,7 @@ PlantExpectation plant_expect(const Plant& plant, const PlantMachine& machine, c
 double measured_overall(bool spectrum, const i32* data, u32 count, double dx, double scale, const OverallBand& band);
 // The peak amplitude of each line of a measured record, as the plot view
 // shows a spectrum (for a time signal: its spectrum without a window).
-std::vector<double> measured_lines(bool spectrum, const i32* data, u32 count, double dx, double scale,
-                                   double* line_hz);
+std::vector<double> measured_lines(bool spectrum, const i32* data, u32 count, double dx, double scale, double* line_hz);
 
 // The unit of a quantity ("m/s²", "mm/s", "µm").
 const char* quantity_unit(u32 quantity);

@@ -19,8 +19,7 @@ constexpr double SLOW_RPM = 1000, SLOW_TOP_HZ = 320;
 
 std::string point_where(size_t g, size_t m, size_t p)
 {
-    return "$.groups[" + std::to_string(g) + "].machines[" + std::to_string(m) + "].points[" + std::to_string(p) +
-           "]";
+    return "$.groups[" + std::to_string(g) + "].machines[" + std::to_string(m) + "].points[" + std::to_string(p) + "]";
 }
 
 const char* quantity_word(u32 q)
@@ -73,7 +72,8 @@ bool plant_route_json(const Plant& plant, const std::string& name, std::string* 
     std::string cp, why;
     auto fits = [&](const std::string& utf8, const std::string& where) {
         if (route_name_from_utf8(utf8, &cp, &why)) return true;
-        *error = plant.file + ": " + where + ": " + why + " (route items hold names of at most 63 bytes in "
+        *error = plant.file + ": " + where + ": " + why +
+                 " (route items hold names of at most 63 bytes in "
                  "Windows-1251)";
         return false;
     };
@@ -84,8 +84,9 @@ bool plant_route_json(const Plant& plant, const std::string& name, std::string* 
         for (const PlantMachine& m : g.machines) items += m.points.size();
     }
     if (items > ROUTE_MAX_ITEMS) {
-        *error = plant.file + ": " + std::to_string(items - 1) + " groups, machines and points; a route holds at most " +
-                 std::to_string(ROUTE_MAX_ITEMS - 1) + " besides the route item";
+        *error = plant.file + ": " + std::to_string(items - 1) +
+                 " groups, machines and points; a route holds at most " + std::to_string(ROUTE_MAX_ITEMS - 1) +
+                 " besides the route item";
         return false;
     }
     JsonWriter w;
