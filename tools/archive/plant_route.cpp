@@ -72,9 +72,7 @@ bool plant_route_json(const Plant& plant, const std::string& name, std::string* 
     std::string cp, why;
     auto fits = [&](const std::string& utf8, const std::string& where) {
         if (route_name_from_utf8(utf8, &cp, &why)) return true;
-        *error = plant.file + ": " + where + ": " + why +
-                 " (route items hold names of at most 63 bytes in "
-                 "Windows-1251)";
+        *error = plant.file + ": " + where + ": " + why;
         return false;
     };
     if (!fits(name, plant.name.empty() ? std::string("the route's name (the file's name)") : "$.name")) return false;
