@@ -254,8 +254,7 @@ void synthesise_vibration()
         ad = av * 1000 / (2.0 * std::numbers::pi * ts.freq_hz);
     }
     const double noise = ts.noise;
-    auto noise_term = [noise]() { return rnd() * noise / 32767 - noise * 0.5; };
-    for (u32 i = 0; i < s.n_frames; ++i) {
+    const auto frame = [&](u32 i, auto noise_term) {
         const double t = i * w + phase;
         const double sn = std::sin(t), cs = std::cos(t);
         VibFrame& f = s.frames[i];
@@ -264,6 +263,17 @@ void synthesise_vibration()
         f.w[2] = sample_word(-sn * ad + MID_SCALE + noise_term());
         const u16 marker = sn >= 0.95 ? 24576 : MID_SCALE;
         f.w[3] = f.w[4] = f.w[5] = f.w[6] = marker;
+    };
+    if (noise == 0) {
+        // The noise term is exactly 0 then (and adding 0 changes no sum):
+        // only the random numbers are drawn, as the sequence goes on.
+        for (u32 i = 0; i < s.n_frames; ++i)
+            frame(i, [] {
+                rnd();
+                return 0.0;
+            });
+    } else {
+        for (u32 i = 0; i < s.n_frames; ++i) frame(i, [noise] { return rnd() * noise / 32767 - noise * 0.5; });
     }
 }
 }  // namespace

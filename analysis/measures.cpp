@@ -121,7 +121,7 @@ void update_band_values_all()
             if (rec->type != REC_ACQUIRED) continue;
             const SignalRecord* spec;
             if (rec->kind == KIND_W) {
-                if (!spectrum_of(rec, &work, 0)) continue;
+                if (!spectrum_of(rec, &work, 0, true)) continue;
                 spec = &work;
             } else if (rec->kind == KIND_S) {
                 spec = rec;

@@ -219,7 +219,7 @@ void build_time_record(const FrameBlock& block, u32 column, SignalRecord* rec, u
     for (u32 i = 0; i < n; ++i) rec->data[i] = (frames[i].w[column] - zero) * mult;
 }
 
-int spectrum_of(const SignalRecord* in, SignalRecord* out, u32 window)
+int spectrum_of(const SignalRecord* in, SignalRecord* out, u32 window, bool lines_only)
 {
     if (in->kind != KIND_W && in->kind != KIND_E) return 0;
     const u32 n = in->count;
@@ -236,7 +236,7 @@ int spectrum_of(const SignalRecord* in, SignalRecord* out, u32 window)
     const u32 lines = spectrum_lines(n);
     // The record buffer holds at most 4096 pairs; only the first `lines`
     // belong to the spectrum.
-    const u32 keep = n < RECORD_PAIRS ? n : RECORD_PAIRS;
+    const u32 keep = lines_only ? lines : n < RECORD_PAIRS ? n : RECORD_PAIRS;
     if (!fft_forward(n, reinterpret_cast<FftPair*>(out->data), keep)) return 0;
     out->type = REC_COMPUTED;
     out->kind = in->kind + 1;

@@ -90,8 +90,11 @@ void copy_record(const SignalRecord* src, SignalRecord* dst);
 int is_vibration_quantity(const SignalRecord* rec);
 
 // The record operations of the derivation; 1 done, 0 refused. The
-// derivation takes its spectra with the window of `window_mode`.
-int spectrum_of(const SignalRecord* in, SignalRecord* out, u32 window);
+// derivation takes its spectra with the window of `window_mode`. A
+// spectrum's buffer receives all pairs of the transform (as far as it holds
+// them); with `lines_only` only the record's lines, for a private work record
+// that nobody reads beyond them.
+int spectrum_of(const SignalRecord* in, SignalRecord* out, u32 window, bool lines_only = false);
 int integrate_record(const SignalRecord* in, SignalRecord* out);
 int differentiate_record(const SignalRecord* in, SignalRecord* out);
 
