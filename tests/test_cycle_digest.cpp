@@ -134,6 +134,7 @@ struct ChainSetup {
     u32 averaging;    // averaging setting: 1 none, 2 4, 4 10, 6 unlimited
     u32 mask;         // request mask of the screen
     u64 digest;
+    float noise = 0;  // noise of the test signal (counts)
 };
 
 // The digests of the chain as pinned (see the top of the file).
@@ -148,6 +149,8 @@ const ChainSetup CHAIN_SETUPS[] = {
     {"spectra 400 Hz, 4096 samples, no marker, unlimited averaging", 2, 2, 1, 1, 6, 462, 0xe2177d81f94e06e3},
     {"signal 1024 samples 1 ms apart, marker", 3, 1, 3, 3, 1, 462, 0xdda9aa9deed3467b},
     {"signal 4096 samples, external sensor, 4 averages", 3, 2, 0, 2, 3, 462, 0x550627c7c6724959},
+    {"vibrometer with noise, 4 averages", 1, 0, 0, 1, 2, 206, 0xbfef2b10ddf314d8, 400},
+    {"spectra 1000 Hz, 4096 samples, marker, noise", 2, 2, 2, 3, 1, 462, 0x75db539e363b2224, 900},
 };
 
 TEST(CycleDigest, ChainResultsStayBitIdentical)
@@ -164,6 +167,7 @@ TEST(CycleDigest, ChainResultsStayBitIdentical)
         settings.meas_params_changed = 1;
         meas_calibration_defaults();
         test_signal = DEFAULT_TEST_SIGNAL;
+        test_signal.noise = s.noise;
         meas_init();
         results_reset();
         window_mode = 1;
