@@ -49,16 +49,6 @@ void avg_store(AvgEntry& e, const SignalRecord* spectrum)
     std::memcpy(e.data, spectrum->data, e.lines * 2 * sizeof(i32));
 }
 
-// The time record the store's spectrum of `src` would be derived from by a
-// plain transform ("F"): that of the kind before, same group and quantity,
-// when it exists; nullptr when the derivation would take another way.
-const SignalRecord* transform_source(const AvgSource& src)
-{
-    if (!results.group[src.group].active) return nullptr;
-    const SignalRecord* t = record_at(src.group, src.kind - 1, src.quantity);
-    return t->type != REC_EMPTY && t->count <= RECORD_VALUES ? t : nullptr;
-}
-
 // The same header and samples.
 bool same_time_record(const SignalRecord& a, const SignalRecord& b)
 {
@@ -77,8 +67,8 @@ void avg_resolve(AvgEntry& e, u32 s)
     SignalRecord in = e.source;
     in.data = e.data;
     const SignalRecord* cell = record_at(src.group, src.kind, src.quantity);
-    const SignalRecord* from = transform_source(src);
-    if (cell->type == REC_COMPUTED && from && in.scale != 0 && same_time_record(in, *from) &&
+    const SignalRecord* from = record_at(src.group, src.kind - 1, src.quantity);
+    if (cell->type == REC_COMPUTED && in.scale != 0 && same_time_record(in, *from) &&
         cell->count == spectrum_lines(in.count) && cell->scale == in.scale * window_factor(e.window) * 2.0f) {
         avg_store(e, cell);
         return;
@@ -222,12 +212,12 @@ void avg_push()
     for (u32 s = 0; s < 5; ++s) {
         AvgEntry& e = g_avg_slots[g_avg_head][s];
         const AvgSource& src = AVG_SOURCES[s];
-        const SignalRecord* cell = record_at(src.group, src.kind, src.quantity);
-        const SignalRecord* from = cell->type == REC_EMPTY ? transform_source(src) : nullptr;
-        if (from) {
+        u32 window = 0;
+        const SignalRecord* from = spectrum_source(src.group, src.kind, src.quantity, &window);
+        if (from && from->count <= RECORD_VALUES) {
             // Kept as its time record until a line of it is asked for.
             e.pending = 1;
-            e.window = window_mode;
+            e.window = window;
             e.source = *from;
             e.source.data = nullptr;
             std::memcpy(e.data, from->data, from->count * sizeof(i32));
