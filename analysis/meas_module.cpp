@@ -83,8 +83,13 @@ bool record_complete()
         g_record_due_ms = now + record_duration_ms();
         return false;
     }
-    if (static_cast<i32>(now - g_record_due_ms) < 0) return false;
-    g_record_due_ms = now + record_duration_ms();
+    const i32 late = static_cast<i32>(now - g_record_due_ms);
+    if (late < 0) return false;
+    // The next record is due one record after this one was due, not after
+    // the pass that took it: passes a few milliseconds apart keep the pace.
+    // After a stall of a whole record the pace starts afresh.
+    const u32 duration = record_duration_ms();
+    g_record_due_ms = late < static_cast<i32>(duration) ? g_record_due_ms + duration : now + duration;
     return true;
 }
 

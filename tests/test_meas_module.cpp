@@ -317,4 +317,25 @@ TEST_F(MeasModuleTest, PacedRecordsTakeTheTimeTheirSamplesSpan)
     cycle(2);  // unpaced: a record per step
 }
 
+// Passes that come a few milliseconds apart (as in the window while it
+// measures undisturbed) take the records at the converter's pace: a record
+// that is taken late does not put off the next one.
+TEST_F(MeasModuleTest, PacedRecordsKeepThePaceOfPassesFarApart)
+{
+    meas_set_paced(true);
+    meas_start(REQ_VIBRATION);
+    meas_set_running(1);
+    EXPECT_EQ(meas_step(), 1) << "the first record starts";
+    const u32 span_ms = static_cast<u32>(meas_state.n_frames * meas_state.dt * 1000.0f + 0.5f);
+    ASSERT_EQ(span_ms, 400u);
+    constexpr u32 PASS_MS = 7, SPAN_COUNT = 50;
+    u32 records = 0;
+    for (u32 ms = PASS_MS; ms <= SPAN_COUNT * span_ms + PASS_MS; ms += PASS_MS) {
+        for (u32 i = 0; i < PASS_MS; ++i) scope.host.sleep_1ms();
+        if (meas_step() == 0) ++records;
+    }
+    EXPECT_EQ(records, SPAN_COUNT);
+    meas_set_paced(false);
+}
+
 }  // namespace
