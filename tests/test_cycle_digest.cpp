@@ -1,5 +1,6 @@
 // The measuring chain pinned bit for bit: for a fixed seed, a table of setups
-// runs acquisition cycles, and a digest (64-bit FNV-1a) of everything the
+// (fed by the synthesis, a plant point or a recording) runs acquisition
+// cycles, and a digest (64-bit FNV-1a) of everything the
 // chain produces is compared with the digest the chain gave when it was
 // pinned. The digests cover
 // - every record of the result store (all header fields but the stamp and
@@ -24,12 +25,16 @@
 
 #include "analysis/meas_module.h"
 #include "analysis/measures.h"
+#include "analysis/plant.h"
+#include "analysis/plant_source.h"
 #include "analysis/shock.h"
 #include "analysis/signal.h"
+#include "analysis/signal_source.h"
 #include "gfx/framebuffer.h"
 #include "gfx/image.h"
 #include "host/device.h"
 #include "host/settings.h"
+#include "screens/plant_bearings.h"
 #include "screens/spectra.h"
 #include "screens/spectra_internal.h"
 #include "screens/vibrometer.h"
@@ -125,6 +130,32 @@ void derive_spectra(u32 window)
     meas_get_record(3, KIND_B, Q_A, &rec);
 }
 
+// What feeds the chain: the synthesis, a point of the example plant, a
+// demonstration recording (with its shock-pulse channel).
+enum : u32 { SOURCE_SYNTHESIS, SOURCE_PLANT, SOURCE_RECORDING };
+
+void open_source(u32 source)
+{
+    if (source == SOURCE_PLANT) {
+        Plant plant;
+        ASSERT_EQ(plant_load(std::string(TARVIK2_SOURCE_DIR) + "/examples/plants/pump_set.json", plant_bearing_lookup,
+                             &plant),
+                  "");
+        ASSERT_EQ(plant_source_open(plant, "Pump set/Pump/P1 H"), "");
+    } else if (source == SOURCE_RECORDING) {
+        SignalOptions o;
+        o.path = std::string(TARVIK2_DEMO_DIR) + "/bearing_6205_outer_race.wav";
+        o.shock_channel = 1;
+        ASSERT_EQ(signal_source_open(o), "");
+    }
+}
+
+void close_source()
+{
+    plant_source_close();
+    signal_source_close();
+}
+
 struct ChainSetup {
     const char* name;
     u32 mode;         // measurement mode: 1 vibrometer, 2 spectrum, 3 signal
@@ -135,6 +166,7 @@ struct ChainSetup {
     u32 mask;         // request mask of the screen
     u64 digest;
     float noise = 0;  // noise of the test signal (counts)
+    u32 source = SOURCE_SYNTHESIS;
 };
 
 // The digests of the chain as pinned (see the top of the file).
@@ -151,6 +183,10 @@ const ChainSetup CHAIN_SETUPS[] = {
     {"signal 4096 samples, external sensor, 4 averages", 3, 2, 0, 2, 3, 462, 0x550627c7c6724959},
     {"vibrometer with noise, 4 averages", 1, 0, 0, 1, 2, 206, 0xbfef2b10ddf314d8, 400},
     {"spectra 1000 Hz, 4096 samples, marker, noise", 2, 2, 2, 3, 1, 462, 0x75db539e363b2224, 900},
+    {"plant point, spectra 1000 Hz, 4096 samples, marker, 4 averages", 2, 2, 2, 3, 2, 462, 0x1b0f94b4b0727fbb, 0,
+     SOURCE_PLANT},
+    {"recording with its shock channel, vibrometer, 4 averages", 1, 0, 0, 1, 2, 206, 0xb0cbb0b22911f4e2, 0,
+     SOURCE_RECORDING},
 };
 
 TEST(CycleDigest, ChainResultsStayBitIdentical)
@@ -168,6 +204,7 @@ TEST(CycleDigest, ChainResultsStayBitIdentical)
         meas_calibration_defaults();
         test_signal = DEFAULT_TEST_SIGNAL;
         test_signal.noise = s.noise;
+        open_source(s.source);
         meas_init();
         results_reset();
         window_mode = 1;
@@ -195,6 +232,7 @@ TEST(CycleDigest, ChainResultsStayBitIdentical)
             digest_values(d);
         }
         meas_set_running(0);
+        close_source();
         window_mode = 1;
         EXPECT_EQ(d.get(), s.digest) << std::hex << "0x" << d.get();
     }
