@@ -83,8 +83,13 @@ bool record_complete()
         g_record_due_ms = now + record_duration_ms();
         return false;
     }
-    if (static_cast<i32>(now - g_record_due_ms) < 0) return false;
-    g_record_due_ms = now + record_duration_ms();
+    const i32 late = static_cast<i32>(now - g_record_due_ms);
+    if (late < 0) return false;
+    // The next record is due one record after this one was due, not after
+    // the pass that took it: passes a few milliseconds apart keep the pace.
+    // After a stall of a whole record the pace starts afresh.
+    const u32 duration = record_duration_ms();
+    g_record_due_ms = late < static_cast<i32>(duration) ? g_record_due_ms + duration : now + duration;
     return true;
 }
 
@@ -254,8 +259,7 @@ void synthesise_vibration()
         ad = av * 1000 / (2.0 * std::numbers::pi * ts.freq_hz);
     }
     const double noise = ts.noise;
-    auto noise_term = [noise]() { return rnd() * noise / 32767 - noise * 0.5; };
-    for (u32 i = 0; i < s.n_frames; ++i) {
+    const auto frame = [&](u32 i, auto noise_term) {
         const double t = i * w + phase;
         const double sn = std::sin(t), cs = std::cos(t);
         VibFrame& f = s.frames[i];
@@ -264,6 +268,17 @@ void synthesise_vibration()
         f.w[2] = sample_word(-sn * ad + MID_SCALE + noise_term());
         const u16 marker = sn >= 0.95 ? 24576 : MID_SCALE;
         f.w[3] = f.w[4] = f.w[5] = f.w[6] = marker;
+    };
+    if (noise == 0) {
+        // The noise term is exactly 0 then (and adding 0 changes no sum):
+        // only the random numbers are drawn, as the sequence goes on.
+        for (u32 i = 0; i < s.n_frames; ++i)
+            frame(i, [] {
+                rnd();
+                return 0.0;
+            });
+    } else {
+        for (u32 i = 0; i < s.n_frames; ++i) frame(i, [noise] { return rnd() * noise / 32767 - noise * 0.5; });
     }
 }
 }  // namespace

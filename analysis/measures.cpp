@@ -25,15 +25,66 @@ constexpr AvgSource AVG_SOURCES[5] = {
 };
 constexpr u32 AVG_SLOTS = 11;
 
+// One spectrum of the ring. A spectrum that the store has not derived yet
+// is kept as the time record it comes from (`pending`) and transformed only
+// when a line of it is asked for: most spectra leave the ring unread.
 struct AvgEntry {
     float scale;
     u32 lines;
+    u32 pending;          // data holds the samples of `source`, not yet transformed
+    u32 window;           // the window the store would have used
+    SignalRecord source;  // header of the time record (data points to nothing)
     i32 data[RECORD_VALUES];
 };
 AvgEntry g_avg_slots[AVG_SLOTS][5];
 u32 g_avg_head, g_avg_tail, g_avg_passes;
 float g_avg_accumulator[5][RECORD_PAIRS];
 u32 g_avg_acc_lines[5];
+
+void avg_store(AvgEntry& e, const SignalRecord* spectrum)
+{
+    e.pending = 0;
+    e.lines = spectrum->count < RECORD_PAIRS ? spectrum->count : RECORD_PAIRS;
+    e.scale = spectrum->scale;
+    std::memcpy(e.data, spectrum->data, e.lines * 2 * sizeof(i32));
+}
+
+// The same header and samples.
+bool same_time_record(const SignalRecord& a, const SignalRecord& b)
+{
+    return a.type == b.type && a.kind == b.kind && a.quantity == b.quantity && a.count == b.count && a.x0 == b.x0 &&
+           a.dx == b.dx && a.x_last == b.x_last && a.peak == b.peak && a.scale == b.scale &&
+           std::memcmp(a.data, b.data, a.count * sizeof(i32)) == 0;
+}
+
+// Transforms a pending entry as the store would have: the spectrum of its
+// time record with its window. When the store has meanwhile derived that
+// very spectrum (same time record, same window), its lines are taken.
+void avg_resolve(AvgEntry& e, u32 s)
+{
+    if (!e.pending) return;
+    const AvgSource& src = AVG_SOURCES[s];
+    SignalRecord in = e.source;
+    in.data = e.data;
+    const SignalRecord* cell = record_at(src.group, src.kind, src.quantity);
+    const SignalRecord* from = record_at(src.group, src.kind - 1, src.quantity);
+    if (cell->type == REC_COMPUTED && in.scale != 0 && same_time_record(in, *from) &&
+        cell->count == spectrum_lines(in.count) && cell->scale == in.scale * window_factor(e.window) * 2.0f) {
+        avg_store(e, cell);
+        return;
+    }
+    // In place: the transform reads all samples before it writes a line.
+    SignalRecord out{};
+    out.data = e.data;
+    e.pending = 0;
+    if (!spectrum_of(&in, &out, e.window)) {
+        e.scale = 0;
+        e.lines = 0;
+        return;
+    }
+    e.lines = out.count < RECORD_PAIRS ? out.count : RECORD_PAIRS;
+    e.scale = out.scale;
+}
 
 int avg_source_index(u32 group, u32 quantity)
 {
@@ -60,7 +111,7 @@ void update_band_values_all()
             if (rec->type != REC_ACQUIRED) continue;
             const SignalRecord* spec;
             if (rec->kind == KIND_W) {
-                if (!spectrum_of(rec, &work, 0)) continue;
+                if (!spectrum_of(rec, &work, 0, true)) continue;
                 spec = &work;
             } else if (rec->kind == KIND_S) {
                 spec = rec;
@@ -160,16 +211,26 @@ void avg_push()
     if (g_avg_tail == g_avg_head) g_avg_tail = g_avg_head + 1;
     for (u32 s = 0; s < 5; ++s) {
         AvgEntry& e = g_avg_slots[g_avg_head][s];
-        SignalRecord* rec;
         const AvgSource& src = AVG_SOURCES[s];
+        u32 window = 0;
+        const SignalRecord* from = spectrum_source(src.group, src.kind, src.quantity, &window);
+        if (from && from->count <= RECORD_VALUES) {
+            // Kept as its time record until a line of it is asked for.
+            e.pending = 1;
+            e.window = window;
+            e.source = *from;
+            e.source.data = nullptr;
+            std::memcpy(e.data, from->data, from->count * sizeof(i32));
+            continue;
+        }
+        SignalRecord* rec;
         if (!meas_get_record(src.group, src.kind, src.quantity, &rec)) {
+            e.pending = 0;
             e.scale = 0;
             e.lines = 0;
             continue;
         }
-        e.lines = rec->count < RECORD_PAIRS ? rec->count : RECORD_PAIRS;
-        e.scale = rec->scale;
-        std::memcpy(e.data, rec->data, e.lines * 2 * sizeof(i32));
+        avg_store(e, rec);
     }
     if (g_avg_tail > AVG_SLOTS - 1) g_avg_tail = 0;
 }
@@ -196,7 +257,8 @@ float avg_line(u32 group, u32 quantity, u32 line)
     float sum = 0;
     u32 visited = 0;
     for (u32 i = g_avg_head; visited < target && i != g_avg_tail; i = i == 0 ? AVG_SLOTS - 1 : i - 1) {
-        const AvgEntry& e = g_avg_slots[i][s];
+        AvgEntry& e = g_avg_slots[i][s];
+        avg_resolve(e, static_cast<u32>(s));
         if (line < e.lines) sum += line_amplitude(e.data, line, e.scale);
         ++visited;
     }

@@ -4,7 +4,6 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "analysis/fft.h"
 #include "analysis/rounding.h"
 #include "analysis/signal.h"
 #include "host/device.h"
@@ -49,7 +48,6 @@ void shock_analyse(const u16* buffer, u32 start, u32 n, float scale, float rate,
     r->stamp = pack_now();
     r->tick = ticks_now();
 
-    std::memset(g_histogram, 0, sizeof g_histogram);
     i32 amin = 65536, amax = 0;
     i64 asum = 0;
     float sum_sq = 0, sum_4 = 0;
@@ -90,6 +88,10 @@ void shock_analyse(const u16* buffer, u32 start, u32 n, float scale, float rate,
             break;
         }
     }
+    // Only the counts between the smallest and largest magnitude were
+    // touched: clearing them leaves the histogram zero for the next record,
+    // without clearing all its 256 KB in every cycle.
+    std::memset(g_histogram + amin, 0, static_cast<size_t>(amax - amin + 1) * sizeof g_histogram[0]);
     if (low_rate == 0) low_rate = amin;
     if (carpet == 0) carpet = amin;
     if (high_rate == 0) high_rate = amin;
@@ -150,9 +152,10 @@ void shock_analyse(const u16* buffer, u32 start, u32 n, float scale, float rate,
 void shock_build_records(ShockPulseResult* r)
 {
     SignalRecord* e = record_at(3, KIND_E, Q_A);
-    SignalRecord* b = record_at(3, KIND_B, Q_A);
     clear_record(e);
-    clear_record(b);
+    // Its spectrum, unweighted, computed when somebody asks for it (none
+    // without a time record).
+    defer_spectrum(3, KIND_B, Q_A, 0);
     const u32 n = r->count < RECORD_VALUES ? r->count : RECORD_VALUES;
     if (n == 0 || !r->samples) return;
     e->type = REC_ACQUIRED;
@@ -173,28 +176,10 @@ void shock_build_records(ShockPulseResult* r)
     const i32 mult = 1 << shift;
     e->scale = r->scale / static_cast<float>(mult);
     i32 peak = m * mult;
-    FftPair* work = fft_input();
     for (u32 i = 0; i < n; ++i) {
         const i32 v = (std::abs(static_cast<i32>(r->samples[i])) - r->mean_abs) * mult;
         e->data[i] = v;
         if (std::abs(v) > peak) peak = std::abs(v);
-        work[i].re = v;
-        work[i].im = 0;
     }
     e->peak = peak;
-
-    const u32 keep = n < RECORD_PAIRS ? n : RECORD_PAIRS;
-    if (!fft_forward(n, reinterpret_cast<FftPair*>(b->data), keep)) return;
-    const u32 lines = spectrum_lines(n);
-    copy_record(e, b);
-    b->type = REC_COMPUTED;
-    b->kind = KIND_B;
-    b->count = lines;
-    b->x0 = 0;
-    b->dx = 1.0f / (static_cast<float>(n - 1) * r->dt);
-    b->x_last = static_cast<float>(lines - 1) * b->dx;
-    b->data_bytes = lines * 8;
-    b->scale = e->scale * 2;
-    b->data[0] = b->data[1] = b->data[2] = b->data[3] = 0;
-    b->peak = pair_peak(b->data, 2, lines);
 }

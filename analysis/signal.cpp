@@ -1,5 +1,6 @@
 #include "analysis/signal.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
@@ -23,6 +24,11 @@ const float CLASS_LIMITS[13] = {0, 0.28f, 0.45f, 0.71f, 1.12f, 1.8f, 2.8f, 4.5f,
 
 namespace {
 i32 g_record_buffers[RESULT_GROUPS][RESULT_KINDS][RESULT_SLOTS][RECORD_VALUES];
+
+// Spectra owed by the acquisition (defer_spectrum): the window of each, or
+// NOT_DEFERRED.
+constexpr u32 NOT_DEFERRED = 0xFFFFFFFF;
+u32 g_deferred_window[RESULT_GROUPS][RESULT_KINDS][RESULT_SLOTS];
 
 constexpr u32 WINDOW_POINTS = 8192;
 u32 g_hamming[WINDOW_POINTS + 1];
@@ -76,6 +82,7 @@ u32 quantity_of_letter(char c)
 void result_store_clear()
 {
     std::memset(&results, 0, sizeof results);
+    std::fill_n(&g_deferred_window[0][0][0], RESULT_GROUPS * RESULT_KINDS * RESULT_SLOTS, NOT_DEFERRED);
     for (u32 g = 0; g < RESULT_GROUPS; ++g)
         for (u32 k = 0; k < RESULT_KINDS; ++k)
             for (u32 q = 0; q < RESULT_SLOTS; ++q) results.group[g].rec[k][q].data = g_record_buffers[g][k][q];
@@ -219,7 +226,7 @@ void build_time_record(const FrameBlock& block, u32 column, SignalRecord* rec, u
     for (u32 i = 0; i < n; ++i) rec->data[i] = (frames[i].w[column] - zero) * mult;
 }
 
-int spectrum_of(const SignalRecord* in, SignalRecord* out, u32 window)
+int spectrum_of(const SignalRecord* in, SignalRecord* out, u32 window, bool lines_only)
 {
     if (in->kind != KIND_W && in->kind != KIND_E) return 0;
     const u32 n = in->count;
@@ -236,7 +243,7 @@ int spectrum_of(const SignalRecord* in, SignalRecord* out, u32 window)
     const u32 lines = spectrum_lines(n);
     // The record buffer holds at most 4096 pairs; only the first `lines`
     // belong to the spectrum.
-    const u32 keep = n < RECORD_PAIRS ? n : RECORD_PAIRS;
+    const u32 keep = lines_only ? lines : n < RECORD_PAIRS ? n : RECORD_PAIRS;
     if (!fft_forward(n, reinterpret_cast<FftPair*>(out->data), keep)) return 0;
     out->type = REC_COMPUTED;
     out->kind = in->kind + 1;
@@ -306,6 +313,53 @@ int differentiate_record(const SignalRecord* in, SignalRecord* out)
     return 1;
 }
 
+namespace {
+// The first recipe for (kind, quantity) whose source the group holds, with
+// that source's kind and quantity; nullptr when there is none.
+const char* find_recipe(u32 group, u32 kind, u32 quantity, u32* src_kind, u32* src_q)
+{
+    for (const char* r : DERIVE_RECIPES) {
+        if (kind_of_letter(r[0]) != kind || quantity_of_letter(r[1]) != quantity) continue;
+        const u32 sk = kind_of_letter(r[3]), sq = quantity_of_letter(r[4]);
+        if (record_at(group, sk, sq)->type == REC_EMPTY) continue;
+        *src_kind = sk;
+        *src_q = sq;
+        return r;
+    }
+    return nullptr;
+}
+
+bool is_deferred(u32 group, u32 kind, u32 quantity)
+{
+    return g_deferred_window[group][kind][quantity] != NOT_DEFERRED;
+}
+}  // namespace
+
+void defer_spectrum(u32 group, u32 kind, u32 quantity, u32 window)
+{
+    SignalRecord* cell = record_at(group, kind, quantity);
+    if (!cell || kind == 0) return;
+    clear_record(cell);
+    g_deferred_window[group][kind][quantity] = window;
+}
+
+const SignalRecord* spectrum_source(u32 group, u32 kind, u32 quantity, u32* window)
+{
+    if (group >= RESULT_GROUPS || kind > 3 || quantity > 3) return nullptr;
+    if (record_at(group, kind, quantity)->type != REC_EMPTY) return nullptr;
+    if (is_deferred(group, kind, quantity)) {
+        const SignalRecord* src = record_at(group, kind - 1, quantity);
+        *window = g_deferred_window[group][kind][quantity];
+        return src->type != REC_EMPTY ? src : nullptr;
+    }
+    if (!results.group[group].active) return nullptr;
+    u32 src_kind = 0, src_q = 0;
+    const char* recipe = find_recipe(group, kind, quantity, &src_kind, &src_q);
+    if (!recipe || std::strcmp(recipe + 5, "+F") != 0) return nullptr;
+    *window = window_mode;
+    return record_at(group, src_kind, src_q);
+}
+
 int meas_get_record(u32 group, u32 kind, u32 quantity, SignalRecord** rec)
 {
     if (group >= RESULT_GROUPS || kind > 3 || quantity > 3) return 0;
@@ -315,19 +369,22 @@ int meas_get_record(u32 group, u32 kind, u32 quantity, SignalRecord** rec)
         *rec = cell;
         return 1;
     }
+    if (is_deferred(group, kind, quantity)) {
+        // Computed now as the acquisition would have: once.
+        const u32 window = g_deferred_window[group][kind][quantity];
+        g_deferred_window[group][kind][quantity] = NOT_DEFERRED;
+        const SignalRecord* src = record_at(group, kind - 1, quantity);
+        if (src->type == REC_EMPTY || !spectrum_of(src, cell, window)) {
+            clear_record(cell);
+            return 0;
+        }
+        *rec = cell;
+        return 1;
+    }
     if (!g.active) return 0;
 
-    const char* recipe = nullptr;
     u32 src_kind = 0, src_q = 0;
-    for (const char* r : DERIVE_RECIPES) {
-        if (kind_of_letter(r[0]) != kind || quantity_of_letter(r[1]) != quantity) continue;
-        const u32 sk = kind_of_letter(r[3]), sq = quantity_of_letter(r[4]);
-        if (record_at(group, sk, sq)->type == REC_EMPTY) continue;
-        recipe = r;
-        src_kind = sk;
-        src_q = sq;
-        break;
-    }
+    const char* recipe = find_recipe(group, kind, quantity, &src_kind, &src_q);
     if (!recipe) return 0;
     SignalRecord* cur = record_at(group, src_kind, src_q);
     if (recipe[5] == '+') {

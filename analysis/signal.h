@@ -72,6 +72,15 @@ void result_store_clear();
 SignalRecord* record_at(u32 group, u32 kind, u32 quantity);
 // 1 with *rec the record, held or derived now; 0 when it is neither held nor derivable.
 int meas_get_record(u32 group, u32 kind, u32 quantity, SignalRecord** rec);
+// Empties the spectrum cell (group, kind, quantity) and makes its next
+// derivation the transform of the time record of the kind before it with
+// `window`, whatever the recipes say, even in an inactive group: a spectrum
+// that the acquisition owes but nobody may ask for, computed when asked.
+void defer_spectrum(u32 group, u32 kind, u32 quantity, u32 window);
+// The time record that the empty spectrum cell (group, kind, quantity) would
+// be derived from by a plain transform, with the window it would take;
+// nullptr when the cell is not empty or its derivation takes another way.
+const SignalRecord* spectrum_source(u32 group, u32 kind, u32 quantity, u32* window);
 
 // Builds the acquired time record of one word column of the raw frames: the
 // column's mean (the marker's: marker_zero) is its zero, `scale` is the
@@ -90,8 +99,11 @@ void copy_record(const SignalRecord* src, SignalRecord* dst);
 int is_vibration_quantity(const SignalRecord* rec);
 
 // The record operations of the derivation; 1 done, 0 refused. The
-// derivation takes its spectra with the window of `window_mode`.
-int spectrum_of(const SignalRecord* in, SignalRecord* out, u32 window);
+// derivation takes its spectra with the window of `window_mode`. A
+// spectrum's buffer receives all pairs of the transform (as far as it holds
+// them); with `lines_only` only the record's lines, for a private work record
+// that nobody reads beyond them.
+int spectrum_of(const SignalRecord* in, SignalRecord* out, u32 window, bool lines_only = false);
 int integrate_record(const SignalRecord* in, SignalRecord* out);
 int differentiate_record(const SignalRecord* in, SignalRecord* out);
 

@@ -289,15 +289,22 @@ TEST_F(MeasModuleTest, SwitchingOnClearsTheAveraging)
 
 namespace {
 
-// Paced, a running acquisition delivers a record only once the time its
-// samples span has passed on the host's clock; stopping still ends the cycle.
-TEST_F(MeasModuleTest, PacedRecordsTakeTheTimeTheirSamplesSpan)
+// Starts a paced acquisition: the first step starts sampling the first
+// record. Returns the milliseconds a record's samples span.
+u32 start_paced()
 {
     meas_set_paced(true);
     meas_start(REQ_VIBRATION);
     meas_set_running(1);
     EXPECT_EQ(meas_step(), 1) << "the first record is still being sampled";
-    const u32 span_ms = static_cast<u32>(meas_state.n_frames * meas_state.dt * 1000.0f + 0.5f);
+    return static_cast<u32>(meas_state.n_frames * meas_state.dt * 1000.0f + 0.5f);
+}
+
+// Paced, a running acquisition delivers a record only once the time its
+// samples span has passed on the host's clock; stopping still ends the cycle.
+TEST_F(MeasModuleTest, PacedRecordsTakeTheTimeTheirSamplesSpan)
+{
+    const u32 span_ms = start_paced();
     ASSERT_GT(span_ms, 1u);
     for (u32 ms = 1; ms < span_ms; ++ms) {
         scope.host.sleep_1ms();
@@ -315,6 +322,23 @@ TEST_F(MeasModuleTest, PacedRecordsTakeTheTimeTheirSamplesSpan)
     meas_set_paced(false);
     meas_set_running(1);
     cycle(2);  // unpaced: a record per step
+}
+
+// Passes that come a few milliseconds apart (as in the window while it
+// measures undisturbed) take the records at the converter's pace: a record
+// that is taken late does not put off the next one.
+TEST_F(MeasModuleTest, PacedRecordsKeepThePaceOfPassesFarApart)
+{
+    const u32 span_ms = start_paced();
+    ASSERT_EQ(span_ms, 400u);
+    constexpr u32 PASS_MS = 7, SPAN_COUNT = 50;
+    u32 records = 0;
+    for (u32 ms = PASS_MS; ms <= SPAN_COUNT * span_ms + PASS_MS; ms += PASS_MS) {
+        for (u32 i = 0; i < PASS_MS; ++i) scope.host.sleep_1ms();
+        if (meas_step() == 0) ++records;
+    }
+    EXPECT_EQ(records, SPAN_COUNT);
+    meas_set_paced(false);
 }
 
 }  // namespace

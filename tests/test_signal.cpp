@@ -503,7 +503,10 @@ protected:
                           meas_calibration.marker_zero);
         record_at(1, KIND_S, Q_A)->type = REC_EMPTY;
         avg_push();
-        return line_amplitude(record_at(1, KIND_S, Q_A), 32);
+        // The spectrum pushed, as the screens get it.
+        SignalRecord* spectrum;
+        EXPECT_EQ(meas_get_record(1, KIND_S, Q_A, &spectrum), 1);
+        return line_amplitude(spectrum, 32);
     }
 };
 
@@ -550,6 +553,33 @@ TEST_F(AveragingTest, RingKeepsTenAndUnlimitedKeepsAll)
         settings.averaging_idx = idx;
         EXPECT_EQ(avg_target(), idx == 3 ? 4u : idx == 5 ? 10u : 1u);
     }
+}
+
+// The ring keeps a pushed spectrum as the store would have derived it at the
+// push, whatever the store derives later: here the store's cell holds the
+// same record's spectrum with another window when the ring is read.
+TEST_F(AveragingTest, PushedSpectrumKeepsTheWindowOfItsPush)
+{
+    settings.averaging_idx = 2;
+    const auto derive = [](u32 window) {
+        window_mode = window;
+        record_at(1, KIND_S, Q_A)->type = REC_EMPTY;
+        SignalRecord* spectrum;
+        EXPECT_EQ(meas_get_record(1, KIND_S, Q_A, &spectrum), 1);
+        window_mode = 1;
+        return line_amplitude(spectrum, 30);
+    };
+    fill_sine(0, 1024, DT_1024, 32.4 / (1024 * DT_1024), 10000);
+    build_time_record(meas_frames(0), 0, record_at(1, KIND_W, Q_A), Q_A, 2e-4f, meas_calibration.marker_zero);
+    record_at(1, KIND_S, Q_A)->type = REC_EMPTY;
+    avg_push();
+    const double hamming = derive(1), hann = derive(2);
+    ASSERT_GT(std::fabs(hann - hamming), 1e-3 * hamming) << "the windows tell the lines apart";
+    EXPECT_NEAR(avg_line(1, Q_A, 30), hamming, 1e-6 * hamming);
+    // And with the store's cell of the same window, the same line.
+    derive(1);
+    avg_push();
+    EXPECT_NEAR(avg_line(1, Q_A, 30), hamming, 1e-6 * hamming);
 }
 
 TEST(Estimators, CrossingRateOfASine)

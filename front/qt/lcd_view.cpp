@@ -115,6 +115,33 @@ QString zoom_name(ZoomMode mode)
     return QStringLiteral("default");
 }
 
+namespace {
+
+// The taps of every output pixel of a line, flattened: pixel x has the taps
+// first[x] .. first[x + 1] - 1. Kept for the last sizes drawn, so that a
+// repaint of a part works out nothing again.
+struct LineTaps {
+    int in = 0, out = 0;
+    std::vector<int> first;
+    std::vector<Tap> taps;
+};
+
+const LineTaps& line_taps(LineTaps& cache, int in, int out)
+{
+    if (cache.in == in && cache.out == out && !cache.first.empty()) return cache;
+    cache.in = in;
+    cache.out = out;
+    cache.first.assign(1, 0);
+    cache.taps.clear();
+    for (const auto& pixel : taps(in, out, 0, out)) {
+        cache.taps.insert(cache.taps.end(), pixel.begin(), pixel.end());
+        cache.first.push_back(static_cast<int>(cache.taps.size()));
+    }
+    return cache;
+}
+
+}  // namespace
+
 QRect lcd_render_into(const QImage& lcd, QImage* out, QRect changed)
 {
     const int sw = lcd.width(), sh = lcd.height(), ow = out->width(), oh = out->height();
@@ -123,40 +150,55 @@ QRect lcd_render_into(const QImage& lcd, QImage* out, QRect changed)
     int x0, x1, y0, y1;
     reach(sw, ow, changed.left(), changed.right() + 1, &x0, &x1);
     reach(sh, oh, changed.top(), changed.bottom() + 1, &y0, &y1);
-    const auto xt = taps(sw, ow, x0, x1);
-    const auto yt = taps(sh, oh, y0, y1);
+    static LineTaps x_cache, y_cache;
+    const LineTaps& xt = line_taps(x_cache, sw, ow);
+    const LineTaps& yt = line_taps(y_cache, sh, oh);
     const u32 total = static_cast<u32>(sw) * static_cast<u32>(sh);
     // The source rows these output rows read, widened to 8-bit channels and
-    // summed across each output column (weights add up to sw).
-    const int row_lo = yt.front().front().source, row_hi = yt.back().back().source + 1;
+    // summed across each output column (weights add up to sw). Each source
+    // pixel is widened once.
+    const int row_lo = yt.taps[static_cast<size_t>(yt.first[y0])].source;
+    const int row_hi = yt.taps[static_cast<size_t>(yt.first[y1] - 1)].source + 1;
+    const int col_lo = xt.taps[static_cast<size_t>(xt.first[x0])].source;
+    const int col_hi = xt.taps[static_cast<size_t>(xt.first[x1] - 1)].source + 1;
     const size_t cols = static_cast<size_t>(x1 - x0);
-    std::vector<u32> across(static_cast<size_t>(row_hi - row_lo) * cols * CHANNELS);
+    static std::vector<u32> across;
+    static std::vector<u8> widened;
+    across.resize(static_cast<size_t>(row_hi - row_lo) * cols * CHANNELS);
+    widened.resize(static_cast<size_t>(col_hi - col_lo) * CHANNELS);
     for (int r = row_lo; r < row_hi; ++r) {
         const u16* src = reinterpret_cast<const u16*>(lcd.constScanLine(r));
+        for (int i = col_lo; i < col_hi; ++i)
+            rgb565_to_rgb888(src[i], &widened[static_cast<size_t>(i - col_lo) * CHANNELS]);
         u32* dst = across.data() + static_cast<size_t>(r - row_lo) * cols * CHANNELS;
         for (size_t x = 0; x < cols; ++x) {
             u32 sum[CHANNELS] = {0, 0, 0};
-            for (const Tap& t : xt[x]) {
-                u8 rgb[CHANNELS];
-                rgb565_to_rgb888(src[t.source], rgb);
+            const int ox = x0 + static_cast<int>(x);
+            for (int k = xt.first[static_cast<size_t>(ox)]; k < xt.first[static_cast<size_t>(ox) + 1]; ++k) {
+                const Tap& t = xt.taps[static_cast<size_t>(k)];
+                const u8* rgb = &widened[static_cast<size_t>(t.source - col_lo) * CHANNELS];
                 for (int c = 0; c < CHANNELS; ++c) sum[c] += t.weight * rgb[c];
             }
             for (int c = 0; c < CHANNELS; ++c) dst[x * CHANNELS + c] = sum[c];
         }
     }
+    // Rounded to the nearest level; the LCD's own size divides by a constant
+    // (a multiplication), other sizes in general.
+    const auto level = [total](u32 sum) {
+        constexpr u32 LCD_TOTAL = static_cast<u32>(LCD_WIDTH) * LCD_HEIGHT;
+        return static_cast<int>(total == LCD_TOTAL ? (sum + LCD_TOTAL / 2) / LCD_TOTAL : (sum + total / 2) / total);
+    };
     for (int y = y0; y < y1; ++y) {
         auto* line = reinterpret_cast<QRgb*>(out->scanLine(y));
-        const auto& ty = yt[static_cast<size_t>(y - y0)];
+        const Tap* ty = yt.taps.data() + yt.first[static_cast<size_t>(y)];
+        const Tap* ty_end = yt.taps.data() + yt.first[static_cast<size_t>(y) + 1];
         for (size_t x = 0; x < cols; ++x) {
             u32 sum[CHANNELS] = {0, 0, 0};
-            for (const Tap& t : ty) {
-                const u32* a = across.data() + (static_cast<size_t>(t.source - row_lo) * cols + x) * CHANNELS;
-                for (int c = 0; c < CHANNELS; ++c) sum[c] += t.weight * a[c];
+            for (const Tap* t = ty; t != ty_end; ++t) {
+                const u32* a = across.data() + (static_cast<size_t>(t->source - row_lo) * cols + x) * CHANNELS;
+                for (int c = 0; c < CHANNELS; ++c) sum[c] += t->weight * a[c];
             }
-            // Rounded to the nearest level.
-            line[x0 + static_cast<int>(x)] =
-                qRgb(static_cast<int>((sum[0] + total / 2) / total), static_cast<int>((sum[1] + total / 2) / total),
-                     static_cast<int>((sum[2] + total / 2) / total));
+            line[x0 + static_cast<int>(x)] = qRgb(level(sum[0]), level(sum[1]), level(sum[2]));
         }
     }
     return QRect(x0, y0, x1 - x0, y1 - y0);

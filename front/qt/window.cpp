@@ -58,6 +58,10 @@ constexpr double CLIP_PERCENT_SHOWN_MIN = 0.1;
 constexpr qint64 REST_AFTER_MS = 2000;
 constexpr unsigned long REST_SLEEP_MS = 10;
 constexpr unsigned long PASS_SLEEP_MS = 1;
+// Measuring without input for a while: the passes come every few
+// milliseconds, which still takes every record at the converter's pace (a
+// record lasts hundreds of milliseconds) and redraws it at once.
+constexpr unsigned long MEASURING_QUIET_SLEEP_MS = 4;
 // Room for the window frame when the window is not shown yet.
 constexpr int FRAME_ALLOWANCE = 40;
 constexpr int PROGRESS_WIDTH = 420;
@@ -924,8 +928,8 @@ void TFormEmul::pump()
 
 void TFormEmul::sleep_1ms()
 {
-    const bool at_rest = !busy_flag && clock_.elapsed() - last_input_ms_ >= REST_AFTER_MS;
-    QThread::msleep(at_rest ? REST_SLEEP_MS : PASS_SLEEP_MS);
+    const bool quiet = clock_.elapsed() - last_input_ms_ >= REST_AFTER_MS;
+    QThread::msleep(!quiet ? PASS_SLEEP_MS : busy_flag ? MEASURING_QUIET_SLEEP_MS : REST_SLEEP_MS);
 }
 
 u32 TFormEmul::millis()

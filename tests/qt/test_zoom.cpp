@@ -187,6 +187,44 @@ TEST(LcdRender, RedrawingAChangedPartGivesTheSameAsRedrawingAll)
     }
 }
 
+// The drawing pinned bit for bit at the layout's zoom, whole-number and odd
+// sizes, whole and in parts: a digest (64-bit FNV-1a) of the RGB of every
+// window pixel, taken from the drawing when it was pinned, so that a faster
+// drawing gives the same picture.
+TEST(LcdRender, PicturesStayBitIdentical)
+{
+    struct Case {
+        QSize size;
+        u64 digest;
+    };
+    const Case cases[] = {
+        {QSize(788, 591), 0x848008bc0f4daf12},  {QSize(640, 480), 0x90de1cf006596ac5},
+        {QSize(1000, 750), 0x7b7b1cc13889e13a}, {QSize(333, 250), 0x4d79de6eb7c0c0ff},
+        {QSize(1366, 700), 0xc7a934deaa2b51f6},
+    };
+    for (const Case& c : cases) {
+        const QImage lcd = random_lcd(5);
+        QImage out = lcd_render(lcd, c.size);
+        // A part drawn again over a picture of another LCD.
+        QImage other = random_lcd(6);
+        QImage mixed = lcd_render(other, c.size);
+        lcd_render_into(lcd, &mixed, QRect(17, 33, 201, 150));
+        u64 h = 0xcbf29ce484222325ull;
+        for (const QImage* img : {&out, &mixed})
+            for (int y = 0; y < img->height(); ++y) {
+                const auto* line = reinterpret_cast<const QRgb*>(img->constScanLine(y));
+                for (int x = 0; x < img->width(); ++x) {
+                    const u32 rgb = line[x] & 0xFFFFFFu;
+                    for (int b = 0; b < 3; ++b) {
+                        h ^= (rgb >> (8 * b)) & 0xFF;
+                        h *= 0x100000001b3ull;
+                    }
+                }
+            }
+        EXPECT_EQ(h, c.digest) << c.size.width() << "x" << c.size.height() << std::hex << " 0x" << h;
+    }
+}
+
 class ZoomWindow : public WindowFixture {
 protected:
     // The picture on the screen: a pattern the tests can recognise.
