@@ -23,6 +23,7 @@
 #include <QMenu>
 #include <QMessageBox>
 #include <QMimeData>
+#include <QMouseEvent>
 #include <QPaintEvent>
 #include <QPainter>
 #include <QProgressBar>
@@ -123,6 +124,11 @@ void TImage::bitmapChanged(const QRect& changed)
     if (area.isEmpty()) return;
     const QRectF logical(area.x() / dpr, area.y() / dpr, area.width() / dpr, area.height() / dpr);
     update(logical.toAlignedRect().translated(lcd_.topLeft()));
+}
+
+void TImage::mouseDoubleClickEvent(QMouseEvent* e)
+{
+    if (e->button() == Qt::LeftButton) Q_EMIT doubleClicked();
 }
 
 void TImage::paintEvent(QPaintEvent* e)
@@ -266,6 +272,7 @@ TFormEmul::TFormEmul(QWidget* parent) : QWidget(parent)
     connect(ButtonRecord, &QPushButton::clicked, this, [this] { toggleRecording(); });
     connect(ButtonKeys, &QPushButton::clicked, this, [this] { toggleKeyHelp(); });
     connect(ButtonSignal, &QPushButton::clicked, this, [this] { chooseSignal(); });
+    connect(ImageScr, &TImage::doubleClicked, this, [this] { toggleFullScreen(); });
     connect(SignalDialog, &QFileDialog::fileSelected, this, [this](const QString& file) { loadSignal(file); });
     setAcceptDrops(true);
     // Shift is followed from the input events themselves.
@@ -286,7 +293,7 @@ TFormEmul::TFormEmul(QWidget* parent) : QWidget(parent)
         const QRect avail = screen->availableGeometry();
         move(avail.center() - QPoint(width() / 2, height() / 2));
     }
-    setFullScreenButtons(s.value(KEY_FULLSCREEN_BUTTONS, true).toBool());
+    setFullScreenButtons(s.value(KEY_FULLSCREEN_BUTTONS, false).toBool());
     if (s.value(KEY_FULLSCREEN, false).toBool()) setFullScreen(true);
 
     clock_.start();
@@ -357,6 +364,7 @@ void TFormEmul::createActions()
     QAction* full = add("fullscreen", QStringLiteral("Full screen"), QKeySequence(Qt::Key_F11),
                         [this] { toggleFullScreen(); });
     full->setCheckable(true);
+    view_menu_->addSeparator();
     view_menu_->addAction(full);
     QAction* full_buttons = add("fullscreen-keypad", QStringLiteral("Keypad in full screen"), QKeySequence(),
                                 [this](bool shown) { setFullScreenButtons(shown); });
@@ -420,8 +428,10 @@ void TFormEmul::contextMenuEvent(QContextMenuEvent* e)
     updateZoomMarks();
     for (QAction* a : actions_)
         if (a->objectName().startsWith(QLatin1String("zoom-"))) view->addAction(a);
-    view->addAction(action("fullscreen"));
+    view->addSeparator();
     view->addAction(action("fullscreen-keypad"));
+    // Full screen next to View, where the way out of it is easy to find.
+    menu.addAction(action("fullscreen"));
     for (const char* name : {"screenshot", "screenshot-folder", "record", "keys"}) menu.addAction(action(name));
     menu.addSeparator();
     for (const char* name : {"save-picture", "copy-picture", "mod", "power"}) menu.addAction(action(name));
@@ -440,11 +450,17 @@ void TFormEmul::setZoom(ZoomMode mode, bool remember)
         setFullScreen(false);
         return;
     }
+    applyZoom(true);
+}
+
+void TFormEmul::applyZoom(bool tell)
+{
     // A zoom the screen cannot hold (3 x on a 1366 x 768 laptop, or one
     // remembered from a larger screen) gives way to the largest that fits.
-    const ZoomMode shown = zoom_on_screen(mode, screenRoom(), frameSize());
-    if (shown != mode)
-        titleMessage(QStringLiteral("%1 is too large for this screen: %2").arg(zoom_title(mode), zoom_title(shown)));
+    const ZoomMode shown = zoom_on_screen(zoom_wanted_, screenRoom(), frameSize());
+    if (shown != zoom_wanted_ && tell)
+        titleMessage(
+            QStringLiteral("%1 is too large for this screen: %2").arg(zoom_title(zoom_wanted_), zoom_title(shown)));
     zoom_ = shown;
     updateZoomMarks();
     for (QAction* a : actions_)
@@ -477,12 +493,14 @@ QSize TFormEmul::screenRoom() const
 
 QSize TFormEmul::frameSize() const
 {
-    return isVisible() ? frameGeometry().size() - geometry().size() : QSize(0, FRAME_ALLOWANCE);
+    // No frame yet (not shown, or just out of full screen): an allowance.
+    const QSize frame = frameGeometry().size() - geometry().size();
+    return isVisible() && frame.height() > 0 ? frame : QSize(0, FRAME_ALLOWANCE);
 }
 
 void TFormEmul::updateZoomMarks()
 {
-    const QSize room = screenRoom(), frame = isFullScreen() ? QSize(0, FRAME_ALLOWANCE) : frameSize();
+    const QSize room = screenRoom(), frame = frameSize();
     for (QAction* a : actions_) {
         if (!a->objectName().startsWith(QLatin1String("zoom-"))) continue;
         const auto mode = static_cast<ZoomMode>(a->data().toInt());
@@ -538,7 +556,7 @@ void TFormEmul::setFullScreen(bool on)
     else
         setWindowState(windowState() & ~Qt::WindowFullScreen);
     move(normal_pos_);
-    setZoom(zoom_wanted_, false);
+    applyZoom(false);
 }
 
 void TFormEmul::setFullScreenButtons(bool shown)

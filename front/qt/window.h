@@ -40,8 +40,13 @@ public:
     // The magnified picture as it is shown (RGB32, the LCD rectangle's size).
     const QImage& shown() const { return scaled_; }
 
+Q_SIGNALS:
+    // A double click (or double tap) on the picture: full screen on or off.
+    void doubleClicked();
+
 protected:
     void paintEvent(QPaintEvent*) override;
+    void mouseDoubleClickEvent(QMouseEvent* e) override;
 
 private:
     QRect lcd_;
@@ -124,9 +129,10 @@ public:
     // The geometry in use now.
     const ZoomGeometry& geometryNow() const { return geometry_; }
 
-    // Full screen (F11): the LCD at the largest whole-number size the screen
-    // holds, with the keypad below it when fullScreenButtons(). Leaving it
-    // gives the window its zoom again. Both are kept for the next start.
+    // Full screen (F11, or a double click on the LCD): the LCD at the
+    // largest whole-number size the screen holds, with the keypad below it
+    // when fullScreenButtons() (off at first). Leaving it gives the window
+    // its zoom again. Both are kept for the next start.
     void setFullScreen(bool on);
     void toggleFullScreen();
     bool fullScreenButtons() const { return fullscreen_buttons_; }
@@ -224,6 +230,9 @@ private:
     // A keypad button went down (or repeats while held).
     void keypadButtonDown(QPushButton* button, bool repeat);
     void createActions();
+    // Shows the zoom asked for, or the largest the screen holds (saying so
+    // in the title when `tell`).
+    void applyZoom(bool tell);
     // Marks the zooms that the window's screen cannot hold.
     void updateZoomMarks();
     // The screen's work area and the window frame around the client area.

@@ -161,7 +161,8 @@ TEST_F(WindowTools, F1ShowsTheKeysAndAnyKeyClosesItWithoutReachingTheInstrument)
     EXPECT_EQ(form.keyHelp()->geometry(), form.rect());
     const QString text = form.keyHelp()->findChild<QLabel*>(QStringLiteral("KeyHelpText"))->text();
     for (const char* part :
-         {"Num+8", "F12", "Ctrl+R", "Ctrl+M", "Ctrl+Q", "Ctrl+S", "Ctrl+C", "Ctrl+0", "131", "Mod (Shift)", "k.ini:2:"})
+         {"Num+8", "F12", "F11", "Full screen", "Ctrl+R", "Ctrl+M", "Ctrl+Q", "Ctrl+S", "Ctrl+C", "Ctrl+0", "131",
+          "Mod (Shift)", "k.ini:2:", "Esc = none", "held down"})
         EXPECT_TRUE(text.contains(QString::fromUtf8(part))) << part;
     pending_key = KEY_NONE;
     QTest::keyClick(&form, Qt::Key_Up);

@@ -437,12 +437,24 @@ TEST_F(ZoomWindow, F11TogglesFullScreenWithTheLcdCrispAndTheKeysStillWork)
     EXPECT_TRUE(form.isFullScreen());
     EXPECT_TRUE(form.action("fullscreen")->isChecked());
     EXPECT_EQ(remembered(QStringLiteral("view/fullscreen")).toBool(), true);
-    // 1920 x 1200 with the keypad below: 4 x, whole pixels.
+    // 1920 x 1200, the keypad hidden: 5 x, whole pixels, in the middle.
+    EXPECT_FALSE(form.fullScreenButtons());
+    EXPECT_EQ(form.ImageScr->lcdRect(), QRect(160, 0, 1600, 1200));
+    EXPECT_TRUE(blocks_of(form.ImageScr->grab(form.ImageScr->lcdRect()).toImage(), form.ImageScr->bitmap, 5));
+    EXPECT_FALSE(form.ButtonPower->isVisible());
+    EXPECT_FALSE(form.ButtonView->isVisible());
+    EXPECT_FALSE(form.Button15->isVisible());
+
+    // With the keypad below: 4 x.
+    form.action("fullscreen-keypad")->trigger();
+    EXPECT_TRUE(form.fullScreenButtons());
     const ZoomGeometry g = fullscreen_geometry(desktop->geometry().size(), true);
     EXPECT_EQ(g.lcd.size(), QSize(1280, 960));
     EXPECT_EQ(form.ImageScr->lcdRect(), g.lcd.translated(-g.image.topLeft()));
     EXPECT_TRUE(blocks_of(form.ImageScr->grab(form.ImageScr->lcdRect()).toImage(), form.ImageScr->bitmap, 4));
     EXPECT_TRUE(form.ButtonPower->isVisible());
+    EXPECT_TRUE(form.ButtonView->isVisible());
+    EXPECT_FALSE(form.Button15->isVisible());
     EXPECT_EQ(form.ButtonPower->geometry(), QRect(594, 610, 100, 40).translated(g.keypad.x(), g.keypad.y() - 591));
 
     // The instrument's keys reach it; Esc is one of them, so it stays.
@@ -454,14 +466,8 @@ TEST_F(ZoomWindow, F11TogglesFullScreenWithTheLcdCrispAndTheKeysStillWork)
     }
     QTest::mouseClick(form.ButtonDown, Qt::LeftButton);
     EXPECT_EQ(pending_key, KEY_DOWN);
-
-    // Without the keypad the LCD takes the whole height: 5 x.
     form.action("fullscreen-keypad")->trigger();
-    EXPECT_FALSE(form.fullScreenButtons());
-    EXPECT_EQ(form.ImageScr->lcdRect().size(), QSize(1600, 1200));
     EXPECT_FALSE(form.ButtonPower->isVisible());
-    EXPECT_FALSE(form.ButtonView->isVisible());
-    EXPECT_FALSE(form.Button15->isVisible());
     pending_key = KEY_NONE;
     QTest::keyClick(&form, Qt::Key_Left);
     EXPECT_EQ(pending_key, KEY_LEFT);
@@ -479,6 +485,19 @@ TEST_F(ZoomWindow, F11TogglesFullScreenWithTheLcdCrispAndTheKeysStillWork)
     EXPECT_EQ(form.ButtonPower->geometry(), QRect(594, 610, 100, 40));
     EXPECT_EQ(remembered(QStringLiteral("view/fullscreen")).toBool(), false);
     EXPECT_EQ(remembered(QStringLiteral("view/fullscreen-keypad")).toBool(), false);
+
+    // A double click on the LCD goes in and out as well; a single one does
+    // nothing.
+    const QPoint on_lcd = form.ImageScr->lcdRect().center();
+    QTest::mouseClick(form.ImageScr, Qt::LeftButton, {}, on_lcd);
+    EXPECT_FALSE(form.isFullScreen());
+    QTest::mouseDClick(form.ImageScr, Qt::LeftButton, {}, on_lcd);
+    ASSERT_TRUE(process_events_until([&] { return form.size() == desktop->geometry().size(); }, 5000));
+    EXPECT_TRUE(form.isFullScreen());
+    QTest::mouseDClick(form.ImageScr, Qt::LeftButton, {}, form.ImageScr->lcdRect().center());
+    ASSERT_TRUE(process_events_until([&] { return form.size() == QSize(788, 766); }, 5000));
+    EXPECT_FALSE(form.isFullScreen());
+    EXPECT_EQ(pending_key, KEY_LEFT);  // nothing for the instrument
 }
 
 TEST_F(ZoomWindow, EscLeavesFullScreenOnlyWhenTheKeyMapGivesItNoInstrumentKey)
@@ -550,7 +569,7 @@ TEST_F(ZoomWindow, FullScreenIsRestoredAtTheNextStart)
     EXPECT_TRUE(form.isFullScreen());
     ASSERT_TRUE(show_active(&form));
     ASSERT_TRUE(process_events_until([&] { return form.size() == desktop->geometry().size(); }, 5000));
-    EXPECT_EQ(form.ImageScr->lcdRect().size(), QSize(1280, 960));
+    EXPECT_EQ(form.ImageScr->lcdRect().size(), QSize(1600, 1200));
     // Leaving it gives the zoom chosen before.
     form.setFullScreen(false);
     ASSERT_TRUE(process_events_until([&] { return form.size() == zoom_geometry(ZOOM_2).client; }, 5000));
@@ -602,17 +621,21 @@ TEST_F(ZoomWindow, OnALaptopScreenTheZoomsThatDoNotFitAreMarkedAndNeverOpenTooLa
     EXPECT_EQ(form.zoom(), ZOOM_2);
     EXPECT_TRUE(form.action("zoom-2")->isChecked());
     EXPECT_TRUE(avail.contains(form.frameGeometry()));
-    QTest::keyClick(&form, Qt::Key_1, Qt::ControlModifier);
-    EXPECT_EQ(form.zoom(), ZOOM_1);
 
-    // Full screen on the laptop: 2 x with the keypad, 3 x without.
+    // Full screen on the laptop: 3 x without the keypad, 2 x with it.
     form.setFullScreen(true);
     ASSERT_TRUE(process_events_until([&] { return form.size() == QSize(1366, 768); }, 5000));
-    EXPECT_EQ(form.ImageScr->lcdRect().size(), QSize(640, 480));
-    form.setFullScreenButtons(false);
     EXPECT_EQ(form.ImageScr->lcdRect().size(), QSize(960, 720));
+    form.setFullScreenButtons(true);
+    EXPECT_EQ(form.ImageScr->lcdRect().size(), QSize(640, 480));
+    // Back from full screen: again the largest that fits.
     form.setFullScreen(false);
-    ASSERT_TRUE(process_events_until([&] { return !form.isFullScreen() && form.size() == zoom_geometry(ZOOM_1).client; }, 5000));
+    ASSERT_TRUE(process_events_until(
+        [&] { return !form.isFullScreen() && form.size() == zoom_geometry(ZOOM_2).client; }, 5000));
+    EXPECT_EQ(form.zoom(), ZOOM_2);
+    EXPECT_TRUE(avail.contains(form.frameGeometry()));
+    QTest::keyClick(&form, Qt::Key_1, Qt::ControlModifier);
+    EXPECT_EQ(form.zoom(), ZOOM_1);
 
     // On the large screen 3 x fits, and the marks go.
     form.move(100, 100);
