@@ -49,9 +49,6 @@ const QString TITLE = QStringLiteral("Tarvik-2 Emulator");
 // How long a message stays in the title.
 constexpr int TITLE_MESSAGE_MS = 4000;
 constexpr qint64 MS_PER_SECOND = 1000;
-// Bits 16-30 of the key word: how often a held key has repeated.
-constexpr u32 REPEAT_SHIFT = 16;
-constexpr u32 REPEAT_COUNT_MAX = 0x7FFF;
 constexpr int PERCENT = 100;
 constexpr double CLIP_PERCENT_SHOWN_MIN = 0.1;
 // At rest (nothing measures, no input for a while) the instrument code's
@@ -723,12 +720,12 @@ void TFormEmul::TimerKeyRepeatTimer()
 u32 TFormEmul::holdRepeat(int source, bool repeat)
 {
     if (repeat && source == held_key_) {
-        repeat_count_ = std::min(repeat_count_ + 1, REPEAT_COUNT_MAX);
+        repeat_count_ = std::min(repeat_count_ + 1, KEY_REPEAT_MAX);
     } else {
         held_key_ = source;
         repeat_count_ = 0;
     }
-    return repeat_count_ << REPEAT_SHIFT;
+    return repeat_count_ << KEY_REPEAT_SHIFT;
 }
 
 void TFormEmul::SpeedButtonModClick()
