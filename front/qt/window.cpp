@@ -709,7 +709,9 @@ void TFormEmul::keypadButtonDown(QPushButton* button, bool repeat)
 
 void TFormEmul::TimerKeyRepeatTimer()
 {
-    if (held_button_ && held_button_->isDown()) {
+    // A button hidden (full screen without the keypad) or a window left
+    // while it was held never sees its release: the repeats end there.
+    if (held_button_ && held_button_->isDown() && held_button_->isVisible() && isActiveWindow()) {
         keypadButtonDown(held_button_, true);
         return;
     }

@@ -340,6 +340,19 @@ TEST_F(WindowTools, AHeldButtonRepeatsAsAHeldKeyDoesAndTheCursorSpeedsUp)
     QTest::touchEvent(&form, touch.get()).release(0, on_down, &form);
     EXPECT_FALSE(form.TimerKeyRepeat->isActive());
 
+    // A held button that goes away (full screen hides the keypad) stops.
+    QTest::mousePress(form.ButtonUp, Qt::LeftButton);
+    form.TimerKeyRepeatTimer();
+    EXPECT_EQ(pending_key, KEY_UP | 1u << 16);
+    form.setFullScreen(true);
+    ASSERT_FALSE(form.ButtonUp->isVisible());
+    pending_key = KEY_NONE;
+    form.TimerKeyRepeatTimer();
+    EXPECT_EQ(pending_key, KEY_NONE);
+    EXPECT_FALSE(form.TimerKeyRepeat->isActive());
+    form.setFullScreen(false);
+    QTest::mouseRelease(form.ButtonUp, Qt::LeftButton);
+
     // The Mod toggle flips once and never repeats.
     pending_key = KEY_NONE;
     QTest::mousePress(form.SpeedButtonMod, Qt::LeftButton);
