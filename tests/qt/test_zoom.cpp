@@ -575,6 +575,13 @@ TEST_F(ZoomWindow, FullScreenIsRestoredAtTheNextStart)
     ASSERT_TRUE(process_events_until([&] { return form.size() == zoom_geometry(ZOOM_2).client; }, 5000));
     EXPECT_EQ(form.zoom(), ZOOM_2);
     EXPECT_EQ(form.pos(), QPoint(60, 40));
+    // A zoom chosen in full screen leaves it for the window at that zoom.
+    form.setFullScreen(true);
+    ASSERT_TRUE(process_events_until([&] { return form.size() == desktop->geometry().size(); }, 5000));
+    QTest::keyClick(&form, Qt::Key_1, Qt::ControlModifier);
+    ASSERT_TRUE(process_events_until([&] { return form.size() == zoom_geometry(ZOOM_1).client; }, 5000));
+    EXPECT_FALSE(form.isFullScreen());
+    EXPECT_EQ(form.zoom(), ZOOM_1);
 }
 
 TEST_F(ZoomWindow, OnALaptopScreenTheZoomsThatDoNotFitAreMarkedAndNeverOpenTooLarge)
