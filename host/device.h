@@ -15,6 +15,9 @@ enum : u32 {
     KEY_SHIFT = 128,
     KEY_NONE = 65535,
 };
+// Bits 16-30 of a key word: how often a held key has repeated.
+constexpr u32 KEY_REPEAT_SHIFT = 16;
+constexpr u32 KEY_REPEAT_MAX = 0x7FFF;
 
 // Globals shared with the host window.
 extern volatile u32 pending_key;    // last posted key not yet taken; 65535 = none

@@ -35,8 +35,6 @@ constexpr int GRID_TICKS_MAX = 1000;   // guard against a degenerate step
 constexpr u32 REPEAT_SLOW = 65;
 constexpr u32 REPEAT_MEDIUM = 161;
 constexpr i32 STEP_SLOW = 1, STEP_MEDIUM = 10, STEP_FAST = 50;
-constexpr u32 REPEAT_SHIFT = 16;
-constexpr u32 REPEAT_MASK = 0x7FFF;
 constexpr u32 KEY_CODE_MASK = 0xFFFF;
 // Marker label box: text width plus this; peak box half side.
 constexpr i32 MARKER_BOX_PAD = 12;
@@ -865,7 +863,7 @@ void plot_follow(PlotView* pv, const PlotView* src)
 
 i32 plot_key_step(u32 key)
 {
-    const u32 repeats = (key >> REPEAT_SHIFT) & REPEAT_MASK;
+    const u32 repeats = (key >> KEY_REPEAT_SHIFT) & KEY_REPEAT_MAX;
     if (repeats < REPEAT_SLOW) return STEP_SLOW;
     if (repeats < REPEAT_MEDIUM) return STEP_MEDIUM;
     return STEP_FAST;

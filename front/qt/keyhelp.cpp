@@ -42,7 +42,10 @@ QString key_help_text(const KeyMap& keys, const std::vector<std::pair<QString, Q
                 "<p><b>Shift</b> + key, or any key while the <b>Mod (Shift)</b> button is lit, sends the shifted "
                 "code: the key's code + %1 (Enter %2 becomes %3, Up %4 becomes %5). The Mod button itself sends "
                 "code %6 and stays lit until pressed again. A held key repeats with its repeat count, so the "
-                "plot cursor speeds up (1, 10, then 50 steps).</p>")
+                "plot cursor speeds up (1, 10, then 50 steps); an on-screen key held down with the mouse or a "
+                "finger repeats the same way.</p>"
+                "<p><b>F11</b> or a double click on the LCD: full screen and back. In full screen Esc stays the "
+                "instrument's Esc; with <b>Esc = none</b> in the key-map file it leaves full screen.</p>")
                 .arg(KEY_SHIFT)
                 .arg(KEY_ENTER)
                 .arg(KEY_ENTER | KEY_SHIFT)

@@ -10,8 +10,8 @@
 
 namespace {
 
-// Keys the window keeps for itself (key help and screenshot).
-constexpr int RESERVED_KEYS[] = {Qt::Key_F1, Qt::Key_F12};
+// Keys the window keeps for itself (key help, full screen and screenshot).
+constexpr int RESERVED_KEYS[] = {Qt::Key_F1, Qt::Key_F11, Qt::Key_F12};
 
 const struct {
     const char* name;
@@ -148,7 +148,7 @@ void KeyMap::parse(const QString& text, const QString& origin, QStringList* erro
             continue;
         }
         if (std::find(std::begin(RESERVED_KEYS), std::end(RESERVED_KEYS), key) != std::end(RESERVED_KEYS)) {
-            bad(QStringLiteral("'%1' is taken by the window (F1 key help, F12 screenshot)").arg(key_part));
+            bad(QStringLiteral("'%1' is taken by the window (F1 key help, F11 full screen, F12 screenshot)").arg(key_part));
             continue;
         }
         KeyAction action{};

@@ -90,6 +90,38 @@ ZoomGeometry zoom_geometry(ZoomMode mode, QSize fit_client)
     return g;
 }
 
+bool zoom_fits(ZoomMode mode, QSize room, QSize frame)
+{
+    const QSize needs = (mode == ZOOM_FIT ? fit_minimum() : zoom_geometry(mode).client) + frame;
+    return needs.width() <= room.width() && needs.height() <= room.height();
+}
+
+ZoomMode zoom_on_screen(ZoomMode wanted, QSize room, QSize frame)
+{
+    if (wanted == ZOOM_FIT || zoom_fits(wanted, room, frame)) return wanted;
+    for (int n = ZOOM_MAX_FACTOR; n >= ZOOM_1; --n)
+        if (zoom_fits(static_cast<ZoomMode>(n), room, frame)) return static_cast<ZoomMode>(n);
+    return ZOOM_FIT;
+}
+
+ZoomGeometry fullscreen_geometry(QSize screen, bool buttons)
+{
+    const int strip = buttons ? KEYPAD_HEIGHT : 0;
+    const int n = std::max(1, std::min(screen.width() / LCD_WIDTH, (screen.height() - strip) / LCD_HEIGHT));
+    const int w = LCD_WIDTH * n, h = LCD_HEIGHT * n;
+    // The LCD and the strip below it, centred together; a screen too small
+    // even for 1 x shows their top left.
+    const int top = std::max(0, (screen.height() - h - strip) / 2);
+    ZoomGeometry g{};
+    g.client = screen;
+    g.image = {0, 0, screen.width(), buttons ? top + h : screen.height()};
+    g.lcd = {std::max(0, (screen.width() - w) / 2), top, w, h};
+    g.keypad = {(screen.width() - LAYOUT_WIDTH) / 2, top + h};
+    g.resizable = true;
+    g.buttons_shown = buttons;
+    return g;
+}
+
 bool zoom_parse(const QString& text, ZoomMode* mode)
 {
     const QString t = text.trimmed().toLower();
@@ -113,6 +145,14 @@ QString zoom_name(ZoomMode mode)
     if (mode == ZOOM_FIT) return QStringLiteral("fit");
     if (mode >= ZOOM_1 && mode <= ZOOM_4) return QString::number(static_cast<int>(mode));
     return QStringLiteral("default");
+}
+
+QString zoom_title(ZoomMode mode)
+{
+    if (mode == ZOOM_FIT) return QStringLiteral("Fit to window");
+    if (mode >= ZOOM_1 && mode <= ZOOM_4)
+        return QStringLiteral("%1 × (%2 × %3)").arg(static_cast<int>(mode)).arg(LCD_WIDTH * mode).arg(LCD_HEIGHT * mode);
+    return QStringLiteral("Instrument layout (%1 × %2)").arg(LAYOUT_WIDTH).arg(LAYOUT_HEIGHT);
 }
 
 namespace {

@@ -32,6 +32,7 @@ struct ZoomGeometry {
     QRect lcd;      // the LCD picture, in client coordinates
     QPoint keypad;  // top left of the button strip (its 788 x 175 area)
     bool resizable;
+    bool buttons_shown = true;  // false: the strip is hidden (full screen without it)
 };
 
 // The geometry of `mode`; for ZOOM_FIT, of a client area of `fit_client`
@@ -40,11 +41,28 @@ ZoomGeometry zoom_geometry(ZoomMode mode, QSize fit_client = {});
 // The smallest client area "fit to window" allows: the buttons and a 1 x LCD.
 QSize fit_minimum();
 
+// Whether the window of `mode` (its client area with `frame` around it)
+// fits in `room`, the work area of a screen. "Fit to window" fits when its
+// smallest window does.
+bool zoom_fits(ZoomMode mode, QSize room, QSize frame);
+// The zoom shown when `wanted` is asked for on a screen of work area
+// `room`: `wanted` when it fits, else the largest whole-number zoom that
+// fits, else "fit to window" (which then fills the room as well as it can).
+ZoomMode zoom_on_screen(ZoomMode wanted, QSize room, QSize frame);
+
+// Full screen on a screen of size `screen`: the LCD at the largest whole
+// number of times its size that fits (at least 1 x), above the button strip
+// when `buttons` (else the strip is hidden and the LCD may take the whole
+// height), the two centred together.
+ZoomGeometry fullscreen_geometry(QSize screen, bool buttons);
+
 // "1".."4", "fit" and "default" (the instrument's layout); false for
 // anything else.
 bool zoom_parse(const QString& text, ZoomMode* mode);
 // The name zoom_parse reads back.
 QString zoom_name(ZoomMode mode);
+// How the View menu and the messages name a zoom ("3 × (960 × 720)").
+QString zoom_title(ZoomMode mode);
 
 // The RGB565 picture drawn into `out` (RGB32, any size): every window pixel
 // gets the average of the LCD pixels it covers, weighted by the area it

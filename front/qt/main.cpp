@@ -31,7 +31,8 @@ const char* const USAGE =
     "                   desktop menu entry starts the window so)\n"
     "  --scale S        the LCD at 1, 2, 3 or 4 times its size, fitted to a resizable\n"
     "                   window (fit) or in the instrument's layout (default); without\n"
-    "                   it, the zoom chosen last time\n"
+    "                   it, the zoom chosen last time; one the screen cannot hold gives\n"
+    "                   the largest that fits\n"
     "  --keymap FILE    extra PC keys (an INI file, see the README); default:\n"
     "                   keymap.ini next to the settings (~/.config/tarvik2/)\n"
     "  --signal FILE and the other signal options below: a recording measured in\n"
@@ -39,7 +40,8 @@ const char* const USAGE =
     "                   or a file dropped onto the window)\n"
     "  -h, --help       this text\n"
     "  --version        the version\n"
-    "Keys: F1 shows them all; F12 screenshot, Ctrl+R record, Ctrl+0..4 zoom.\n";
+    "Keys: F1 shows them all; F11 full screen, F12 screenshot, Ctrl+R record,\n"
+    "Ctrl+0..4 zoom.\n";
 
 constexpr int EXIT_BAD_ARGUMENT = 2;
 constexpr int EXIT_NOT_STARTED = 1;

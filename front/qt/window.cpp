@@ -23,11 +23,13 @@
 #include <QMenu>
 #include <QMessageBox>
 #include <QMimeData>
+#include <QMouseEvent>
 #include <QPaintEvent>
 #include <QPainter>
 #include <QProgressBar>
 #include <QScreen>
 #include <QSettings>
+#include <QStyleHints>
 #include <QThread>
 #include <QUrl>
 
@@ -47,9 +49,6 @@ const QString TITLE = QStringLiteral("Tarvik-2 Emulator");
 // How long a message stays in the title.
 constexpr int TITLE_MESSAGE_MS = 4000;
 constexpr qint64 MS_PER_SECOND = 1000;
-// Bits 16-30 of the key word: how often a held key has repeated.
-constexpr u32 REPEAT_SHIFT = 16;
-constexpr u32 REPEAT_COUNT_MAX = 0x7FFF;
 constexpr int PERCENT = 100;
 constexpr double CLIP_PERCENT_SHOWN_MIN = 0.1;
 // At rest (nothing measures, no input for a while) the instrument code's
@@ -71,6 +70,11 @@ constexpr int PROGRESS_HEIGHT = 28;
 const QString KEY_ZOOM = QStringLiteral("view/zoom");
 const QString KEY_POS = QStringLiteral("window/pos");
 const QString KEY_FIT_SIZE = QStringLiteral("window/fit-size");
+const QString KEY_FULLSCREEN = QStringLiteral("view/fullscreen");
+const QString KEY_FULLSCREEN_BUTTONS = QStringLiteral("view/fullscreen-keypad");
+// A held keypad button starts repeating after this long, then repeats at
+// the keyboard's rate, as a held PC key does.
+constexpr int BUTTON_REPEAT_DELAY_MS = 500;
 
 QPushButton* make_button(QWidget* parent, const char* name, const char* caption, int left, int top, int width,
                          int height)
@@ -121,6 +125,11 @@ void TImage::bitmapChanged(const QRect& changed)
     if (area.isEmpty()) return;
     const QRectF logical(area.x() / dpr, area.y() / dpr, area.width() / dpr, area.height() / dpr);
     update(logical.toAlignedRect().translated(lcd_.topLeft()));
+}
+
+void TImage::mouseDoubleClickEvent(QMouseEvent* e)
+{
+    if (e->button() == Qt::LeftButton) Q_EMIT doubleClicked();
 }
 
 void TImage::paintEvent(QPaintEvent* e)
@@ -174,6 +183,9 @@ TFormEmul::TFormEmul(QWidget* parent) : QWidget(parent)
     TimerStart = new QTimer(this);
     TimerStart->setObjectName(QStringLiteral("TimerStart"));
     TimerStart->setInterval(250);
+    TimerKeyRepeat = new QTimer(this);
+    TimerKeyRepeat->setObjectName(QStringLiteral("TimerKeyRepeat"));
+    TimerKeyRepeat->setSingleShot(true);
     ImageScr = new TImage(this);
     ImageScr->setObjectName(QStringLiteral("ImageScr"));
     ImageScr->setGeometry(0, 0, 788, 591);
@@ -219,12 +231,20 @@ TFormEmul::TFormEmul(QWidget* parent) : QWidget(parent)
                                          ButtonView, ButtonRecord, ButtonKeys, ButtonSignal, ClipMark})
         places_.push_back({w, w->geometry()});
 
-    connect(ButtonEsc, &QPushButton::clicked, this, [this] { ButtonEscClick(); });
-    connect(ButtonEnter, &QPushButton::clicked, this, [this] { ButtonEnterClick(); });
-    connect(ButtonUp, &QPushButton::clicked, this, [this] { ButtonUpClick(); });
-    connect(ButtonDown, &QPushButton::clicked, this, [this] { ButtonDownClick(); });
-    connect(ButtonLeft, &QPushButton::clicked, this, [this] { ButtonLeftClick(); });
-    connect(ButtonRight, &QPushButton::clicked, this, [this] { ButtonRightClick(); });
+    // The keypad acts on press and repeats while held (mouse or finger).
+    keypad_buttons_ = {{ButtonEsc, &TFormEmul::ButtonEscClick},   {ButtonEnter, &TFormEmul::ButtonEnterClick},
+                       {ButtonUp, &TFormEmul::ButtonUpClick},     {ButtonDown, &TFormEmul::ButtonDownClick},
+                       {ButtonLeft, &TFormEmul::ButtonLeftClick}, {ButtonRight, &TFormEmul::ButtonRightClick}};
+    for (const auto& held : keypad_buttons_) {
+        QPushButton* b = held.first;
+        connect(b, &QPushButton::pressed, this, [this, b] { keypadButtonDown(b, false); });
+        connect(b, &QPushButton::released, this, [this, b] {
+            if (held_button_ != b) return;
+            held_button_ = nullptr;
+            TimerKeyRepeat->stop();
+        });
+    }
+    connect(TimerKeyRepeat, &QTimer::timeout, this, [this] { TimerKeyRepeatTimer(); });
     connect(ButtonPower, &QPushButton::clicked, this, [this] { ButtonPowerClick(); });
     connect(SpeedButtonMod, &QPushButton::clicked, this, [this] { SpeedButtonModClick(); });
     connect(SpeedButtonSavePic, &QPushButton::clicked, this, [this] { SpeedButtonSavePicClick(); });
@@ -253,6 +273,7 @@ TFormEmul::TFormEmul(QWidget* parent) : QWidget(parent)
     connect(ButtonRecord, &QPushButton::clicked, this, [this] { toggleRecording(); });
     connect(ButtonKeys, &QPushButton::clicked, this, [this] { toggleKeyHelp(); });
     connect(ButtonSignal, &QPushButton::clicked, this, [this] { chooseSignal(); });
+    connect(ImageScr, &TImage::doubleClicked, this, [this] { toggleFullScreen(); });
     connect(SignalDialog, &QFileDialog::fileSelected, this, [this](const QString& file) { loadSignal(file); });
     setAcceptDrops(true);
     // Shift is followed from the input events themselves.
@@ -263,15 +284,18 @@ TFormEmul::TFormEmul(QWidget* parent) : QWidget(parent)
     QSettings s = settings_store();
     ZoomMode mode = ZOOM_LAYOUT;
     if (!zoom_parse(s.value(KEY_ZOOM).toString(), &mode)) mode = ZOOM_LAYOUT;
-    setZoom(mode, false);
+    // The place first: its screen decides which zooms fit.
     const QPoint pos = s.value(KEY_POS).toPoint();
-    if (s.contains(KEY_POS) && QGuiApplication::screenAt(pos + QPoint(FRAME_ALLOWANCE, FRAME_ALLOWANCE))) {
-        move(pos);
-    } else if (QScreen* screen = QGuiApplication::primaryScreen()) {
+    const bool placed = s.contains(KEY_POS) && QGuiApplication::screenAt(pos + QPoint(FRAME_ALLOWANCE, FRAME_ALLOWANCE));
+    if (placed) move(pos);
+    setZoom(mode, false);
+    if (QScreen* screen = QGuiApplication::primaryScreen(); !placed && screen) {
         // Placed at the desktop centre.
         const QRect avail = screen->availableGeometry();
         move(avail.center() - QPoint(width() / 2, height() / 2));
     }
+    setFullScreenButtons(s.value(KEY_FULLSCREEN_BUTTONS, false).toBool());
+    if (s.value(KEY_FULLSCREEN, false).toBool()) setFullScreen(true);
 
     clock_.start();
     TimerTick32->start();
@@ -315,27 +339,38 @@ void TFormEmul::createActions()
     auto* zooms = new QActionGroup(this);
     const struct {
         const char* name;
-        const char* text;
         ZoomMode mode;
         QKeySequence keys;
     } zoom_items[] = {
-        {"zoom-default", "Instrument layout (788 × 766)", ZOOM_LAYOUT, QKeySequence()},
-        {"zoom-1", "1 × (320 × 240)", ZOOM_1, QKeySequence(Qt::CTRL | Qt::Key_1)},
-        {"zoom-2", "2 × (640 × 480)", ZOOM_2, QKeySequence(Qt::CTRL | Qt::Key_2)},
-        {"zoom-3", "3 × (960 × 720)", ZOOM_3, QKeySequence(Qt::CTRL | Qt::Key_3)},
-        {"zoom-4", "4 × (1280 × 960)", ZOOM_4, QKeySequence(Qt::CTRL | Qt::Key_4)},
-        {"zoom-fit", "Fit to window", ZOOM_FIT, QKeySequence(Qt::CTRL | Qt::Key_0)},
+        {"zoom-default", ZOOM_LAYOUT, QKeySequence()},
+        {"zoom-1", ZOOM_1, QKeySequence(Qt::CTRL | Qt::Key_1)},
+        {"zoom-2", ZOOM_2, QKeySequence(Qt::CTRL | Qt::Key_2)},
+        {"zoom-3", ZOOM_3, QKeySequence(Qt::CTRL | Qt::Key_3)},
+        {"zoom-4", ZOOM_4, QKeySequence(Qt::CTRL | Qt::Key_4)},
+        {"zoom-fit", ZOOM_FIT, QKeySequence(Qt::CTRL | Qt::Key_0)},
     };
     view_menu_ = new QMenu(QStringLiteral("View"), this);
     view_menu_->setObjectName(QStringLiteral("ViewMenu"));
+    // A zoom too large for the screen says so in its tooltip.
+    view_menu_->setToolTipsVisible(true);
+    connect(view_menu_, &QMenu::aboutToShow, this, [this] { updateZoomMarks(); });
     for (const auto& z : zoom_items) {
         const ZoomMode mode = z.mode;
-        QAction* a = add(z.name, QString::fromUtf8(z.text), z.keys, [this, mode] { setZoom(mode, true); });
+        QAction* a = add(z.name, zoom_title(mode), z.keys, [this, mode] { setZoom(mode, true); });
         a->setCheckable(true);
         a->setData(static_cast<int>(mode));
         zooms->addAction(a);
         view_menu_->addAction(a);
     }
+    QAction* full = add("fullscreen", QStringLiteral("Full screen"), QKeySequence(Qt::Key_F11),
+                        [this] { toggleFullScreen(); });
+    full->setCheckable(true);
+    view_menu_->addSeparator();
+    view_menu_->addAction(full);
+    QAction* full_buttons = add("fullscreen-keypad", QStringLiteral("Keypad in full screen"), QKeySequence(),
+                                [this](bool shown) { setFullScreenButtons(shown); });
+    full_buttons->setCheckable(true);
+    view_menu_->addAction(full_buttons);
     view_menu_->addSeparator();
     view_menu_->addAction(
         add("screenshot", QStringLiteral("Screenshot"), QKeySequence(Qt::Key_F12), [this] { takeScreenshot(); }));
@@ -380,6 +415,8 @@ std::vector<std::pair<QString, QString>> TFormEmul::hotkeys() const
         what.remove(QStringLiteral("…"));
         out.push_back({a->shortcut().toString(QKeySequence::NativeText), what});
     }
+    if (escLeavesFullScreen())
+        out.push_back({QStringLiteral("Esc"), QStringLiteral("leave full screen (the key map gives Esc no instrument key)")});
     out.push_back({QStringLiteral("right click"), QStringLiteral("menu of all of these")});
     return out;
 }
@@ -388,8 +425,14 @@ void TFormEmul::contextMenuEvent(QContextMenuEvent* e)
 {
     QMenu menu(this);
     QMenu* view = menu.addMenu(QStringLiteral("View"));
+    view->setToolTipsVisible(true);
+    updateZoomMarks();
     for (QAction* a : actions_)
         if (a->objectName().startsWith(QLatin1String("zoom-"))) view->addAction(a);
+    view->addSeparator();
+    view->addAction(action("fullscreen-keypad"));
+    // Full screen next to View, where the way out of it is easy to find.
+    menu.addAction(action("fullscreen"));
     for (const char* name : {"screenshot", "screenshot-folder", "record", "keys"}) menu.addAction(action(name));
     menu.addSeparator();
     for (const char* name : {"save-picture", "copy-picture", "mod", "power"}) menu.addAction(action(name));
@@ -401,19 +444,33 @@ void TFormEmul::contextMenuEvent(QContextMenuEvent* e)
 
 void TFormEmul::setZoom(ZoomMode mode, bool remember)
 {
-    zoom_ = mode;
-    for (QAction* a : actions_)
-        if (a->objectName().startsWith(QLatin1String("zoom-"))) a->setChecked(a->data().toInt() == mode);
+    zoom_wanted_ = mode;
     if (remember) settings_store().setValue(KEY_ZOOM, zoom_name(mode));
+    // A zoom chosen in full screen is the size to go back to.
+    if (isFullScreen()) {
+        setFullScreen(false);
+        return;
+    }
+    applyZoom(true);
+}
+
+void TFormEmul::applyZoom(bool tell)
+{
+    // A zoom the screen cannot hold (3 x on a 1366 x 768 laptop, or one
+    // remembered from a larger screen) gives way to the largest that fits.
+    const ZoomMode shown = zoom_on_screen(zoom_wanted_, screenRoom(), frameSize());
+    if (shown != zoom_wanted_ && tell)
+        titleMessage(
+            QStringLiteral("%1 is too large for this screen: %2").arg(zoom_title(zoom_wanted_), zoom_title(shown)));
+    zoom_ = shown;
+    updateZoomMarks();
+    for (QAction* a : actions_)
+        if (a->objectName().startsWith(QLatin1String("zoom-"))) a->setChecked(a->data().toInt() == zoom_);
     placing_ = true;
-    if (mode == ZOOM_FIT) {
+    if (zoom_ == ZOOM_FIT) {
         // The size fitted last time, else as much as the screen holds; the
         // whole window stays on the screen (a 1366 x 768 laptop too).
-        QSize room(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX);
-        if (QScreen* sc = screen()) {
-            const QSize frame = isVisible() ? frameGeometry().size() - geometry().size() : QSize(0, FRAME_ALLOWANCE);
-            room = sc->availableGeometry().size() - frame;
-        }
+        const QSize room = screenRoom() - frameSize();
         const QSize remembered = settings_store().value(KEY_FIT_SIZE).toSize();
         const QSize want = (remembered.isValid() ? remembered : room).boundedTo(room).expandedTo(fit_minimum());
         setMinimumSize(fit_minimum());
@@ -421,11 +478,99 @@ void TFormEmul::setZoom(ZoomMode mode, bool remember)
         resize(want);
         geometry_ = zoom_geometry(ZOOM_FIT, want);
     } else {
-        geometry_ = zoom_geometry(mode);
+        geometry_ = zoom_geometry(zoom_);
         setFixedSize(geometry_.client);
     }
     keepOnScreen();
     placing_ = false;
+    placeControls();
+}
+
+QSize TFormEmul::screenRoom() const
+{
+    const QScreen* sc = screen();
+    return sc ? sc->availableGeometry().size() : QSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX);
+}
+
+QSize TFormEmul::frameSize() const
+{
+    // No frame yet (not shown, or just out of full screen): an allowance.
+    const QSize frame = frameGeometry().size() - geometry().size();
+    return isVisible() && frame.height() > 0 ? frame : QSize(0, FRAME_ALLOWANCE);
+}
+
+void TFormEmul::updateZoomMarks()
+{
+    const QSize room = screenRoom(), frame = frameSize();
+    for (QAction* a : actions_) {
+        if (!a->objectName().startsWith(QLatin1String("zoom-"))) continue;
+        const auto mode = static_cast<ZoomMode>(a->data().toInt());
+        if (mode == ZOOM_FIT || zoom_fits(mode, room, frame)) {
+            a->setText(zoom_title(mode));
+            a->setToolTip(QString());
+            a->setStatusTip(QString());
+            continue;
+        }
+        const QSize needs = zoom_geometry(mode).client + frame;
+        const QString why = QStringLiteral("The window needs %1 × %2, this screen holds %3 × %4: chosen, it shows %5.")
+                                .arg(needs.width())
+                                .arg(needs.height())
+                                .arg(room.width())
+                                .arg(room.height())
+                                .arg(zoom_title(zoom_on_screen(mode, room, frame)));
+        a->setText(zoom_title(mode) + QStringLiteral(" — too large for this screen"));
+        a->setToolTip(why);
+        a->setStatusTip(why);
+    }
+}
+
+bool TFormEmul::escLeavesFullScreen() const
+{
+    const KeyAction* a = keymap_.find(Qt::Key_Escape, false);
+    return !a || (!a->mod_button && a->code == KEY_NONE);
+}
+
+void TFormEmul::toggleFullScreen()
+{
+    setFullScreen(!isFullScreen());
+}
+
+void TFormEmul::setFullScreen(bool on)
+{
+    settings_store().setValue(KEY_FULLSCREEN, on);
+    action("fullscreen")->setChecked(on);
+    if (on == isFullScreen()) return;
+    if (on) {
+        normal_pos_ = pos();
+        setMinimumSize(0, 0);
+        setMaximumSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX);
+        // A window not shown yet opens in full screen.
+        if (isVisible())
+            showFullScreen();
+        else
+            setWindowState(windowState() | Qt::WindowFullScreen);
+        placeFullScreen();
+        return;
+    }
+    if (isVisible())
+        showNormal();
+    else
+        setWindowState(windowState() & ~Qt::WindowFullScreen);
+    move(normal_pos_);
+    applyZoom(false);
+}
+
+void TFormEmul::setFullScreenButtons(bool shown)
+{
+    fullscreen_buttons_ = shown;
+    settings_store().setValue(KEY_FULLSCREEN_BUTTONS, shown);
+    action("fullscreen-keypad")->setChecked(shown);
+    if (isFullScreen()) placeFullScreen();
+}
+
+void TFormEmul::placeFullScreen()
+{
+    geometry_ = fullscreen_geometry(size(), fullscreen_buttons_);
     placeControls();
 }
 
@@ -443,6 +588,10 @@ void TFormEmul::keepOnScreen()
 void TFormEmul::resizeEvent(QResizeEvent* e)
 {
     QWidget::resizeEvent(e);
+    if (isFullScreen()) {
+        placeFullScreen();
+        return;
+    }
     if (placing_ || zoom_ != ZOOM_FIT) return;
     geometry_ = zoom_geometry(ZOOM_FIT, size());
     placeControls();
@@ -455,6 +604,19 @@ void TFormEmul::placeControls()
     ImageScr->setLcdRect(g.lcd.translated(-g.image.topLeft()));
     const QPoint shift(g.keypad.x(), g.keypad.y() - LAYOUT_IMAGE_HEIGHT);
     for (const auto& [w, r] : places_) w->setGeometry(r.translated(shift));
+    // Full screen without the keypad hides the strip, and shows again what
+    // it hid.
+    if (!g.buttons_shown) {
+        for (const auto& place : places_)
+            if (!place.first->isHidden()) {
+                place.first->hide();
+                strip_hidden_.push_back(place.first);
+            }
+    } else if (!strip_hidden_.empty()) {
+        for (QWidget* w : strip_hidden_) w->show();
+        strip_hidden_.clear();
+        updateClipMark();
+    }
     FlashProgress->setGeometry(QRect(QPoint(0, 0), QSize(std::min(PROGRESS_WIDTH, g.lcd.width()), PROGRESS_HEIGHT))
                                    .translated(g.lcd.center() - QPoint(PROGRESS_WIDTH / 2, PROGRESS_HEIGHT / 2)));
     if (key_help_->isVisible()) key_help_->setGeometry(rect());
@@ -511,29 +673,65 @@ void TFormEmul::ButtonPost(unsigned code)
     key_post(code);
 }
 
-void TFormEmul::ButtonEscClick()
+void TFormEmul::ButtonEscClick(u32 repeats)
 {
-    ButtonPost(KEY_ESC);
+    ButtonPost(KEY_ESC | repeats);
 }
-void TFormEmul::ButtonEnterClick()
+void TFormEmul::ButtonEnterClick(u32 repeats)
 {
-    ButtonPost(KEY_ENTER);
+    ButtonPost(KEY_ENTER | repeats);
 }
-void TFormEmul::ButtonUpClick()
+void TFormEmul::ButtonUpClick(u32 repeats)
 {
-    ButtonPost(KEY_UP);
+    ButtonPost(KEY_UP | repeats);
 }
-void TFormEmul::ButtonDownClick()
+void TFormEmul::ButtonDownClick(u32 repeats)
 {
-    ButtonPost(KEY_DOWN);
+    ButtonPost(KEY_DOWN | repeats);
 }
-void TFormEmul::ButtonLeftClick()
+void TFormEmul::ButtonLeftClick(u32 repeats)
 {
-    ButtonPost(KEY_LEFT);
+    ButtonPost(KEY_LEFT | repeats);
 }
-void TFormEmul::ButtonRightClick()
+void TFormEmul::ButtonRightClick(u32 repeats)
 {
-    ButtonPost(KEY_RIGHT);
+    ButtonPost(KEY_RIGHT | repeats);
+}
+
+void TFormEmul::keypadButtonDown(QPushButton* button, bool repeat)
+{
+    for (size_t i = 0; i < keypad_buttons_.size(); ++i) {
+        if (keypad_buttons_[i].first != button) continue;
+        (this->*keypad_buttons_[i].second)(holdRepeat(-1 - static_cast<int>(i), repeat));
+        held_button_ = button;
+        // The first repeat after a pause, then at the keyboard's rate.
+        const int rate = std::max(1, QGuiApplication::styleHints()->keyboardAutoRepeatRate());
+        TimerKeyRepeat->start(repeat ? static_cast<int>(MS_PER_SECOND) / rate : BUTTON_REPEAT_DELAY_MS);
+        return;
+    }
+}
+
+void TFormEmul::TimerKeyRepeatTimer()
+{
+    // A button hidden (full screen without the keypad) or a window left
+    // while it was held never sees its release: the repeats end there.
+    if (held_button_ && held_button_->isDown() && held_button_->isVisible() && isActiveWindow()) {
+        keypadButtonDown(held_button_, true);
+        return;
+    }
+    held_button_ = nullptr;
+    TimerKeyRepeat->stop();
+}
+
+u32 TFormEmul::holdRepeat(int source, bool repeat)
+{
+    if (repeat && source == held_key_) {
+        repeat_count_ = std::min(repeat_count_ + 1, KEY_REPEAT_MAX);
+    } else {
+        held_key_ = source;
+        repeat_count_ = 0;
+    }
+    return repeat_count_ << KEY_REPEAT_SHIFT;
 }
 
 void TFormEmul::SpeedButtonModClick()
@@ -566,12 +764,7 @@ unsigned TFormEmul::MapKey(int key)
 void TFormEmul::FormKeyDown(int key, Qt::KeyboardModifiers shift, bool autorepeat)
 {
     // A held key repeats with its count in bits 16-30, as on the keypad.
-    if (autorepeat && key == held_key_) {
-        repeat_count_ = std::min(repeat_count_ + 1, REPEAT_COUNT_MAX);
-    } else {
-        held_key_ = key;
-        repeat_count_ = 0;
-    }
+    const u32 repeats = holdRepeat(key, autorepeat);
     const KeyAction* a = keymap_.find(key, shift & Qt::KeypadModifier);
     if (a && a->mod_button) {
         // Holding it does not flip the toggle again and again.
@@ -580,7 +773,7 @@ void TFormEmul::FormKeyDown(int key, Qt::KeyboardModifiers shift, bool autorepea
     }
     unsigned code = a ? a->code : KEY_NONE;
     if (!power_off_flag && (shift & Qt::ShiftModifier)) code |= KEY_SHIFT;
-    if (code != KEY_NONE) code |= repeat_count_ << REPEAT_SHIFT;
+    if (code != KEY_NONE) code |= repeats;
     ButtonPost(code);
 }
 
@@ -618,7 +811,7 @@ void TFormEmul::updateClipMark()
         QStringLiteral("The recorded signal overloads the converter: %1 % of the last record's samples sit at its "
                        "range, and the readings are too low. See the README for the input range of each unit.")
             .arg(percent, 0, 'f', 1));
-    ClipMark->show();
+    ClipMark->setVisible(geometry_.buttons_shown);
 }
 
 void TFormEmul::FormPaint()
@@ -868,6 +1061,11 @@ bool TFormEmul::event(QEvent* e)
             if (!k->isAutoRepeat()) key_help_->hide();
             return true;
         }
+        // Esc leaves full screen when it is no instrument key.
+        if (k->key() == Qt::Key_Escape && isFullScreen() && escLeavesFullScreen()) {
+            if (!k->isAutoRepeat()) setFullScreen(false);
+            return true;
+        }
         FormKeyDown(k->key(), k->modifiers(), k->isAutoRepeat());
         return true;
     }
@@ -906,8 +1104,9 @@ bool TFormEmul::eventFilter(QObject* watched, QEvent* e)
 void TFormEmul::closeEvent(QCloseEvent* e)
 {
     FormClose();
-    settings_store().setValue(KEY_POS, pos());
-    if (zoom_ == ZOOM_FIT) settings_store().setValue(KEY_FIT_SIZE, size());
+    // In full screen the window's own place and size are the ones to keep.
+    settings_store().setValue(KEY_POS, isFullScreen() ? normal_pos_ : pos());
+    if (zoom_ == ZOOM_FIT && !isFullScreen()) settings_store().setValue(KEY_FIT_SIZE, size());
     if (emu_running()) {
         // The instrument code still holds the stack below us: let it unwind
         // (settings saved, flash.dat closed) and close once the run returns.

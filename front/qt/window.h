@@ -40,8 +40,13 @@ public:
     // The magnified picture as it is shown (RGB32, the LCD rectangle's size).
     const QImage& shown() const { return scaled_; }
 
+Q_SIGNALS:
+    // A double click (or double tap) on the picture: full screen on or off.
+    void doubleClicked();
+
 protected:
     void paintEvent(QPaintEvent*) override;
+    void mouseDoubleClickEvent(QMouseEvent* e) override;
 
 private:
     QRect lcd_;
@@ -69,6 +74,8 @@ public:
     QTimer* TimerTick32;
     QTimer* TimerRedraw;
     QTimer* TimerStart;
+    // Repeats the key of a held keypad button.
+    QTimer* TimerKeyRepeat;
     TImage* ImageScr;
     QPushButton* SpeedButtonMod;
     // The window's own: the view menu, recording, key help.
@@ -91,12 +98,16 @@ public:
     void TimerTick32Timer();
     void TimerRedrawTimer();
     void Button15Click();
-    void ButtonEscClick();
-    void ButtonEnterClick();
-    void ButtonUpClick();
-    void ButtonDownClick();
-    void ButtonLeftClick();
-    void ButtonRightClick();
+    // The keypad's buttons post their key when pressed and, while held,
+    // again at the keyboard's repeat rate with the count in `repeats` (the
+    // key word's bits 16-30, as holdRepeat gives it).
+    void ButtonEscClick(u32 repeats = 0);
+    void ButtonEnterClick(u32 repeats = 0);
+    void ButtonUpClick(u32 repeats = 0);
+    void ButtonDownClick(u32 repeats = 0);
+    void ButtonLeftClick(u32 repeats = 0);
+    void ButtonRightClick(u32 repeats = 0);
+    void TimerKeyRepeatTimer();
     void ButtonPowerClick();
     void SpeedButtonModClick();
     void SpeedButtonSavePicClick();
@@ -117,6 +128,18 @@ public:
     ZoomMode zoom() const { return zoom_; }
     // The geometry in use now.
     const ZoomGeometry& geometryNow() const { return geometry_; }
+
+    // Full screen (F11, or a double click on the LCD): the LCD at the
+    // largest whole-number size the screen holds, with the keypad below it
+    // when fullScreenButtons() (off at first). Leaving it gives the window
+    // its zoom again. Both are kept for the next start.
+    void setFullScreen(bool on);
+    void toggleFullScreen();
+    bool fullScreenButtons() const { return fullscreen_buttons_; }
+    void setFullScreenButtons(bool shown);
+    // Whether Esc leaves full screen: only when the key map gives it no
+    // instrument key (F11 always leaves).
+    bool escLeavesFullScreen() const;
 
     // Writes the LCD picture as the next numbered PNG in the screenshot
     // folder and says where in the title. Returns the path, "" on failure.
@@ -199,7 +222,24 @@ protected:
 
 private:
     void ButtonPost(unsigned code);
+    // Counts the repeats of a held key: `source` names what is held (a PC
+    // key, or a keypad button as the negative of its code) and `repeat` says
+    // this press repeats the one before. Returns the count in its place in
+    // the key word (bits 16-30).
+    u32 holdRepeat(int source, bool repeat);
+    // A keypad button went down (or repeats while held).
+    void keypadButtonDown(QPushButton* button, bool repeat);
     void createActions();
+    // Shows the zoom asked for, or the largest the screen holds (saying so
+    // in the title when `tell`).
+    void applyZoom(bool tell);
+    // Marks the zooms that the window's screen cannot hold.
+    void updateZoomMarks();
+    // The screen's work area and the window frame around the client area.
+    QSize screenRoom() const;
+    QSize frameSize() const;
+    // Places everything for full screen at the window's present size.
+    void placeFullScreen();
     void placeControls();
     // Moves the window back onto its screen after it grew.
     void keepOnScreen();
@@ -217,6 +257,15 @@ private:
     QElapsedTimer clock_;
 
     ZoomMode zoom_ = ZOOM_LAYOUT;
+    // The zoom asked for (kept in the settings); zoom_ is the one shown,
+    // which may be smaller on a small screen.
+    ZoomMode zoom_wanted_ = ZOOM_LAYOUT;
+    bool fullscreen_buttons_ = true;
+    // The window's place before full screen.
+    QPoint normal_pos_;
+    // The keypad buttons and their handlers; the one held down now.
+    std::vector<std::pair<QPushButton*, void (TFormEmul::*)(u32)>> keypad_buttons_;
+    QPushButton* held_button_ = nullptr;
     ZoomGeometry geometry_{};
     bool placing_ = false;
     KeyMap keymap_;
@@ -233,6 +282,8 @@ private:
     // The controls of the strip below the LCD at their places in the
     // instrument's form.
     std::vector<std::pair<QWidget*, QRect>> places_;
+    // What full screen without the keypad has hidden.
+    std::vector<QWidget*> strip_hidden_;
     // Shift as the last key and mouse events said it was.
     bool shift_down_ = false;
     // The key being held and how often it has repeated.

@@ -5,6 +5,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <memory>
 
 #include <QAction>
 #include <QApplication>
@@ -160,7 +161,8 @@ TEST_F(WindowTools, F1ShowsTheKeysAndAnyKeyClosesItWithoutReachingTheInstrument)
     EXPECT_EQ(form.keyHelp()->geometry(), form.rect());
     const QString text = form.keyHelp()->findChild<QLabel*>(QStringLiteral("KeyHelpText"))->text();
     for (const char* part :
-         {"Num+8", "F12", "Ctrl+R", "Ctrl+M", "Ctrl+Q", "Ctrl+S", "Ctrl+C", "Ctrl+0", "131", "Mod (Shift)", "k.ini:2:"})
+         {"Num+8", "F12", "F11", "Full screen", "Ctrl+R", "Ctrl+M", "Ctrl+Q", "Ctrl+S", "Ctrl+C", "Ctrl+0", "131",
+          "Mod (Shift)", "k.ini:2:", "Esc = none", "held down"})
         EXPECT_TRUE(text.contains(QString::fromUtf8(part))) << part;
     pending_key = KEY_NONE;
     QTest::keyClick(&form, Qt::Key_Up);
@@ -273,6 +275,95 @@ TEST_F(WindowTools, AHeldKeyRepeatsWithItsCountAndTheCursorSpeedsUp)
     send_key(&form, QEvent::KeyPress, Qt::Key_A, Qt::NoModifier);
     send_key(&form, QEvent::KeyPress, Qt::Key_A, Qt::NoModifier, true);
     EXPECT_EQ(pending_key, KEY_NONE);
+}
+
+TEST_F(WindowTools, AHeldButtonRepeatsAsAHeldKeyDoesAndTheCursorSpeedsUp)
+{
+    TFormEmul form;
+    form.TimerStart->stop();
+    host_install(&form);
+    ASSERT_TRUE(show_active(&form));
+    PlotView pv{};
+    open_plot(&pv);
+
+    // Pressed: the key goes at once, and the repeats follow while held.
+    QTest::mousePress(form.ButtonRight, Qt::LeftButton);
+    EXPECT_EQ(pending_key, KEY_RIGHT);
+    EXPECT_TRUE(form.TimerKeyRepeat->isActive());
+    // The same stages as a held PC key: 1 below 65 repeats, 10 below 161, then 50.
+    const struct {
+        int repeats;
+        u32 count;
+        i32 index;
+    } stages[] = {{0, 0, 1}, {64, 64, 2}, {1, 65, 12}, {95, 160, 22}, {1, 161, 72}, {10, 171, 122}};
+    for (const auto& st : stages) {
+        for (int i = 0; i < st.repeats; ++i) form.TimerKeyRepeatTimer();
+        ASSERT_EQ(pending_key, KEY_RIGHT | st.count << 16) << st.count;
+        EXPECT_EQ(plot_handle_key(&pv, key_poll_raw()), 1);
+        EXPECT_EQ(pv.slots[KIND_W].index, st.index) << "after count " << st.count;
+    }
+    // Let go: no more keys, not even one for the release.
+    QTest::mouseRelease(form.ButtonRight, Qt::LeftButton);
+    EXPECT_FALSE(form.TimerKeyRepeat->isActive());
+    EXPECT_EQ(pending_key, KEY_NONE);
+    form.TimerKeyRepeatTimer();
+    EXPECT_EQ(pending_key, KEY_NONE);
+
+    // Pressed again, with the Mod toggle down: shifted, the count from 0.
+    form.SpeedButtonMod->setChecked(true);
+    QTest::mousePress(form.ButtonLeft, Qt::LeftButton);
+    EXPECT_EQ(pending_key, KEY_LEFT | KEY_SHIFT);
+    form.TimerKeyRepeatTimer();
+    EXPECT_EQ(pending_key, KEY_LEFT | KEY_SHIFT | 1u << 16);
+    QTest::mouseRelease(form.ButtonLeft, Qt::LeftButton);
+    form.SpeedButtonMod->setChecked(false);
+
+    // The timer itself repeats, at the keyboard's rate after a pause.
+    QTest::mousePress(form.ButtonUp, Qt::LeftButton);
+    EXPECT_EQ(form.TimerKeyRepeat->interval(), 500);
+    EXPECT_TRUE(process_events_until([] { return (pending_key >> 16) >= 3; }, 20000)) << pending_key;
+    EXPECT_EQ(pending_key & 0xFFFF, KEY_UP);
+    EXPECT_LT(form.TimerKeyRepeat->interval(), 500);
+    QTest::mouseRelease(form.ButtonUp, Qt::LeftButton);
+    EXPECT_FALSE(form.TimerKeyRepeat->isActive());
+
+    // A finger on a button does the same.
+    const std::unique_ptr<QPointingDevice> touch(QTest::createTouchDevice());
+    const QPoint on_down = form.ButtonDown->geometry().center();
+    pending_key = KEY_NONE;
+    QTest::touchEvent(&form, touch.get()).press(0, on_down, &form);
+    EXPECT_EQ(pending_key, KEY_DOWN);
+    EXPECT_TRUE(form.TimerKeyRepeat->isActive());
+    form.TimerKeyRepeatTimer();
+    form.TimerKeyRepeatTimer();
+    EXPECT_EQ(pending_key, KEY_DOWN | 2u << 16);
+    QTest::touchEvent(&form, touch.get()).release(0, on_down, &form);
+    EXPECT_FALSE(form.TimerKeyRepeat->isActive());
+
+    // A held button that goes away (full screen hides the keypad) stops.
+    QTest::mousePress(form.ButtonUp, Qt::LeftButton);
+    form.TimerKeyRepeatTimer();
+    EXPECT_EQ(pending_key, KEY_UP | 1u << 16);
+    form.setFullScreen(true);
+    ASSERT_FALSE(form.ButtonUp->isVisible());
+    pending_key = KEY_NONE;
+    form.TimerKeyRepeatTimer();
+    EXPECT_EQ(pending_key, KEY_NONE);
+    EXPECT_FALSE(form.TimerKeyRepeat->isActive());
+    form.setFullScreen(false);
+    QTest::mouseRelease(form.ButtonUp, Qt::LeftButton);
+
+    // The Mod toggle flips once and never repeats.
+    pending_key = KEY_NONE;
+    QTest::mousePress(form.SpeedButtonMod, Qt::LeftButton);
+    EXPECT_FALSE(form.TimerKeyRepeat->isActive());
+    form.TimerKeyRepeatTimer();
+    QTest::mouseRelease(form.SpeedButtonMod, Qt::LeftButton);
+    EXPECT_EQ(pending_key, KEY_MOD);
+    EXPECT_TRUE(form.SpeedButtonMod->isChecked());
+    EXPECT_FALSE(form.TimerKeyRepeat->isActive());
+    form.TimerKeyRepeatTimer();
+    EXPECT_EQ(pending_key, KEY_MOD);
 }
 
 TEST_F(WindowTools, ShiftIsReadFromTheKeyEvents)

@@ -2,9 +2,13 @@
 // at any size, and the window following the View menu's hotkeys.
 #include <gtest/gtest.h>
 
+#include <cstring>
+
 #include <QAction>
 #include <QApplication>
+#include <QMenu>
 #include <QScreen>
+#include <QSettings>
 #include <QTest>
 
 #include "front/common/picture.h"
@@ -101,6 +105,96 @@ TEST(ZoomGeometry, FitTakesTheLargestCentredLcdTheWindowHolds)
             ASSERT_LE(std::abs(g.lcd.width() * 3 - g.lcd.height() * 4), 4) << w << "x" << h;
             ASSERT_TRUE(g.lcd.width() == g.image.width() || g.lcd.height() == g.image.height()) << w << "x" << h;
         }
+}
+
+TEST(ZoomGeometry, AZoomTheScreenCannotHoldGivesWayToTheLargestThatFits)
+{
+    // The work area of the screen and the window frame around the client
+    // area; what each zoom asked for shows.
+    const QSize frame(0, 40);
+    struct Case {
+        QSize room;
+        ZoomMode layout, z1, z2, z3, z4;
+    };
+    const std::vector<Case> cases = {
+        // a 1366 x 768 laptop with a panel: 2 x is the largest that fits,
+        // and the instrument's 788 x 766 form does not fit either
+        {{1366, 740}, ZOOM_2, ZOOM_1, ZOOM_2, ZOOM_2, ZOOM_2},
+        {{1366, 768}, ZOOM_2, ZOOM_1, ZOOM_2, ZOOM_2, ZOOM_2},
+        {{1024, 738}, ZOOM_2, ZOOM_1, ZOOM_2, ZOOM_2, ZOOM_2},
+        {{1920, 1040}, ZOOM_LAYOUT, ZOOM_1, ZOOM_2, ZOOM_3, ZOOM_3},
+        {{1920, 1200}, ZOOM_LAYOUT, ZOOM_1, ZOOM_2, ZOOM_3, ZOOM_4},
+        {{2560, 1400}, ZOOM_LAYOUT, ZOOM_1, ZOOM_2, ZOOM_3, ZOOM_4},
+        {{800, 570}, ZOOM_1, ZOOM_1, ZOOM_1, ZOOM_1, ZOOM_1},
+        // not even 1 x with the buttons: the window fits itself to the room
+        {{640, 450}, ZOOM_FIT, ZOOM_FIT, ZOOM_FIT, ZOOM_FIT, ZOOM_FIT},
+        // the edges: 2 x needs 788 x 655 and the frame
+        {{788, 695}, ZOOM_2, ZOOM_1, ZOOM_2, ZOOM_2, ZOOM_2},
+        {{788, 694}, ZOOM_1, ZOOM_1, ZOOM_1, ZOOM_1, ZOOM_1},
+        {{787, 2000}, ZOOM_FIT, ZOOM_FIT, ZOOM_FIT, ZOOM_FIT, ZOOM_FIT},
+    };
+    for (const auto& c : cases) {
+        const std::string at = std::to_string(c.room.width()) + "x" + std::to_string(c.room.height());
+        EXPECT_EQ(zoom_on_screen(ZOOM_LAYOUT, c.room, frame), c.layout) << at;
+        EXPECT_EQ(zoom_on_screen(ZOOM_1, c.room, frame), c.z1) << at;
+        EXPECT_EQ(zoom_on_screen(ZOOM_2, c.room, frame), c.z2) << at;
+        EXPECT_EQ(zoom_on_screen(ZOOM_3, c.room, frame), c.z3) << at;
+        EXPECT_EQ(zoom_on_screen(ZOOM_4, c.room, frame), c.z4) << at;
+        EXPECT_EQ(zoom_on_screen(ZOOM_FIT, c.room, frame), ZOOM_FIT) << at;
+        // What it gives fits, or nothing whole-numbered does.
+        for (ZoomMode m : {ZOOM_LAYOUT, ZOOM_1, ZOOM_2, ZOOM_3, ZOOM_4}) {
+            const ZoomMode shown = zoom_on_screen(m, c.room, frame);
+            EXPECT_EQ(zoom_fits(m, c.room, frame), shown == m) << at << " zoom " << m;
+            if (shown != ZOOM_FIT) {
+                const QSize window = zoom_geometry(shown).client + frame;
+                EXPECT_TRUE(window.width() <= c.room.width() && window.height() <= c.room.height()) << at;
+            }
+        }
+    }
+    // The frame counts too.
+    EXPECT_TRUE(zoom_fits(ZOOM_3, {960, 895}, {0, 0}));
+    EXPECT_FALSE(zoom_fits(ZOOM_3, {960, 895}, {2, 0}));
+}
+
+TEST(ZoomGeometry, FullScreenTakesTheLargestWholeNumberSizeCentred)
+{
+    struct Case {
+        QSize screen;
+        bool buttons;
+        int factor;
+        QPoint lcd;     // top left of the LCD
+        QPoint keypad;  // top left of the strip (when shown)
+    };
+    const std::vector<Case> cases = {
+        {{1366, 768}, true, 2, {363, 56}, {289, 536}},
+        {{1366, 768}, false, 3, {203, 24}, {}},
+        {{1920, 1080}, true, 3, {480, 92}, {566, 812}},
+        {{1920, 1080}, false, 4, {320, 60}, {}},
+        {{1920, 1200}, true, 4, {320, 32}, {566, 992}},
+        {{3840, 2160}, false, 9, {480, 0}, {}},
+        {{1024, 768}, false, 3, {32, 24}, {}},
+        {{1280, 1024}, true, 3, {160, 64}, {246, 784}},
+        // too small for 1 x and the buttons: the top left shows
+        {{640, 400}, true, 1, {160, 0}, {-74, 240}},
+    };
+    for (const auto& c : cases) {
+        const std::string at = std::to_string(c.screen.width()) + "x" + std::to_string(c.screen.height()) +
+                               (c.buttons ? " with buttons" : "");
+        const ZoomGeometry g = fullscreen_geometry(c.screen, c.buttons);
+        EXPECT_EQ(g.client, c.screen) << at;
+        EXPECT_EQ(g.lcd, QRect(c.lcd, QSize(320 * c.factor, 240 * c.factor))) << at;
+        EXPECT_EQ(g.buttons_shown, c.buttons) << at;
+        EXPECT_TRUE(g.image.contains(g.lcd) || c.factor == 1) << at;
+        if (c.buttons) {
+            EXPECT_EQ(g.keypad, c.keypad) << at;
+            EXPECT_EQ(g.image.height(), c.keypad.y()) << at;
+        } else {
+            EXPECT_EQ(g.image, QRect(QPoint(0, 0), c.screen)) << at;
+        }
+        // One size more would not fit.
+        const int strip = c.buttons ? 175 : 0;
+        EXPECT_TRUE(320 * (c.factor + 1) > c.screen.width() || 240 * (c.factor + 1) + strip > c.screen.height()) << at;
+    }
 }
 
 TEST(ZoomGeometry, NamesReadBack)
@@ -343,6 +437,259 @@ TEST_F(ZoomWindow, TheZoomAndThePlaceAreRememberedForTheNextStart)
     TFormEmul form;
     form.TimerStart->stop();
     EXPECT_EQ(form.zoom(), ZOOM_3);
+}
+
+QScreen* screen_named(const char* name)
+{
+    for (QScreen* sc : QGuiApplication::screens())
+        if (sc->name() == QLatin1String(name)) return sc;
+    return nullptr;
+}
+
+// The window's settings as a start finds them.
+void remember(const QString& key, const QVariant& value)
+{
+    QSettings s(QSettings::NativeFormat, QSettings::UserScope, QStringLiteral("tarvik2"), QStringLiteral("tarvik2-emu"));
+    s.setValue(key, value);
+    s.sync();
+}
+
+QVariant remembered(const QString& key)
+{
+    QSettings s(QSettings::NativeFormat, QSettings::UserScope, QStringLiteral("tarvik2"), QStringLiteral("tarvik2-emu"));
+    return s.value(key);
+}
+
+TEST_F(ZoomWindow, F11TogglesFullScreenWithTheLcdCrispAndTheKeysStillWork)
+{
+    QScreen* desktop = screen_named("desktop");
+    ASSERT_NE(desktop, nullptr) << "the test screens are missing";
+    TFormEmul form;
+    form.TimerStart->stop();
+    paint_pattern(form);
+    ASSERT_TRUE(show_active(&form));
+    form.move(100, 50);
+    const QPoint normal_pos = form.pos();
+    QTest::keyClick(&form, Qt::Key_F11);
+    ASSERT_TRUE(process_events_until([&] { return form.size() == desktop->geometry().size(); }, 5000));
+    EXPECT_TRUE(form.isFullScreen());
+    EXPECT_TRUE(form.action("fullscreen")->isChecked());
+    EXPECT_EQ(remembered(QStringLiteral("view/fullscreen")).toBool(), true);
+    // 1920 x 1200, the keypad hidden: 5 x, whole pixels, in the middle.
+    EXPECT_FALSE(form.fullScreenButtons());
+    EXPECT_EQ(form.ImageScr->lcdRect(), QRect(160, 0, 1600, 1200));
+    EXPECT_TRUE(blocks_of(form.ImageScr->grab(form.ImageScr->lcdRect()).toImage(), form.ImageScr->bitmap, 5));
+    EXPECT_FALSE(form.ButtonPower->isVisible());
+    EXPECT_FALSE(form.ButtonView->isVisible());
+    EXPECT_FALSE(form.Button15->isVisible());
+
+    // With the keypad below: 4 x.
+    form.action("fullscreen-keypad")->trigger();
+    EXPECT_TRUE(form.fullScreenButtons());
+    const ZoomGeometry g = fullscreen_geometry(desktop->geometry().size(), true);
+    EXPECT_EQ(g.lcd.size(), QSize(1280, 960));
+    EXPECT_EQ(form.ImageScr->lcdRect(), g.lcd.translated(-g.image.topLeft()));
+    EXPECT_TRUE(blocks_of(form.ImageScr->grab(form.ImageScr->lcdRect()).toImage(), form.ImageScr->bitmap, 4));
+    EXPECT_TRUE(form.ButtonPower->isVisible());
+    EXPECT_TRUE(form.ButtonView->isVisible());
+    EXPECT_FALSE(form.Button15->isVisible());
+    EXPECT_EQ(form.ButtonPower->geometry(), QRect(594, 610, 100, 40).translated(g.keypad.x(), g.keypad.y() - 591));
+
+    // The instrument's keys reach it; Esc is one of them, so it stays.
+    for (const auto& [key, code] : {std::pair{Qt::Key_Up, KEY_UP}, {Qt::Key_Return, KEY_ENTER}, {Qt::Key_Escape, KEY_ESC}}) {
+        pending_key = KEY_NONE;
+        QTest::keyClick(&form, key);
+        EXPECT_EQ(pending_key, code) << key;
+        EXPECT_TRUE(form.isFullScreen()) << key;
+    }
+    QTest::mouseClick(form.ButtonDown, Qt::LeftButton);
+    EXPECT_EQ(pending_key, KEY_DOWN);
+    form.action("fullscreen-keypad")->trigger();
+    EXPECT_FALSE(form.ButtonPower->isVisible());
+    pending_key = KEY_NONE;
+    QTest::keyClick(&form, Qt::Key_Left);
+    EXPECT_EQ(pending_key, KEY_LEFT);
+
+    // F11 again: the window as it was, its keypad shown again.
+    QTest::keyClick(&form, Qt::Key_F11);
+    ASSERT_TRUE(process_events_until([&] { return form.size() == QSize(788, 766); }, 5000));
+    EXPECT_FALSE(form.isFullScreen());
+    EXPECT_FALSE(form.action("fullscreen")->isChecked());
+    EXPECT_EQ(form.pos(), normal_pos);
+    EXPECT_EQ(form.ImageScr->geometry(), QRect(0, 0, 788, 591));
+    EXPECT_TRUE(form.ButtonPower->isVisible());
+    EXPECT_TRUE(form.ButtonView->isVisible());
+    EXPECT_FALSE(form.Button15->isVisible());
+    EXPECT_EQ(form.ButtonPower->geometry(), QRect(594, 610, 100, 40));
+    EXPECT_EQ(remembered(QStringLiteral("view/fullscreen")).toBool(), false);
+    EXPECT_EQ(remembered(QStringLiteral("view/fullscreen-keypad")).toBool(), false);
+
+    // A double click on the LCD goes in and out as well; a single one does
+    // nothing.
+    const QPoint on_lcd = form.ImageScr->lcdRect().center();
+    QTest::mouseClick(form.ImageScr, Qt::LeftButton, {}, on_lcd);
+    EXPECT_FALSE(form.isFullScreen());
+    QTest::mouseDClick(form.ImageScr, Qt::LeftButton, {}, on_lcd);
+    ASSERT_TRUE(process_events_until([&] { return form.size() == desktop->geometry().size(); }, 5000));
+    EXPECT_TRUE(form.isFullScreen());
+    QTest::mouseDClick(form.ImageScr, Qt::LeftButton, {}, form.ImageScr->lcdRect().center());
+    ASSERT_TRUE(process_events_until([&] { return form.size() == QSize(788, 766); }, 5000));
+    EXPECT_FALSE(form.isFullScreen());
+    EXPECT_EQ(pending_key, KEY_LEFT);  // nothing for the instrument
+}
+
+TEST_F(ZoomWindow, EscLeavesFullScreenOnlyWhenTheKeyMapGivesItNoInstrumentKey)
+{
+    struct Case {
+        const char* keymap;  // the key-map file, "" for none
+        bool leaves;
+        u32 posted;
+    };
+    const Case cases[] = {
+        {"", false, KEY_ESC},
+        {"Esc = none\n", true, KEY_NONE},
+        {"Esc = enter\nQ = esc\n", false, KEY_ENTER},
+        {"Esc = mod\n", false, KEY_MOD},
+        {"Q = esc\n", false, KEY_ESC},
+    };
+    for (const auto& c : cases) {
+        TFormEmul form;
+        form.TimerStart->stop();
+        if (*c.keymap) {
+            write_file_bytes(dir.file("keymap.ini"), std::vector<u8>(c.keymap, c.keymap + std::strlen(c.keymap)));
+            ASSERT_TRUE(form.loadKeyMap(QString::fromStdString(dir.file("keymap.ini"))).isEmpty()) << c.keymap;
+        }
+        EXPECT_EQ(form.escLeavesFullScreen(), c.leaves) << c.keymap;
+        ASSERT_TRUE(show_active(&form));
+        form.setFullScreen(true);
+        ASSERT_TRUE(process_events_until([&] { return form.isFullScreen() && form.width() == 1920; }, 5000));
+        pending_key = KEY_NONE;
+        QTest::keyClick(&form, Qt::Key_Escape);
+        EXPECT_EQ(pending_key, c.posted) << c.keymap;
+        EXPECT_EQ(form.isFullScreen(), !c.leaves) << c.keymap;
+        // The key help tells which way out there is.
+        bool esc_listed = false;
+        for (const auto& [keys, what] : form.hotkeys()) {
+            if (keys == QLatin1String("Esc")) esc_listed = true;
+            if (keys == QLatin1String("F11")) {
+                EXPECT_EQ(what, QStringLiteral("Full screen"));
+            }
+        }
+        EXPECT_EQ(esc_listed, c.leaves) << c.keymap;
+        // F11 always leaves.
+        if (form.isFullScreen()) {
+            QTest::keyClick(&form, Qt::Key_F11);
+            EXPECT_FALSE(form.isFullScreen()) << c.keymap;
+        }
+        form.close();
+    }
+}
+
+TEST_F(ZoomWindow, FullScreenIsRestoredAtTheNextStart)
+{
+    QScreen* desktop = screen_named("desktop");
+    ASSERT_NE(desktop, nullptr);
+    {
+        TFormEmul form;
+        form.TimerStart->stop();
+        ASSERT_TRUE(show_active(&form));
+        form.setZoom(ZOOM_2, true);
+        form.move(60, 40);
+        const QPoint normal_pos = form.pos();
+        form.setFullScreen(true);
+        ASSERT_TRUE(process_events_until([&] { return form.size() == desktop->geometry().size(); }, 5000));
+        form.close();
+        // The window's own place is kept, not the full screen's.
+        EXPECT_EQ(remembered(QStringLiteral("window/pos")).toPoint(), normal_pos);
+    }
+    TFormEmul form;
+    form.TimerStart->stop();
+    EXPECT_TRUE(form.isFullScreen());
+    ASSERT_TRUE(show_active(&form));
+    ASSERT_TRUE(process_events_until([&] { return form.size() == desktop->geometry().size(); }, 5000));
+    EXPECT_EQ(form.ImageScr->lcdRect().size(), QSize(1600, 1200));
+    // Leaving it gives the zoom chosen before.
+    form.setFullScreen(false);
+    ASSERT_TRUE(process_events_until([&] { return form.size() == zoom_geometry(ZOOM_2).client; }, 5000));
+    EXPECT_EQ(form.zoom(), ZOOM_2);
+    EXPECT_EQ(form.pos(), QPoint(60, 40));
+    // A zoom chosen in full screen leaves it for the window at that zoom.
+    form.setFullScreen(true);
+    ASSERT_TRUE(process_events_until([&] { return form.size() == desktop->geometry().size(); }, 5000));
+    QTest::keyClick(&form, Qt::Key_1, Qt::ControlModifier);
+    ASSERT_TRUE(process_events_until([&] { return form.size() == zoom_geometry(ZOOM_1).client; }, 5000));
+    EXPECT_FALSE(form.isFullScreen());
+    EXPECT_EQ(form.zoom(), ZOOM_1);
+}
+
+TEST_F(ZoomWindow, OnALaptopScreenTheZoomsThatDoNotFitAreMarkedAndNeverOpenTooLarge)
+{
+    QScreen* laptop = screen_named("laptop");
+    ASSERT_NE(laptop, nullptr) << "the test screens are missing";
+    const QRect avail = laptop->availableGeometry();
+    ASSERT_EQ(avail.size(), QSize(1366, 768));
+    // 4 x chosen on a large screen; the window was last on the laptop.
+    remember(QStringLiteral("view/zoom"), QStringLiteral("4"));
+    remember(QStringLiteral("window/pos"), avail.topLeft() + QPoint(50, 0));
+    TFormEmul form;
+    form.TimerStart->stop();
+    EXPECT_EQ(form.screen(), laptop);
+    EXPECT_EQ(form.zoom(), ZOOM_2);
+    EXPECT_EQ(form.size(), zoom_geometry(ZOOM_2).client);
+    EXPECT_TRUE(form.windowTitle().contains(QStringLiteral("too large for this screen")))
+        << form.windowTitle().toStdString();
+    // The choice stays for the larger screen.
+    EXPECT_EQ(remembered(QStringLiteral("view/zoom")).toString(), QStringLiteral("4"));
+    ASSERT_TRUE(show_active(&form));
+    EXPECT_TRUE(avail.contains(form.frameGeometry())) << form.frameGeometry().height();
+
+    // The View menu says which zooms are too large, and why.
+    auto* menu = form.findChild<QMenu*>(QStringLiteral("ViewMenu"));
+    ASSERT_NE(menu, nullptr);
+    Q_EMIT menu->aboutToShow();
+    for (const auto& [name, fits] : {std::pair{"zoom-default", false},
+                                     {"zoom-1", true},
+                                     {"zoom-2", true},
+                                     {"zoom-3", false},
+                                     {"zoom-4", false},
+                                     {"zoom-fit", true}}) {
+        const QAction* a = form.action(name);
+        EXPECT_EQ(a->text().contains(QStringLiteral("too large")), !fits) << name;
+        EXPECT_EQ(a->toolTip().contains(QStringLiteral("this screen holds 1366 × 768")), !fits)
+            << name << " " << a->toolTip().toStdString();
+        EXPECT_TRUE(a->isEnabled()) << name;
+    }
+    EXPECT_TRUE(form.action("zoom-3")->toolTip().contains(QStringLiteral("it shows 2 ×")));
+
+    // Chosen anyway, 3 x gives the largest that fits.
+    QTest::keyClick(&form, Qt::Key_3, Qt::ControlModifier);
+    EXPECT_EQ(form.zoom(), ZOOM_2);
+    EXPECT_TRUE(form.action("zoom-2")->isChecked());
+    EXPECT_TRUE(avail.contains(form.frameGeometry()));
+
+    // Full screen on the laptop: 3 x without the keypad, 2 x with it.
+    form.setFullScreen(true);
+    ASSERT_TRUE(process_events_until([&] { return form.size() == QSize(1366, 768); }, 5000));
+    EXPECT_EQ(form.ImageScr->lcdRect().size(), QSize(960, 720));
+    form.setFullScreenButtons(true);
+    EXPECT_EQ(form.ImageScr->lcdRect().size(), QSize(640, 480));
+    // Back from full screen: again the largest that fits.
+    form.setFullScreen(false);
+    ASSERT_TRUE(process_events_until(
+        [&] { return !form.isFullScreen() && form.size() == zoom_geometry(ZOOM_2).client; }, 5000));
+    EXPECT_EQ(form.zoom(), ZOOM_2);
+    EXPECT_TRUE(avail.contains(form.frameGeometry()));
+    QTest::keyClick(&form, Qt::Key_1, Qt::ControlModifier);
+    EXPECT_EQ(form.zoom(), ZOOM_1);
+
+    // On the large screen 3 x fits, and the marks go.
+    form.move(100, 100);
+    ASSERT_TRUE(process_events_until([&] { return form.screen() == screen_named("desktop"); }, 5000));
+    QTest::keyClick(&form, Qt::Key_3, Qt::ControlModifier);
+    EXPECT_EQ(form.zoom(), ZOOM_3);
+    Q_EMIT menu->aboutToShow();
+    EXPECT_FALSE(form.action("zoom-3")->text().contains(QStringLiteral("too large")));
+    EXPECT_FALSE(form.action("zoom-3")->toolTip().contains(QStringLiteral("this screen holds")));
 }
 
 }  // namespace
