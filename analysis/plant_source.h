@@ -12,7 +12,6 @@
 #include "analysis/frames.h"
 #include "analysis/plant.h"
 
-
 // Makes `plant` the plant in use, with the point at `point_path`
 // ("group/machine/point") under the probe outside a route ("" for none:
 // outside a route the other sources measure), from the next record on;

@@ -663,8 +663,8 @@ TEST(PlantRunner, ARouteMadeFromThePlantIsWalkedPointByPoint)
             dir.path(), "route import " + shell_quote(dir.file("walk.csv")) + " --name 'Pump set walk-through'");
         ASSERT_EQ(imported.status, 0) << imported.output;
 
-        std::vector<std::string> args{"--data", dir.path(), "--clock", "2026-12-10T12:00:00", "--seed", "1",
-                                      "--plant", example};
+        std::vector<std::string> args{"--data", dir.path(), "--clock", "2026-12-10T12:00:00",
+                                      "--seed", "1",        "--plant", example};
         if (*c.home) args.insert(args.end(), {"--plant-point", c.home});
         const char* const walk =
             // The route choice: the imported route first; its route item,
@@ -683,9 +683,8 @@ TEST(PlantRunner, ARouteMadeFromThePlantIsWalkedPointByPoint)
         args.insert(args.end(), {"--keys", walk});
         const RunResult r = run_runner(args);
         ASSERT_EQ(r.status, 0) << r.output;
-        EXPECT_EQ(r.output,
-                  "tarvik2-run: note: route points not in the plant '" + example +
-                      "', measured at its noise floor: 'Pump set/Pump/P2 X'\n");
+        EXPECT_EQ(r.output, "tarvik2-run: note: route points not in the plant '" + example +
+                                "', measured at its noise floor: 'Pump set/Pump/P2 X'\n");
 
         const RunResult x =
             run_archive_tool(dir.path(), "export --all --format json --out " + shell_quote(dir.file("out")));
