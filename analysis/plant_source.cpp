@@ -15,6 +15,7 @@ namespace {
 // The plant in use, the point chosen outside a route and the route walk.
 Plant g_plant;
 bool g_loaded = false;
+u32 g_generation = 0;
 std::string g_point;
 bool g_walking = false;
 std::string g_walk_point;
@@ -136,6 +137,7 @@ std::string plant_source_open(const Plant& plant, const std::string& point_path)
     if (!point_path.empty() && !has_point(plant, point_path)) return no_point(plant, point_path);
     g_plant = plant;
     g_loaded = true;
+    ++g_generation;
     g_point = point_path;
     g_clipped = 0;
     g_missing.clear();
@@ -156,6 +158,7 @@ std::string plant_source_choose(const std::string& point_path)
 void plant_source_close()
 {
     g_loaded = false;
+    ++g_generation;
     g_plant = Plant{};
     g_point.clear();
     g_missing.clear();
@@ -185,6 +188,11 @@ const Plant& plant_source_plant()
 bool plant_source_holds(const std::string& path)
 {
     return g_loaded && has_point(g_plant, path);
+}
+
+u32 plant_source_generation()
+{
+    return g_generation;
 }
 
 void plant_source_walk(const std::string& route_point_path)

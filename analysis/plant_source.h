@@ -34,6 +34,9 @@ const std::string& plant_source_point();
 const Plant& plant_source_plant();
 // Whether the plant in use has a point at `path`.
 bool plant_source_holds(const std::string& path);
+// Counts the plants opened and closed: a screen that looked at the plant
+// in use sees by it that another one came (or none).
+u32 plant_source_generation();
 
 // The route walk. While the route screen has a route with points of the
 // plant, the point under its cursor (its path in the route, "group/machine/

@@ -265,6 +265,20 @@ void probe_to(int i)
     if (S.plant_route && route_is_point(i) && !route_is_hidden(i)) plant_source_walk(route_point_path(i));
 }
 
+// Whether the route holds points of the plant in use, found again when
+// another plant came (the window can open one while the screen runs); the
+// probe then goes to the point under the cursor, or the walk ends.
+void follow_plant()
+{
+    if (S.plant_seen == plant_source_generation()) return;
+    S.plant_seen = plant_source_generation();
+    S.plant_route = holds_plant_points();
+    if (S.plant_route)
+        probe_to(current_item());
+    else
+        plant_source_walk_end();
+}
+
 void start_point()
 {
     probe_to(S.measured_node);
@@ -438,8 +452,8 @@ void setup_screen()
 void build_screen()
 {
     setup_screen();
-    S.plant_route = holds_plant_points();
-    if (!S.plant_route) plant_source_walk_end();
+    S.plant_seen = plant_source_generation() - 1;
+    follow_plant();
     select_item(static_cast<int>(settings.last_route_item));
     S.shown_item = ROUTE_NO_ITEM;
     meas_start(ROUTE_REQUEST);
@@ -568,6 +582,7 @@ void screen_loop()
             redraw_tree = true;
         }
         if (current_item() != S.shown_item) selection_changed();
+        follow_plant();
         if (measuring_step()) redraw_tree = true;
         if (S.shown_item == ROUTE_NO_ITEM) {
             selection_changed();

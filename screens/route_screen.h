@@ -45,6 +45,7 @@ struct RouteScreenState {
     int shown_item;  // the item whose title and panel or plot are shown, ROUTE_NO_ITEM forces them
     float last_rms, last_temp;
     u8 plant_route;  // the route holds points of the plant in use: its points feed the measuring chain
+    u32 plant_seen;  // the plant_source_generation() plant_route was found for
 };
 extern RouteScreenState route_screen_state;
 

@@ -129,12 +129,13 @@ protected:
 
     // Runs the screen on `keys`; true when it returned by itself, not at
     // the power-off that follows the keys.
-    bool run(std::vector<u32> keys)
+    // `before(i)`, when given, runs after shot i, before key i goes.
+    bool run(std::vector<u32> keys, std::function<void(size_t)> before = nullptr)
     {
         shots.clear();
         probes.clear();
         power_off_flag = 0;
-        scope.host.set_on_pump([this, keys, next = size_t(0), pumps = 0]() mutable {
+        scope.host.set_on_pump([this, keys, before, next = size_t(0), pumps = 0]() mutable {
             if (pending_key != KEY_NONE || power_off_flag) return;
             if (next >= keys.size()) {
                 if (++pumps > 20000) power_off_flag = 1;
@@ -144,6 +145,7 @@ protected:
             pumps = 0;
             shots.emplace_back(framebuffer, framebuffer + LCD_PIXELS);
             probes.push_back(plant_source_walking() ? plant_source_walk_point() : "-");
+            if (before) before(next);
             key_post(keys[next++]);
         });
         route_screen();
@@ -350,6 +352,18 @@ TEST_F(RouteScreen, WithAPlantTheProbeFollowsTheCursorOntoTheRoutesPoints)
     settings.last_route_item = 4;
     EXPECT_TRUE(run({KEY_ENTER, IDLE, IDLE, KEY_ENTER, KEY_ESC}));
     EXPECT_TRUE(plant_source_walk_missing() == std::vector<std::string>{"Цех/Н-528/1П"});
+
+    // A plant opened while the screen runs (from the window's menu) takes
+    // the probe to the point under the cursor; closing it ends the walk.
+    plant_source_close();
+    settings.last_route_item = 3;
+    EXPECT_TRUE(run({IDLE, IDLE, IDLE, IDLE, KEY_ESC}, [&](size_t key) {
+        if (key == 1) {
+            ASSERT_EQ(plant_source_open(plant_of("1В"), ""), "");
+        }
+        if (key == 3) plant_source_close();
+    }));
+    EXPECT_EQ(probes, std::vector<std::string>({"-", "-", "Цех/Н-528/1В", "Цех/Н-528/1В", "-"}));
 
     // A plant none of whose points the route has.
     ASSERT_EQ(plant_source_open(plant_of("9В"), ""), "");
