@@ -240,7 +240,7 @@ void PlantSynth::generate(u32 count, float* a_out, float* v_out, float* d_out, f
             if (v_out) v_out[done + i] = static_cast<float>(v[i]);
             if (d_out) d_out[done + i] = static_cast<float>(d[i]);
             if (shock_out) shock_out[done + i] = static_cast<float>(sh[i]);
-            if (marker_out) marker_out[done + i] = shaft_phase_ < MARKER_DUTY ? 1 : 0;
+            if (marker_out) marker_out[done + i] = shaft > 0 && shaft_phase_ < MARKER_DUTY ? 1 : 0;
             shaft_phase_ += shaft * dt_;
             shaft_phase_ -= std::floor(shaft_phase_);
         }

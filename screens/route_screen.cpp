@@ -5,12 +5,14 @@
 
 #include "analysis/meas_module.h"
 #include "analysis/measures.h"
+#include "analysis/plant_source.h"
 #include "analysis/signal.h"
 #include "archive/measurement.h"
 #include "archive/mount.h"
 #include "archive/objects.h"
 #include "archive/route.h"
 #include "base/cp1251.h"
+#include "base/cp1251_utf8.h"
 #include "gfx/dialog.h"
 #include "gfx/framebuffer.h"
 #include "gfx/text.h"
@@ -246,8 +248,40 @@ void measurement_bar()
     S.last_rms = S.last_temp = -1.0f;
 }
 
+// Whether any point of the current route is a point of the plant in use.
+bool holds_plant_points()
+{
+    if (!plant_source_loaded()) return false;
+    for (int i = 1; static_cast<u32>(i) < route_current.header.count; ++i)
+        if (route_is_point(i) && plant_source_holds(route_point_path(i))) return true;
+    return false;
+}
+
+// On a route with points of the plant in use, the probe goes to point i:
+// its signal feeds the measuring chain (a point the plant lacks, its noise
+// floor). On groups the probe stays where it was.
+void probe_to(int i)
+{
+    if (S.plant_route && route_is_point(i) && !route_is_hidden(i)) plant_source_walk(route_point_path(i));
+}
+
+// Whether the route holds points of the plant in use, found again when
+// another plant came (the window can open one while the screen runs); the
+// probe then goes to the point under the cursor, or the walk ends.
+void follow_plant()
+{
+    if (S.plant_seen == plant_source_generation()) return;
+    S.plant_seen = plant_source_generation();
+    S.plant_route = holds_plant_points();
+    if (S.plant_route)
+        probe_to(current_item());
+    else
+        plant_source_walk_end();
+}
+
 void start_point()
 {
+    probe_to(S.measured_node);
     S.has_data = 0;
     avg_clear();
     results_reset();
@@ -418,6 +452,8 @@ void setup_screen()
 void build_screen()
 {
     setup_screen();
+    S.plant_seen = plant_source_generation() - 1;
+    follow_plant();
     select_item(static_cast<int>(settings.last_route_item));
     S.shown_item = ROUTE_NO_ITEM;
     meas_start(ROUTE_REQUEST);
@@ -429,6 +465,7 @@ void selection_changed()
     const int i = current_item();
     S.shown_item = i;
     settings.last_route_item = i >= 0 ? static_cast<u32>(i) : 0;
+    probe_to(i);
     // A kept reading is given up when the cursor leaves its point.
     if (reading_kept() && i != S.measured_node) forget_reading();
     if (S.running || reading_kept()) {
@@ -456,6 +493,7 @@ void selection_changed()
 void leave()
 {
     stop_point();
+    plant_source_walk_end();
     S.measured_node = ROUTE_NO_ITEM;
     results_reset();
     obj_select(S.saved_object);
@@ -544,6 +582,7 @@ void screen_loop()
             redraw_tree = true;
         }
         if (current_item() != S.shown_item) selection_changed();
+        follow_plant();
         if (measuring_step()) redraw_tree = true;
         if (S.shown_item == ROUTE_NO_ITEM) {
             selection_changed();
@@ -598,6 +637,21 @@ char* route_title(int i, char* out)
     title[len] = 0;
     std::memcpy(out, title, static_cast<size_t>(len) + 1);
     return out;
+}
+
+std::string route_point_path(int i)
+{
+    if (i <= 0 || static_cast<u32>(i) >= route_current.header.count) return "";
+    std::string path;
+    // Up the parents (each before its child) to the route item.
+    for (int a = i; a > 0;) {
+        const RouteItem& it = route_current.items[a];
+        const std::string name(it.name, strnlen(it.name, ROUTE_NAME_SIZE - 1));
+        path = path.empty() ? name : name + "/" + path;
+        if (it.parent >= a) break;
+        a = it.parent;
+    }
+    return cp1251_to_utf8(path);
 }
 
 bool route_apply_point(int i)

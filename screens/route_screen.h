@@ -6,6 +6,8 @@
 // averaging) saves the measurement into an object named after the route and
 // moves on. The route choice (screens/route_choice.h) picks the route.
 #pragma once
+#include <string>
+
 #include "base/types.h"
 #include "gfx/frame.h"
 #include "gfx/tree_view.h"
@@ -42,6 +44,8 @@ struct RouteScreenState {
     SoftKeyBar keys;
     int shown_item;  // the item whose title and panel or plot are shown, ROUTE_NO_ITEM forces them
     float last_rms, last_temp;
+    u8 plant_route;  // the route holds points of the plant in use: its points feed the measuring chain
+    u32 plant_seen;  // the plant_source_generation() plant_route was found for
 };
 extern RouteScreenState route_screen_state;
 
@@ -56,6 +60,11 @@ char* route_title(int i, char* out);
 // settings (mode, quantity, geometry, averaging) and sets the changed flag
 // when any of them differs. Returns whether `i` is a point.
 bool route_apply_point(int i);
+
+// The path of item `i` of the current route as a plant names its points:
+// the names of the items from level 1 down to it, joined by "/", in UTF-8
+// ("group/machine/point" in a route made from a plant).
+std::string route_point_path(int i);
 
 // State at power-on.
 void route_screen_reset();

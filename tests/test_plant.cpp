@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <cmath>
 #include <fstream>
+#include <functional>
 #include <numeric>
 #include <sstream>
 #include <string>
@@ -66,7 +67,11 @@ PlantBearingFactors catalogue(const char* name)
 class PlantChain : public ::testing::Test {
 protected:
     void SetUp() override { measuring_fresh(SetupRate::Hz2560, 99); }
-    void TearDown() override { plant_source_close(); }
+    void TearDown() override
+    {
+        plant_source_walk_end();
+        plant_source_close();
+    }
 
     static void open(const std::string& text)
     {
@@ -436,6 +441,110 @@ TEST(PlantFile, FaultsNameTheFileThePathAndWhatIsWrong)
               "/no/such/plant.json: cannot read the plant file");
 }
 
+// The point the probe is on: the one chosen outside a route, on a route
+// walk the route's point under the cursor (the plant's noise floor where
+// the plant has no such point), and back to the chosen one when the walk
+// leaves the route; without a chosen point the other sources measure.
+TEST_F(PlantChain, TheRouteWalkFeedsItsPointsAndLeavingItTheChosenPoint)
+{
+    Plant plant;
+    ASSERT_EQ(plant_load(SOURCE_DIR + "/examples/plants/pump_set.json", plant_bearing_lookup, &plant), "");
+    const double p1h = std::sqrt(7.1 * 7.1 + 0.5 * 0.5), m1v = std::sqrt(0.8 * 0.8 + 0.3 * 0.3);
+    // A negative velocity: the plant is not the source (the instrument's
+    // own synthesis, 60 to 110 °C).
+    constexpr double OTHER = -1, FLOOR = 0;
+    // missing: the route points the plant lacks measured since it was opened.
+    const struct {
+        const char* step;
+        std::function<void()> act;
+        double velocity, temperature;
+        size_t missing;
+    } steps[] = {
+        {"open with M1 A", [&] { ASSERT_EQ(plant_source_open(plant, "Pump set/Motor/M1 A"), ""); }, 0.4, 41, 0},
+        {"walk to P1 H", [] { plant_source_walk("Pump set/Pump/P1 H"); }, p1h, 48, 0},
+        {"walk to a point the plant lacks", [] { plant_source_walk("Pump set/Pump/P9"); }, FLOOR, 35, 1},
+        {"M1 V chosen during the walk", [] { ASSERT_EQ(plant_source_choose("Pump set/Motor/M1 V"), ""); }, FLOOR, 35,
+         1},
+        {"the walk ends", [] { plant_source_walk_end(); }, m1v, 41, 1},
+        {"open with no point", [&] { ASSERT_EQ(plant_source_open(plant, ""), ""); }, OTHER, 0, 0},
+        {"walk to P1 H", [] { plant_source_walk("Pump set/Pump/P1 H"); }, p1h, 48, 0},
+        {"the walk ends", [] { plant_source_walk_end(); }, OTHER, 0, 0},
+        {"M1 V chosen", [] { ASSERT_EQ(plant_source_choose("Pump set/Motor/M1 V"), ""); }, m1v, 41, 0},
+        {"no point chosen", [] { ASSERT_EQ(plant_source_choose(""), ""); }, OTHER, 0, 0},
+    };
+    for (const auto& st : steps) {
+        SCOPED_TRACE(st.step);
+        st.act();
+        const double v = velocity_rms();
+        const double t = meas_temperature();
+        if (st.velocity == OTHER) {
+            EXPECT_FALSE(plant_source_active());
+            EXPECT_GE(t, 60);
+            EXPECT_LE(t, 110);
+        } else if (st.velocity == FLOOR) {
+            EXPECT_TRUE(plant_source_active());
+            EXPECT_LT(v, 0.05);
+            EXPECT_NEAR(t, st.temperature, 0.25);
+        } else {
+            EXPECT_TRUE(plant_source_active());
+            EXPECT_NEAR(v, st.velocity, 0.02 * st.velocity);
+            EXPECT_NEAR(t, st.temperature, 0.25);
+        }
+        ASSERT_EQ(plant_source_walk_missing().size(), st.missing);
+        if (st.missing) {
+            EXPECT_EQ(plant_source_walk_missing()[0], "Pump set/Pump/P9");
+        }
+    }
+
+    // A point the plant lacks is refused with the file and the points named,
+    // and the point chosen stays.
+    ASSERT_EQ(plant_source_choose("Pump set/Pump/P1 V"), "");
+    const std::string e = plant_source_choose("Pump set/Pump/P9");
+    EXPECT_NE(e.find("/examples/plants/pump_set.json: no point 'Pump set/Pump/P9' (the points: 'Pump set/Motor/M1 V'"),
+              std::string::npos)
+        << e;
+    EXPECT_EQ(plant_source_point(), "Pump set/Pump/P1 V");
+    EXPECT_NE(plant_source_open(plant, "Pump set/Pump/P9"), "");
+    EXPECT_EQ(plant_source_point(), "Pump set/Pump/P1 V");
+    plant_source_close();
+    EXPECT_FALSE(plant_source_loaded());
+    EXPECT_NE(plant_source_choose("Pump set/Pump/P1 V"), "");
+}
+
+// Walking onto the point already measured keeps its signal running on (no
+// jump back to its start), and the walk's records are those of the point.
+TEST_F(PlantChain, ThePointUnderTheProbeRunsOnWhenTheWalkReachesIt)
+{
+    const Plant plant = parse_ok(one_point("vertical", R"({"kind": "unbalance", "severity": 3})"));
+    const CalibrationSet& scale = meas_calibration.set[meas_main_set()];
+    constexpr u32 N = 1024;
+    constexpr float DT = 1.0f / 2560;
+    auto record = [&] {
+        std::vector<VibFrame> f(N);
+        EXPECT_TRUE(plant_source_vibration(f.data(), N, DT, scale));
+        std::vector<u16> a;
+        for (const VibFrame& fr : f) a.push_back(fr.w[Q_A]);
+        return a;
+    };
+    ASSERT_EQ(plant_source_open(plant, "G/M/P"), "");
+    const std::vector<u16> first = record(), second = record();
+    EXPECT_NE(first, second);
+    ASSERT_EQ(plant_source_open(plant, "G/M/P"), "");
+    EXPECT_EQ(record(), first);
+    plant_source_walk("G/M/P");
+    EXPECT_EQ(record(), second) << "walking onto the point in use";
+    plant_source_walk_end();
+    const std::vector<u16> third = record();
+    ASSERT_EQ(plant_source_open(plant, "G/M/P"), "");
+    record();
+    record();
+    EXPECT_EQ(record(), third) << "leaving the walk on the point in use";
+    // Another point starts from its own beginning.
+    ASSERT_EQ(plant_source_open(plant, ""), "");
+    plant_source_walk("G/M/Q");
+    EXPECT_NE(record(), first);
+}
+
 // The runner measures a plant point; the saved reading, as the archive tool
 // exports it, holds the point's velocity and temperature.
 TEST(PlantRunner, AReadingOfAPlantPointHoldsItsSeverityAndTemperature)
@@ -476,6 +585,143 @@ TEST(PlantRunner, AReadingOfAPlantPointHoldsItsSeverityAndTemperature)
     }
 }
 
+// The exported measurement of `dir` whose file name starts with `prefix`,
+// read as JSON.
+JsonValue exported_json(const std::string& dir, const std::string& prefix)
+{
+    JsonValue v;
+    std::vector<std::string> found;
+    for (const std::string& f : files_in(dir))
+        if (f.rfind(prefix, 0) == 0) found.push_back(f);
+    EXPECT_EQ(found.size(), 1u) << prefix;
+    if (found.size() != 1) return v;
+    std::ifstream in(dir + "/" + found[0]);
+    std::stringstream s;
+    s << in.rdbuf();
+    std::string why;
+    EXPECT_TRUE(json_parse(s.str(), JsonLimits{16, 100000}, &v, &why)) << why;
+    return v;
+}
+
+// The values and line spacing of an exported measurement's first record.
+std::vector<double> record_values(const JsonValue& m, double* dx)
+{
+    std::vector<double> out;
+    const JsonValue* records = m.find("records");
+    if (!records || records->items.empty()) return out;
+    const JsonValue& r = records->items[0];
+    if (const JsonValue* d = r.find("dx")) *dx = d->number;
+    if (const JsonValue* values = r.find("values"))
+        for (const JsonValue& x : values->items) out.push_back(x.number);
+    return out;
+}
+
+// The amplitude of the line near `hz` of an exported spectrum: its energy
+// over two lines either side (Hamming window: 1.363 lines of noise
+// bandwidth).
+double spectrum_line(const JsonValue& m, double hz)
+{
+    double dx = 0;
+    const std::vector<double> v = record_values(m, &dx);
+    if (v.empty() || !(dx > 0)) return -1;
+    const int c = static_cast<int>(std::lround(hz / dx));
+    double power = 0;
+    for (int k = std::max(0, c - 2); k <= std::min<int>(c + 2, static_cast<int>(v.size()) - 1); ++k)
+        power += v[k] * v[k];
+    return std::sqrt(power / 1.363);
+}
+
+// A route made from the plant (the route item named after it, its groups,
+// machines and points below) walked with --plant: each point measured
+// reads its own signal, a route point the plant lacks its noise floor (told
+// in one note line), and leaving the route the vibrometer measures the
+// point chosen outside it again (without one, the synthesised signal). A
+// route none of whose points is the plant's leaves the probe where it was.
+TEST(PlantRunner, ARouteMadeFromThePlantIsWalkedPointByPoint)
+{
+    const std::string example = SOURCE_DIR + "/examples/plants/pump_set.json";
+    const double shaft_hz = 1480.0 / 60;
+    const struct {
+        const char* home;  // --plant-point, "" for none
+        double velocity, temperature;
+    } cases[] = {
+        {"Pump set/Motor/M1 A", 0.4, 41},
+        {"", -1, -1},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.home);
+        TempDir dir;
+        ASSERT_EQ(run_runner({"--data", dir.path(), "--keys", "off"}).status, 0);
+        {
+            std::ofstream csv(dir.file("walk.csv"));
+            csv << "path,type,quantity,lines,fmin,fmax,averages\n"
+                   "Pump set/Motor/M1 V,spectrum,velocity,400,0,1000,1\n"
+                   "Pump set/Pump/P1 H,spectrum,velocity,400,0,1000,1\n"
+                   "Pump set/Pump/P2 X,spectrum,velocity,400,0,1000,1\n";
+        }
+        const RunResult imported = run_archive_tool(
+            dir.path(), "route import " + shell_quote(dir.file("walk.csv")) + " --name 'Pump set walk-through'");
+        ASSERT_EQ(imported.status, 0) << imported.output;
+
+        std::vector<std::string> args{"--data", dir.path(), "--clock", "2026-12-10T12:00:00",
+                                      "--seed", "1",        "--plant", example};
+        if (*c.home) args.insert(args.end(), {"--plant-point", c.home});
+        const char* const walk =
+            // The route choice: the imported route first; its route item,
+            // then its first point to measure.
+            "wait 1500; right; right; enter; wait 500; enter; wait 300; enter; wait 300;"
+            // M1 V measured and saved; Enter on the machine after it goes
+            // to P1 H, measured and saved; then P2 X, which the plant lacks.
+            "enter; wait 1500; enter; wait 500; enter; wait 300;"
+            "enter; wait 1500; enter; wait 500;"
+            "enter; wait 1500; enter; wait 500;"
+            // Out of the route: the vibrometer's reading saved.
+            "esc; wait 500; left; left; enter; wait 300; enter; wait 3000; shift+enter; wait 500; enter; wait 300;"
+            // The demonstration route: the first point of its first machine.
+            "esc; wait 500; right; right; enter; wait 500; shift+enter; wait 300; down; enter; wait 300;"
+            "enter; wait 300; enter; wait 5000; enter; wait 500; esc; wait 300";
+        args.insert(args.end(), {"--keys", walk});
+        const RunResult r = run_runner(args);
+        ASSERT_EQ(r.status, 0) << r.output;
+        EXPECT_EQ(r.output, "tarvik2-run: note: route points not in the plant '" + example +
+                                "', measured at its noise floor: 'Pump set/Pump/P2 X'\n");
+
+        const RunResult x =
+            run_archive_tool(dir.path(), "export --all --format json --out " + shell_quote(dir.file("out")));
+        ASSERT_EQ(x.status, 0) << x.output;
+        const std::string out = dir.file("out");
+        // The unbalance of each point at the shaft's line (peak, √2 × RMS).
+        EXPECT_NEAR(spectrum_line(exported_json(out, "Pump set walk-through_001_"), shaft_hz), 0.8 * std::sqrt(2.0),
+                    0.1 * 0.8 * std::sqrt(2.0));
+        EXPECT_NEAR(spectrum_line(exported_json(out, "Pump set walk-through_002_"), shaft_hz), 7.1 * std::sqrt(2.0),
+                    0.1 * 7.1 * std::sqrt(2.0));
+        EXPECT_LT(spectrum_line(exported_json(out, "Pump set walk-through_003_"), shaft_hz), 0.05);
+
+        const JsonValue reading = exported_json(out, "Объект_001_");
+        const JsonValue* cells = reading.find("cells");
+        ASSERT_TRUE(cells && cells->type == JsonValue::Array && !cells->items.empty());
+        const JsonValue* vel = cells->items[0].find("velocity_rms_mm_s");
+        const JsonValue* temp = cells->items[0].find("temperature_c");
+        ASSERT_TRUE(vel && temp);
+        double dx = 0;
+        const std::vector<double> wave = record_values(exported_json(out, "Маршрут 1_001_"), &dx);
+        ASSERT_EQ(wave.size(), 4096u);
+        double sq = 0;
+        for (double w : wave) sq += w * w;
+        const double wave_rms = std::sqrt(sq / static_cast<double>(wave.size()));
+        if (*c.home) {
+            EXPECT_NEAR(vel->number, c.velocity, 0.05 * c.velocity);
+            EXPECT_NEAR(temp->number, c.temperature, 0.25);
+            // The demonstration route measured where the probe was.
+            EXPECT_NEAR(wave_rms, c.velocity, 0.1 * c.velocity);
+        } else {
+            // The instrument's own synthesis: 60 to 110 °C.
+            EXPECT_GE(temp->number, 60);
+            EXPECT_LE(temp->number, 110);
+        }
+    }
+}
+
 TEST(PlantRunner, BadPlantOptionsAreRefusedWithOneLine)
 {
     TempDir dir;
@@ -490,7 +736,6 @@ TEST(PlantRunner, BadPlantOptionsAreRefusedWithOneLine)
         std::string message;
     } cases[] = {
         {{"--plant-point", "G/M/P"}, "--plant-point needs --plant FILE"},
-        {{"--plant", example}, "pump_set.json: --plant needs --plant-point PATH"},
         {{"--plant", example, "--plant-point", "Pump set/Pump/P9"}, "pump_set.json: no point 'Pump set/Pump/P9'"},
         {{"--plant", bad, "--plant-point", "G/M/P"},
          "bad.json: $.groups[0].machines[0].points[0].components[0].severity: must be a number"},

@@ -19,6 +19,8 @@
 
 #include "analysis/meas_module.h"
 #include "analysis/measures.h"
+#include "analysis/plant.h"
+#include "analysis/plant_source.h"
 #include "analysis/signal.h"
 #include "archive/measurement.h"
 #include "archive/mount.h"
@@ -32,6 +34,7 @@
 #include "gfx/text.h"
 #include "host/device.h"
 #include "host/settings.h"
+#include "screens/plant_bearings.h"
 #include "screens/plot.h"
 #include "screens/route_screen.h"
 #include "screens/route_tree.h"
@@ -107,8 +110,10 @@ protected:
     VirtualHostScope scope;  // first: its reset comes before the mount
     MountedFlash image;
     u32 object = 0;
-    // shots[i]: the screen before key i was posted.
+    // shots[i]: the screen before key i was posted; probes[i]: the route
+    // point the probe was on then ("-" when no route walk fed the chain).
     std::vector<std::vector<u16>> shots;
+    std::vector<std::string> probes;
 
     void SetUp() override
     {
@@ -124,11 +129,13 @@ protected:
 
     // Runs the screen on `keys`; true when it returned by itself, not at
     // the power-off that follows the keys.
-    bool run(std::vector<u32> keys)
+    // `before(i)`, when given, runs after shot i, before key i goes.
+    bool run(std::vector<u32> keys, std::function<void(size_t)> before = nullptr)
     {
         shots.clear();
+        probes.clear();
         power_off_flag = 0;
-        scope.host.set_on_pump([this, keys, next = size_t(0), pumps = 0]() mutable {
+        scope.host.set_on_pump([this, keys, before, next = size_t(0), pumps = 0]() mutable {
             if (pending_key != KEY_NONE || power_off_flag) return;
             if (next >= keys.size()) {
                 if (++pumps > 20000) power_off_flag = 1;
@@ -137,6 +144,8 @@ protected:
             if (++pumps < 5) return;
             pumps = 0;
             shots.emplace_back(framebuffer, framebuffer + LCD_PIXELS);
+            probes.push_back(plant_source_walking() ? plant_source_walk_point() : "-");
+            if (before) before(next);
             key_post(keys[next++]);
         });
         route_screen();
@@ -293,6 +302,74 @@ TEST_F(RouteScreen, TitleIsThePathToTheItemShortenedToItsRoom)
         EXPECT_EQ(std::string(route_title(2, title)), c.title) << c.group;
         EXPECT_LE(std::strlen(title), static_cast<size_t>(ROUTE_TITLE_ROOM - 1));
     }
+}
+
+// A point's path as a plant names it: the names from below the route item
+// down to it, in UTF-8.
+TEST_F(RouteScreen, APointsPathIsItsNamesBelowTheRouteItemInUtf8)
+{
+    const u32 file = route_in_use();
+    ASSERT_EQ(route_load(file, &route_current), file);
+    EXPECT_EQ(route_point_path(3), "Цех/Н-528/1В");
+    EXPECT_EQ(route_point_path(11), "ТЭЦ-9/Насос-12/2В");
+    EXPECT_EQ(route_point_path(2), "Цех/Н-528");
+    EXPECT_EQ(route_point_path(0), "");
+    EXPECT_EQ(route_point_path(ROUTE_TEST_ITEMS), "");
+}
+
+// With a plant in use that holds points of the route, the probe follows the
+// cursor onto each point (the plant's names in UTF-8, the route's in
+// Windows-1251), stays where it was on a group and goes back to the point
+// chosen outside the route when the screen is left; a route without a
+// point of the plant leaves the probe alone.
+TEST_F(RouteScreen, WithAPlantTheProbeFollowsTheCursorOntoTheRoutesPoints)
+{
+    route_in_use(3);
+    const auto plant_of = [](const char* point) {
+        Plant p;
+        const std::string text =
+            std::string(R"({"format": "tarvik2-plant", "version": 1, "groups": [{"name": "Цех", "machines": [)"
+                        R"({"name": "Н-528", "rpm": 1480, "points": [{"name": ")") +
+            point + R"(", "direction": "vertical", "components": [{"kind": "unbalance", "severity": 6}]}]}]}]})";
+        EXPECT_EQ(plant_parse(text, "plant.json", plant_bearing_lookup, &p), "");
+        return p;
+    };
+    struct PlantPutAway {
+        ~PlantPutAway()
+        {
+            plant_source_walk_end();
+            plant_source_close();
+        }
+    } put_away;
+    ASSERT_EQ(plant_source_open(plant_of("1В"), ""), "");
+    // 1В, 1П and 1О of Н-528, then the machine Н-529.
+    EXPECT_TRUE(run({IDLE, KEY_DOWN, KEY_DOWN, KEY_DOWN, KEY_ESC}));
+    const std::vector<std::string> walked{"Цех/Н-528/1В", "Цех/Н-528/1В", "Цех/Н-528/1П", "Цех/Н-528/1О",
+                                          "Цех/Н-528/1О"};
+    EXPECT_EQ(probes, walked);
+    EXPECT_FALSE(plant_source_walking());
+    // Measuring 1П, which the plant lacks: its noise floor.
+    settings.last_route_item = 4;
+    EXPECT_TRUE(run({KEY_ENTER, IDLE, IDLE, KEY_ENTER, KEY_ESC}));
+    EXPECT_TRUE(plant_source_walk_missing() == std::vector<std::string>{"Цех/Н-528/1П"});
+
+    // A plant opened while the screen runs (from the window's menu) takes
+    // the probe to the point under the cursor; closing it ends the walk.
+    plant_source_close();
+    settings.last_route_item = 3;
+    EXPECT_TRUE(run({IDLE, IDLE, IDLE, IDLE, KEY_ESC}, [&](size_t key) {
+        if (key == 1) {
+            ASSERT_EQ(plant_source_open(plant_of("1В"), ""), "");
+        }
+        if (key == 3) plant_source_close();
+    }));
+    EXPECT_EQ(probes, std::vector<std::string>({"-", "-", "Цех/Н-528/1В", "Цех/Н-528/1В", "-"}));
+
+    // A plant none of whose points the route has.
+    ASSERT_EQ(plant_source_open(plant_of("9В"), ""), "");
+    settings.last_route_item = 3;
+    EXPECT_TRUE(run({IDLE, KEY_DOWN, KEY_ESC}));
+    EXPECT_EQ(probes, std::vector<std::string>(3, "-"));
 }
 
 TEST_F(RouteScreen, APointsSettingsBecomeTheMeasurementSettings)

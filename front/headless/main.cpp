@@ -40,8 +40,10 @@ const char* const USAGE =
     "  --shot FILE     after the last step, save the screen to FILE (.png or .bmp)\n"
     "  --max-time MS   give up with exit status 3 past MS virtual ms (default 600000)\n"
     "  --plant FILE    a virtual plant (JSON, see examples/plants): the measuring\n"
-    "                  chain is fed the signal of one of its points\n"
-    "  --plant-point PATH  that point, by its path \"group/machine/point\"\n"
+    "                  chain is fed the signal of the point the probe is on; on a\n"
+    "                  route made from the plant, the point under the cursor\n"
+    "  --plant-point PATH  the point outside a route, by its path\n"
+    "                  \"group/machine/point\" (without it: the synthesised signal)\n"
     "  -h, --help      this text\n"
     "  --version       the version\n"
     "Steps: esc enter up down left right mod, shift+KEY, hold, release, wait MS,\n"
@@ -222,6 +224,17 @@ void warn_if_clipped()
                  PERCENT * static_cast<double>(c.clipped_frames) / static_cast<double>(c.frames));
 }
 
+// One line on standard error when a route walk measured points that the
+// plant does not hold: those readings are its noise floor.
+void note_points_not_in_plant()
+{
+    std::string points;
+    for (const std::string& p : plant_source_walk_missing()) points += (points.empty() ? "'" : ", '") + p + "'";
+    if (points.empty()) return;
+    std::fprintf(stderr, "tarvik2-run: note: route points not in the plant '%s', measured at its noise floor: %s\n",
+                 plant_source_plant().file.c_str(), points.c_str());
+}
+
 bool parse_u64(const char* s, u64 max, u64* out)
 {
     if (!s || !*s || *s == '-' || *s == '+') return false;
@@ -323,12 +336,6 @@ int main(int argc, char** argv)
     if (have_plant) {
         Plant plant;
         std::string e = plant_load(plant_file, plant_bearing_lookup, &plant);
-        if (e.empty() && !have_plant_point) {
-            std::string known;
-            for (const std::string& p : plant_point_paths(plant)) known += (known.empty() ? "'" : ", '") + p + "'";
-            e = plant_file + ": --plant needs --plant-point PATH, the point the probe is on (the points: " + known +
-                ")";
-        }
         if (e.empty()) e = plant_source_open(plant, plant_point);
         if (!e.empty()) {
             std::fprintf(stderr, "tarvik2-run: %s\n", e.c_str());
@@ -408,6 +415,7 @@ int main(int argc, char** argv)
     runner.finish();
     host_install(nullptr);
     warn_if_clipped();
+    note_points_not_in_plant();
 
     if (runner.timed_out()) return 3;
     return runner.failed() ? 2 : 0;

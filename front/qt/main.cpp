@@ -17,6 +17,7 @@
 #include "app/startup.h"
 #include "front/common/instance.h"
 #include "host/session.h"
+#include "plant_menu.h"
 #include "storage/nand.h"
 #include "window.h"
 
@@ -24,6 +25,7 @@ namespace {
 
 const char* const USAGE =
     "usage: tarvik2-emu [--data DIR | --user-data] [--scale N|fit|default] [--keymap FILE]\n"
+    "                   [--plant FILE [--plant-point PATH]] [--signal FILE ...]\n"
     "Runs the Tarvik-2 instrument in a window.\n"
     "  --data DIR       flash.dat and fram.dat live in DIR (default: the current folder);\n"
     "                   one window per folder\n"
@@ -38,10 +40,17 @@ const char* const USAGE =
     "  --signal FILE and the other signal options below: a recording measured in\n"
     "                   place of the synthesised vibration (also \"Signal…\", Ctrl+L,\n"
     "                   or a file dropped onto the window)\n"
+    "  --plant FILE     a virtual plant (JSON, see examples/plants): the measuring\n"
+    "                   chain is fed the signal of the point the probe is on (the\n"
+    "                   \"Plant\" menu, Ctrl+P for the next point, Ctrl+O opens a\n"
+    "                   plant); on a route made from the plant, the point under\n"
+    "                   the route screen's cursor\n"
+    "  --plant-point PATH  the point the probe is on outside a route,\n"
+    "                   \"group/machine/point\" (default: none, the synthesised signal)\n"
     "  -h, --help       this text\n"
     "  --version        the version\n"
     "Keys: F1 shows them all; F11 full screen, F12 screenshot, Ctrl+R record,\n"
-    "Ctrl+0..4 zoom.\n";
+    "Ctrl+0..4 zoom, Ctrl+O open plant, Ctrl+P next plant point.\n";
 
 constexpr int EXIT_BAD_ARGUMENT = 2;
 constexpr int EXIT_NOT_STARTED = 1;
@@ -97,6 +106,8 @@ int main(int argc, char** argv)
     SignalOptions signal;
     QString signal_error;  // told once the window shows; the instrument runs on synthesis then
     QString signal_option;
+    QString plant, plant_point;
+    bool plant_point_given = false;
     for (int i = 1; i < args.size(); ++i) {
         const QString& a = args[i];
         const bool has_value = i + 1 < args.size();
@@ -119,6 +130,11 @@ int main(int argc, char** argv)
             zoom_given = true;
         } else if (a == QLatin1String("--keymap") && has_value) {
             keymap = args[++i];
+        } else if (a == QLatin1String("--plant") && has_value) {
+            plant = args[++i];
+        } else if (a == QLatin1String("--plant-point") && has_value) {
+            plant_point = args[++i];
+            plant_point_given = true;
         } else if (signal_option_known(a.toStdString()) && has_value) {
             const std::string e = signal_option_set(a.toStdString(), args[++i].toStdString(), &signal);
             if (!e.empty() && signal_error.isEmpty()) signal_error = QString::fromStdString(e);
@@ -174,9 +190,13 @@ int main(int argc, char** argv)
     // loop of a box.
     if (signal_error.isEmpty() && !signal_option.isEmpty() && signal.path.empty())
         signal_error = signal_option + QStringLiteral(" needs --signal FILE");
+    // A plant and a recorded signal both give the signal: with both, neither
+    // is taken (the problem is told, on standard error and in a box).
+    plant_options_apply(form.plantMenu(), plant, plant_point, plant_point_given, !signal.path.empty());
     if (signal_error.isEmpty()) {
         form.setSignalOptions(signal);
-        if (!signal.path.empty()) signal_error = form.loadSignal(QString::fromStdString(signal.path));
+        if (!signal.path.empty() && plant.isEmpty())
+            signal_error = form.loadSignal(QString::fromStdString(signal.path));
     } else {
         form.warn(QStringLiteral("Load signal"), signal_error);
     }

@@ -33,12 +33,14 @@
 #include <QThread>
 #include <QUrl>
 
+#include "analysis/plant_source.h"
 #include "capture.h"
 #include "front/common/picture.h"
 #include "gfx/framebuffer.h"
 #include "host/device.h"
 #include "host/session.h"
 #include "keyhelp.h"
+#include "plant_menu.h"
 #include "settings_store.h"
 
 TFormEmul* FormEmul = nullptr;
@@ -208,9 +210,13 @@ TFormEmul::TFormEmul(QWidget* parent) : QWidget(parent)
     SignalDialog->setNameFilters({QStringLiteral("Recordings (*.wav *.flac *.ogg *.aif *.aiff *.au *.w64 *.caf *.csv "
                                                  "*.txt)"),
                                   QStringLiteral("All files (*)")});
+    ButtonPlant = make_button(this, "ButtonPlant", "Plant ▾", 4, 660, 76, 40);
+    ButtonPlant->setToolTip(
+        QStringLiteral("The virtual plant: open a plant file (Ctrl+O) and put the probe on one of its points "
+                       "(Ctrl+P: the next one)"));
     ClipMark = new QLabel(this);
     ClipMark->setObjectName(QStringLiteral("ClipMark"));
-    ClipMark->setGeometry(4, 660, 76, 90);
+    ClipMark->setGeometry(4, 710, 76, 40);
     ClipMark->setAlignment(Qt::AlignCenter);
     ClipMark->setWordWrap(true);
     ClipMark->setStyleSheet(CLIP_MARK_STYLE);
@@ -228,7 +234,7 @@ TFormEmul::TFormEmul(QWidget* parent) : QWidget(parent)
     for (QWidget* w :
          std::initializer_list<QWidget*>{ButtonEsc, ButtonEnter, ButtonUp, ButtonLeft, ButtonRight, ButtonPower,
                                          ButtonDown, SpeedButtonSavePic, Button15, SpeedButtonCopyPic, SpeedButtonMod,
-                                         ButtonView, ButtonRecord, ButtonKeys, ButtonSignal, ClipMark})
+                                         ButtonView, ButtonRecord, ButtonKeys, ButtonSignal, ButtonPlant, ClipMark})
         places_.push_back({w, w->geometry()});
 
     // The keypad acts on press and repeats while held (mouse or finger).
@@ -268,6 +274,7 @@ TFormEmul::TFormEmul(QWidget* parent) : QWidget(parent)
     capture_ = new Capture(&ImageScr->bitmap, &clock_, this);
     connect(capture_, &Capture::recordingTick, this, [this] { restoreTitle(); });
     createActions();
+    createPlantMenu();
     connect(ButtonView, &QPushButton::clicked, this,
             [this] { view_menu_->popup(ButtonView->mapToGlobal(QPoint(0, ButtonView->height()))); });
     connect(ButtonRecord, &QPushButton::clicked, this, [this] { toggleRecording(); });
@@ -394,8 +401,31 @@ void TFormEmul::createActions()
     add("load-signal", QStringLiteral("Load signal…"), QKeySequence(Qt::CTRL | Qt::Key_L), [this] { chooseSignal(); });
     add("synthesis", QStringLiteral("Synthesised signal"), QKeySequence(), [this] {
         signal_source_close();
+        plant_menu_->close();
         restoreTitle();
         updateClipMark();
+    });
+}
+
+void TFormEmul::createPlantMenu()
+{
+    plant_menu_ = new PlantMenu(this);
+    for (QAction* a : plant_menu_->keyActions()) {
+        addAction(a);
+        actions_.push_back(a);
+    }
+    connect(ButtonPlant, &QPushButton::clicked, this,
+            [this] { plant_menu_->menu()->popup(ButtonPlant->mapToGlobal(QPoint(0, ButtonPlant->height()))); });
+    connect(plant_menu_, &PlantMenu::changed, this, [this] { restoreTitle(); });
+    // A plant and a recorded signal both give the signal: the one taken last.
+    connect(plant_menu_, &PlantMenu::opened, this, [this] {
+        signal_source_close();
+        updateClipMark();
+    });
+    connect(plant_menu_, &PlantMenu::problem, this, [this](const QString& title, const QString& text) {
+        std::fprintf(stderr, "tarvik2-emu: %s\n", text.toLocal8Bit().constData());
+        titleMessage(QStringLiteral("plant not loaded"));
+        warn(title, text);
     });
 }
 
@@ -438,7 +468,8 @@ void TFormEmul::contextMenuEvent(QContextMenuEvent* e)
     for (const char* name : {"save-picture", "copy-picture", "mod", "power"}) menu.addAction(action(name));
     menu.addSeparator();
     menu.addAction(action("load-signal"));
-    if (signal_source_active()) menu.addAction(action("synthesis"));
+    menu.addMenu(plant_menu_->menu());
+    if (signal_source_active() || plant_source_loaded()) menu.addAction(action("synthesis"));
     menu.exec(e->globalPos());
 }
 
@@ -795,6 +826,7 @@ void TFormEmul::TimerRedrawTimer()
 {
     if (screen_dirty) FormPaint();
     updateClipMark();
+    plant_menu_->poll();
 }
 
 void TFormEmul::updateClipMark()
@@ -971,6 +1003,7 @@ void TFormEmul::restoreTitle()
     QString title = TITLE;
     if (signal_source_active())
         title += QStringLiteral(" — signal: ") + QFileInfo(QString::fromStdString(signal_source_path())).fileName();
+    if (plant_menu_ && plant_source_loaded()) title += QStringLiteral(" — ") + plant_menu_->titleText();
     if (capture_->recording()) title += QStringLiteral(" — ") + capture_->recordingTitle();
     if (!title_message_.isEmpty()) title += QStringLiteral(" — ") + title_message_;
     setWindowTitle(title);
@@ -990,6 +1023,7 @@ QString TFormEmul::loadSignal(const QString& path)
         return text;
     }
     signal_options_ = options;
+    plant_menu_->close();
     updateClipMark();
     titleMessage(QStringLiteral("measuring ") + path);
     return QString();

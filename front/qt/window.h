@@ -22,6 +22,7 @@ class QLabel;
 class QMenu;
 class QProgressBar;
 class KeyHelp;
+class PlantMenu;
 
 // The image control: shows the 320 x 240 RGB565 bitmap magnified in its
 // LCD rectangle, margins in the form's white.
@@ -84,6 +85,8 @@ public:
     QPushButton* ButtonKeys;
     QPushButton* ButtonSignal;
     QFileDialog* SignalDialog;
+    // "Plant ▾": the Plant menu (plant_menu.h).
+    QPushButton* ButtonPlant;
     // Shown beside the keypad while the recorded signal overloads the
     // converter: the share of the last record's samples that clipped.
     QLabel* ClipMark;
@@ -174,6 +177,9 @@ public:
     // Opens the file dialog of "Load signal…".
     void chooseSignal();
 
+    // The virtual plant: its menu, file dialog and part of the title.
+    PlantMenu* plantMenu() const { return plant_menu_; }
+
     // Shows or hides the key help.
     void toggleKeyHelp();
     KeyHelp* keyHelp() const { return key_help_; }
@@ -240,6 +246,7 @@ private:
     QSize frameSize() const;
     // Places everything for full screen at the window's present size.
     void placeFullScreen();
+    void createPlantMenu();
     void placeControls();
     // Moves the window back onto its screen after it grew.
     void keepOnScreen();
@@ -272,6 +279,7 @@ private:
     QString keymap_file_;
     QStringList keymap_errors_;
     KeyHelp* key_help_ = nullptr;
+    PlantMenu* plant_menu_ = nullptr;
     SignalOptions signal_options_;
     QMenu* view_menu_ = nullptr;
     std::vector<QAction*> actions_;

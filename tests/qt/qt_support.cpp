@@ -6,6 +6,8 @@
 #include <QTest>
 #include <QWidget>
 
+#include "analysis/plant_source.h"
+#include "analysis/signal_source.h"
 #include "gfx/framebuffer.h"
 #include "host/device.h"
 #include "host/hostif.h"
@@ -37,9 +39,22 @@ EmuResult run_emu(const std::vector<std::string>& args, const std::string& env)
     return {r.status, r.output};
 }
 
+namespace {
+
+// The measuring chain's sources as at the start: no recording, no plant.
+void sources_closed()
+{
+    signal_source_close();
+    plant_source_walk_end();
+    plant_source_close();
+}
+
+}  // namespace
+
 void WindowFixture::SetUp()
 {
     clear_window_settings();
+    sources_closed();
     device_reset();
     framebuffer_reset();
     data_dir_set(dir.path());
@@ -51,6 +66,7 @@ void WindowFixture::TearDown()
     data_dir_set("");
     host_install(nullptr);
     device_reset();
+    sources_closed();
     clear_window_settings();
 }
 

@@ -30,8 +30,9 @@ struct EmuResult {
 };
 EmuResult run_emu(const std::vector<std::string>& args, const std::string& env = "");
 
-// A window test: a fresh data folder, the window's settings store emptied
-// and the device services and drawing state reset before and after.
+// A window test: a fresh data folder, the window's settings store emptied,
+// the device services and drawing state reset and the measuring chain's
+// sources closed (no recording, no plant) before and after.
 class WindowFixture : public ::testing::Test {
 protected:
     void SetUp() override;

@@ -29,19 +29,7 @@ namespace {
 const QString BEARING = QStringLiteral(TARVIK2_DEMO_DIR "/bearing_6205_outer_race.wav");
 const QString UNBALANCE = QStringLiteral(TARVIK2_DEMO_DIR "/unbalance.wav");
 
-class WindowSignal : public WindowFixture {
-protected:
-    void SetUp() override
-    {
-        WindowFixture::SetUp();
-        signal_source_close();
-    }
-    void TearDown() override
-    {
-        signal_source_close();
-        WindowFixture::TearDown();
-    }
-};
+class WindowSignal : public WindowFixture {};
 
 void drop_file(QWidget* w, const QString& path)
 {

@@ -2,9 +2,7 @@
 #pragma once
 #include <string>
 
-// The Windows-1251 bytes of `s` (up to its NUL) as UTF-8; the byte 0x98,
-// which has no character, becomes U+FFFD.
-std::string cp1251_to_utf8(const std::string& s);
+#include "base/cp1251_utf8.h"  // cp1251_to_utf8
 // The UTF-8 text `s` as Windows-1251 bytes: true, or false with `error`
 // saying which character cannot be stored or where the UTF-8 is malformed
 // (a cut or overlong sequence, a surrogate, a code past U+10FFFF).
