@@ -1,5 +1,6 @@
 #include "analysis/signal.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>

@@ -1,4 +1,4 @@
-#include "script.h"
+#include "front/common/script.h"
 
 #include <cctype>
 #include <cerrno>

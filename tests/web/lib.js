@@ -1,0 +1,124 @@
+// Helpers of the browser tests: a static server for the site, Debian's
+// Chromium driven headless by playwright-core, and the native runner and
+// archive tool to compare with.
+"use strict";
+const http = require("http");
+const fs = require("fs");
+const os = require("os");
+const path = require("path");
+const { chromium } = require("playwright-core");
+
+const TYPES = { ".html": "text/html; charset=utf-8", ".js": "text/javascript", ".css": "text/css",
+  ".wasm": "application/wasm", ".json": "application/json", ".wav": "audio/wav" };
+
+// Serves `root` on a free localhost port; resolves to { url, close, bytes }.
+function serve(root) {
+  return new Promise((resolve) => {
+    const stats = { bytes: 0 };
+    const server = http.createServer((req, res) => {
+      const rel = decodeURIComponent(new URL(req.url, "http://x").pathname);
+      const file = path.join(root, rel.endsWith("/") ? rel + "index.html" : rel);
+      if (!file.startsWith(root) || !fs.existsSync(file) || fs.statSync(file).isDirectory()) {
+        res.writeHead(404); res.end(); return;
+      }
+      const body = fs.readFileSync(file);
+      stats.bytes += body.length;
+      res.writeHead(200, { "Content-Type": TYPES[path.extname(file)] || "application/octet-stream" });
+      res.end(body);
+    });
+    server.listen(0, "127.0.0.1", () => {
+      resolve({ url: `http://127.0.0.1:${server.address().port}/`, stats,
+        close: () => new Promise((r) => server.close(r)) });
+    });
+  });
+}
+
+function tmpdir(name) {
+  return fs.mkdtempSync(path.join(os.tmpdir(), `tarvik2-web-${name}-`));
+}
+
+async function launch() {
+  // playwright-core starts Chromium on a fresh profile folder of its own
+  // (it refuses --user-data-dir) and removes it afterwards.
+  const browser = await chromium.launch({
+    executablePath: process.env.TARVIK2_CHROMIUM || "/usr/bin/chromium",
+    headless: true,
+    args: ["--no-sandbox", "--disable-gpu", "--disable-quic", "--no-first-run", "--disable-background-networking",
+      "--disable-component-update", "--disable-sync"],
+  });
+  return { browser };
+}
+
+// Runs `fn(t)` with a fresh browser and the served site; `t` has page(),
+// check() and the paths. Exits non-zero on the first failure.
+async function run(name, fn) {
+  const site = process.env.TARVIK2_SITE;
+  const bin = process.env.TARVIK2_NATIVE_BIN;
+  if (!site || !fs.existsSync(path.join(site, "index.html"))) {
+    console.error(`${name}: TARVIK2_SITE must name the built site (make web)`);
+    process.exit(2);
+  }
+  const server = await serve(path.resolve(site));
+  const { browser } = await launch();
+  let failed = false;
+  const t = {
+    url: server.url, site, bin, server, browser,
+    async page(query = "", options = {}) {
+      const context = options.context || await browser.newContext(
+        { viewport: options.viewport || { width: 1366, height: 768 }, acceptDownloads: true,
+          hasTouch: !!options.touch, deviceScaleFactor: options.scale || 1 });
+      const page = await context.newPage();
+      page.on("console", (m) => { if (process.env.TARVIK2_VERBOSE) console.log(`[page] ${m.text()}`); });
+      page.on("pageerror", (e) => { console.error(`[page error] ${e.message}`); failed = true; });
+      await page.goto(server.url + "index.html" + query);
+      await page.evaluate(() => window.tarvik2.ready);
+      return page;
+    },
+    check(ok, what) {
+      if (ok) { console.log(`ok: ${what}`); return; }
+      console.error(`FAILED: ${what}`);
+      failed = true;
+    },
+    tmpdir,
+  };
+  try {
+    await fn(t);
+  } catch (e) {
+    console.error(`FAILED: ${name}: ${e && e.stack || e}`);
+    failed = true;
+  } finally {
+    await browser.close();
+    await server.close();
+  }
+  process.exit(failed ? 1 : 0);
+}
+
+// 16-bit BMP of the runner (RGB565, bottom-up or top-down rows) as RGB
+// triples, each channel widened as the picture files widen it.
+function bmpRgb(file) {
+  const b = fs.readFileSync(file);
+  const offset = b.readUInt32LE(10), width = b.readInt32LE(18), h = b.readInt32LE(22), bpp = b.readUInt16LE(28);
+  if (bpp !== 16) throw new Error(`${file}: ${bpp} bits per pixel, not 16`);
+  const height = Math.abs(h), stride = Math.ceil(width * 2 / 4) * 4;
+  const rgb = new Uint8Array(width * height * 3);
+  for (let y = 0; y < height; ++y) {
+    const row = h > 0 ? height - 1 - y : y;
+    for (let x = 0; x < width; ++x) {
+      const v = b.readUInt16LE(offset + row * stride + 2 * x);
+      const r = (v >> 11) & 31, g = (v >> 5) & 63, bl = v & 31;
+      const o = 3 * (y * width + x);
+      rgb[o] = (r << 3) | (r >> 2); rgb[o + 1] = (g << 2) | (g >> 4); rgb[o + 2] = (bl << 3) | (bl >> 2);
+    }
+  }
+  return { width, height, rgb };
+}
+
+// Pixels that differ between the canvas (RGBA) and a BMP's RGB.
+function differingPixels(rgba, bmp) {
+  let n = 0;
+  for (let i = 0; i < bmp.width * bmp.height; ++i)
+    if (rgba[4 * i] !== bmp.rgb[3 * i] || rgba[4 * i + 1] !== bmp.rgb[3 * i + 1] || rgba[4 * i + 2] !== bmp.rgb[3 * i + 2]) ++n;
+  return n;
+}
+
+module.exports = { run, serve, launch, bmpRgb, differingPixels, tmpdir };
