@@ -6,7 +6,13 @@ const http = require("http");
 const fs = require("fs");
 const os = require("os");
 const path = require("path");
-const { chromium } = require("playwright-core");
+let chromium;
+try {
+  ({ chromium } = require("playwright-core"));
+} catch (e) {
+  console.error("tests/web: playwright-core is missing: run 'bash scripts/setup.sh web' (npm ci in tests/web)");
+  process.exit(1);
+}
 
 const TYPES = { ".html": "text/html; charset=utf-8", ".js": "text/javascript", ".css": "text/css",
   ".wasm": "application/wasm", ".json": "application/json", ".wav": "audio/wav" };
@@ -33,6 +39,19 @@ function serve(root) {
   });
 }
 
+// The native runner with the same clock, seed and steps, in UTC like the
+// page's browser: its BMP screenshot after the steps.
+function runnerShot(bin, steps, opts = {}) {
+  const { execFileSync } = require("child_process");
+  const data = opts.data || tmpdir("runner");
+  const shot = path.join(tmpdir("shot"), "shot.bmp");
+  const args = ["--data", data, "--clock", opts.clock || CLOCK, "--seed", String(opts.seed ?? SEED),
+    "--keys", `${steps}; shot ${shot}`, ...(opts.args || [])];
+  execFileSync(path.join(bin, "tarvik2-run"), args, { env: { ...process.env, TZ: "UTC" }, stdio: ["ignore", "ignore", "inherit"] });
+  return shot;
+}
+const CLOCK = "2026-12-10T12:00:00", SEED = 1;
+
 function tmpdir(name) {
   return fs.mkdtempSync(path.join(os.tmpdir(), `tarvik2-web-${name}-`));
 }
@@ -55,8 +74,8 @@ async function run(name, fn) {
   const site = process.env.TARVIK2_SITE;
   const bin = process.env.TARVIK2_NATIVE_BIN;
   if (!site || !fs.existsSync(path.join(site, "index.html"))) {
-    console.error(`${name}: TARVIK2_SITE must name the built site (make web)`);
-    process.exit(2);
+    console.error(`${name}: skipped: no web site at ${site} (build it with make web; make test does)`);
+    process.exit(77);
   }
   const server = await serve(path.resolve(site));
   const { browser } = await launch();
@@ -65,7 +84,7 @@ async function run(name, fn) {
     url: server.url, site, bin, server, browser,
     async page(query = "", options = {}) {
       const context = options.context || await browser.newContext(
-        { viewport: options.viewport || { width: 1366, height: 768 }, acceptDownloads: true,
+        { viewport: options.viewport || { width: 1366, height: 768 }, acceptDownloads: true, timezoneId: "UTC",
           hasTouch: !!options.touch, deviceScaleFactor: options.scale || 1 });
       const page = await context.newPage();
       page.on("console", (m) => { if (process.env.TARVIK2_VERBOSE) console.log(`[page] ${m.text()}`); });
@@ -121,4 +140,4 @@ function differingPixels(rgba, bmp) {
   return n;
 }
 
-module.exports = { run, serve, launch, bmpRgb, differingPixels, tmpdir };
+module.exports = { run, serve, launch, bmpRgb, differingPixels, tmpdir, runnerShot, CLOCK, SEED };

@@ -49,6 +49,24 @@ function overlay(text, onClick) {
   o.onclick = onClick || null;
 }
 
+// Calls an exported function with strings and numbers; a string result
+// comes back as a string. (ccall would hand back a promise while the run
+// sleeps in Asyncify.)
+function call(name, ...args) {
+  const heap = [];
+  const conv = args.map((a) => {
+    if (typeof a !== "string") return a;
+    const n = M.lengthBytesUTF8(a) + 1, p = M._malloc(n);
+    M.stringToUTF8(a, p, n);
+    heap.push(p);
+    return p;
+  });
+  const r = M["_" + name](...conv);
+  for (const p of heap) M._free(p);
+  return r;
+}
+function callText(name, ...args) { return M.UTF8ToString(call(name, ...args)); }
+
 // ---- texts ----
 function applyTexts() {
   document.documentElement.lang = lang;
@@ -257,7 +275,7 @@ async function openSignal(name, bytes) {
   let error = "";
   if (NATIVE.test(safe)) {
     M.FS.writeFile(path, bytes);
-    error = M.ccall("web_signal_open", "string", ["string", "number", "number"], [path, 0, temperature]);
+    error = callText("web_signal_open", path, 0, temperature);
   }
   if (!NATIVE.test(safe) || (error && !/\.(csv|txt)$/i.test(safe))) {
     // What libsndfile does not read here (FLAC, Ogg, MP3, …): the browser's
@@ -267,7 +285,7 @@ async function openSignal(name, bytes) {
       const decoded = await ac.decodeAudioData(bytes.slice().buffer);
       path = SIGNALS + "/" + safe + ".decoded.wav";
       M.FS.writeFile(path, floatWav(decoded));
-      error = M.ccall("web_signal_open", "string", ["string", "number", "number"], [path, 0, temperature]);
+      error = callText("web_signal_open", path, 0, temperature);
       if (error) error = error.replace(path, safe);
     } catch (e) {
       if (!error) error = safe + ": cannot be read as a recording (" + (e && e.message || e) + ")";
@@ -303,7 +321,7 @@ function stamp() {
   return `${d.getFullYear()}${p(d.getMonth() + 1)}${p(d.getDate())}-${p(d.getHours())}${p(d.getMinutes())}${p(d.getSeconds())}`;
 }
 function picturePng() {
-  const err = M.ccall("web_save_picture", "string", ["string"], ["/tmp/picture.png"]);
+  const err = callText("web_save_picture", "/tmp/picture.png");
   if (err) { status(err, true); return null; }
   return M.FS.readFile("/tmp/picture.png");
 }
@@ -326,7 +344,7 @@ let recording = null;
 function toggleRecording() {
   const now = () => performance.now();
   if (!recording) {
-    const err = M.ccall("web_record_start", "string", ["string", "number"], ["/tmp/recording.png", now()]);
+    const err = callText("web_record_start", "/tmp/recording.png", now());
     if (err) return status(err, true);
     recording = { start: now(), timer: setInterval(() => {
       M._web_record_frame(now());
@@ -337,7 +355,7 @@ function toggleRecording() {
     clearInterval(recording.timer);
     recording = null;
     $("b-record").setAttribute("aria-pressed", "false");
-    const err = M.ccall("web_record_stop", "string", ["number"], [now()]);
+    const err = callText("web_record_stop", now());
     if (err) return status(err, true);
     const name = `tarvik2-rec-${stamp()}.png`;
     download(new Blob([M.FS.readFile("/tmp/recording.png")], { type: "image/apng" }), name);
@@ -505,7 +523,7 @@ const api = {
   // resolves when they are done, with the virtual milliseconds passed.
   steps(text) {
     const run = () => new Promise((resolve, reject) => {
-      const err = M.ccall("web_steps", "string", ["string", "string"], [String(text), "steps"]);
+      const err = callText("web_steps", String(text), "steps");
       if (err) return reject(new Error(err));
       const poll = () => {
         const s = M._web_steps_state();
@@ -545,13 +563,12 @@ async function start() {
   if (persist && !db) status(t("no_storage"), true);
   await restoreStored();
   if (params.has("temperature")) {
-    const err = M.ccall("web_check_temperature", "string", ["string"], [params.get("temperature")]);
+    const err = callText("web_check_temperature", params.get("temperature"));
     if (err) status(err, true); else temperature = parseFloat(params.get("temperature"));
   }
   if (virtualTime) {
     const seed = params.get("seed");
-    const err = M.ccall("web_set_virtual", "string", ["string", "number", "number"],
-      [params.get("clock") || "", seed ? Number(seed) >>> 0 : 0, seed ? 1 : 0]);
+    const err = callText("web_set_virtual", params.get("clock") || "", seed ? Number(seed) >>> 0 : 0, seed ? 1 : 0);
     if (err) status(err, true);
   }
   setInterval(() => {
