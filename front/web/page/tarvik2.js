@@ -235,10 +235,13 @@ async function openArchive(files) {
     const STEP = PAGE_BYTES * 2048;
     for (let at = 0; at < FLASH_BYTES; at += STEP) {
       const buf = new Uint8Array(await flash.slice(at, Math.min(FLASH_BYTES, at + STEP)).arrayBuffer());
+      const words = new Uint32Array(buf.buffer, 0, buf.length >> 2);
       const keep = [];
       for (let o = 0; o < buf.length; o += PAGE_BYTES) {
-        const page = buf.subarray(o, o + PAGE_BYTES);
-        if (!page.every((v) => v === 0xFF)) keep.push([(at + o) / PAGE_BYTES, page.slice()]);
+        // Only pages that are not erased are kept.
+        let erased = true;
+        for (let w = o >> 2, end = (o + PAGE_BYTES) >> 2; w < end; ++w) if (words[w] !== 0xFFFFFFFF) { erased = false; break; }
+        if (!erased) keep.push([(at + o) / PAGE_BYTES, buf.slice(o, o + PAGE_BYTES)]);
       }
       if (keep.length) await idb("pages", "readwrite", (s) => { for (const [n, b] of keep) s.put(b, n); });
       overlay(t("opening", flash.name, Math.round(100 * (at + STEP) / FLASH_BYTES)));
