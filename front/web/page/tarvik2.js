@@ -79,8 +79,9 @@ function applyTexts() {
 function layout() {
   const app = $("app");
   const w = window.innerWidth, h = window.innerHeight;
-  const side = w / h > 1.5 && h < 720;
+  const side = w / h > 1.3 && h < 600;
   app.classList.toggle("side", side);
+  app.classList.toggle("compact", side || w < 720);
   const pad = $("pad").getBoundingClientRect();
   const status = 20, margin = 16;
   const availW = side ? w - pad.width - margin - 10 : w - margin;

@@ -1,0 +1,60 @@
+// Figures of the web page (not tests): cold load to the main menu, bytes
+// transferred, main-thread load at the main menu and while measuring, and
+// the live vibrometer's speed in virtual time. Run from tests/web (for
+// playwright-core): node ../../bench/web/web_figures.js SITE
+"use strict";
+const path = require("path");
+const { serve, launch } = require(path.resolve("lib.js"));
+
+async function mainThreadShare(page, seconds) {
+  const cdp = await page.context().newCDPSession(page);
+  await cdp.send("Performance.enable");
+  const metric = async () => {
+    const m = (await cdp.send("Performance.getMetrics")).metrics;
+    return m.find((x) => x.name === "TaskDuration").value;
+  };
+  const a = await metric(), t0 = Date.now();
+  await page.waitForTimeout(seconds * 1000);
+  const b = await metric(), wall = (Date.now() - t0) / 1000;
+  return (100 * (b - a) / wall).toFixed(2) + " % of one core (main thread)";
+}
+
+(async () => {
+  const site = path.resolve(process.argv[2] || "../../build/web/site");
+  const server = await serve(site);
+  const { browser } = await launch();
+  const ctx = await browser.newContext({ viewport: { width: 1366, height: 768 } });
+  const page = await ctx.newPage();
+  const t0 = Date.now();
+  await page.goto(server.url + "index.html");
+  await page.evaluate(() => window.tarvik2.ready);
+  // The main menu is up when its bottom caption bar is drawn (row 230).
+  await page.waitForFunction(() => {
+    const p = window.tarvik2.pixels();
+    return p[4 * (230 * 320 + 10)] !== 0 || p[4 * (230 * 320 + 10) + 2] !== 0;
+  }, null, { polling: 20 });
+  await page.waitForTimeout(0);
+  console.log(`cold load to the main menu: ${Date.now() - t0} ms`);
+  console.log(`transferred: ${(server.stats.bytes / 1e6).toFixed(2)} MB (page, script, WebAssembly)`);
+  await page.waitForTimeout(3000);
+  console.log(`at the main menu: ${await mainThreadShare(page, 10)}`);
+  await page.keyboard.press("Enter");
+  await page.waitForTimeout(500);
+  await page.keyboard.press("Enter");
+  await page.waitForTimeout(2000);
+  console.log(`vibrometer measuring (real time): ${await mainThreadShare(page, 10)}`);
+  await ctx.close();
+
+  const vctx = await browser.newContext();
+  const vpage = await vctx.newPage();
+  await vpage.goto(server.url + "index.html?clock=2026-12-10T12:00:00&seed=1");
+  await vpage.evaluate(() => window.tarvik2.ready);
+  await vpage.evaluate(() => window.tarvik2.steps("wait 1500; enter; wait 300; enter; wait 2000"));
+  const w0 = Date.now();
+  const v0 = await vpage.evaluate(() => window.tarvik2.virtualMs());
+  const v1 = await vpage.evaluate(() => window.tarvik2.steps("wait 30000"));
+  const wall = Date.now() - w0;
+  console.log(`live vibrometer in virtual time: ${v1 - v0} virtual ms in ${wall} ms: ${((v1 - v0) / wall).toFixed(1)}x real time`);
+  await browser.close();
+  await server.close();
+})();
