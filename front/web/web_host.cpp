@@ -2,16 +2,36 @@
 
 #include <emscripten.h>
 
+#include <cmath>
+
+#include "archive/mount.h"
 #include "host/device.h"
 
 namespace {
 
 constexpr double REST_AFTER_MS = 2000;
-constexpr int REST_SLEEP_MS = 10;
 constexpr int PASS_SLEEP_MS = 1;
 constexpr double TICK_MS = 31;
+// The window's redraw timer.
+constexpr double REDRAW_MS = 100;
 
 }  // namespace
+
+// The page paints the LCD (tarvik2.js).
+EM_JS(void, web_paint_js, (), { Module.tarvik2.paint(); });
+
+// Sleeps up to `ms` milliseconds; input (a key, a click) wakes it at once.
+EM_ASYNC_JS(void, web_rest_js, (int ms), {
+    await new Promise(resolve => {
+        const done = () => {
+            clearTimeout(timer);
+            Module.tarvik2.wake = null;
+            resolve();
+        };
+        const timer = setTimeout(done, ms);
+        Module.tarvik2.wake = done;
+    });
+});
 
 // A zero-delay turn through a message port: timers would be held to 4 ms
 // once they nest.
@@ -45,18 +65,34 @@ double WebRealHost::now_ms() const
 
 void WebRealHost::pump()
 {
+    const double now = now_ms();
     // The window's 31 ms timer.
-    const u32 due = static_cast<u32>((now_ms() - start_ms_) / TICK_MS);
+    const u32 due = static_cast<u32>((now - start_ms_) / TICK_MS);
     while (ticks_given_ < due) {
         tick_counter = tick_counter + 1;
         ++ticks_given_;
+    }
+    // The window's redraw timer: the screen as the code has yielded it.
+    if (screen_dirty && now - last_paint_ms_ >= REDRAW_MS) {
+        screen_dirty = 0;
+        last_paint_ms_ = now;
+        web_paint_js();
     }
 }
 
 void WebRealHost::sleep_1ms()
 {
-    const bool at_rest = !busy_flag && now_ms() - last_input_ms_ >= REST_AFTER_MS;
-    web_wait(at_rest ? REST_SLEEP_MS : PASS_SLEEP_MS);
+    // At rest (nothing measures, the archive is mounted, no input for 2 s)
+    // a pass comes with each tick, or at once when input comes; time in the
+    // instrument (ticks, delays, the clock) is unaffected.
+    const double now = now_ms();
+    const bool at_rest = !busy_flag && archive_idle() && now - last_input_ms_ >= REST_AFTER_MS;
+    if (!at_rest) {
+        web_wait(PASS_SLEEP_MS);
+        return;
+    }
+    const double into_tick = std::fmod(now - start_ms_, TICK_MS);
+    web_rest_js(static_cast<int>(std::ceil(TICK_MS - into_tick)));
 }
 
 u32 WebRealHost::millis()

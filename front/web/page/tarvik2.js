@@ -101,6 +101,14 @@ function paint(force) {
   ctx2d.putImageData(image, 0, 0);
 }
 
+// The screen and the "Input clipped" mark.
+function refresh() {
+  paint(false);
+  const clip = M._web_clip_percent();
+  $("clip").hidden = clip < 0;
+  if (clip >= 0) $("clip").textContent = t("clipped", clip.toFixed(1));
+}
+
 // ---- storage: IndexedDB keeps the chip's written pages and fram.dat ----
 let db = null;
 const ops = [];
@@ -145,6 +153,8 @@ function flush() {
   return flushing;
 }
 const hooks = {
+  wake: null,                   // set while the instrument rests: wakes it
+  paint() { refresh(); },
   pageWritten(page, bytes) { if (db) { ops.push({ page, bytes }); scheduleFlush(); } },
   pagesErased(first, count) { if (db) { ops.push({ page: first, count }); scheduleFlush(); } },
 };
@@ -375,8 +385,10 @@ function setMod(down) {
   if (virtualTime) api.steps(down ? "hold" : "release").catch(() => {});
   else M && M._web_set_mod(down ? 1 : 0);
 }
+function wake() { if (hooks.wake) hooks.wake(); }
 function press(code, shifted) {
   if (!running) return switchOn();
+  wake();
   if (virtualTime) {
     const base = code & ~KEY.SHIFT;
     const step = base === KEY.MOD ? "mod" : (shifted ? "shift+" : "") + STEP_NAMES[base];
@@ -403,7 +415,7 @@ document.addEventListener("keydown", (e) => {
   if (e.ctrlKey || e.altKey || e.metaKey) return;
   if (e.target && e.target.tagName === "SELECT") return;
   const code = PC_KEYS[e.key];
-  if (code === undefined) { M && M._web_input(); return; }
+  if (code === undefined) { if (M) { M._web_input(); wake(); } return; }
   e.preventDefault();
   press(e.shiftKey ? code | KEY.SHIFT : code, e.shiftKey);
 });
@@ -575,12 +587,9 @@ async function start() {
     const err = callText("web_set_virtual", params.get("clock") || "", seed ? Number(seed) >>> 0 : 0, seed ? 1 : 0);
     if (err) status(err, true);
   }
-  setInterval(() => {
-    paint(false);
-    const clip = M._web_clip_percent();
-    $("clip").hidden = clip < 0;
-    if (clip >= 0) $("clip").textContent = t("clipped", clip.toFixed(1));
-  }, REDRAW_MS);
+  // In real time the instrument's passes paint (hooks.paint); in virtual
+  // time the page looks every 100 ms.
+  if (virtualTime) setInterval(refresh, REDRAW_MS);
   setInterval(storeFram, FRAM_CHECK_MS);
   loadDemoList();
   switchOn();
