@@ -39,6 +39,30 @@ run("signal", async (t) => {
   const differ = differingPixels(await page.evaluate(() => window.tarvik2.pixels()), shot);
   t.check(differ === 0, `the vibrometer measures the opened WAV file as the runner's --signal does (${differ} pixels differ)`);
 
+  // The temperature parameter, as --temperature C.
+  const warm = bmpRgb(runnerShot(t.bin, MEASURE, { args: ["--signal", wav, "--temperature", "71.5"] }));
+  t.check(differingPixels(await page.evaluate(() => window.tarvik2.pixels()), warm) > 0,
+    "the runner's screen shows the temperature given");
+  const page2 = await t.page(`?clock=${CLOCK}&seed=${SEED}&temperature=71.5`);
+  await page2.setInputFiles("#f-signal", wav);
+  await page2.waitForFunction(() => /sine_80hz_10mms/.test(document.getElementById("status").textContent));
+  await page2.evaluate((s) => window.tarvik2.steps(s), MEASURE);
+  const differWarm = differingPixels(await page2.evaluate(() => window.tarvik2.pixels()), warm);
+  t.check(differWarm === 0, `?temperature=71.5 shows what --temperature 71.5 shows (${differWarm} pixels differ)`);
+  await page2.context().close();
+
+  // A demonstration recording from the page's menu, as --signal FILE of
+  // the site's copy.
+  const demo = bmpRgb(runnerShot(t.bin, MEASURE, { args: ["--signal", path.join(t.site, "demo", "unbalance.wav")] }));
+  const page3 = await t.page(`?clock=${CLOCK}&seed=${SEED}`);
+  await page3.waitForFunction(() => document.querySelectorAll("#demo option").length > 1);
+  await page3.selectOption("#demo", "unbalance.wav");
+  await page3.waitForFunction(() => /unbalance\.wav/.test(document.getElementById("status").textContent));
+  await page3.evaluate((s) => window.tarvik2.steps(s), MEASURE);
+  const differDemo = differingPixels(await page3.evaluate(() => window.tarvik2.pixels()), demo);
+  t.check(differDemo === 0, `the demonstration menu's unbalance.wav measures as the runner's --signal (${differDemo} pixels differ)`);
+  await page3.context().close();
+
   // The reading, saved and read back by the archive tool.
   await page.evaluate((s) => window.tarvik2.steps(s), SAVE);
   const out = tmpdir("download");
