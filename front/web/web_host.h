@@ -10,7 +10,8 @@
 // Real time, as the window runs it: the millisecond clock and the 31 ms tick
 // follow the browser's monotonic clock, and the screen is painted at most
 // every 100 ms when the code has yielded a new one; a pass of the instrument
-// code comes every millisecond (as soon as the browser's timers allow), at
+// code comes every millisecond on average (the browser's timers wake in
+// steps of a few milliseconds; the passes missed meanwhile run at once), at
 // rest (nothing measures, the archive mounted, no input for 2 s) with each
 // tick instead, or at once when input comes.
 class WebRealHost final : public HostInterface {
@@ -34,6 +35,8 @@ private:
     double start_ms_;
     double last_input_ms_;
     double last_paint_ms_ = 0;
+    double pass_due_ms_ = 0;
+    double last_yield_ms_ = 0;
     u32 ticks_given_ = 0;
     bool shift_ = false;
     bool mod_toggle_ = false;
