@@ -8,6 +8,7 @@
 #include <string>
 
 #include "base/stamp.h"
+#include "text_internal.h"
 
 char* int_to_text(i32 value, u8 width_in, char* buffer)
 {
@@ -93,16 +94,8 @@ char* format_date(u32 stamp, char* out)
     return three_fields(out, d, mo, y % 100, '.');
 }
 
-bool text_to_double(const char* begin, const char* end, double* value, const char** stop)
+bool text_to_double_strtod(const char* begin, const char* end, double* value, const char** stop)
 {
-#if defined(__cpp_lib_to_chars)
-    const auto r = std::from_chars(begin, end, *value);
-    *stop = r.ptr;
-    return r.ec == std::errc();
-#else
-    // A standard library without the floating-point from_chars (the web
-    // build's): strtod, kept to the same forms. The programs leave the
-    // numeric locale at "C".
     *stop = begin;
     if (begin == end || std::isspace(static_cast<unsigned char>(*begin)) || *begin == '+') return false;
     const char* digits = *begin == '-' ? begin + 1 : begin;
@@ -121,5 +114,17 @@ bool text_to_double(const char* begin, const char* end, double* value, const cha
     if (errno == ERANGE) return false;
     *value = v;
     return true;
+}
+
+bool text_to_double(const char* begin, const char* end, double* value, const char** stop)
+{
+#if defined(__cpp_lib_to_chars)
+    const auto r = std::from_chars(begin, end, *value);
+    *stop = r.ptr;
+    return r.ec == std::errc();
+#else
+    // A standard library without the floating-point from_chars (the web
+    // build's); the programs leave the numeric locale at "C".
+    return text_to_double_strtod(begin, end, value, stop);
 #endif
 }

@@ -13,6 +13,7 @@
 #include "analysis/signal_source.h"
 #include "app/startup.h"
 #include "front/common/apng.h"
+#include "front/common/key_names.h"
 #include "front/common/picture.h"
 #include "front/common/runner.h"
 #include "front/common/script.h"
@@ -199,6 +200,13 @@ EMSCRIPTEN_KEEPALIVE const char* web_steps(const char* text, const char* origin)
     g_runner->clear_failed();
     g_runner->append(std::move(steps));
     return result("");
+}
+
+// The name of a key in the step language ("" for none).
+EMSCRIPTEN_KEEPALIVE const char* web_key_name(u32 code)
+{
+    const char* name = key_name(code);
+    return name ? name : "";
 }
 
 // 0 while steps run, 1 when all are done, 2 when done and one failed (a

@@ -24,4 +24,18 @@ run("pixels", async (t) => {
       `(${(virtualMs / wallMs).toFixed(1)}x real time)`);
     await page.context().close();
   }
+
+  // In virtual time the page's buttons and the PC keys run as steps: the
+  // spectra screen reached by them equals the runner's.
+  const [what, steps] = CASES[2];
+  const bmp = bmpRgb(runnerShot(t.bin, steps));
+  const page = await t.page(`?clock=${CLOCK}&seed=${SEED}`);
+  await page.evaluate(() => window.tarvik2.steps("wait 1500"));
+  await page.click("#k-right");
+  await page.click("#k-enter");
+  await page.evaluate(() => window.tarvik2.steps("wait 300"));
+  await page.keyboard.press("Enter");
+  await page.evaluate(() => window.tarvik2.steps("wait 4000"));
+  const differ = differingPixels(await page.evaluate(() => window.tarvik2.pixels()), bmp);
+  t.check(differ === 0, `${what} by the page's buttons and the PC's Enter in virtual time (${differ} pixels differ)`);
 });

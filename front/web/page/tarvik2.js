@@ -11,7 +11,6 @@ const FRAM_CHECK_MS = 1000;     // how often the parameter memory is stored when
 const STEPS_POLL_MS = 10;
 const DATA = "/data", SIGNALS = "/signals";
 const KEY = { MOD: 1, ESC: 2, ENTER: 3, UP: 4, DOWN: 5, LEFT: 6, RIGHT: 7, SHIFT: 128 };
-const STEP_NAMES = { 2: "esc", 3: "enter", 4: "up", 5: "down", 6: "left", 7: "right" };
 // The window's PC keys (the window's built-in key map).
 const PC_KEYS = { Enter: KEY.ENTER, NumpadEnter: KEY.ENTER, Escape: KEY.ESC, ArrowUp: KEY.UP, ArrowDown: KEY.DOWN,
   ArrowLeft: KEY.LEFT, ArrowRight: KEY.RIGHT };
@@ -391,7 +390,7 @@ function press(code, shifted) {
   wake();
   if (virtualTime) {
     const base = code & ~KEY.SHIFT;
-    const step = base === KEY.MOD ? "mod" : (shifted ? "shift+" : "") + STEP_NAMES[base];
+    const step = (shifted && base !== KEY.MOD ? "shift+" : "") + M.UTF8ToString(M._web_key_name(base));
     api.steps(step).catch((e) => status(String(e.message || e), true));
   } else {
     M._web_key(code, shifted ? 1 : 0);
