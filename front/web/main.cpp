@@ -101,14 +101,18 @@ extern "C" {
 
 // Deterministic mode: virtual time from `clock` (YYYY-MM-DDTHH:MM:SS, ""
 // for now) with the seed given (when `has_seed`), steps run as the runner
-// runs them. "" or an error. Before web_run.
+// runs them. "" or what was wrong with the clock (then the PC's clock
+// starts it). Before web_run.
 EMSCRIPTEN_KEEPALIVE const char* web_set_virtual(const char* clock, u32 seed, int has_seed)
 {
     static VirtualHost host;
+    std::string error;
     if (clock && *clock) {
         std::time_t t;
-        if (!parse_clock(clock, &t)) return result(std::string("clock '") + clock + "' is not YYYY-MM-DDTHH:MM:SS");
-        host.set_clock(t);
+        if (parse_clock(clock, &t))
+            host.set_clock(t);
+        else
+            error = std::string("clock '") + clock + "' is not YYYY-MM-DDTHH:MM:SS (the PC's clock is taken)";
     }
     if (has_seed) host.set_seed(seed);
     g_virtual = &host;
@@ -117,7 +121,7 @@ EMSCRIPTEN_KEEPALIVE const char* web_set_virtual(const char* clock, u32 seed, in
     g_runner->set_hold_at_end(true);
     host.set_on_pump(virtual_pump);
     host.set_on_ms(virtual_ms);
-    return result("");
+    return result(error);
 }
 
 EMSCRIPTEN_KEEPALIVE int web_is_virtual()

@@ -579,7 +579,8 @@ async function start() {
   await restoreStored();
   if (params.has("temperature")) {
     const err = callText("web_check_temperature", params.get("temperature"));
-    if (err) status(err, true); else temperature = parseFloat(params.get("temperature"));
+    if (err) status(err.replace("--temperature", "temperature"), true);
+    else temperature = parseFloat(params.get("temperature"));
   }
   if (virtualTime) {
     const seed = params.get("seed");
