@@ -10,7 +10,9 @@ const REDRAW_MS = 100;          // the window's redraw timer
 const FRAM_CHECK_MS = 1000;     // how often the parameter memory is stored when it changed
 const STEPS_POLL_MS = 10;
 const DATA = "/data", SIGNALS = "/signals";
-const KEY = { MOD: 1, ESC: 2, ENTER: 3, UP: 4, DOWN: 5, LEFT: 6, RIGHT: 7, SHIFT: 128 };
+const KEY = { MOD: 1, ESC: 2, ENTER: 3, UP: 4, DOWN: 5, LEFT: 6, RIGHT: 7, SHIFT: 128, NONE: 65535 };
+const REPEAT_SHIFT = 16, REPEAT_COUNT_MAX = 0x7FFF;
+let heldKey = "", repeatCount = 0;
 // The window's PC keys (the window's built-in key map).
 const PC_KEYS = { Enter: KEY.ENTER, NumpadEnter: KEY.ENTER, Escape: KEY.ESC, ArrowUp: KEY.UP, ArrowDown: KEY.DOWN,
   ArrowLeft: KEY.LEFT, ArrowRight: KEY.RIGHT };
@@ -389,7 +391,7 @@ function press(code, shifted) {
   if (!running) return switchOn();
   wake();
   if (virtualTime) {
-    const base = code & ~KEY.SHIFT;
+    const base = code & 0xFFFF & ~KEY.SHIFT;
     const step = (shifted && base !== KEY.MOD ? "shift+" : "") + M.UTF8ToString(M._web_key_name(base));
     api.steps(step).catch((e) => status(String(e.message || e), true));
   } else {
@@ -413,10 +415,18 @@ document.addEventListener("keydown", (e) => {
   if (hotkey(e)) { e.preventDefault(); return; }
   if (e.ctrlKey || e.altKey || e.metaKey) return;
   if (e.target && e.target.tagName === "SELECT") return;
+  // A held key repeats with its count in bits 16-30, as on the keypad.
+  if (e.repeat && e.code === heldKey) repeatCount = Math.min(repeatCount + 1, REPEAT_COUNT_MAX);
+  else { heldKey = e.code; repeatCount = 0; }
   const code = PC_KEYS[e.key];
-  if (code === undefined) { if (M) { M._web_input(); wake(); } return; }
+  if (code === undefined) {
+    // As in the window: another key cancels a key not yet taken.
+    if (M && running && !virtualTime) { M._web_key(KEY.NONE, 1); wake(); }
+    return;
+  }
   e.preventDefault();
-  press(e.shiftKey ? code | KEY.SHIFT : code, e.shiftKey);
+  const shifted = e.shiftKey ? code | KEY.SHIFT : code;
+  press(virtualTime ? shifted : (shifted | (repeatCount << REPEAT_SHIFT)) >>> 0, e.shiftKey);
 });
 document.addEventListener("keyup", (e) => { if (e.key === "Shift" && M) M._web_set_shift(0); });
 window.addEventListener("blur", () => { if (M) M._web_set_shift(0); });
