@@ -17,7 +17,8 @@ const TARVIK2_TEXTS = {
     k_enter: "Enter (either)", k_esc: "Esc", k_arrows: "arrows (also the keypad's)", k_shift: "Shift + key",
     h_f1: "this help", h_f12: "Save Picture", h_ctrl_r: "start / stop recording", h_ctrl_m: "the Mod (Shift) toggle",
     h_ctrl_s: "Save Picture", h_ctrl_c: "Copy Picture", h_ctrl_l: "open a recorded signal",
-    h_ctrl_q: "ON/OFF", i_shifted: "shifted key (code + 128)",
+    h_ctrl_q: "ON/OFF", i_shifted: "shifted key (code + 128)", code: "code",
+    i_arrows: "Up 4, Down 5, Left 6, Right 7",
   },
   ru: {
     signal: "Сигнал…", signal_title: "Открыть записанный сигнал (Ctrl+L); файл можно и перетащить на страницу",
@@ -35,6 +36,7 @@ const TARVIK2_TEXTS = {
     k_enter: "Enter (любой)", k_esc: "Esc", k_arrows: "стрелки (и цифрового блока)", k_shift: "Shift + клавиша",
     h_f1: "эта справка", h_f12: "сохранить снимок", h_ctrl_r: "начать / закончить запись", h_ctrl_m: "переключатель Mod (Shift)",
     h_ctrl_s: "сохранить снимок", h_ctrl_c: "копировать снимок", h_ctrl_l: "открыть записанный сигнал",
-    h_ctrl_q: "ВКЛ/ВЫКЛ", i_shifted: "сдвинутая клавиша (код + 128)",
+    h_ctrl_q: "ВКЛ/ВЫКЛ", i_shifted: "сдвинутая клавиша (код + 128)", code: "код",
+    i_arrows: "вверх 4, вниз 5, влево 6, вправо 7",
   },
 };

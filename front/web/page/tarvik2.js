@@ -85,8 +85,9 @@ function layout() {
   app.classList.toggle("compact", side || w < 720);
   const pad = $("pad").getBoundingClientRect();
   const status = 20, margin = 16;
-  const availW = side ? w - pad.width - margin - 10 : w - margin;
-  const availH = side ? h - margin - status : h - pad.height - status - margin - 10;
+  // Sideways the status line lies under the keypad.
+  const availW = side ? w - pad.width - 20 : w - margin;
+  const availH = side ? h - 12 : h - pad.height - status - margin - 10;
   const dpr = window.devicePixelRatio || 1;
   const k = Math.max(1, Math.floor(Math.min(availW * dpr / LCD_W, availH * dpr / LCD_H)));
   canvas.style.width = (LCD_W * k / dpr) + "px";
@@ -475,8 +476,8 @@ function powerButton() {
 function showHelp() {
   const row = (a, b) => `<tr><td><b>${a}</b></td><td>${b}</td></tr>`;
   $("help").innerHTML = `<h2>${t("help_title")}</h2><table>` +
-    row(t("k_enter"), "Enter, code 3") + row(t("k_esc"), "Esc, code 2") +
-    row(t("k_arrows"), "Up 4, Down 5, Left 6, Right 7") + row(t("k_shift"), t("i_shifted")) +
+    row(t("k_enter"), `Enter, ${t("code")} 3`) + row(t("k_esc"), `Esc, ${t("code")} 2`) +
+    row(t("k_arrows"), t("i_arrows")) + row(t("k_shift"), t("i_shifted")) +
     `</table><p>${t("help_shift")}</p><h2>${t("help_window")}</h2><table>` +
     row("F1", t("h_f1")) + row("F12", t("h_f12")) + row("Ctrl+R", t("h_ctrl_r")) + row("Ctrl+M", t("h_ctrl_m")) +
     row("Ctrl+S", t("h_ctrl_s")) + row("Ctrl+C", t("h_ctrl_c")) + row("Ctrl+L", t("h_ctrl_l")) +
