@@ -52,9 +52,19 @@ function runnerShot(bin, steps, opts = {}) {
 }
 const CLOCK = "2026-12-10T12:00:00", SEED = 1;
 
+// Temporary folders (runner data folders and downloads hold 276 MB images):
+// all removed when the test ends, unless TARVIK2_KEEP is set.
+const made = [];
 function tmpdir(name) {
-  return fs.mkdtempSync(path.join(os.tmpdir(), `tarvik2-web-${name}-`));
+  const dir = fs.mkdtempSync(path.join(os.tmpdir(), `tarvik2-web-${name}-`));
+  made.push(dir);
+  return dir;
 }
+function removeTmpdirs() {
+  if (process.env.TARVIK2_KEEP) return;
+  for (const dir of made.splice(0)) fs.rmSync(dir, { recursive: true, force: true });
+}
+process.on("exit", removeTmpdirs);
 
 async function launch() {
   // playwright-core starts Chromium on a fresh profile folder of its own
@@ -108,6 +118,7 @@ async function run(name, fn) {
   } finally {
     await browser.close();
     await server.close();
+    removeTmpdirs();
   }
   process.exit(failed ? 1 : 0);
 }
