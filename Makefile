@@ -6,11 +6,17 @@
 #               run each for FUZZ_SECONDS seconds
 #   make install  install what is missing, build the release preset and install the
 #               programs, manual pages, demonstration recordings and documents under PREFIX
+#   make web    install what is missing, build the web page (Emscripten) into build/web/site
+#   make serve-web  build the web page and serve it on http://localhost:WEB_PORT/
 JOBS ?= $(shell nproc)
 FUZZ_SECONDS ?= 60
 PREFIX ?= /usr/local
+WEB_PORT ?= 8080
+# Emscripten's JavaScript optimiser runs on the machine's Node.js and needs
+# Debian's Node.js modules (acorn).
+WEB_ENV = NODE_PATH=/usr/share/nodejs
 
-.PHONY: run test bench fuzz install setup build-release build-test build-bench build-fuzz clean
+.PHONY: run test bench fuzz install setup build-release build-test build-bench build-fuzz web serve-web clean
 
 setup:
 	@bash scripts/setup.sh
@@ -30,7 +36,8 @@ build-test: setup
 	cmake --preset test
 	cmake --build --preset test -j $(JOBS)
 
-test: build-test
+# The browser tests (tests/web) run the site that `make web` builds.
+test: build-test web
 	ctest --preset test -j $(JOBS)
 
 build-bench: setup
@@ -47,6 +54,15 @@ build-fuzz:
 
 fuzz: build-fuzz
 	bash tests/fuzz/run_fuzz.sh build/fuzz/tests/fuzz $(FUZZ_SECONDS)
+
+web:
+	@bash scripts/setup.sh web
+	$(WEB_ENV) cmake --preset web
+	$(WEB_ENV) cmake --build --preset web -j $(JOBS)
+
+serve-web: web
+	@echo "The Tarvik-2 web page: http://localhost:$(WEB_PORT)/ (Ctrl+C stops the server)"
+	python3 -m http.server $(WEB_PORT) --bind 127.0.0.1 --directory build/web/site
 
 clean:
 	rm -rf build

@@ -4,13 +4,14 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <charconv>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <fstream>
 #include <limits>
 #include <sstream>
+
+#include "base/text.h"
 
 namespace {
 
@@ -64,8 +65,8 @@ bool parse_number(const std::string& field, double* out)
     const char* b = field.data();
     const char* e = b + field.size();
     if (b != e && *b == '+') ++b;
-    const auto r = std::from_chars(b, e, *out);
-    return b != e && r.ec == std::errc() && r.ptr == e && std::isfinite(*out);
+    const char* stop = nullptr;
+    return b != e && text_to_double(b, e, out, &stop) && stop == e && std::isfinite(*out);
 }
 
 }  // namespace

@@ -14,6 +14,7 @@
 #include "analysis/frames.h"
 #include "analysis/signal.h"
 #include "analysis/signal_file.h"
+#include "base/text.h"
 #include "host/device.h"
 
 const char* const SIGNAL_OPTIONS_HELP =
@@ -304,8 +305,8 @@ bool parse_double(const std::string& text, double* out)
 {
     const char* b = text.data();
     const char* e = b + text.size();
-    const auto r = std::from_chars(b, e, *out);
-    return b != e && r.ec == std::errc() && r.ptr == e && std::isfinite(*out);
+    const char* stop = nullptr;
+    return b != e && text_to_double(b, e, out, &stop) && stop == e && std::isfinite(*out);
 }
 
 bool parse_channel(const std::string& text, u32* out)

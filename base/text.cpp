@@ -1,8 +1,14 @@
 #include "base/text.h"
 
+#include <cctype>
+#include <cerrno>
+#include <charconv>
 #include <cstdio>
+#include <cstdlib>
+#include <string>
 
 #include "base/stamp.h"
+#include "text_internal.h"
 
 char* int_to_text(i32 value, u8 width_in, char* buffer)
 {
@@ -86,4 +92,39 @@ char* format_date(u32 stamp, char* out)
     u16 y, mo, d, h, mi, s;
     unpack(stamp, &y, &mo, &d, &h, &mi, &s);
     return three_fields(out, d, mo, y % 100, '.');
+}
+
+bool text_to_double_strtod(const char* begin, const char* end, double* value, const char** stop)
+{
+    *stop = begin;
+    if (begin == end || std::isspace(static_cast<unsigned char>(*begin)) || *begin == '+') return false;
+    const char* digits = *begin == '-' ? begin + 1 : begin;
+    if (end - digits >= 2 && digits[0] == '0' && (digits[1] == 'x' || digits[1] == 'X')) {
+        // from_chars reads the 0 alone.
+        *value = *begin == '-' ? -0.0 : 0.0;
+        *stop = digits + 1;
+        return true;
+    }
+    const std::string copy(begin, end);
+    char* after = nullptr;
+    errno = 0;
+    const double v = std::strtod(copy.c_str(), &after);
+    if (after == copy.c_str()) return false;
+    *stop = begin + (after - copy.c_str());
+    if (errno == ERANGE) return false;
+    *value = v;
+    return true;
+}
+
+bool text_to_double(const char* begin, const char* end, double* value, const char** stop)
+{
+#if defined(__cpp_lib_to_chars)
+    const auto r = std::from_chars(begin, end, *value);
+    *stop = r.ptr;
+    return r.ec == std::errc();
+#else
+    // A standard library without the floating-point from_chars (the web
+    // build's); the programs leave the numeric locale at "C".
+    return text_to_double_strtod(begin, end, value, stop);
+#endif
 }

@@ -16,6 +16,13 @@ PACKAGES=(
 if [ "${1:-}" = fuzz ]; then
   PACKAGES+=(libclang-rt-dev)
 fi
+# `setup.sh web`: also what the web page needs: Emscripten, the source
+# packages' tools, a server for `make serve-web`, and Chromium with npm for
+# the browser tests (npm from Debian unless the machine's Node.js brings it).
+if [ "${1:-}" = web ]; then
+  PACKAGES+=(emscripten dpkg-dev python3 chromium)
+  command -v npm >/dev/null || PACKAGES+=(npm)
+fi
 
 missing=()
 for p in "${PACKAGES[@]}"; do
@@ -35,5 +42,5 @@ fi
 # Further steps (sources of third-party libraries built in the build tree)
 for step in "$(dirname "$0")"/setup.d/*.sh; do
   [ -e "$step" ] || continue
-  bash "$step"
+  bash "$step" "${1:-}"
 done

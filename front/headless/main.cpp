@@ -15,15 +15,13 @@
 #include "analysis/signal.h"
 #include "analysis/signal_source.h"
 #include "app/startup.h"
-#include "front/common/apng.h"
 #include "front/common/instance.h"
-#include "front/common/picture.h"
+#include "front/common/runner.h"
 #include "front/common/virtual_host.h"
 #include "gfx/framebuffer.h"
 #include "host/device.h"
 #include "host/session.h"
 #include "screens/plant_bearings.h"
-#include "script.h"
 #include "storage/nand.h"
 
 namespace {
@@ -51,12 +49,6 @@ const char* const USAGE =
     "record FILE writes an animated PNG of the screen until stop-record (or the\n"
     "end of the steps): one frame per change, looked at every 100 virtual ms.\n";
 
-// Virtual milliseconds after a key was taken before the next step.
-constexpr u64 AFTER_KEY_MS = 100;
-// Time the instrument code gets to unwind after the run passes --max-time.
-constexpr u64 UNWIND_GRACE_MS = 60000;
-// A recording looks at the screen as often as the window repaints it.
-constexpr u64 RECORD_SAMPLE_MS = 100;
 constexpr double PERCENT = 100;
 
 int usage_error(const std::string& what)
@@ -64,149 +56,6 @@ int usage_error(const std::string& what)
     std::fprintf(stderr, "tarvik2-run: %s (see --help)\n", what.c_str());
     return 2;
 }
-
-class Runner {
-public:
-    Runner(VirtualHost& host, std::vector<Step> steps, std::string final_shot, u64 max_ms)
-        : host_(host), steps_(std::move(steps)), final_shot_(std::move(final_shot)), max_ms_(max_ms)
-    {
-    }
-
-    // Runs inside the event pump of the device services.
-    void pump()
-    {
-        for (;;) {
-            if (phase_ == Phase::KeyPosted) {
-                if (pending_key != KEY_NONE) return;
-                wait_until_ = host_.elapsed_ms() + AFTER_KEY_MS;
-                phase_ = Phase::Waiting;
-            }
-            if (phase_ == Phase::Waiting) {
-                if (host_.elapsed_ms() < wait_until_) return;
-                phase_ = Phase::Ready;
-            }
-            if (phase_ == Phase::PoweringOff) return;
-            if (next_ >= steps_.size()) {
-                stop_recording();
-                save_shot(final_shot_);
-                power_off_flag = 1;
-                phase_ = Phase::PoweringOff;
-                return;
-            }
-            execute(steps_[next_++]);
-        }
-    }
-
-    // After the main routine has returned: the remaining steps can only save
-    // pictures.
-    void finish()
-    {
-        while (next_ < steps_.size()) {
-            const Step& st = steps_[next_++];
-            if (st.kind == Step::Shot) save_shot(st.file);
-            if (st.kind == Step::Record) start_recording(st.file);
-            if (st.kind == Step::StopRecord) stop_recording();
-        }
-        stop_recording();
-        if (phase_ != Phase::PoweringOff) save_shot(final_shot_);
-    }
-
-    void on_ms()
-    {
-        const u64 t = host_.elapsed_ms();
-        // What the window would show: the screen as the code has yielded it.
-        if (recorder_.recording() && t % RECORD_SAMPLE_MS == 0 && screen_dirty) {
-            screen_dirty = 0;
-            if (!recorder_.frame(framebuffer, t)) {
-                std::fprintf(stderr, "tarvik2-run: %s\n", recorder_.error().c_str());
-                failed_ = true;
-            }
-        }
-        if (t > max_ms_ && !timed_out_) {
-            timed_out_ = true;
-            std::fprintf(stderr, "tarvik2-run: gave up after %llu virtual ms (--max-time)\n",
-                         static_cast<unsigned long long>(max_ms_));
-            power_off_flag = 1;
-        }
-        if (timed_out_ && t > max_ms_ + UNWIND_GRACE_MS) {
-            std::fprintf(stderr, "tarvik2-run: the instrument code did not return after power-off\n");
-            std::fflush(stderr);
-            std::_Exit(3);
-        }
-    }
-
-    bool timed_out() const { return timed_out_; }
-    bool failed() const { return failed_; }
-
-private:
-    enum class Phase { Ready, KeyPosted, Waiting, PoweringOff };
-
-    void execute(const Step& st)
-    {
-        switch (st.kind) {
-        case Step::Key:
-            if (st.value == KEY_MOD || st.shifted)
-                key_post(st.value);
-            else
-                host_.post_button(st.value);
-            phase_ = Phase::KeyPosted;
-            break;
-        case Step::Hold: host_.set_mod_toggle(true); break;
-        case Step::Release: host_.set_mod_toggle(false); break;
-        case Step::Wait:
-            wait_until_ = host_.elapsed_ms() + st.value;
-            phase_ = Phase::Waiting;
-            break;
-        case Step::Shot: save_shot(st.file); break;
-        case Step::Record: start_recording(st.file); break;
-        case Step::StopRecord: stop_recording(); break;
-        case Step::Off:
-            power_off_flag = 1;
-            phase_ = Phase::PoweringOff;
-            break;
-        }
-    }
-
-    void save_shot(const std::string& file)
-    {
-        if (file.empty()) return;
-        std::string error;
-        if (!picture_save(file, framebuffer, LCD_WIDTH, LCD_HEIGHT, -1, &error)) {
-            std::fprintf(stderr, "tarvik2-run: %s\n", error.c_str());
-            failed_ = true;
-        }
-    }
-
-    void start_recording(const std::string& file)
-    {
-        std::string error;
-        if (!recorder_.start(file, framebuffer, LCD_WIDTH, LCD_HEIGHT, host_.elapsed_ms(), &error)) {
-            std::fprintf(stderr, "tarvik2-run: %s\n", error.c_str());
-            failed_ = true;
-        }
-    }
-
-    void stop_recording()
-    {
-        if (!recorder_.recording()) return;
-        std::string error;
-        if (!recorder_.stop(framebuffer, host_.elapsed_ms(), &error)) {
-            std::fprintf(stderr, "tarvik2-run: %s\n", error.c_str());
-            failed_ = true;
-        }
-    }
-
-    VirtualHost& host_;
-    ApngRecorder recorder_;
-    std::vector<Step> steps_;
-    std::string final_shot_;
-    u64 max_ms_;
-    size_t next_ = 0;
-    Phase phase_ = Phase::Ready;
-    u64 wait_until_ = 0;
-    bool timed_out_ = false;
-    bool failed_ = false;
-};
 
 // One line on standard error when the recorded signal overloaded the
 // converter during the run: those records read too low.
@@ -406,7 +255,7 @@ int main(int argc, char** argv)
     image_changed_prepare("tarvik2-run", data_path("flash.dat"), 2);
     nand_set_changed_hook(image_changed_exit);
 
-    Runner runner(vhost, std::move(steps), shot, max_ms);
+    Runner runner(vhost, {framebuffer, LCD_WIDTH, LCD_HEIGHT}, std::move(steps), shot, max_ms);
     vhost.set_on_pump([&] { runner.pump(); });
     vhost.set_on_ms([&] { runner.on_ms(); });
     host_install(&vhost);

@@ -6,6 +6,7 @@
 #include <QKeySequence>
 #include <QRegularExpression>
 
+#include "front/common/key_names.h"
 #include "host/device.h"
 
 namespace {
@@ -13,21 +14,10 @@ namespace {
 // Keys the window keeps for itself (key help, full screen and screenshot).
 constexpr int RESERVED_KEYS[] = {Qt::Key_F1, Qt::Key_F11, Qt::Key_F12};
 
-const struct {
-    const char* name;
-    u32 code;
-} KEY_NAMES[] = {{"esc", KEY_ESC},   {"enter", KEY_ENTER}, {"up", KEY_UP},
-                 {"down", KEY_DOWN}, {"left", KEY_LEFT},   {"right", KEY_RIGHT}};
-
+// A key of the keypad by its name (the Mod toggle is an action of its own).
 bool instrument_key(const QString& word, u32* code)
 {
-    for (const auto& k : KEY_NAMES) {
-        if (word == QLatin1String(k.name)) {
-            *code = k.code;
-            return true;
-        }
-    }
-    return false;
+    return key_by_name(word.toStdString(), code) && *code != KEY_MOD;
 }
 
 // The action a file names; false when it names none.
@@ -172,9 +162,8 @@ QString KeyMap::action_name(const KeyAction& action)
 {
     if (action.mod_button) return QStringLiteral("mod");
     if (action.code == KEY_NONE) return QStringLiteral("none");
-    QString name;
-    for (const auto& k : KEY_NAMES)
-        if (k.code == (action.code & ~KEY_SHIFT)) name = QLatin1String(k.name);
+    const char* key = key_name(action.code & ~KEY_SHIFT);
+    const QString name = key ? QLatin1String(key) : QString();
     return (action.code & KEY_SHIFT) ? QStringLiteral("shift+") + name : name;
 }
 

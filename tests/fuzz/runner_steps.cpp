@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "front/headless/script.h"
+#include "front/common/script.h"
 #include "fuzz.h"
 #include "host/device.h"
 

@@ -1,9 +1,10 @@
-#include "script.h"
+#include "front/common/script.h"
 
 #include <cctype>
 #include <cerrno>
 #include <cstdlib>
 
+#include "front/common/key_names.h"
 #include "host/device.h"
 
 namespace {
@@ -20,22 +21,6 @@ std::string lower(std::string s)
 {
     for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
     return s;
-}
-
-bool key_code(const std::string& name, u32* code)
-{
-    static const struct {
-        const char* name;
-        u32 code;
-    } keys[] = {{"mod", KEY_MOD},   {"esc", KEY_ESC},   {"enter", KEY_ENTER}, {"up", KEY_UP},
-                {"down", KEY_DOWN}, {"left", KEY_LEFT}, {"right", KEY_RIGHT}};
-    for (const auto& k : keys) {
-        if (name == k.name) {
-            *code = k.code;
-            return true;
-        }
-    }
-    return false;
 }
 
 bool ends_with(const std::string& text, const char* tail)
@@ -116,11 +101,11 @@ bool parse_steps(const std::string& text, const std::string& origin, std::vector
                 st.kind = Step::Off;
             } else if (word == "stop-record") {
                 st.kind = Step::StopRecord;
-            } else if (word.rfind("shift+", 0) == 0 && key_code(word.substr(6), &code)) {
+            } else if (word.rfind("shift+", 0) == 0 && key_by_name(word.substr(6), &code)) {
                 st.kind = Step::Key;
                 st.value = code | KEY_SHIFT;
                 st.shifted = true;
-            } else if (key_code(word, &code)) {
+            } else if (key_by_name(word, &code)) {
                 st.kind = Step::Key;
                 st.value = code;
             } else {
