@@ -12,6 +12,7 @@
 
 #include "analysis/plant.h"
 #include "analysis/plant_source.h"
+#include "front/common/plant_title.h"
 #include "screens/plant_bearings.h"
 
 namespace {
@@ -189,18 +190,7 @@ void PlantMenu::close()
 
 QString PlantMenu::titleText() const
 {
-    if (!plant_source_loaded()) return {};
-    const Plant& plant = plant_source_plant();
-    QString t = QStringLiteral("plant: ") +
-                (plant.name.empty() ? QFileInfo(text(plant.file)).fileName() : text(plant.name)) + QStringLiteral(", ");
-    if (plant_source_walking()) {
-        const QString p = text(plant_source_walk_point());
-        return t + (plant_source_walk_in_plant()
-                        ? QStringLiteral("probe on ") + p + QStringLiteral(" (route)")
-                        : QStringLiteral("route point ") + p + QStringLiteral(" not in the plant: its noise floor"));
-    }
-    if (plant_source_point().empty()) return t + QStringLiteral("probe on no point (Plant menu, Ctrl+P)");
-    return t + QStringLiteral("probe on ") + text(plant_source_point());
+    return text(plant_probe_text("probe on no point (Plant menu, Ctrl+P)"));
 }
 
 void PlantMenu::poll()

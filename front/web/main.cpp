@@ -10,17 +10,21 @@
 #include <string>
 #include <vector>
 
+#include "analysis/plant.h"
+#include "analysis/plant_source.h"
 #include "analysis/signal_source.h"
 #include "app/startup.h"
 #include "front/common/apng.h"
 #include "front/common/key_names.h"
 #include "front/common/picture.h"
+#include "front/common/plant_title.h"
 #include "front/common/runner.h"
 #include "front/common/script.h"
 #include "front/common/virtual_host.h"
 #include "gfx/framebuffer.h"
 #include "host/device.h"
 #include "host/session.h"
+#include "screens/plant_bearings.h"
 #include "storage/nand.h"
 #include "storage/nand_sparse.h"
 #include "web_host.h"
@@ -51,6 +55,7 @@ std::vector<u8> g_rgba(static_cast<size_t>(LCD_PIXELS) * 4);
 std::vector<u16> g_shown(LCD_PIXELS, 0);
 ApngRecorder g_recorder;
 std::vector<u32> g_page_list;
+std::string g_plant_points;
 
 }  // namespace
 
@@ -287,7 +292,9 @@ EMSCRIPTEN_KEEPALIVE const char* web_signal_open(const char* path, double rate, 
     o.path = path;
     o.rate = rate;
     o.temperature = temperature;
-    return result(signal_source_open(o));
+    const std::string e = signal_source_open(o);
+    if (e.empty()) plant_source_close();
+    return result(e);
 }
 
 // The share of the last record's samples that clipped, in percent (never
@@ -310,6 +317,61 @@ EMSCRIPTEN_KEEPALIVE const char* web_check_temperature(const char* text)
 {
     SignalOptions o;
     return result(signal_option_set("--temperature", text, &o));
+}
+
+// A virtual plant from the plant file at `path`, the probe on `point`
+// ("group/machine/point", "" for none), as --plant FILE --plant-point: ""
+// or one line naming the file, the JSON path and what is wrong; then the
+// plant (or none) in use stays. A plant taken in use puts a recorded signal
+// away: the one taken last gives the signal.
+EMSCRIPTEN_KEEPALIVE const char* web_plant_open(const char* path, const char* point)
+{
+    Plant plant;
+    std::string e = plant_load(path, plant_bearing_lookup, &plant);
+    if (e.empty()) e = plant_source_open(plant, point);
+    if (e.empty()) signal_source_close();
+    return result(e);
+}
+
+// The probe on another point of the plant ("" on none): "" or the problem.
+EMSCRIPTEN_KEEPALIVE const char* web_plant_choose(const char* point)
+{
+    return result(plant_source_choose(point));
+}
+
+EMSCRIPTEN_KEEPALIVE void web_plant_close()
+{
+    plant_source_close();
+}
+
+// The points of the plant in use for the page's list, one a line:
+// group TAB machine TAB point TAB path ("" without a plant).
+EMSCRIPTEN_KEEPALIVE const char* web_plant_points()
+{
+    g_plant_points.clear();
+    if (!plant_source_loaded()) return g_plant_points.c_str();
+    for (const PlantGroup& g : plant_source_plant().groups)
+        for (const PlantMachine& m : g.machines)
+            for (const PlantPoint& p : m.points)
+                g_plant_points += g.name + "\t" + m.name + "\t" + p.name + "\t" + plant_point_path(g, m, p) + "\n";
+    return g_plant_points.c_str();
+}
+
+// The plant's name ("" without one), the point chosen outside a route, and
+// the page's line on the probe (as the window's title says it).
+EMSCRIPTEN_KEEPALIVE const char* web_plant_name()
+{
+    return result(plant_source_loaded() ? plant_source_plant().name : std::string());
+}
+
+EMSCRIPTEN_KEEPALIVE const char* web_plant_point()
+{
+    return result(plant_source_point());
+}
+
+EMSCRIPTEN_KEEPALIVE const char* web_plant_text()
+{
+    return result(plant_probe_text("probe on no point"));
 }
 
 // The chip's written pages for "Download archive": their count; the numbers

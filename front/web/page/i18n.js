@@ -19,6 +19,9 @@ const TARVIK2_TEXTS = {
     h_ctrl_s: "Save Picture", h_ctrl_c: "Copy Picture", h_ctrl_l: "open a recorded signal",
     h_ctrl_q: "ON/OFF", i_shifted: "shifted key (code + 128)", code: "code",
     i_arrows: "Up 4, Down 5, Left 6, Right 7",
+    plant: "Open plant…", plant_title: "Open a virtual plant (a .json plant file; Ctrl+O); a plant file can also be dropped onto the page",
+    no_point: "No point (synthesised signal)", close_plant: "Close plant", plant_in_use: "Plant: {0}",
+    h_ctrl_o: "open a virtual plant", h_ctrl_p: "the probe on the plant's next point",
   },
   ru: {
     signal: "Сигнал…", signal_title: "Открыть записанный сигнал (Ctrl+L); файл можно и перетащить на страницу",
@@ -38,5 +41,8 @@ const TARVIK2_TEXTS = {
     h_ctrl_s: "сохранить снимок", h_ctrl_c: "копировать снимок", h_ctrl_l: "открыть записанный сигнал",
     h_ctrl_q: "ВКЛ/ВЫКЛ", i_shifted: "сдвинутая клавиша (код + 128)", code: "код",
     i_arrows: "вверх 4, вниз 5, влево 6, вправо 7",
+    plant: "Открыть установку…", plant_title: "Открыть виртуальную установку (файл .json; Ctrl+O); файл установки можно и перетащить на страницу",
+    no_point: "Без точки (синтезированный сигнал)", close_plant: "Закрыть установку", plant_in_use: "Установка: {0}",
+    h_ctrl_o: "открыть виртуальную установку", h_ctrl_p: "датчик на следующую точку установки",
   },
 };

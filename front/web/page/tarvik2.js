@@ -9,9 +9,12 @@ const PAGE_BYTES = 2112, PAGES = 131072, FLASH_BYTES = PAGE_BYTES * PAGES, FRAM_
 const REDRAW_MS = 100;          // the window's redraw timer
 const FRAM_CHECK_MS = 1000;     // how often the parameter memory is stored when it changed
 const STEPS_POLL_MS = 10;
-const DATA = "/data", SIGNALS = "/signals";
+const DATA = "/data", SIGNALS = "/signals", PLANTS = "/plants";
 const KEY = { MOD: 1, ESC: 2, ENTER: 3, UP: 4, DOWN: 5, LEFT: 6, RIGHT: 7, SHIFT: 128, NONE: 65535 };
 const REPEAT_SHIFT = 16, REPEAT_COUNT_MAX = 0x7FFF;
+// A held keypad button repeats after this pause, then at a keyboard's usual
+// rate (30 a second), as a held PC key does.
+const BUTTON_REPEAT_DELAY_MS = 500, BUTTON_REPEAT_EVERY_MS = 33;
 let heldKey = "", repeatCount = 0;
 // The window's PC keys (the window's built-in key map).
 const PC_KEYS = { Enter: KEY.ENTER, NumpadEnter: KEY.ENTER, Escape: KEY.ESC, ArrowUp: KEY.UP, ArrowDown: KEY.DOWN,
@@ -73,6 +76,8 @@ function applyTexts() {
   document.documentElement.lang = lang;
   for (const el of document.querySelectorAll("[data-t]")) el.textContent = t(el.dataset.t);
   $("b-signal").title = t("signal_title");
+  $("b-plant").title = t("plant_title");
+  if (M) showPlant();
   if (!$("help").hidden) showHelp();
 }
 
@@ -84,7 +89,7 @@ function layout() {
   app.classList.toggle("side", side);
   app.classList.toggle("compact", side || w < 720);
   const pad = $("pad").getBoundingClientRect();
-  const status = 20, margin = 16;
+  const status = $("plant-line").hidden ? 20 : 40, margin = 16;
   // Sideways the status line lies under the keypad.
   const availW = side ? w - pad.width - 20 : w - margin;
   const availH = side ? h - 12 : h - pad.height - status - margin - 10;
@@ -309,6 +314,8 @@ async function openSignal(name, bytes) {
   }
   if (error) { status(error.replace(SIGNALS + "/", ""), true); return false; }
   currentSignal = name;
+  forgetPlant();
+  showPlant();
   status(signalText(), true);
   return true;
 }
@@ -317,6 +324,9 @@ async function openSignalFile(file) {
 }
 function synthesis() {
   M._web_signal_close();
+  M._web_plant_close();
+  forgetPlant();
+  showPlant();
   currentSignal = "";
   status(t("synthesis"));
 }
@@ -329,6 +339,134 @@ async function loadDemoList() {
       $("demo").appendChild(o);
     }
   } catch (e) { $("demo").hidden = true; }
+}
+
+
+// ---- virtual plants: a plant file gives the signal of the point the probe
+// is on, and of the route's point during a route walk ----
+const PLANT_STORE = "tarvik2-plant";
+const CLOSE_PLANT = "\u0001close";
+// A plant file (its bytes) taken in use, the probe on `point` ("" on none;
+// null keeps the point when the new plant has it). `name` names the file in
+// what goes wrong. False, with the one line on the status line, when the
+// plant cannot be used: then the plant or signal in use stays.
+function openPlant(name, bytes, point) {
+  const base = name.split(/[\/\\]/).pop() || "plant.json";
+  const path = PLANTS + "/" + base;
+  M.FS.mkdirTree(PLANTS);
+  M.FS.writeFile(path, bytes);
+  if (point === null || point === undefined) {
+    const before = callText("web_plant_point");
+    point = before;
+  }
+  let err = callText("web_plant_open", path, point);
+  // The point the probe was on is not in the new plant: on none.
+  if (err && point && callText("web_plant_open", path, "") === "") err = "";
+  if (err) { status(err.split(path).join(name), true); return false; }
+  currentSignal = "";
+  rememberPlant(name, bytes);
+  showPlant();
+  status(t("plant_in_use", name), true);
+  return true;
+}
+async function openPlantFile(file) {
+  return openPlant(file.name, new Uint8Array(await file.arrayBuffer()), null);
+}
+// plant=URL: a plant on the same site (the example plants lie in plants/).
+async function openPlantUrl(url, point) {
+  try {
+    const u = new URL(url, location.href);
+    if (u.origin !== location.origin) throw new Error("not on this site");
+    const r = await fetch(u);
+    if (!r.ok) throw new Error(`HTTP ${r.status}`);
+    return openPlant(url, new Uint8Array(await r.arrayBuffer()), point || "");
+  } catch (e) {
+    status(`${url}: cannot be fetched (${e && e.message || e})`, true);
+    return false;
+  }
+}
+function choosePoint(point) {
+  const err = callText("web_plant_choose", point);
+  if (err) status(err, true);
+  rememberPlant();
+  showPlant();
+}
+function closePlant() {
+  M._web_plant_close();
+  forgetPlant();
+  showPlant();
+  status(t("synthesis"));
+}
+function nextPoint() {
+  const paths = [...$("plant").querySelectorAll("optgroup option")].map((o) => o.value);
+  if (!paths.length) return;
+  const i = paths.indexOf(callText("web_plant_point"));
+  choosePoint(paths[i < 0 ? 0 : (i + 1) % paths.length]);
+}
+// The chosen plant (and point) stays for the next visit, as the language
+// does, while the page keeps the archive (not with store=0).
+let storedPlant = null;
+function rememberPlant(name, bytes) {
+  if (name !== undefined) storedPlant = { name, text: new TextDecoder().decode(bytes) };
+  if (!persist || !storedPlant) return;
+  storedPlant.point = callText("web_plant_point");
+  try { localStorage.setItem(PLANT_STORE, JSON.stringify(storedPlant)); } catch (e) { /* too big: not kept */ }
+}
+function forgetPlant() {
+  storedPlant = null;
+  if (persist) localStorage.removeItem(PLANT_STORE);
+}
+function keptPlant() {
+  try {
+    const kept = persist && JSON.parse(localStorage.getItem(PLANT_STORE) || "null");
+    return kept && kept.name && typeof kept.text === "string" ? kept : null;
+  } catch (e) { return null; }
+}
+// The plant of the last visit, or the one plant=URL names (on the point of
+// the last visit when it was the same).
+async function restorePlant(url) {
+  const kept = keptPlant();
+  if (url) return openPlantUrl(url, kept && kept.name === url ? kept.point : "");
+  if (kept) openPlant(kept.name, new TextEncoder().encode(kept.text), kept.point || "");
+}
+// The page's plant list (groups and machines, their points, the point the
+// probe is on selected) and the line saying where the probe is.
+let plantListOf = null;
+function showPlant() {
+  const sel = $("plant");
+  const list = callText("web_plant_points");
+  if (list !== plantListOf || sel.dataset.lang !== lang) {
+    plantListOf = list;
+    sel.dataset.lang = lang;
+    sel.textContent = "";
+    const add = (parent, value, text) => {
+      const o = document.createElement("option");
+      o.value = value; o.textContent = text;
+      parent.appendChild(o);
+    };
+    add(sel, "", t("no_point"));
+    const groups = new Map();
+    for (const line of list.split("\n")) {
+      if (!line) continue;
+      const [group, machine, point, path] = line.split("\t");
+      const label = `${group} › ${machine}`;
+      if (!groups.has(label)) {
+        const g = document.createElement("optgroup");
+        g.label = label;
+        sel.appendChild(g);
+        groups.set(label, g);
+      }
+      add(groups.get(label), path, point);
+    }
+    add(sel, CLOSE_PLANT, t("close_plant"));
+  }
+  sel.hidden = !list;
+  sel.value = callText("web_plant_point");
+  const line = callText("web_plant_text");
+  if ($("plant-line").textContent !== line || $("plant-line").hidden !== !line) {
+    $("plant-line").textContent = line;
+    if ($("plant-line").hidden !== !line) { $("plant-line").hidden = !line; layout(); }
+  }
 }
 
 // ---- pictures and recordings through the window's writers ----
@@ -388,6 +526,14 @@ function setMod(down) {
   else M && M._web_set_mod(down ? 1 : 0);
 }
 function wake() { if (hooks.wake) hooks.wake(); }
+// The key word of a key or keypad button (`source`), with the count of its
+// repeats while held in bits 16-30 (0 on the first press).
+function held(source, code, repeat) {
+  if (repeat && source === heldKey) repeatCount = Math.min(repeatCount + 1, REPEAT_COUNT_MAX);
+  else { heldKey = source; repeatCount = 0; }
+  return (code | (repeatCount << REPEAT_SHIFT)) >>> 0;
+}
+const posted = [];               // the key words posted, for the browser tests
 function press(code, shifted) {
   if (!running) return switchOn();
   wake();
@@ -397,6 +543,7 @@ function press(code, shifted) {
     api.steps(step).catch((e) => status(String(e.message || e), true));
   } else {
     M._web_key(code, shifted ? 1 : 0);
+    if (posted.length < 1000) posted.push(code);
   }
 }
 function hotkey(e) {
@@ -405,7 +552,7 @@ function hotkey(e) {
   if (e.key === "F12") return savePicture(), true;
   if (!e.ctrlKey || e.altKey) return false;
   const map = { r: toggleRecording, m: () => setMod(!modDown), s: savePicture, c: copyPicture,
-    l: () => $("f-signal").click(), q: powerButton };
+    l: () => $("f-signal").click(), q: powerButton, o: () => $("f-plant").click(), p: nextPoint };
   if (!map[k]) return false;
   map[k]();
   return true;
@@ -416,31 +563,47 @@ document.addEventListener("keydown", (e) => {
   if (hotkey(e)) { e.preventDefault(); return; }
   if (e.ctrlKey || e.altKey || e.metaKey) return;
   if (e.target && e.target.tagName === "SELECT") return;
-  // A held key repeats with its count in bits 16-30, as on the keypad.
-  if (e.repeat && e.code === heldKey) repeatCount = Math.min(repeatCount + 1, REPEAT_COUNT_MAX);
-  else { heldKey = e.code; repeatCount = 0; }
   const code = PC_KEYS[e.key];
+  // A held key repeats with its count in bits 16-30, as on the keypad.
+  const word = held(e.code, code || 0, e.repeat);
   if (code === undefined) {
     // As in the window: another key cancels a key not yet taken.
     if (M && running && !virtualTime) { M._web_key(KEY.NONE, 1); wake(); }
     return;
   }
   e.preventDefault();
-  const shifted = e.shiftKey ? code | KEY.SHIFT : code;
-  press(virtualTime ? shifted : (shifted | (repeatCount << REPEAT_SHIFT)) >>> 0, e.shiftKey);
+  press(e.shiftKey ? (word | KEY.SHIFT) >>> 0 : word, e.shiftKey);
 });
 document.addEventListener("keyup", (e) => { if (e.key === "Shift" && M) M._web_set_shift(0); });
-window.addEventListener("blur", () => { if (M) M._web_set_shift(0); });
+window.addEventListener("blur", () => {
+  if (M) M._web_set_shift(0);
+  for (const b of document.querySelectorAll("button[data-key]")) buttonUp(b);
+});
 
-// Buttons act on pointer down (mouse, pen and touch alike), as a keypad does.
+// Buttons act on pointer down (mouse, pen and touch alike), as a keypad
+// does, and repeat while held as PC keys do, until the pointer is lifted,
+// cancelled or leaves the button.
+let buttonTimer = 0;
+function buttonDown(b, repeat) {
+  if (!running) return switchOn();
+  press(held("button-" + b.id, +b.dataset.key, repeat), false);
+  buttonTimer = setTimeout(() => buttonDown(b, true), repeat ? BUTTON_REPEAT_EVERY_MS : BUTTON_REPEAT_DELAY_MS);
+}
+function buttonUp(b) {
+  b.classList.remove("pressed");
+  clearTimeout(buttonTimer);
+  buttonTimer = 0;
+}
 for (const b of document.querySelectorAll("button[data-key]")) {
   b.addEventListener("pointerdown", (e) => {
     e.preventDefault();
     b.classList.add("pressed");
-    press(+b.dataset.key, false);
+    clearTimeout(buttonTimer);
+    buttonDown(b, false);
   });
-  const up = () => b.classList.remove("pressed");
+  const up = () => buttonUp(b);
   b.addEventListener("pointerup", up);
+  b.addEventListener("pointercancel", up);
   b.addEventListener("pointerleave", up);
   b.addEventListener("click", (e) => { if (e.detail === 0) press(+b.dataset.key, false); });
 }
@@ -481,7 +644,7 @@ function showHelp() {
     `</table><p>${t("help_shift")}</p><h2>${t("help_window")}</h2><table>` +
     row("F1", t("h_f1")) + row("F12", t("h_f12")) + row("Ctrl+R", t("h_ctrl_r")) + row("Ctrl+M", t("h_ctrl_m")) +
     row("Ctrl+S", t("h_ctrl_s")) + row("Ctrl+C", t("h_ctrl_c")) + row("Ctrl+L", t("h_ctrl_l")) +
-    row("Ctrl+Q", t("h_ctrl_q")) + `</table><p><i>${t("help_close")}</i></p>`;
+    row("Ctrl+Q", t("h_ctrl_q")) + row("Ctrl+O", t("h_ctrl_o")) + row("Ctrl+P", t("h_ctrl_p")) + `</table><p><i>${t("help_close")}</i></p>`;
   $("help").hidden = false;
 }
 function toggleHelp() { if ($("help").hidden) showHelp(); else $("help").hidden = true; }
@@ -494,6 +657,12 @@ $("b-copy").addEventListener("click", copyPicture);
 $("b-record").addEventListener("click", toggleRecording);
 $("b-help").addEventListener("click", toggleHelp);
 $("b-signal").addEventListener("click", () => $("f-signal").click());
+$("b-plant").addEventListener("click", () => $("f-plant").click());
+$("f-plant").addEventListener("change", (e) => { const f = e.target.files[0]; e.target.value = ""; if (f) openPlantFile(f); });
+$("plant").addEventListener("change", (e) => {
+  if (e.target.value === CLOSE_PLANT) closePlant();
+  else choosePoint(e.target.value);
+});
 $("f-signal").addEventListener("change", (e) => { const f = e.target.files[0]; e.target.value = ""; if (f) openSignalFile(f); });
 $("demo").addEventListener("change", async (e) => {
   const name = e.target.value;
@@ -527,14 +696,16 @@ $("f-archive").addEventListener("change", async (e) => {
   e.target.value = "";
   openArchive(files);
 });
-// A file dropped onto the page: a recording to measure.
+// A file dropped onto the page: a plant file (.json) or a recording to
+// measure.
 document.addEventListener("dragover", (e) => { e.preventDefault(); $("app").classList.add("dragging"); });
 document.addEventListener("dragleave", () => $("app").classList.remove("dragging"));
 document.addEventListener("drop", (e) => {
   e.preventDefault();
   $("app").classList.remove("dragging");
   const f = e.dataTransfer && e.dataTransfer.files[0];
-  if (f) openSignalFile(f);
+  if (f && /\.json$/i.test(f.name)) openPlantFile(f);
+  else if (f) openSignalFile(f);
 });
 window.addEventListener("resize", layout);
 document.addEventListener("visibilitychange", () => { if (document.hidden) { flush(); storeFram(); } });
@@ -568,6 +739,10 @@ const api = {
   virtualMs() { return M ? M._web_virtual_ms() : 0; },
   openSignal(name, bytes) { return openSignal(name, new Uint8Array(bytes)); },
   synthesis() { synthesis(); },
+  // The key words the page posted in real time since the last call.
+  keysPosted() { return posted.splice(0); },
+  // What gives the signal: the recording's name and the plant's line.
+  source() { return { signal: currentSignal, plant: callText("web_plant_text"), point: callText("web_plant_point") }; },
   flush() { return flush().then(storeFram); },
   switchOff, switchOn() { switchOn(); },
   running() { return running; },
@@ -601,6 +776,10 @@ async function start() {
   // In real time the instrument's passes paint (hooks.paint); in virtual
   // time the page looks every 100 ms.
   if (virtualTime) setInterval(refresh, REDRAW_MS);
+  // A route walk moves the probe: the plant line follows.
+  setInterval(showPlant, REDRAW_MS);
+  await restorePlant(params.get("plant"));
+  showPlant();
   setInterval(storeFram, FRAM_CHECK_MS);
   loadDemoList();
   switchOn();
