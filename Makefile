@@ -1,6 +1,7 @@
 # Entry points for a fresh Debian machine (run as root or with sudo available).
 #   make run    install what is missing, build the release preset, start the window in run/
-#   make test   install what is missing, build the test preset (sanitizers) and run CTest
+#   make test   install what is missing, build the test preset (sanitizers) and the web
+#               page, and run CTest (the browser tests among them)
 #   make bench  install what is missing, build and run the benchmarks
 #   make fuzz   install what is missing, build the fuzz targets (Clang, libFuzzer) and
 #               run each for FUZZ_SECONDS seconds
