@@ -151,4 +151,17 @@ function differingPixels(rgba, bmp) {
   return n;
 }
 
-module.exports = { run, serve, launch, bmpRgb, differingPixels, tmpdir, runnerShot, CLOCK, SEED };
+// Download archive through the page's menu into a new folder: the folder
+// and the downloads it got (flash.dat and fram.dat when all went well).
+async function downloadArchive(page) {
+  const out = tmpdir("download");
+  const downloads = [];
+  page.on("download", (d) => downloads.push(d));
+  await page.click("#b-archive");
+  await page.click("#m-download");
+  for (let i = 0; i < 100 && downloads.length < 2; ++i) await page.waitForTimeout(100);
+  for (const d of downloads) await d.saveAs(path.join(out, d.suggestedFilename()));
+  return { out, downloads };
+}
+
+module.exports = { run, serve, launch, bmpRgb, differingPixels, tmpdir, runnerShot, downloadArchive, CLOCK, SEED };

@@ -6,7 +6,7 @@
 const fs = require("fs");
 const path = require("path");
 const { spawnSync } = require("child_process");
-const { run, runnerShot, bmpRgb, differingPixels, tmpdir, CLOCK, SEED } = require("./lib.js");
+const { run, runnerShot, bmpRgb, differingPixels, tmpdir, downloadArchive, CLOCK, SEED } = require("./lib.js");
 
 // A float WAV of acceleration in m/s²: a sine whose velocity is `rms` mm/s
 // RMS at `hz`.
@@ -24,13 +24,7 @@ function sineWav(file, hz, rms, rate = 25600, seconds = 4) {
 
 // Download archive, then the archive tool's list of it.
 async function savedList(page) {
-  const out = tmpdir("download");
-  const downloads = [];
-  page.on("download", (d) => downloads.push(d));
-  await page.click("#b-archive");
-  await page.click("#m-download");
-  for (let i = 0; i < 100 && downloads.length < 2; ++i) await page.waitForTimeout(100);
-  for (const d of downloads) await d.saveAs(path.join(out, d.suggestedFilename()));
+  const { out } = await downloadArchive(page);
   return spawnSync(process.env.TARVIK2_ARCHIVE, ["--data", out, "ls"], { encoding: "utf8" }).stdout || "";
 }
 

@@ -6,7 +6,7 @@
 const fs = require("fs");
 const path = require("path");
 const { execFileSync, spawnSync } = require("child_process");
-const { run, runnerShot, bmpRgb, differingPixels, tmpdir, CLOCK, SEED } = require("./lib.js");
+const { run, runnerShot, bmpRgb, differingPixels, tmpdir, downloadArchive, CLOCK, SEED } = require("./lib.js");
 
 // A vibrometer reading saved (Shift+Enter), then, at the next start, the
 // archive browser.
@@ -40,13 +40,7 @@ run("storage", async (t) => {
   t.check(differ === 0, `after a reload the archive browser shows the saved reading as the runner does (${differ} pixels differ)`);
 
   // Download archive (the page's menu), then the archive tool on it.
-  const out = tmpdir("download");
-  const downloads = [];
-  page.on("download", (d) => downloads.push(d));
-  await page.click("#b-archive");
-  await page.click("#m-download");
-  for (let i = 0; i < 100 && downloads.length < 2; ++i) await page.waitForTimeout(100);
-  for (const d of downloads) await d.saveAs(path.join(out, d.suggestedFilename()));
+  const { out, downloads } = await downloadArchive(page);
   const flash = path.join(out, "flash.dat");
   t.check(downloads.length === 2 && fs.existsSync(flash) && fs.statSync(flash).size === 276824064 &&
     fs.statSync(path.join(out, "fram.dat")).size === 32768, "the download gives flash.dat (276,824,064 bytes) and fram.dat (32,768)");
