@@ -35,6 +35,7 @@
 
 #include "analysis/plant_source.h"
 #include "capture.h"
+#include "front/common/clip_mark.h"
 #include "front/common/picture.h"
 #include "gfx/framebuffer.h"
 #include "host/device.h"
@@ -52,7 +53,6 @@ const QString TITLE = QStringLiteral("Tarvik-2 Emulator");
 constexpr int TITLE_MESSAGE_MS = 4000;
 constexpr qint64 MS_PER_SECOND = 1000;
 constexpr int PERCENT = 100;
-constexpr double CLIP_PERCENT_SHOWN_MIN = 0.1;
 // At rest (nothing measures, no input for a while) the instrument code's
 // passes come every REST_SLEEP_MS instead of every millisecond, which keeps
 // the processor idle; any input ends the rest.
@@ -831,13 +831,11 @@ void TFormEmul::TimerRedrawTimer()
 
 void TFormEmul::updateClipMark()
 {
-    const double share = signal_source_active() ? signal_source_clipping().last_share : 0.0;
-    if (!(share > 0)) {
+    const double percent = clip_percent_shown();
+    if (percent < 0) {
         ClipMark->hide();
         return;
     }
-    // Never "0.0 %" for a record that clipped.
-    const double percent = std::max(share * PERCENT, CLIP_PERCENT_SHOWN_MIN);
     ClipMark->setText(QStringLiteral("Input clipped\n%1 %").arg(percent, 0, 'f', 1));
     ClipMark->setToolTip(
         QStringLiteral("The recorded signal overloads the converter: %1 % of the last record's samples sit at its "

@@ -15,6 +15,7 @@
 #include "analysis/signal_source.h"
 #include "app/startup.h"
 #include "front/common/apng.h"
+#include "front/common/clip_mark.h"
 #include "front/common/key_names.h"
 #include "front/common/picture.h"
 #include "front/common/plant_title.h"
@@ -39,8 +40,6 @@ constexpr u64 VIRTUAL_CHECK_EVERY_MS = 8;
 // How often the page looks for new steps while the instrument waits for them.
 constexpr int STEPS_POLL_MS = 10;
 constexpr u64 NO_TIME_LIMIT = ~0ull;
-constexpr double PERCENT = 100;
-constexpr double CLIP_PERCENT_SHOWN_MIN = 0.1;
 
 const char* const DATA_DIR = "/data";
 
@@ -301,9 +300,7 @@ EMSCRIPTEN_KEEPALIVE const char* web_signal_open(const char* path, double rate, 
 // below 0.1 for a record that clipped), or -1 while records do not clip.
 EMSCRIPTEN_KEEPALIVE double web_clip_percent()
 {
-    const double share = signal_source_active() ? signal_source_clipping().last_share : 0.0;
-    if (!(share > 0)) return -1;
-    return std::max(share * PERCENT, CLIP_PERCENT_SHOWN_MIN);
+    return clip_percent_shown();
 }
 
 EMSCRIPTEN_KEEPALIVE void web_signal_close()
