@@ -235,13 +235,7 @@ EMSCRIPTEN_KEEPALIVE double web_virtual_ms()
 // (nullptr when not), each pixel widened as the picture files widen it.
 EMSCRIPTEN_KEEPALIVE const u8* web_screen_rgba(int force)
 {
-    bool changed = force != 0;
-    for (int i = 0; i < LCD_PIXELS; ++i) {
-        if (framebuffer[i] == g_shown[i] && !changed) continue;
-        changed = true;
-        break;
-    }
-    if (!changed) return nullptr;
+    if (!force && std::equal(framebuffer, framebuffer + LCD_PIXELS, g_shown.begin())) return nullptr;
     for (int i = 0; i < LCD_PIXELS; ++i) {
         g_shown[i] = framebuffer[i];
         rgb565_to_rgb888(framebuffer[i], &g_rgba[static_cast<size_t>(i) * 4]);
